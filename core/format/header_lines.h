@@ -1,0 +1,193 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "core/format/secure_digest.h"
+#include "qxwebcore_export.h"
+
+namespace qx {
+
+// Texts of the package header format, shared by the sealer's writer, the
+// library's writer and the reader.
+inline constexpr std::string_view kHeaderMagic = "##QXWEB## ";
+inline constexpr std::string_view kProjectMagic = "##QXKWS## ";
+inline constexpr std::string_view kSealerFormatVersion = "1.0";
+inline constexpr std::string_view kHeaderExtension = "qxw";
+inline constexpr std::string_view kDigestKey = "SECURE_MD5";
+inline constexpr std::string_view kFileKey = "File";
+inline constexpr std::string_view kTimeKey = "Time";
+inline constexpr std::string_view kDateKey = "Date";
+inline constexpr std::string_view kVersionKey = "Version";
+inline constexpr std::string_view kLengthKey = "Length";
+inline constexpr std::string_view kSizeKey = "Size";
+inline constexpr char kCommentMark = ';';
+inline constexpr std::string_view kYes = "Yes";
+inline constexpr std::string_view kNo = "No";
+inline constexpr std::string_view kRequired = "Required";
+inline constexpr std::string_view kOptional = "Optional";
+
+// Longest line a header may hold (the reader's buffer is one more).
+inline constexpr size_t kMaxHeaderLine = 255;
+
+// The key lines, in the order both writers write them.
+enum class HeaderKey : uint8_t {
+  kOwner,
+  kCopyright,
+  kApplName,
+  kCommandLine,
+  kVersion,
+  kMinVersion,
+  kDate,
+  kDelete,
+  kReadmeFile,
+  kRegistryFile,
+  kCompanyIdentity,
+  kDownloadSplash,
+  kLaunchSplash,
+  kDownloadIcon,
+  kLaunchIcon,
+  kCorruptIcon,
+  kDownloadDetail,
+  kCombineDownloadLaunch,
+  kLaunchSplashDuration,
+  kInstallTo,
+  kUpdateOption,
+  kComment,
+};
+inline constexpr size_t kHeaderKeyCount = 22;
+
+// How the reader keeps a key's value.
+enum class HeaderValueKind : uint8_t { kText, kVersion, kDate, kFlag, kUpdateOption };
+
+struct HeaderKeyInfo {
+  HeaderKey key;
+  std::string_view name;
+  HeaderValueKind kind;
+  size_t capacity;  // characters the reader keeps of a text value; 0 otherwise
+  bool digested;
+};
+
+inline constexpr std::array<HeaderKeyInfo, kHeaderKeyCount> kHeaderKeys = {{
+    {HeaderKey::kOwner, "Owner", HeaderValueKind::kText, 80, true},
+    {HeaderKey::kCopyright, "Copyright", HeaderValueKind::kText, 80, true},
+    {HeaderKey::kApplName, "ApplName", HeaderValueKind::kText, 80, true},
+    {HeaderKey::kCommandLine, "CommandLine", HeaderValueKind::kText, 256, false},
+    {HeaderKey::kVersion, "Version", HeaderValueKind::kVersion, 0, true},
+    {HeaderKey::kMinVersion, "MinVersion", HeaderValueKind::kVersion, 0, true},
+    {HeaderKey::kDate, "Date", HeaderValueKind::kDate, 11, true},
+    {HeaderKey::kDelete, "Delete", HeaderValueKind::kFlag, 0, true},
+    {HeaderKey::kReadmeFile, "ReadmeFile", HeaderValueKind::kText, 260, true},
+    {HeaderKey::kRegistryFile, "RegistryFile", HeaderValueKind::kText, 260, true},
+    {HeaderKey::kCompanyIdentity, "CompanyIdentity", HeaderValueKind::kFlag, 0, true},
+    {HeaderKey::kDownloadSplash, "DownloadSplash", HeaderValueKind::kText, 260, true},
+    {HeaderKey::kLaunchSplash, "LaunchSplash", HeaderValueKind::kText, 260, true},
+    {HeaderKey::kDownloadIcon, "DownloadIcon", HeaderValueKind::kText, 260, true},
+    {HeaderKey::kLaunchIcon, "LaunchIcon", HeaderValueKind::kText, 260, true},
+    {HeaderKey::kCorruptIcon, "CorruptIcon", HeaderValueKind::kText, 260, true},
+    {HeaderKey::kDownloadDetail, "DownloadDetail", HeaderValueKind::kFlag, 0, true},
+    {HeaderKey::kCombineDownloadLaunch, "CombineDownloadLaunch", HeaderValueKind::kFlag, 0, true},
+    {HeaderKey::kLaunchSplashDuration, "LaunchSplashDuration", HeaderValueKind::kText, 8, true},
+    {HeaderKey::kInstallTo, "InstallTo", HeaderValueKind::kText, 80, true},
+    {HeaderKey::kUpdateOption, "UpdateOption", HeaderValueKind::kUpdateOption, 0, true},
+    {HeaderKey::kComment, "Comment", HeaderValueKind::kText, 256, true},
+}};
+
+constexpr const HeaderKeyInfo& HeaderKeyOf(HeaderKey key) {
+  return kHeaderKeys[static_cast<size_t>(key)];
+}
+
+// Which writer produces a header; they differ in a few visible points.
+enum class HeaderWriter : uint8_t { kSealer, kLibrary };
+
+// Version number of a package or an entry: three numbers and an optional
+// letter (0 when none).
+struct VersionNumber {
+  int32_t major = 0;
+  int32_t minor = 0;
+  int32_t dotdot = 0;
+  char letter = 0;
+};
+
+// "%02d.%02d.%02d" and the letter when set.
+QXWEBCORE_EXPORT std::string FormatVersionText(const VersionNumber& version);
+// "%02d/%02d/%04d" from month, day, year.
+QXWEBCORE_EXPORT std::string FormatDateText(int month, int day, int year);
+// "%02d:%02d:%02d" from hours, minutes, seconds.
+QXWEBCORE_EXPORT std::string FormatTimeText(int hours, int minutes, int seconds);
+
+// "##QXWEB## 1.0", the sealer's magic line.
+QXWEBCORE_EXPORT std::string SealerMagicLine();
+// "##QXWEB## %d.%d", the library writer's magic line.
+QXWEBCORE_EXPORT std::string LibraryMagicLine(int major, int minor);
+
+// The six lines that follow the magic line; line 2 names the writer.
+QXWEBCORE_EXPORT std::array<std::string_view, 6> CommentBlock(HeaderWriter writer);
+
+// "Key: value"; an empty value gives "Key:" (sealer) or "Key: " (library).
+QXWEBCORE_EXPORT std::string KeyLine(std::string_view key, std::string_view value,
+                                     HeaderWriter writer);
+
+// The three physical lines of a file entry, without line ends; the first two
+// end with " \" (continued). The sealer writes preformatted texts ...
+QXWEBCORE_EXPORT std::array<std::string, 3> SealerEntryLines(
+    std::string_view name, std::string_view time_text, std::string_view date_text,
+    std::string_view version_text, int64_t length, int64_t size, std::string_view digest);
+
+// ... the library writer formats an entry record's numbers; both give the
+// same text for the same values.
+struct EntryFields {
+  std::string_view name;
+  int32_t hours = 0, minutes = 0, seconds = 0;
+  int32_t month = 0, day = 0, year = 0;
+  VersionNumber version;
+  int64_t length = 0;
+  int64_t size = 0;
+  std::string_view digest;
+};
+QXWEBCORE_EXPORT std::array<std::string, 3> LibraryEntryLines(const EntryFields& entry);
+
+// ";" and the comment text.
+QXWEBCORE_EXPORT std::string CommentLine(std::string_view text);
+// "SECURE_MD5: " and the header digest.
+QXWEBCORE_EXPORT std::string TrailerLine(std::string_view digest);
+
+// The text of a line that feeds the header digest: the line without its line
+// end and trailing white space (leading white space kept).
+QXWEBCORE_EXPORT std::string_view DigestedText(std::string_view line);
+
+// Whether a line outside a file entry feeds the header digest: not blank, not
+// a comment (first non-blank character ";"), not the CommandLine line and not
+// the trailer. Every physical line of a file entry feeds it.
+QXWEBCORE_EXPORT bool IsSignificantLine(std::string_view line);
+
+// Case-insensitive test that |text| begins with |prefix|.
+QXWEBCORE_EXPORT bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+
+// Writes text lines with CR LF line ends, as the formats keep them on disk,
+// feeding the digested ones (without line end and trailing white space) to a
+// digest. Remembers the first write failure.
+class QXWEBCORE_EXPORT HeaderLineWriter {
+ public:
+  HeaderLineWriter(std::FILE* file, DigestContext* digest) : file_(file), digest_(digest) {}
+
+  void WriteLine(std::string_view line, bool digested);
+  // A key line in |writer|'s form, digested when the key is.
+  void WriteKeyLine(HeaderKey key, std::string_view value, HeaderWriter writer);
+  // The magic-less comment block of |writer|, not digested.
+  void WriteCommentBlock(HeaderWriter writer);
+  // The three lines of a file entry, all digested.
+  void WriteEntryLines(const std::array<std::string, 3>& lines);
+
+  bool ok() const { return ok_; }
+
+ private:
+  std::FILE* file_;
+  DigestContext* digest_;
+  bool ok_ = true;
+};
+
+}  // namespace qx

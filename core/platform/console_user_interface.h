@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdio>
+
+#include "core/platform/user_interface.h"
+
+namespace qx {
+
+// Prints every box to a stream (stderr by default) as "caption: text" and
+// answers questions from defaults that the caller sets, for example from a
+// command-line flag. Beeps are silent.
+class QXWEBCORE_EXPORT ConsoleUserInterface : public UserInterface {
+ public:
+  explicit ConsoleUserInterface(std::FILE* stream = stderr) : stream_(stream) {}
+
+  // Answer given to OK/Cancel questions (kOk or kCancel).
+  void SetOkCancelAnswer(BoxAnswer answer) { ok_cancel_answer_ = answer; }
+  // Answer given to Yes/No and Yes/No/Cancel questions (kYes, kNo or kCancel).
+  void SetYesNoAnswer(BoxAnswer answer) { yes_no_answer_ = answer; }
+
+  void Beep(BeepKind kind) override;
+  BoxAnswer ShowMessageBox(const MessageBoxRequest& request) override;
+
+ private:
+  std::FILE* stream_;
+  BoxAnswer ok_cancel_answer_ = BoxAnswer::kOk;
+  BoxAnswer yes_no_answer_ = BoxAnswer::kYes;
+};
+
+}  // namespace qx

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace qxweb_tool {
+
+// Exit statuses of every subcommand.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Each subcommand adds itself to the program and, when it runs, stores its
+// exit status in |status|.
+void AddDigestCommand(CLI::App& app, int& status);
+
+}  // namespace qxweb_tool
