@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "core/compress/codec.h"
 #include "core/fsutil/file_times.h"
 
 namespace qx {
@@ -29,19 +30,36 @@ bool CloseWritten(FilePtr file) {
   return std::fclose(file.release()) == 0;
 }
 
+struct OpenedPair {
+  FilePtr in;
+  FilePtr out;
+  int result = kFileCopyOk;
+};
+
+// Opens |source| for reading and creates |destination|, refusing to create
+// the source over itself.
+OpenedPair OpenPair(const std::string& source, const std::string& destination) {
+  OpenedPair pair;
+  pair.in.reset(std::fopen(source.c_str(), "rb"));
+  if (!pair.in) {
+    pair.result = kFileCopySourceNotOpened;
+    return pair;
+  }
+  if (!IsSameFile(pair.in.get(), destination)) {
+    pair.out.reset(std::fopen(destination.c_str(), "wb"));
+  }
+  if (!pair.out) {
+    pair.result = kFileCopyDestinationNotCreated;
+  }
+  return pair;
+}
+
 }  // namespace
 
 int CopyFilePlain(const std::string& source, const std::string& destination) {
-  FilePtr in(std::fopen(source.c_str(), "rb"));
-  if (!in) {
-    return kFileCopySourceNotOpened;
-  }
-  if (IsSameFile(in.get(), destination)) {
-    return kFileCopyDestinationNotCreated;
-  }
-  FilePtr out(std::fopen(destination.c_str(), "wb"));
-  if (!out) {
-    return kFileCopyDestinationNotCreated;
+  auto [in, out, opened] = OpenPair(source, destination);
+  if (opened != kFileCopyOk) {
+    return opened;
   }
   char block[kCopyBlockSize];
   size_t got = 0;
@@ -53,6 +71,26 @@ int CopyFilePlain(const std::string& source, const std::string& destination) {
   } while (got == sizeof block);
   if (std::ferror(in.get())) {
     return kFileCopyReadFailed;
+  }
+  in.reset();
+  if (!CloseWritten(std::move(out))) {
+    return kFileCopyShortWrite;
+  }
+  CopyFileTimes(source, destination, nullptr, nullptr);
+  return kFileCopyOk;
+}
+
+int CompressFileByName(const std::string& source, const std::string& destination, bool compress,
+                       std::optional<std::string_view> key_text) {
+  auto [in, out, opened] = OpenPair(source, destination);
+  if (opened != kFileCopyOk) {
+    return opened;
+  }
+  const std::optional<std::string> key =
+      key_text ? std::optional<std::string>(*key_text) : std::nullopt;
+  if (CompressFile(in.get(), out.get(), compress, nullptr, nullptr, nullptr, 0,
+                   key ? key->c_str() : nullptr) != kCodecOk) {
+    return kFileCopyCompressFailed;
   }
   in.reset();
   if (!CloseWritten(std::move(out))) {
