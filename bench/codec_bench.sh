@@ -170,7 +170,7 @@ echo
 echo "Corpus: $file_count files, $((tree_bytes / 1048576)) MB in the tree; single file" \
   "$(($(stat -c %s "$single") / 1048576)) MB. Best of $rounds rounds."
 echo "Seconds, best of each: elapsed qxweb, gzip, ratio; CPU (user+system) qxweb, gzip, ratio."
-echo "The CPU times do not depend on what else the machine runs."
+echo "CPU times vary less than elapsed times when other work shares the machine."
 line "compress, every file (gzip -6)" "${best[tree-qx-compress]}" "${best[tree-gzip-compress]}"
 line "expand, every file (gzip -dc)" "${best[tree-qx-expand]}" "${best[tree-gzip-expand]}"
 line "compress, 200 MB file" "${best[single-qx-compress]}" "${best[single-gzip-compress]}"
