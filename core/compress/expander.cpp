@@ -165,20 +165,19 @@ bool Expander::ReadGzipHeader() {
 }
 
 bool Expander::ReadZipHeader(int& method, bool& has_descriptor, Expected& expected) {
-  // The whole local header, name and extra field must be in the first block.
+  // The whole local header, name and extra field must be in the first block;
+  // the magic has been read, so the header starts two bytes back.
   const unsigned char* header = state_.next() - 2;
   const size_t in_block = state_.available() + 2;
-  if (in_block < kZipLocalHeaderSize ||
-      kZipLocalHeaderSize + GetLittleEndian16(header + kZipNameLengthOffset) +
-              GetLittleEndian16(header + kZipExtraLengthOffset) >
-          in_block ||
-      GetLittleEndian32(header) != kZipLocalSignature) {
+  size_t header_size = kZipLocalHeaderSize;
+  if (in_block >= kZipLocalHeaderSize) {
+    header_size += GetLittleEndian16(header + kZipNameLengthOffset);
+    header_size += GetLittleEndian16(header + kZipExtraLengthOffset);
+  }
+  if (in_block < header_size || GetLittleEndian32(header) != kZipLocalSignature) {
     ShowCodecMessage("\n%s: %s: not a valid zip file\n", kProgramName, kInputName);
     return false;
   }
-  const size_t header_size = kZipLocalHeaderSize +
-                             GetLittleEndian16(header + kZipNameLengthOffset) +
-                             GetLittleEndian16(header + kZipExtraLengthOffset);
   method = GetLittleEndian16(header + kZipMethodOffset);
   const unsigned flags = header[kZipFlagsOffset];
   if (method != kZipStored && method != kZipDeflated) {
@@ -201,8 +200,7 @@ bool Expander::ReadZipHeader(int& method, bool& has_descriptor, Expected& expect
   if (method == kZipStored && size != compressed_size) {
     char text[128];
     std::snprintf(text, sizeof text,
-                  "Invalid compressed data--length mismatch lenght %" PRIu32 ", size %" PRIu32
-                  "\n",
+                  "Invalid compressed data--length mismatch lenght %" PRIu32 ", size %" PRIu32 "\n",
                   size, compressed_size);
     return Fail(text);
   }
@@ -323,8 +321,7 @@ bool Expander::Run() {
     }
     // A ZIP entry is always the last member; further entries are only noted.
     if (state_.Ensure(4) && GetLittleEndian32(state_.next()) == kZipLocalSignature) {
-      ShowCodecMessage("%s: %s has more than one entry--rest ignored\n", kProgramName,
-                       kInputName);
+      ShowCodecMessage("%s: %s has more than one entry--rest ignored\n", kProgramName, kInputName);
     }
     return true;
   }

@@ -1,0 +1,115 @@
+// The codec's message box and the unchanged copy with its digest.
+#include "core/compress/codec.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "core/format/secure_digest.h"
+#include "core/platform/scripted_user_interface.h"
+#include "tests/core/compress/codec_runner.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using qx_codec_test::DigestOf;
+
+TEST(ShowCodecMessage, BeepsThenShowsOneInformationBoxWithoutOneTrailingLineFeed) {
+  qx::ScriptedUserInterface ui;
+  qx::ScopedUserInterface scope(ui);
+  qx::ShowCodecMessage("\n%s: %s: %s\n", "compress", "input", "invalid compressed data--crc error");
+  qx::ShowCodecMessage("%s-%s: %s", "compress", "output", "Disk full");
+  qx::ShowCodecMessage("two\n\n");
+  ASSERT_EQ(ui.events().size(), 6u);
+  for (size_t i = 0; i < ui.events().size(); i += 2) {
+    EXPECT_TRUE(ui.events()[i].is_beep);
+    EXPECT_EQ(ui.events()[i].beep, qx::BeepKind::kSimple);
+    const qx::MessageBoxRequest& box = ui.events()[i + 1].box;
+    EXPECT_FALSE(ui.events()[i + 1].is_beep);
+    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_EQ(box.caption, "Tarnwick Web Sealer");
+    EXPECT_EQ(box.icon, qx::BoxIcon::kInformation);
+    EXPECT_EQ(box.buttons, qx::BoxButtons::kOk);
+  }
+  EXPECT_EQ(ui.texts(),
+            (std::vector<std::string>{"\ncompress: input: invalid compressed data--crc error",
+                                      "compress-output: Disk full", "two\n"}));
+}
+
+TEST(ShowCodecMessage, KeepsAtMost255Characters) {
+  qx::ScriptedUserInterface ui;
+  qx::ScopedUserInterface scope(ui);
+  const std::string long_text(400, 'w');
+  qx::ShowCodecMessage("%s\n", long_text.c_str());
+  ASSERT_EQ(ui.texts().size(), 1u);
+  EXPECT_EQ(ui.texts()[0], std::string(255, 'w'));
+}
+
+// Runs DigestCopyFile on |bytes| into a file (or digest only).
+struct CopyRun {
+  int result = -99;
+  int64_t size = -1;
+  std::string digest;
+  std::string copy;
+};
+
+CopyRun DigestCopy(const std::string& bytes, bool with_output, const char* key) {
+  qx_test::TempDir dir;
+  qx_test::WriteFile(dir / "in", bytes);
+  std::FILE* in = std::fopen((dir / "in").c_str(), "rb");
+  std::FILE* out = with_output ? std::fopen((dir / "out").c_str(), "wb") : nullptr;
+  CopyRun run;
+  char digest[qx::kDigestBufferSize] = {};
+  run.result = qx::DigestCopyFile(in, out, &run.size, digest, sizeof digest, key);
+  run.digest = digest;
+  std::fclose(in);
+  if (out != nullptr) {
+    std::fclose(out);
+    run.copy = qx_test::ReadFile(dir / "out");
+  }
+  return run;
+}
+
+TEST(DigestCopyFile, CopiesAndDigestsWholeAndPartBlocks) {
+  // 516 bytes exactly: one full block, then a read that gets nothing.
+  for (size_t size : {0, 1, 515, 516, 517, 1032, 100000}) {
+    SCOPED_TRACE(size);
+    const std::string bytes = qx_test::RandomBytes(size, size + 1);
+    const CopyRun run = DigestCopy(bytes, true, "Demo");
+    EXPECT_EQ(run.result, qx::kCopyOk);
+    EXPECT_EQ(run.size, static_cast<int64_t>(size));
+    EXPECT_EQ(run.copy, bytes);
+    EXPECT_EQ(run.digest, DigestOf(bytes, "Demo"));
+  }
+  const std::string bytes = qx_test::TextBytes(516, 3);
+  const CopyRun digest_only = DigestCopy(bytes, false, nullptr);
+  EXPECT_EQ(digest_only.result, qx::kCopyOk);
+  EXPECT_EQ(digest_only.size, 516);
+  EXPECT_EQ(digest_only.digest, qx_codec_test::Peer("md5sum", bytes).substr(0, 32));
+}
+
+TEST(DigestCopyFile, ReportsWriteAndReadFailuresByTheirCodes) {
+  qx_test::TempDir dir;
+  qx_test::WriteFile(dir / "in", qx_test::RandomBytes(600, 4));
+  std::FILE* in = std::fopen((dir / "in").c_str(), "rb");
+  // Even what stays buffered in the stream is found missing.
+  std::FILE* full = std::fopen("/dev/full", "wb");
+  ASSERT_NE(full, nullptr);
+  int64_t size = -1;
+  char digest[qx::kDigestBufferSize] = {};
+  EXPECT_EQ(qx::DigestCopyFile(in, full, &size, digest, sizeof digest, nullptr),
+            qx::kCopyShortWrite);
+  std::fclose(full);
+  std::fclose(in);
+
+  std::FILE* directory = std::fopen(dir.path().c_str(), "rb");
+  ASSERT_NE(directory, nullptr);
+  EXPECT_EQ(qx::DigestCopyFile(directory, nullptr, &size, digest, sizeof digest, nullptr),
+            qx::kCopyReadFailed);
+  EXPECT_EQ(size, 0);
+  std::fclose(directory);
+}
+
+}  // namespace
