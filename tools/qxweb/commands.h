@@ -12,5 +12,7 @@ inline constexpr int kExitUsage = 2;
 // Each subcommand adds itself to the program and, when it runs, stores its
 // exit status in |status|.
 void AddDigestCommand(CLI::App& app, int& status);
+// "compress" and "expand-file".
+void AddCompressCommands(CLI::App& app, int& status);
 
 }  // namespace qxweb_tool

@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
 
   int status = qxweb_tool::kExitOk;
   qxweb_tool::AddDigestCommand(app, status);
+  qxweb_tool::AddCompressCommands(app, status);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,151 @@
+#include "core/compress/codec.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "core/compress/codec_state.h"
+#include "core/compress/compressor.h"
+#include "core/compress/expander.h"
+#include "core/format/secure_digest.h"
+#include "core/platform/user_interface.h"
+
+namespace qx {
+
+namespace {
+
+constexpr size_t kMessageSize = 256;
+constexpr size_t kCopyBlock = 516;
+
+// fread() that carries on after an interrupted read.
+size_t ReadFully(void* buffer, size_t count, std::FILE* stream) {
+  size_t done = 0;
+  while (done < count) {
+    done += std::fread(static_cast<char*>(buffer) + done, 1, count - done, stream);
+    if (done < count && std::ferror(stream) && errno == EINTR) {
+      std::clearerr(stream);
+      continue;
+    }
+    break;
+  }
+  return done;
+}
+
+// fwrite() that carries on after an interrupted write.
+size_t WriteFully(const void* buffer, size_t count, std::FILE* stream) {
+  size_t done = 0;
+  while (done < count) {
+    done += std::fwrite(static_cast<const char*>(buffer) + done, 1, count - done, stream);
+    if (done < count && std::ferror(stream) && errno == EINTR) {
+      std::clearerr(stream);
+      continue;
+    }
+    break;
+  }
+  return done;
+}
+
+}  // namespace
+
+int CompressFile(std::FILE* input, std::FILE* output, bool compress, int64_t* compressed_size,
+                 int64_t* uncompressed_size, char* digest_text, size_t digest_text_size,
+                 const char* key_text) {
+  using codec_detail::CodecState;
+  if (input == nullptr) {
+    ShowCodecMessage("%s %s: Bad file number\n", codec_detail::kProgramName,
+                     codec_detail::kInputName);
+    return kCodecFailed;
+  }
+  if (output == nullptr) {
+    ShowCodecMessage("%s-%s: %s", codec_detail::kProgramName, codec_detail::kOutputName,
+                     "Invalid file handle or file not opened for writing");
+    return kCodecFailed;
+  }
+  // Descriptors have no text mode here: binary is all there is.
+  std::unique_ptr<CodecState> state(new (std::nothrow)
+                                        CodecState(fileno(input), fileno(output)));
+  if (!state || !state->MakeDigests()) {
+    CodecState::ReportError(codec_detail::kOutOfMemory);
+    return kCodecFailed;
+  }
+  const bool done = compress ? codec_detail::Compress(*state) : codec_detail::Expand(*state);
+  if (!done) {
+    return kCodecFailed;
+  }
+  // The stored bytes are the written ones when compressing, the read ones
+  // when expanding; either way the digest covers the stored file.
+  DigestContext* digest = compress ? state->write_digest() : state->read_digest();
+  if (SecureDigest(digest, digest_text, digest_text_size, key_text) != kDigestOk) {
+    CodecState::ReportError(codec_detail::kOutOfMemory);
+    return kCodecFailed;
+  }
+  const uint64_t stored = compress ? state->bytes_written() : state->bytes_read();
+  const uint64_t expanded = compress ? state->bytes_read() : state->bytes_written();
+  if (compressed_size != nullptr) {
+    *compressed_size = static_cast<int64_t>(stored);
+  }
+  if (uncompressed_size != nullptr) {
+    *uncompressed_size = static_cast<int64_t>(expanded);
+  }
+  return kCodecOk;
+}
+
+int DigestCopyFile(std::FILE* input, std::FILE* output, int64_t* size, char* digest_text,
+                   size_t digest_text_size, const char* key_text) {
+  DigestPtr digest = DigestNew();
+  if (!digest) {
+    return kCopyNoDigestContext;
+  }
+  int64_t total = 0;
+  if (size != nullptr) {
+    *size = 0;
+  }
+  unsigned char block[kCopyBlock];
+  size_t n;
+  do {
+    n = ReadFully(block, sizeof block, input);
+    total += static_cast<int64_t>(n);
+    if (size != nullptr) {
+      *size = total;
+    }
+    DigestUpdate(digest.get(), block, n);
+    if (output != nullptr && WriteFully(block, n, output) < n) {
+      return kCopyShortWrite;
+    }
+  } while (n == sizeof block);
+  if (std::ferror(input)) {
+    return kCopyReadFailed;
+  }
+  // Buffered bytes that cannot be written are bytes missing from the copy.
+  if (output != nullptr && std::fflush(output) != 0) {
+    return kCopyShortWrite;
+  }
+  if (SecureDigest(digest.get(), digest_text, digest_text_size, key_text) != kDigestOk) {
+    return kCopyDigestFailed;
+  }
+  return kCopyOk;
+}
+
+void ShowCodecMessage(const char* format, ...) {
+  char text[kMessageSize];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  std::string shown(text);
+  if (!shown.empty() && shown.back() == '\n') {
+    shown.pop_back();
+  }
+  MessageBoxRequest box;
+  box.owner = nullptr;
+  box.text = std::move(shown);
+  box.caption = kCodecCaption;
+  box.icon = BoxIcon::kInformation;
+  box.buttons = BoxButtons::kOk;
+  BeepAndShow(BeepKind::kSimple, box);
+}
+
+}  // namespace qx

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "qxwebcore_export.h"
+
+namespace qx {
+
+// Result codes of CompressFile.
+inline constexpr int kCodecOk = 0;
+inline constexpr int kCodecFailed = -1;
+
+// Result codes of DigestCopyFile.
+inline constexpr int kCopyOk = 0;
+inline constexpr int kCopyNoDigestContext = 12;
+inline constexpr int kCopyShortWrite = 13;
+inline constexpr int kCopyDigestFailed = 14;
+// Reading the input failed part way; the copy and its digest would be short.
+inline constexpr int kCopyReadFailed = 15;
+
+// Caption of every box the codec shows.
+inline constexpr char kCodecCaption[] = "Tarnwick Web Sealer";
+
+// Compresses |input| into one gzip member on |output| (|compress| true), or
+// expands a gzip member, a run of members or the first entry of a ZIP archive
+// from |input| onto |output| (|compress| false). Both streams must be open and
+// hold no buffered data: the call reads and writes their descriptors directly
+// and the caller closes them afterwards. The secure digest is taken over the
+// stored bytes (written when compressing, read when expanding) and copied into
+// |digest_text| with a bounded copy of |digest_text_size| characters, keyed by
+// |key_text| (null: plain digest). On success |compressed_size| receives the
+// stored byte count and |uncompressed_size| the expanded count (the last
+// member's when expanding); either pointer may be null. Returns kCodecOk, or
+// kCodecFailed after one message through ShowCodecMessage; on failure nothing
+// is stored and |output| keeps whatever was written. Each call keeps its own
+// state, so calls on different files may run at the same time.
+QXWEBCORE_EXPORT int CompressFile(std::FILE* input, std::FILE* output, bool compress,
+                                  int64_t* compressed_size, int64_t* uncompressed_size,
+                                  char* digest_text, size_t digest_text_size,
+                                  const char* key_text);
+
+// Copies |input| to |output| unchanged through the streams in 516-byte blocks
+// (|output| null: digest only), stores the byte count in |size| (may be null)
+// and the secure digest of the bytes as CompressFile does. Shows no messages.
+// Returns kCopyOk or one of the kCopy* failure codes.
+QXWEBCORE_EXPORT int DigestCopyFile(std::FILE* input, std::FILE* output, int64_t* size,
+                                    char* digest_text, size_t digest_text_size,
+                                    const char* key_text);
+
+// Formats a message (at most 255 characters), drops one trailing line feed,
+// beeps and shows it in an information box captioned kCodecCaption.
+QXWEBCORE_EXPORT void ShowCodecMessage(const char* format, ...)
+    __attribute__((format(printf, 1, 2)));
+
+}  // namespace qx

@@ -1,0 +1,140 @@
+#include "core/compress/codec_state.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/compress/codec.h"
+
+namespace qx::codec_detail {
+
+CodecState::CodecState(int input_fd, int output_fd)
+    : input_fd_(input_fd), output_fd_(output_fd) {}
+
+bool CodecState::MakeDigests() {
+  read_digest_ = DigestNew();
+  write_digest_ = DigestNew();
+  return read_digest_ && write_digest_;
+}
+
+namespace {
+
+// read() retried on EINTR.
+ssize_t ReadRetrying(int fd, unsigned char* buffer, size_t count) {
+  ssize_t n;
+  do {
+    n = ::read(fd, buffer, count);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+}  // namespace
+
+bool CodecState::Ensure(size_t count) {
+  if (available() >= count) {
+    return true;
+  }
+  // Keep the unread tail at the front and read behind it.
+  const size_t kept = available();
+  std::memmove(input_, input_ + position_, kept);
+  position_ = 0;
+  fill_ = kept;
+  while (fill_ < kInputBlock && !input_done_) {
+    const ssize_t n = ReadRetrying(input_fd_, input_ + fill_, kInputBlock - fill_);
+    if (n <= 0) {
+      input_done_ = true;
+      read_errno_ = n < 0 ? errno : 0;
+      break;
+    }
+    fill_ += static_cast<size_t>(n);
+  }
+  // Every byte read is digested and counted before any of it is used.
+  DigestUpdate(read_digest_.get(), input_ + kept, fill_ - kept);
+  bytes_read_ += fill_ - kept;
+  return available() >= count;
+}
+
+bool CodecState::Refill() {
+  return Ensure(1);
+}
+
+bool CodecState::Skip(uint64_t count) {
+  while (count > 0) {
+    if (available() == 0 && !Refill()) {
+      return false;
+    }
+    const size_t step = count < available() ? static_cast<size_t>(count) : available();
+    position_ += step;
+    count -= step;
+  }
+  return true;
+}
+
+bool CodecState::SkipPastZero() {
+  for (;;) {
+    if (available() == 0 && !Refill()) {
+      return false;
+    }
+    const void* zero = std::memchr(next(), 0, available());
+    if (zero != nullptr) {
+      ConsumeTo(static_cast<const unsigned char*>(zero) + 1);
+      return true;
+    }
+    position_ = fill_;
+  }
+}
+
+void CodecState::ReportInputEnd() const {
+  if (read_errno_ == 0) {
+    ShowCodecMessage("%s %s: unexpected end of file\n", kProgramName, kInputName);
+  } else if (read_errno_ == EACCES || read_errno_ == EPERM) {
+    ShowCodecMessage("%s %s: Permission denied\n", kProgramName, kInputName);
+  } else {
+    ShowCodecMessage("%s %s: Bad file number\n", kProgramName, kInputName);
+  }
+}
+
+size_t CodecState::ReadBlock() {
+  if (input_done_) {
+    return 0;
+  }
+  const ssize_t n = ReadRetrying(input_fd_, input_, kInputBlock);
+  if (n <= 0) {
+    input_done_ = true;
+    read_errno_ = n < 0 ? errno : 0;
+    return 0;
+  }
+  bytes_read_ += static_cast<size_t>(n);
+  return static_cast<size_t>(n);
+}
+
+bool CodecState::WriteAll(const unsigned char* bytes, size_t count) {
+  if (write_failed_) {
+    return false;
+  }
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(output_fd_, bytes + done, count - done);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      // A write that makes no progress would never end: count it as a full device.
+      const bool full = n == 0 || errno == ENOSPC || errno == EDQUOT || errno == EFBIG;
+      write_failed_ = true;
+      ShowCodecMessage("%s-%s: %s", kProgramName, kOutputName,
+                       full ? "Disk full" : "Invalid file handle or file not opened for writing");
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  bytes_written_ += count;
+  return true;
+}
+
+void CodecState::ReportError(const char* text) {
+  ShowCodecMessage("\n%s: %s: %s\n", kProgramName, kInputName, text);
+}
+
+}  // namespace qx::codec_detail

@@ -1,0 +1,125 @@
+#pragma once
+
+// The state of one CompressFile call: buffers, descriptors, counters, digests
+// and the messages that concern the descriptors. Internal to the codec.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/format/secure_digest.h"
+
+namespace qx::codec_detail {
+
+// Block sizes of the descriptor I/O.
+inline constexpr size_t kInputBlock = 32768;
+inline constexpr size_t kInputSlack = 64;
+inline constexpr size_t kOutputBlock = 16384;
+inline constexpr size_t kOutputSlack = 2048;
+inline constexpr size_t kWindowSize = 32768;
+
+// Names the messages use in place of real program and file names.
+inline constexpr char kProgramName[] = "compress";
+inline constexpr char kInputName[] = "input";
+inline constexpr char kOutputName[] = "output";
+
+// Texts of the failures raised while decoding (shown in the error form).
+inline constexpr char kOutOfMemory[] = "out of memory";
+inline constexpr char kFormatViolated[] = "invalid compressed data--format violated";
+inline constexpr char kCrcError[] = "invalid compressed data--crc error";
+inline constexpr char kLengthError[] = "invalid compressed data--length error";
+
+class CodecState {
+ public:
+  CodecState(int input_fd, int output_fd);
+  CodecState(const CodecState&) = delete;
+  CodecState& operator=(const CodecState&) = delete;
+
+  // Makes both digest contexts; false when memory runs out.
+  bool MakeDigests();
+
+  // --- Input, buffered (expanding) ---
+
+  // Unread bytes of the input buffer.
+  const unsigned char* next() const { return input_ + position_; }
+  size_t available() const { return fill_ - position_; }
+  void Consume(size_t count) { position_ += count; }
+  // Marks everything up to |next| as consumed (a pointer into the buffer).
+  void ConsumeTo(const unsigned char* next) { position_ = static_cast<size_t>(next - input_); }
+
+  // Reads a new block once the buffer is used up: read() is repeated until
+  // kInputBlock bytes are there or the input ends or fails; the block is
+  // digested and counted before any of it is used. False when no byte came.
+  bool Refill();
+  // Keeps the unread bytes and reads more behind them until at least |count|
+  // are unread; false when the input ends first. |count| <= kInputBlock.
+  bool Ensure(size_t count);
+  // Offset of the next unread byte in the buffer; equal to the offset in the
+  // input while the first block is being read.
+  size_t position() const { return position_; }
+  // Whether the buffer holds the first block read and nothing else.
+  bool InFirstBlock() const { return bytes_read_ == fill_; }
+
+  // Next input byte, refilling as needed; -1 when the input ends.
+  int GetByte() {
+    if (position_ == fill_ && !Refill()) {
+      return -1;
+    }
+    return input_[position_++];
+  }
+  // Skips |count| bytes; false when the input ends first.
+  bool Skip(uint64_t count);
+  // Skips up to and including the next zero byte; false when the input ends first.
+  bool SkipPastZero();
+
+  // Shows why the input ended where a byte was required.
+  void ReportInputEnd() const;
+
+  // --- Input, unbuffered (compressing) ---
+
+  // One read() of up to kInputBlock bytes into the input buffer, retried on
+  // EINTR; returns the count, 0 at the end. A failure also returns 0 and is
+  // remembered (read_failed()). The bytes are counted, not digested.
+  size_t ReadBlock();
+  unsigned char* input_buffer() { return input_; }
+  bool read_failed() const { return read_errno_ != 0; }
+
+  // --- Output ---
+
+  // Writes all |count| bytes, continuing partial writes. The first failure is
+  // shown once; from then on nothing more is written. False on failure.
+  bool WriteAll(const unsigned char* bytes, size_t count);
+  bool write_failed() const { return write_failed_; }
+
+  unsigned char* output_buffer() { return output_; }
+  unsigned char* window() { return window_; }
+
+  // --- Counters and digests ---
+
+  uint64_t bytes_read() const { return bytes_read_; }
+  uint64_t bytes_written() const { return bytes_written_; }
+  void ResetBytesWritten() { bytes_written_ = 0; }
+  DigestContext* read_digest() { return read_digest_.get(); }
+  DigestContext* write_digest() { return write_digest_.get(); }
+
+  // Shows |text| in the error form: empty line, program, input, text.
+  static void ReportError(const char* text);
+
+ private:
+  int input_fd_;
+  int output_fd_;
+  size_t position_ = 0;
+  size_t fill_ = 0;
+  // The input has ended (a read returned 0) or failed: no more reads.
+  bool input_done_ = false;
+  int read_errno_ = 0;
+  bool write_failed_ = false;
+  uint64_t bytes_read_ = 0;
+  uint64_t bytes_written_ = 0;
+  DigestPtr read_digest_;
+  DigestPtr write_digest_;
+  unsigned char input_[kInputBlock + kInputSlack];
+  unsigned char output_[kOutputBlock + kOutputSlack];
+  unsigned char window_[kWindowSize];
+};
+
+}  // namespace qx::codec_detail
