@@ -65,8 +65,7 @@ int CompressFile(std::FILE* input, std::FILE* output, bool compress, int64_t* co
     return kCodecFailed;
   }
   // Descriptors have no text mode here: binary is all there is.
-  std::unique_ptr<CodecState> state(new (std::nothrow)
-                                        CodecState(fileno(input), fileno(output)));
+  std::unique_ptr<CodecState> state(new (std::nothrow) CodecState(fileno(input), fileno(output)));
   if (!state || !state->MakeDigests()) {
     CodecState::ReportError(codec_detail::kOutOfMemory);
     return kCodecFailed;

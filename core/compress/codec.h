@@ -38,8 +38,7 @@ inline constexpr char kCodecCaption[] = "Tarnwick Web Sealer";
 // state, so calls on different files may run at the same time.
 QXWEBCORE_EXPORT int CompressFile(std::FILE* input, std::FILE* output, bool compress,
                                   int64_t* compressed_size, int64_t* uncompressed_size,
-                                  char* digest_text, size_t digest_text_size,
-                                  const char* key_text);
+                                  char* digest_text, size_t digest_text_size, const char* key_text);
 
 // Copies |input| to |output| unchanged through the streams in 516-byte blocks
 // (|output| null: digest only), stores the byte count in |size| (may be null)

@@ -9,8 +9,7 @@
 
 namespace qx::codec_detail {
 
-CodecState::CodecState(int input_fd, int output_fd)
-    : input_fd_(input_fd), output_fd_(output_fd) {}
+CodecState::CodecState(int input_fd, int output_fd) : input_fd_(input_fd), output_fd_(output_fd) {}
 
 bool CodecState::MakeDigests() {
   read_digest_ = DigestNew();

@@ -201,8 +201,7 @@ bool Expander::ReadZipHeader(int& method, bool& has_descriptor, Expected& expect
   if (method == kZipStored && size != compressed_size) {
     char text[128];
     std::snprintf(text, sizeof text,
-                  "Invalid compressed data--length mismatch lenght %" PRIu32 ", size %" PRIu32
-                  "\n",
+                  "Invalid compressed data--length mismatch lenght %" PRIu32 ", size %" PRIu32 "\n",
                   size, compressed_size);
     return Fail(text);
   }
@@ -323,8 +322,7 @@ bool Expander::Run() {
     }
     // A ZIP entry is always the last member; further entries are only noted.
     if (state_.Ensure(4) && GetLittleEndian32(state_.next()) == kZipLocalSignature) {
-      ShowCodecMessage("%s: %s has more than one entry--rest ignored\n", kProgramName,
-                       kInputName);
+      ShowCodecMessage("%s: %s has more than one entry--rest ignored\n", kProgramName, kInputName);
     }
     return true;
   }

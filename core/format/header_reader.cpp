@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "core/cache/cache_registry.h"
 #include "core/format/package_paths.h"
 #include "core/format/secure_digest.h"
 
@@ -615,6 +616,34 @@ int64_t RemainingBytes(const PackageHeader* record) {
   for (const auto& entry : record->entries) {
     if (entry->state >= 1 && entry->state <= 3) {
       sum += entry->size - entry->progress;
+    }
+  }
+  return sum;
+}
+
+int64_t ExpansionBytes(const PackageHeader* record) {
+  if (record == nullptr) {
+    return 0;
+  }
+  // The registry names an application by its install-to path and name,
+  // "\" between them even when the path is empty.
+  std::string name;
+  AppendNeutralPath("\\", name, record->values.neutral_install_to);
+  name += '\\';
+  name += record->values.appl_name;
+  CachedApplication application;
+  try {
+    ReadApplication(name, &application);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  if (application.compressed != kYes) {
+    return 0;
+  }
+  int64_t sum = 0;
+  for (const auto& entry : record->entries) {
+    if (entry->state == kEntryStateFile && !entry->comment) {
+      sum += entry->size - entry->length;
     }
   }
   return sum;

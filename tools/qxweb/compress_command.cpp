@@ -94,8 +94,7 @@ int RunCodec(const char* command, bool compress, const std::string& input_path,
   OutputTarget target(output_path);
   FilePtr output(target.Open(), &std::fclose);
   if (!output) {
-    std::fprintf(stderr, "qxweb %s: %s: %s\n", command, output_path.c_str(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "qxweb %s: %s: %s\n", command, output_path.c_str(), std::strerror(errno));
     return kExitFailed;
   }
   // The codec's messages are boxes; here they go to stderr.
@@ -110,8 +109,7 @@ int RunCodec(const char* command, bool compress, const std::string& input_path,
     return kExitFailed;
   }
   if (std::fclose(output.release()) != 0 || !target.Commit()) {
-    std::fprintf(stderr, "qxweb %s: %s: %s\n", command, output_path.c_str(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "qxweb %s: %s: %s\n", command, output_path.c_str(), std::strerror(errno));
     return kExitFailed;
   }
   std::printf("Length = %" PRId64 "\nSize = %" PRId64 "\nSECURE_MD5 = %s\n", stored, expanded,
@@ -130,8 +128,8 @@ void AddCodecCommand(CLI::App& app, int& status, const char* name, const char* d
   cmd->add_option("INPUT", *input, "File to read")->required();
   cmd->add_option("OUTPUT", *output, "File to write")->required();
   cmd->callback([=, &status] {
-    status = RunCodec(name, compress, *input, *output,
-                      key_option->count() > 0 ? key->c_str() : nullptr);
+    status =
+        RunCodec(name, compress, *input, *output, key_option->count() > 0 ? key->c_str() : nullptr);
   });
 }
 

@@ -10,6 +10,7 @@
 
 #include "core/format/package_paths.h"
 #include "tests/support/header_builder.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/test_support.h"
 
 namespace qx {
@@ -629,6 +630,29 @@ TEST(ByteSums, CountEntriesInTheirStates) {
   EXPECT_EQ(RemainingBytes(&record), 1999 + 3999 + 7999);
   EXPECT_EQ(DownloadBytes(nullptr), 0);
   EXPECT_EQ(RemainingBytes(nullptr), 0);
+}
+
+TEST_F(HeaderReaderTest, ExpansionBytesFollowTheRegistrysCompressedValue) {
+  qx_test::ScopedEnv config("XDG_CONFIG_HOME", dir_.path().c_str());
+  HeaderBuilder builder;
+  builder.Set(HeaderKey::kInstallTo, "apps/tools");
+  builder.AddFile({"a", 10, 100}).AddFile({"b", 20, 50}).AddComment("c");
+  ASSERT_EQ(Read(builder.Text()), kHeaderOk);
+  record_->entries[1]->state = 1;                // only entries in state 0 count
+  EXPECT_EQ(ExpansionBytes(record_.get()), 90);  // no registry: "Yes"
+  const std::string ini = dir_.path() + "/tarnwick/qxweb.ini";
+  qx_test::WriteFile(ini, "[apps\\tools\\Demo]\nCompressed=No\n");
+  EXPECT_EQ(ExpansionBytes(record_.get()), 0);
+  qx_test::WriteFile(ini, "[apps\\tools\\Demo]\nCompressed=Yes\n");
+  EXPECT_EQ(ExpansionBytes(record_.get()), 90);
+  EXPECT_EQ(ExpansionBytes(nullptr), 0);
+
+  // Without InstallTo the name still begins with the separator.
+  HeaderBuilder plain;
+  plain.AddFile({"a", 10, 100});
+  ASSERT_EQ(Read(plain.Text()), kHeaderOk);
+  qx_test::WriteFile(ini, "[\\Demo]\nCompressed=No\n[Demo]\nCompressed=Yes\n");
+  EXPECT_EQ(ExpansionBytes(record_.get()), 0);
 }
 
 }  // namespace
