@@ -41,6 +41,12 @@ int64_t ParseLong(std::string_view text) {
   return negative ? -value : value;
 }
 
+void DropTrailingSeparator(std::string& path) {
+  if (!path.empty() && (path.back() == '\\' || path.back() == '/')) {
+    path.pop_back();
+  }
+}
+
 }  // namespace
 
 std::string CacheFilePath() {
@@ -84,12 +90,6 @@ int ReadApplication(std::string_view name, CachedApplication* application) {
   return 1;
 }
 
-void StripTrailingBackslash(std::string& path) {
-  if (!path.empty() && (path.back() == '\\' || path.back() == '/')) {
-    path.pop_back();
-  }
-}
-
 int ReadTempDirSetting(size_t size, std::string* out) {
   if (out == nullptr) {
     return 0;
@@ -97,7 +97,7 @@ int ReadTempDirSetting(size_t size, std::string* out) {
   if (ReadCacheString(kGeneralSection, kTempDirKey, size, "", *out) == 0) {
     return 0;
   }
-  StripTrailingBackslash(*out);
+  DropTrailingSeparator(*out);
   return 1;
 }
 

@@ -59,9 +59,6 @@ QXWEBCORE_EXPORT int ReadCacheLong(std::string_view section, std::string_view ke
 // touched): Compressed defaults to "Yes", DeleteCache to "No". Returns 1.
 QXWEBCORE_EXPORT int ReadApplication(std::string_view name, CachedApplication* application);
 
-// Removes one trailing "\" or "/".
-QXWEBCORE_EXPORT void StripTrailingBackslash(std::string& path);
-
 // General/TempDir into |out| (at most |size| - 1 characters) without one
 // trailing separator: 1, or 0 when nothing was read.
 QXWEBCORE_EXPORT int ReadTempDirSetting(size_t size, std::string* out);

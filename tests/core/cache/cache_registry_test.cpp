@@ -60,9 +60,6 @@ TEST_F(CacheRegistryTest, TempDirSettingIsZeroWhenNothingIsRead) {
   WriteIni("[General]\nTempDir=\n");
   EXPECT_EQ(ReadTempDirSetting(kTempDirSettingSize, &temp), 0);
   EXPECT_EQ(ReadTempDirSetting(kTempDirSettingSize, nullptr), 0);
-  std::string path = "a\\\\";
-  StripTrailingBackslash(path);
-  EXPECT_EQ(path, "a\\");
 }
 
 }  // namespace
