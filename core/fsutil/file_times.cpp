@@ -1,0 +1,133 @@
+#include "core/fsutil/file_times.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <optional>
+
+namespace qx {
+
+namespace {
+
+// Years a DOS date can hold.
+constexpr int kFirstDosYear = 1980;
+constexpr int kLastDosYear = 2107;
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  bool is_open() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+struct DosStamp {
+  uint16_t date;
+  uint16_t time;
+};
+
+// |when| in local time, packed; nothing for a time a DOS date cannot hold.
+std::optional<DosStamp> LocalDosStamp(time_t when) {
+  std::tm local{};
+  if (::localtime_r(&when, &local) == nullptr) {
+    return std::nullopt;
+  }
+  const int year = local.tm_year + 1900;
+  if (year < kFirstDosYear || year > kLastDosYear) {
+    return std::nullopt;
+  }
+  DosStamp stamp{};
+  stamp.date = static_cast<uint16_t>(((year - kFirstDosYear) << 9) | ((local.tm_mon + 1) << 5) |
+                                     local.tm_mday);
+  // A leap second (tm_sec 60) still fits the five bits as 30.
+  stamp.time =
+      static_cast<uint16_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
+  return stamp;
+}
+
+std::optional<DosStamp> LastWriteStamp(int fd) {
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    return std::nullopt;
+  }
+  return LocalDosStamp(st.st_mtim.tv_sec);
+}
+
+void FormatNow(std::string* date_text, std::string* time_text) {
+  const time_t now = ::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  char text[32];
+  if (time_text != nullptr) {
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+    time_text->assign(text);
+  }
+  if (date_text != nullptr) {
+    std::snprintf(text, sizeof text, "%02d/%02d/%04d", local.tm_mon + 1, local.tm_mday,
+                  local.tm_year + 1900);
+    date_text->assign(text);
+  }
+}
+
+}  // namespace
+
+void FormatDosStamp(uint16_t dos_date, uint16_t dos_time, std::string* date_text,
+                    std::string* time_text) {
+  char text[32];
+  if (time_text != nullptr) {
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", dos_time >> 11, (dos_time >> 5) & 0x3F,
+                  (dos_time & 0x1F) * 2);
+    time_text->assign(text);
+  }
+  if (date_text != nullptr) {
+    std::snprintf(text, sizeof text, "%02d/%02d/%04d", (dos_date >> 5) & 0x0F, dos_date & 0x1F,
+                  (dos_date >> 9) + kFirstDosYear);
+    date_text->assign(text);
+  }
+}
+
+int CopyFileTimes(const std::string& source, const std::string& destination, std::string* date_text,
+                  std::string* time_text) {
+  // Non-blocking so that a FIFO named by mistake cannot hang the call.
+  const FileDescriptor in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  const FileDescriptor out(
+      ::open(destination.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  const bool text_wanted = date_text != nullptr || time_text != nullptr;
+  struct stat st {};
+  if (in.is_open() && out.is_open() && ::fstat(in.get(), &st) == 0) {
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::futimens(out.get(), times) == 0) {
+      if (!text_wanted) {
+        return 1;
+      }
+      if (const auto stamp = LocalDosStamp(st.st_mtim.tv_sec)) {
+        FormatDosStamp(stamp->date, stamp->time, date_text, time_text);
+        return 1;
+      }
+    }
+  }
+  if (text_wanted) {
+    // The source's own time is the right text even when the destination
+    // could not take it; only without it does the current time stand in.
+    if (const auto stamp = LastWriteStamp(in.get())) {
+      FormatDosStamp(stamp->date, stamp->time, date_text, time_text);
+    } else {
+      FormatNow(date_text, time_text);
+    }
+  }
+  return 0;
+}
+
+}  // namespace qx

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "qxwebcore_export.h"
+
+namespace qx {
+
+// Sizes of the date text "MM/DD/YYYY" and the time text "HH:MM:SS" with
+// their terminating zero, as the package header's fields hold them.
+inline constexpr size_t kDateTextSize = 11;
+inline constexpr size_t kTimeTextSize = 9;
+
+// Carries the last-access and last-write times of |source| over to the
+// existing file |destination| (there is no creation time to carry). When
+// |date_text| or |time_text| is given, it receives the source's last-write
+// time in local time, rounded down to the two-second DOS form ("%02d/%02d/%04d"
+// month, day, year and "%02d:%02d:%02d"). Returns 1 when the times were
+// carried over and the wanted texts came from them, else 0; even then the
+// texts come out, from the source's last-write time if it can be read, else
+// from the current local time (not rounded).
+QXWEBCORE_EXPORT int CopyFileTimes(const std::string& source, const std::string& destination,
+                                   std::string* date_text, std::string* time_text);
+
+// Formats a packed DOS date (year - 1980 in bits 9-15, month in 5-8, day in
+// 0-4) and time (hours in bits 11-15, minutes in 5-10, seconds / 2 in 0-4)
+// into the texts that are given.
+QXWEBCORE_EXPORT void FormatDosStamp(uint16_t dos_date, uint16_t dos_time, std::string* date_text,
+                                     std::string* time_text);
+
+}  // namespace qx

@@ -1,0 +1,149 @@
+#include "core/fsutil/file_copy.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <string>
+
+#include "core/compress/codec.h"
+#include "core/platform/scripted_user_interface.h"
+#include "tests/support/test_support.h"
+
+namespace qx {
+namespace {
+
+using qx_test::ReadFile;
+using qx_test::WriteFile;
+
+time_t WriteTimeOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0);
+  return st.st_mtim.tv_sec;
+}
+
+// Limits the size of files this process may write, for one scope.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(rlim_t bytes) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &old_action_);
+    ::getrlimit(RLIMIT_FSIZE, &old_limit_);
+    rlimit limit = old_limit_;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~ScopedFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_limit_);
+    ::sigaction(SIGXFSZ, &old_action_, nullptr);
+  }
+
+ private:
+  struct sigaction old_action_ {};
+  rlimit old_limit_{};
+};
+
+TEST(CopyFilePlain, CopiesEveryByteAcrossBlockBoundariesAndTheTimes) {
+  qx_test::TempDir dir;
+  for (size_t size : {size_t{0}, size_t{1}, kCopyBlockSize - 1, kCopyBlockSize, kCopyBlockSize + 1,
+                      2 * kCopyBlockSize, size_t{100000}}) {
+    const std::string source = dir / ("src" + std::to_string(size));
+    const std::string destination = dir / ("dst" + std::to_string(size));
+    const std::string bytes = qx_test::RandomBytes(size, size);
+    WriteFile(source, bytes);
+    const timespec times[2] = {{1000000000, 0}, {881403336, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+    EXPECT_EQ(CopyFilePlain(source, destination), kFileCopyOk) << size;
+    EXPECT_EQ(ReadFile(destination), bytes) << size;
+    EXPECT_EQ(WriteTimeOf(destination), 881403336) << size;
+  }
+}
+
+TEST(CopyFilePlain, ReplacesALongerDestination) {
+  qx_test::TempDir dir;
+  WriteFile(dir / "src", "short");
+  WriteFile(dir / "dst", std::string(2000, 'L'));
+  EXPECT_EQ(CopyFilePlain(dir / "src", dir / "dst"), kFileCopyOk);
+  EXPECT_EQ(ReadFile(dir / "dst"), "short");
+}
+
+TEST(CopyFilePlain, ReportsWhichSideFailed) {
+  qx_test::TempDir dir;
+  WriteFile(dir / "src", "data");
+  EXPECT_EQ(CopyFilePlain(dir / "missing", dir / "dst"), kFileCopySourceNotOpened);
+  EXPECT_FALSE(qx_test::FileExists(dir / "dst"));
+  EXPECT_EQ(CopyFilePlain(dir / "src", dir / "no/such/dir"), kFileCopyDestinationNotCreated);
+  // Copying a file onto itself would empty it first.
+  EXPECT_EQ(CopyFilePlain(dir / "src", dir / "src"), kFileCopyDestinationNotCreated);
+  ASSERT_EQ(::link((dir / "src").c_str(), (dir / "hard").c_str()), 0);
+  EXPECT_EQ(CopyFilePlain(dir / "hard", dir / "src"), kFileCopyDestinationNotCreated);
+  EXPECT_EQ(ReadFile(dir / "src"), "data");
+  // A directory opens but cannot be read.
+  ::mkdir((dir / "adir").c_str(), 0755);
+  EXPECT_EQ(CopyFilePlain(dir / "adir", dir / "dst"), kFileCopyReadFailed);
+}
+
+TEST(CopyFilePlain, ReportsShortWritesInTheLoopAndAtClose) {
+  qx_test::TempDir dir;
+  WriteFile(dir / "large", qx_test::RandomBytes(100000, 1));
+  WriteFile(dir / "small", qx_test::RandomBytes(3000, 2));  // fits the stream's buffer
+  int large_result = -1;
+  int small_result = -1;
+  {
+    ScopedFileSizeLimit limit(1000);
+    large_result = CopyFilePlain(dir / "large", dir / "large.out");
+    small_result = CopyFilePlain(dir / "small", dir / "small.out");
+  }
+  EXPECT_EQ(large_result, kFileCopyShortWrite);
+  EXPECT_EQ(small_result, kFileCopyShortWrite);
+}
+
+TEST(CompressFileByName, CompressesForGzipAndExpandsGzipOutput) {
+  ScriptedUserInterface ui;
+  ScopedUserInterface scope(ui);
+  qx_test::TempDir dir;
+  const std::string text = qx_test::TextBytes(70000, 3);
+  WriteFile(dir / "plain.txt", text);
+  const timespec times[2] = {{1000000000, 0}, {881403336, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "plain.txt").c_str(), times, 0), 0);
+
+  EXPECT_EQ(CompressFileByName(dir / "plain.txt", dir / "stored.gz", true, "AppName"), kFileCopyOk);
+  EXPECT_EQ(WriteTimeOf(dir / "stored.gz"), 881403336);
+  const auto peer = qx_test::RunCommand("gzip -dc " + qx_test::ShellQuote(dir / "stored.gz"));
+  EXPECT_EQ(peer.status, 0) << peer.err;
+  EXPECT_EQ(peer.out, text);
+
+  // A member made by the peer expands back, the plain digest asked for.
+  ASSERT_EQ(qx_test::RunCommand("gzip -c " + qx_test::ShellQuote(dir / "plain.txt") + " > " +
+                                qx_test::ShellQuote(dir / "peer.gz"))
+                .status,
+            0);
+  EXPECT_EQ(CompressFileByName(dir / "peer.gz", dir / "expanded.txt", false, std::nullopt),
+            kFileCopyOk);
+  EXPECT_EQ(ReadFile(dir / "expanded.txt"), text);
+  EXPECT_TRUE(ui.boxes().empty());
+}
+
+TEST(CompressFileByName, ReportsEachFailure) {
+  ScriptedUserInterface ui;
+  ScopedUserInterface scope(ui);
+  qx_test::TempDir dir;
+  WriteFile(dir / "not-gzip", "plain text, no member");
+  EXPECT_EQ(CompressFileByName(dir / "missing", dir / "out", true, "k"), kFileCopySourceNotOpened);
+  EXPECT_EQ(CompressFileByName(dir / "not-gzip", dir / "no/dir/out", true, "k"),
+            kFileCopyDestinationNotCreated);
+  EXPECT_EQ(CompressFileByName(dir / "not-gzip", dir / "not-gzip", true, "k"),
+            kFileCopyDestinationNotCreated);
+  EXPECT_EQ(ReadFile(dir / "not-gzip"), "plain text, no member");
+  EXPECT_TRUE(ui.boxes().empty());  // none of those is the codec's to report
+
+  EXPECT_EQ(CompressFileByName(dir / "not-gzip", dir / "out", false, "k"), kFileCopyCompressFailed);
+  ASSERT_EQ(ui.boxes().size(), 1u);
+  EXPECT_EQ(ui.boxes()[0].caption, kCodecCaption);
+}
+
+}  // namespace
+}  // namespace qx

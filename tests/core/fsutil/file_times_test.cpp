@@ -1,0 +1,158 @@
+#include "core/fsutil/file_times.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "tests/support/test_support.h"
+
+namespace qx {
+namespace {
+
+// Runs a test in a chosen time zone and restores the old one afterwards.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) {
+      old_ = old;
+    }
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+  }
+  ~ScopedTimeZone() {
+    if (old_) {
+      ::setenv("TZ", old_->c_str(), 1);
+    } else {
+      ::unsetenv("TZ");
+    }
+    ::tzset();
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+time_t Utc(int year, int month, int day, int hour, int minute, int second) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  return ::timegm(&tm);
+}
+
+void SetTimes(const std::string& path, time_t access, time_t write, long nanoseconds = 0) {
+  const timespec times[2] = {{access, nanoseconds}, {write, nanoseconds}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+struct stat StatOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0);
+  return st;
+}
+
+class CopyFileTimesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    qx_test::WriteFile(source_, "source");
+    qx_test::WriteFile(destination_, "destination");
+  }
+  qx_test::TempDir dir_;
+  const std::string source_ = dir_ / "src.dat";
+  const std::string destination_ = dir_ / "dst.dat";
+  std::string date_ = "unset";
+  std::string time_ = "unset";
+};
+
+TEST_F(CopyFileTimesTest, CarriesTimesAndGivesTheLocalStampTexts) {
+  ScopedTimeZone utc("UTC");
+  const time_t written = Utc(1997, 12, 6, 10, 15, 36);
+  SetTimes(source_, written + 1000, written, 123456789);
+  EXPECT_EQ(CopyFileTimes(source_, destination_, &date_, &time_), 1);
+  EXPECT_EQ(date_, "12/06/1997");
+  EXPECT_EQ(time_, "10:15:36");
+  const struct stat st = StatOf(destination_);
+  EXPECT_EQ(st.st_mtim.tv_sec, written);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+  EXPECT_EQ(st.st_atim.tv_sec, written + 1000);
+  EXPECT_EQ(qx_test::ReadFile(destination_), "destination");  // contents untouched
+}
+
+TEST_F(CopyFileTimesTest, TextsAreInLocalTimeWithEvenSeconds) {
+  ScopedTimeZone zone("EST5");
+  SetTimes(source_, 0, Utc(1997, 12, 6, 3, 59, 59));
+  EXPECT_EQ(CopyFileTimes(source_, destination_, &date_, &time_), 1);
+  EXPECT_EQ(date_, "12/05/1997");  // the day before, five hours west
+  EXPECT_EQ(time_, "22:59:58");
+  SetTimes(source_, 0, Utc(2000, 2, 29, 12, 0, 1));
+  EXPECT_EQ(CopyFileTimes(source_, destination_, nullptr, &time_), 1);
+  EXPECT_EQ(time_, "07:00:00");
+  EXPECT_EQ(CopyFileTimes(source_, destination_, &date_, nullptr), 1);
+  EXPECT_EQ(date_, "02/29/2000");
+  // Carrying the times alone needs no conversion at all.
+  SetTimes(source_, 0, Utc(1970, 1, 2, 0, 0, 0));
+  EXPECT_EQ(CopyFileTimes(source_, destination_, nullptr, nullptr), 1);
+  EXPECT_EQ(StatOf(destination_).st_mtim.tv_sec, Utc(1970, 1, 2, 0, 0, 0));
+}
+
+TEST_F(CopyFileTimesTest, FailingToCarryStillGivesTheSourceTime) {
+  ScopedTimeZone utc("UTC");
+  SetTimes(source_, 0, Utc(2001, 7, 4, 23, 1, 3));
+  const std::string missing = dir_ / "missing.dat";
+  EXPECT_EQ(CopyFileTimes(source_, missing, &date_, &time_), 0);
+  EXPECT_EQ(date_, "07/04/2001");
+  EXPECT_EQ(time_, "23:01:02");
+  EXPECT_FALSE(qx_test::FileExists(missing));  // never created
+}
+
+TEST_F(CopyFileTimesTest, WithoutAUsableSourceTimeTheTextsShowNow) {
+  ScopedTimeZone utc("UTC");
+  // Before 1980 a DOS stamp cannot hold the time: carried over, but no text from it.
+  SetTimes(source_, 0, Utc(1975, 1, 1, 0, 0, 0));
+  const time_t before = ::time(nullptr);
+  EXPECT_EQ(CopyFileTimes(source_, destination_, &date_, &time_), 0);
+  const time_t after = ::time(nullptr);
+  EXPECT_EQ(StatOf(destination_).st_mtim.tv_sec, Utc(1975, 1, 1, 0, 0, 0));
+  auto texts_of = [](time_t when) {
+    std::tm tm{};
+    ::gmtime_r(&when, &tm);
+    char text[80];
+    std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d", tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return std::string(text);
+  };
+  const std::string shown = date_ + " " + time_;
+  EXPECT_TRUE(shown == texts_of(before) || shown == texts_of(after)) << shown;
+
+  date_ = time_ = "unset";
+  EXPECT_EQ(CopyFileTimes(dir_ / "none", destination_, &date_, nullptr), 0);
+  EXPECT_EQ(date_.size(), kDateTextSize - 1);
+  EXPECT_EQ(time_, "unset");  // not asked for
+}
+
+TEST(FormatDosStamp, DecodesEveryField) {
+  std::string date, time;
+  const uint16_t dos_date = ((1997 - 1980) << 9) | (12 << 5) | 6;
+  const uint16_t dos_time = (10 << 11) | (15 << 5) | 18;
+  FormatDosStamp(dos_date, dos_time, &date, &time);
+  EXPECT_EQ(date, "12/06/1997");
+  EXPECT_EQ(time, "10:15:36");
+  FormatDosStamp(0xFFFF, 0xFFFF, &date, &time);
+  EXPECT_EQ(date, "15/31/2107");
+  EXPECT_EQ(time, "31:63:62");
+  FormatDosStamp(0, 0, nullptr, &time);
+  EXPECT_EQ(time, "00:00:00");
+  FormatDosStamp(0, 0, &date, nullptr);
+  EXPECT_EQ(date, "00/00/1980");
+}
+
+}  // namespace
+}  // namespace qx

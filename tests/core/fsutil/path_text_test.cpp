@@ -1,0 +1,77 @@
+#include "core/fsutil/path_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <ctime>
+#include <string>
+
+namespace qx {
+namespace {
+
+std::string Stripped(std::string text) {
+  StripTrailingBackslash(text);
+  return text;
+}
+
+TEST(StripTrailingBackslash, RemovesOneTrailingSeparatorOnly) {
+  EXPECT_EQ(Stripped(""), "");
+  EXPECT_EQ(Stripped("C:\\dir"), "C:\\dir");
+  EXPECT_EQ(Stripped("C:\\dir\\"), "C:\\dir");
+  EXPECT_EQ(Stripped("C:\\dir\\\\"), "C:\\dir\\");
+  EXPECT_EQ(Stripped("/home/dir/"), "/home/dir");
+  EXPECT_EQ(Stripped("\\"), "");
+}
+
+TEST(GetDriveRoot, GivesTheRootOfDrivePathsOnly) {
+  EXPECT_EQ(GetDriveRoot("\\dir"), "");
+  EXPECT_EQ(GetDriveRoot("/usr/lib"), "");
+  EXPECT_EQ(GetDriveRoot(""), "");
+  EXPECT_EQ(GetDriveRoot("C"), "");
+  EXPECT_EQ(GetDriveRoot("C:"), "C:\\");
+  EXPECT_EQ(GetDriveRoot("C:\\"), "C:\\");
+  EXPECT_EQ(GetDriveRoot("C:\\dir\\x"), "C:\\");
+  EXPECT_EQ(GetDriveRoot("C:/dir"), "C:/");
+  EXPECT_EQ(GetDriveRoot("C:dir"), "C:dir");  // no separator: all of it
+  EXPECT_EQ(GetDriveRoot("C:dir\\x"), "C:dir\\");
+}
+
+TEST(NativeSeparators, TurnsBackslashesIntoSlashes) {
+  EXPECT_EQ(NativeSeparators("a\\b/c\\"), "a/b/c/");
+}
+
+long TickCount() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
+}
+
+char WeekdayLetter() {
+  const time_t now = ::time(nullptr);
+  std::tm utc{};
+  ::gmtime_r(&now, &utc);
+  return "SMTWTFS"[utc.tm_wday];
+}
+
+TEST(MakeTempName, IsWeekdayLetterSevenTickDigitsAndExtension) {
+  const char letter_before = WeekdayLetter();
+  const long ticks_before = TickCount() % 10000000;
+  const std::string name = MakeTempName();
+  const long ticks_after = TickCount() % 10000000;
+  const char letter_after = WeekdayLetter();
+
+  ASSERT_EQ(name.size(), kTempNameLength);
+  EXPECT_EQ(name.substr(8), ".WEB");
+  EXPECT_TRUE(name[0] == letter_before || name[0] == letter_after) << name;
+  for (size_t i = 1; i < 8; ++i) {
+    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(name[i]))) << name;
+  }
+  const long ticks = std::stol(name.substr(1, 7));
+  if (ticks_before <= ticks_after) {  // the seven digits did not wrap meanwhile
+    EXPECT_GE(ticks, ticks_before);
+    EXPECT_LE(ticks, ticks_after);
+  }
+}
+
+}  // namespace
+}  // namespace qx
