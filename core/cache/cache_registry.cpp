@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "core/fsutil/path_text.h"
 #include "core/platform/config_directory.h"
 #include "core/platform/private_profile.h"
 
@@ -39,12 +40,6 @@ int64_t ParseLong(std::string_view text) {
     value = value > (kLimit - digit) / 10 ? kLimit : value * 10 + digit;
   }
   return negative ? -value : value;
-}
-
-void DropTrailingSeparator(std::string& path) {
-  if (!path.empty() && (path.back() == '\\' || path.back() == '/')) {
-    path.pop_back();
-  }
 }
 
 }  // namespace
@@ -97,7 +92,7 @@ int ReadTempDirSetting(size_t size, std::string* out) {
   if (ReadCacheString(kGeneralSection, kTempDirKey, size, "", *out) == 0) {
     return 0;
   }
-  DropTrailingSeparator(*out);
+  StripTrailingBackslash(*out);
   return 1;
 }
 
