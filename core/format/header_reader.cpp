@@ -34,6 +34,24 @@ std::string_view TrimRight(std::string_view text) {
   return text;
 }
 
+// Sums of counts read from a header: values beyond any file saturate
+// instead of overflowing.
+int64_t SaturatingAdd(int64_t a, int64_t b) {
+  int64_t sum = 0;
+  if (__builtin_add_overflow(a, b, &sum)) {
+    return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+  }
+  return sum;
+}
+
+int64_t SaturatingSub(int64_t a, int64_t b) {
+  int64_t difference = 0;
+  if (__builtin_sub_overflow(a, b, &difference)) {
+    return b < 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+  }
+  return difference;
+}
+
 void AssignCut(std::string& field, std::string_view value, size_t capacity) {
   field.assign(value.substr(0, capacity));
 }
@@ -602,7 +620,7 @@ int64_t DownloadBytes(const PackageHeader* record) {
   int64_t sum = 0;
   for (const auto& entry : record->entries) {
     if (entry->state == 1 || entry->state == 2) {
-      sum += entry->length;
+      sum = SaturatingAdd(sum, entry->length);
     }
   }
   return sum;
@@ -615,7 +633,7 @@ int64_t RemainingBytes(const PackageHeader* record) {
   int64_t sum = 0;
   for (const auto& entry : record->entries) {
     if (entry->state >= 1 && entry->state <= 3) {
-      sum += entry->size - entry->progress;
+      sum = SaturatingAdd(sum, SaturatingSub(entry->size, entry->progress));
     }
   }
   return sum;
@@ -643,7 +661,7 @@ int64_t ExpansionBytes(const PackageHeader* record) {
   int64_t sum = 0;
   for (const auto& entry : record->entries) {
     if (entry->state == kEntryStateFile && !entry->comment) {
-      sum += entry->size - entry->length;
+      sum = SaturatingAdd(sum, SaturatingSub(entry->size, entry->length));
     }
   }
   return sum;

@@ -19,7 +19,7 @@ struct FileCloser {
 std::string Describe(int result, const qx::FileEntry& entry, int64_t length_found) {
   switch (result) {
     case qx::kStoredFileUnsafeName:
-      return "unsafe name (absolute, with a drive or \"..\", or a control character)";
+      return "unsafe name (absolute, a drive, a \"..\" component, \"|\" or a control character)";
     case qx::kStoredFileMissing:
       return "missing";
     case qx::kStoredFileWrongLength: {

@@ -629,6 +629,12 @@ TEST(ByteSums, CountEntriesInTheirStates) {
   EXPECT_EQ(DownloadBytes(&record), 20 + 40);
   EXPECT_EQ(RemainingBytes(&record), 1999 + 3999 + 7999);
   EXPECT_EQ(DownloadBytes(nullptr), 0);
+  // Counts read from a header may be anything; the sums saturate.
+  record.entries[1]->length = INT64_MAX;
+  record.entries[2]->size = INT64_MIN;
+  record.entries[3]->size = INT64_MIN;
+  EXPECT_EQ(DownloadBytes(&record), INT64_MAX);
+  EXPECT_EQ(RemainingBytes(&record), INT64_MIN);
   EXPECT_EQ(RemainingBytes(nullptr), 0);
 }
 
