@@ -392,6 +392,9 @@ int ReadRecord(std::FILE* file, FormatVersion* version, std::unique_ptr<PackageH
   if (count == 0) {
     return kHeaderFailed;
   }
+  if (count > kMaxHeaderEntries) {
+    return kHeaderNoMemory;
+  }
 
   auto fresh = std::make_unique<PackageHeader>();
   if (*record) {

@@ -28,6 +28,10 @@ inline constexpr size_t kMaxEntryTempPath = 262;
 inline constexpr size_t kMaxEntryDigest = 47;
 // The joined text of one file entry.
 inline constexpr size_t kMaxEntryText = 256;
+// Most entries a header may have: each costs a record of a few hundred
+// bytes, so a header of nothing but short comment lines must not be able to
+// take all memory.
+inline constexpr int32_t kMaxHeaderEntries = 1000000;
 
 // Entry states. 0 is a file entry as read or as validated; 1 to 4 are set by
 // the client (the writer leaves out entries in states 3 and 4).
@@ -128,7 +132,8 @@ QXWEBCORE_EXPORT int CountHeaderEntries(std::FILE* file, FormatVersion* version)
 // 0 when read and verified; -1 on a bad argument, a missing magic or no entry
 // lines (record untouched), and on a digest mismatch (record filled, corrupt
 // set) or an ApplName / InstallTo that cannot be a safe directory (record
-// filled, package_directory empty); -2 when memory runs out.
+// filled, package_directory empty); -2 when memory runs out or the header
+// has more than kMaxHeaderEntries entries (record untouched).
 QXWEBCORE_EXPORT int ReadPackageHeader(std::FILE* file, FormatVersion* version,
                                        std::unique_ptr<PackageHeader>* record);
 

@@ -406,6 +406,35 @@ TEST_F(HeaderReaderTest, EveryPrefixOfAHeaderFailsUntilTheTrailerIsWhole) {
   }
 }
 
+TEST_F(HeaderReaderTest, SmallStreamBuffersReadTheSameRecord) {
+  const std::string text = Sample().Text();
+  ASSERT_EQ(Read(text), kHeaderOk);
+  const std::unique_ptr<PackageHeader> whole = std::move(record_);
+  for (size_t block : {1u, 2u, 31u, 255u}) {
+    FilePtr file(std::fopen((dir_ / "h.qxw").c_str(), "r"));
+    std::vector<char> buffer(block);
+    ASSERT_EQ(std::setvbuf(file.get(), buffer.data(), _IOFBF, block), 0);
+    ASSERT_EQ(ReadPackageHeader(file.get(), &version_, &record_), kHeaderOk) << block;
+    ASSERT_EQ(record_->entries.size(), whole->entries.size());
+    EXPECT_EQ(record_->values.header_digest, whole->values.header_digest);
+    for (size_t i = 0; i < whole->entries.size(); ++i) {
+      EXPECT_EQ(record_->entries[i]->name, whole->entries[i]->name);
+      EXPECT_EQ(record_->entries[i]->digest, whole->entries[i]->digest);
+    }
+    record_.reset();
+  }
+}
+
+TEST_F(HeaderReaderTest, HeadersWithTooManyEntriesAreRefusedBeforeAnyAllocation) {
+  std::string text = "##QXWEB## 1.0\nApplName: Demo\n";
+  text.reserve(text.size() + 2 * (kMaxHeaderEntries + 1));
+  for (int32_t i = 0; i <= kMaxHeaderEntries; ++i) {
+    text += ";\n";
+  }
+  EXPECT_EQ(Read(text), kHeaderNoMemory);
+  EXPECT_FALSE(record_);
+}
+
 TEST_F(HeaderReaderTest, TrailerMissingOrLongerThanADigestIsCorrupt) {
   std::vector<std::string> lines = SplitLines(Sample().Text());
   const std::string trailer = lines.back();
