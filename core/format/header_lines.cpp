@@ -126,6 +126,32 @@ std::string_view DigestedText(std::string_view line) {
   return line;
 }
 
+bool ReadHeaderLine(std::FILE* file, std::string& line) {
+  line.clear();
+  if (file == nullptr) {
+    return false;
+  }
+  while (line.size() < kMaxHeaderLine) {
+    const int c = std::getc(file);
+    if (c == EOF) {
+      break;
+    }
+    line += static_cast<char>(c);
+    if (c == '\n') {
+      break;
+    }
+  }
+  return !line.empty();
+}
+
+std::string_view SkipBlanks(std::string_view text) {
+  size_t start = 0;
+  while (start < text.size() && IsBlank(text[start])) {
+    ++start;
+  }
+  return text.substr(start);
+}
+
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) {
     return false;
@@ -140,11 +166,7 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 
 bool IsSignificantLine(std::string_view line) {
   line = DigestedText(line);
-  size_t start = 0;
-  while (start < line.size() && IsBlank(line[start])) {
-    ++start;
-  }
-  std::string_view text = line.substr(start);
+  std::string_view text = SkipBlanks(line);
   if (text.empty() || text.front() == kCommentMark) {
     return false;
   }

@@ -96,6 +96,34 @@ inline constexpr std::array<HeaderKeyInfo, kHeaderKeyCount> kHeaderKeys = {{
     {HeaderKey::kComment, "Comment", HeaderValueKind::kText, 256, true},
 }};
 
+// The order in which the reader tests a line against the keys: the write
+// order, except that LaunchSplashDuration is tested before LaunchSplash,
+// whose name it begins with.
+inline constexpr std::array<HeaderKey, kHeaderKeyCount> kHeaderKeyReadOrder = {{
+    HeaderKey::kOwner,
+    HeaderKey::kCopyright,
+    HeaderKey::kApplName,
+    HeaderKey::kCommandLine,
+    HeaderKey::kVersion,
+    HeaderKey::kMinVersion,
+    HeaderKey::kDate,
+    HeaderKey::kDelete,
+    HeaderKey::kReadmeFile,
+    HeaderKey::kRegistryFile,
+    HeaderKey::kCompanyIdentity,
+    HeaderKey::kDownloadSplash,
+    HeaderKey::kLaunchSplashDuration,
+    HeaderKey::kLaunchSplash,
+    HeaderKey::kDownloadIcon,
+    HeaderKey::kLaunchIcon,
+    HeaderKey::kCorruptIcon,
+    HeaderKey::kDownloadDetail,
+    HeaderKey::kCombineDownloadLaunch,
+    HeaderKey::kInstallTo,
+    HeaderKey::kUpdateOption,
+    HeaderKey::kComment,
+}};
+
 constexpr const HeaderKeyInfo& HeaderKeyOf(HeaderKey key) {
   return kHeaderKeys[static_cast<size_t>(key)];
 }
@@ -163,6 +191,15 @@ QXWEBCORE_EXPORT std::string_view DigestedText(std::string_view line);
 // a comment (first non-blank character ";"), not the CommandLine line and not
 // the trailer. Every physical line of a file entry feeds it.
 QXWEBCORE_EXPORT bool IsSignificantLine(std::string_view line);
+
+// Reads the next line as a buffer of kMaxHeaderLine + 1 bytes takes it: up to
+// and including its line feed, or the first kMaxHeaderLine characters of a
+// longer line, whose rest then comes as the next line. False at end of file
+// (or on a read error) with nothing read.
+QXWEBCORE_EXPORT bool ReadHeaderLine(std::FILE* file, std::string& line);
+
+// |text| without leading white space.
+QXWEBCORE_EXPORT std::string_view SkipBlanks(std::string_view text);
 
 // Case-insensitive test that |text| begins with |prefix|.
 QXWEBCORE_EXPORT bool StartsWithNoCase(std::string_view text, std::string_view prefix);

@@ -110,7 +110,8 @@ bool IsSafeRelativeName(std::string_view name) {
     return false;
   }
   for (char c : name) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == ':') {
+    // "|" would become a separator in the name's neutral form.
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == ':' || c == kNeutralSeparator) {
       return false;
     }
   }

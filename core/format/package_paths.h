@@ -49,7 +49,8 @@ QXWEBCORE_EXPORT bool IsHeaderPath(std::string_view path);
 
 // Whether a relative name read from a header, project or archive may be
 // joined to a directory: not empty, not absolute, no drive, no "." or ".."
-// component, no empty component, and no control character.
+// component, no empty component, no control character, and no "|" (which
+// the neutral form turns into a separator).
 QXWEBCORE_EXPORT bool IsSafeRelativeName(std::string_view name);
 // |directory| joined with the relative |name|, whose separators become "/".
 // The caller checks |name| with IsSafeRelativeName first.

@@ -60,10 +60,10 @@ class QXWEBCORE_EXPORT WidthList : public ListBoxProperty {
 
   // Index of a width equal to |width| met by the bisection, else the index
   // before which |width| keeps the order.
-  uint16_t Position(uint16_t width) const;
+  QXWEBCORE_NO_EXPORT uint16_t Position(uint16_t width) const;
   // Resizes the storage to |capacity| widths plus the one slot an insertion
   // moves into; false when memory runs out.
-  bool Reserve(uint16_t capacity);
+  QXWEBCORE_NO_EXPORT bool Reserve(uint16_t capacity);
 
   uint16_t count_ = 0;
   uint16_t capacity_ = 0;

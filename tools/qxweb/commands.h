@@ -14,5 +14,7 @@ inline constexpr int kExitUsage = 2;
 void AddDigestCommand(CLI::App& app, int& status);
 // "compress" and "expand-file".
 void AddCompressCommands(CLI::App& app, int& status);
+void AddVerifyCommand(CLI::App& app, int& status);
+void AddUnpackCommand(CLI::App& app, int& status);
 
 }  // namespace qxweb_tool

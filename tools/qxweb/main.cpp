@@ -12,6 +12,8 @@ int main(int argc, char** argv) {
   int status = qxweb_tool::kExitOk;
   qxweb_tool::AddDigestCommand(app, status);
   qxweb_tool::AddCompressCommands(app, status);
+  qxweb_tool::AddVerifyCommand(app, status);
+  qxweb_tool::AddUnpackCommand(app, status);
 
   try {
     app.parse(argc, argv);

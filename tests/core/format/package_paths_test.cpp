@@ -64,7 +64,7 @@ TEST(PackagePaths, HtmAndHeaderExtensionsIgnoreCase) {
 
 TEST(PackagePaths, UnsafeNamesAreRecognised) {
   for (const char* bad : {"", "..\\x", "a\\..\\..\\x", "/etc/x", "\\x", "C:x", "C:\\x", "a\\.\\b",
-                          "a\\\\b", "a\\", "..", "x\ty", "a:b"}) {
+                          "a\\\\b", "a\\", "..", "x\ty", "a:b", "..|x", "a|b"}) {
     EXPECT_FALSE(IsSafeRelativeName(bad)) << bad;
   }
   for (const char* good : {"x", "bin\\demo.exe", "a/b/c.txt", "..x", "x..", "a b\\c"}) {

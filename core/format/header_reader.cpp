@@ -1,0 +1,699 @@
+#include "core/format/header_reader.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <limits>
+#include <new>
+
+#include "core/cache/cache_registry.h"
+#include "core/format/package_paths.h"
+#include "core/format/secure_digest.h"
+
+namespace qx {
+
+namespace {
+
+// Characters of the computed digest compared with the trailer's value.
+constexpr size_t kDigestCompareLength = 40;
+// What the count pass takes for a file entry's first line (exact case).
+constexpr std::string_view kFileLineStart = "File:";
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+std::string_view TrimRight(std::string_view text) {
+  while (!text.empty() && IsBlank(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+// Sums of counts read from a header: values beyond any file saturate
+// instead of overflowing.
+int64_t SaturatingAdd(int64_t a, int64_t b) {
+  int64_t sum = 0;
+  if (__builtin_add_overflow(a, b, &sum)) {
+    return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+  }
+  return sum;
+}
+
+int64_t SaturatingSub(int64_t a, int64_t b) {
+  int64_t difference = 0;
+  if (__builtin_sub_overflow(a, b, &difference)) {
+    return b < 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+  }
+  return difference;
+}
+
+void AssignCut(std::string& field, std::string_view value, size_t capacity) {
+  field.assign(value.substr(0, capacity));
+}
+
+int32_t ToInt32(int64_t value) {
+  return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}
+
+// Walks a value left to right the way the number fields are read: a number,
+// then the next separator, then a number. A missing separator leaves the
+// cursor at the end, where every further number reads as 0.
+class Cursor {
+ public:
+  explicit Cursor(std::string_view text) : text_(text) {}
+
+  // Moves past the next |c|; false (and to the end) when there is none.
+  bool SkipPast(char c) {
+    const size_t found = text_.find(c, pos_);
+    pos_ = found == std::string_view::npos ? text_.size() : found + 1;
+    return found != std::string_view::npos;
+  }
+
+  // A decimal number with optional blanks and sign before it, saturated.
+  int64_t Number() {
+    while (pos_ < text_.size() && IsBlank(text_[pos_])) {
+      ++pos_;
+    }
+    bool negative = false;
+    if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) {
+      negative = text_[pos_] == '-';
+      ++pos_;
+    }
+    constexpr int64_t kLimit = std::numeric_limits<int64_t>::max();
+    int64_t value = 0;
+    for (; pos_ < text_.size() && IsDigit(text_[pos_]); ++pos_) {
+      const int digit = text_[pos_] - '0';
+      value = value > (kLimit - digit) / 10 ? kLimit : value * 10 + digit;
+    }
+    return negative ? -value : value;
+  }
+
+  // The character after a number's digits, or 0 at the end or a blank.
+  char Letter() const {
+    if (pos_ >= text_.size() || IsBlank(text_[pos_])) {
+      return 0;
+    }
+    return text_[pos_];
+  }
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+};
+
+// "major.minor.dotdot" and the letter, starting after |lead|.
+VersionNumber ParseVersion(std::string_view text, char lead) {
+  VersionNumber version;
+  Cursor cursor(text);
+  if (!cursor.SkipPast(lead)) {
+    return version;
+  }
+  version.major = ToInt32(cursor.Number());
+  if (!cursor.SkipPast('.')) {
+    return version;
+  }
+  version.minor = ToInt32(cursor.Number());
+  if (!cursor.SkipPast('.')) {
+    return version;
+  }
+  version.dotdot = ToInt32(cursor.Number());
+  version.letter = cursor.Letter();
+  return version;
+}
+
+// Three numbers: the first right at the start of |text| (or after |lead| when
+// it is not 0), the others after the next |separator| each.
+void ParseTriple(std::string_view text, char lead, char separator, int32_t& first, int32_t& second,
+                 int32_t& third) {
+  first = second = third = 0;
+  Cursor cursor(text);
+  if (lead != 0 && !cursor.SkipPast(lead)) {
+    return;
+  }
+  first = ToInt32(cursor.Number());
+  if (!cursor.SkipPast(separator)) {
+    return;
+  }
+  second = ToInt32(cursor.Number());
+  if (!cursor.SkipPast(separator)) {
+    return;
+  }
+  third = ToInt32(cursor.Number());
+}
+
+// The value of a key line: after the first ":" and its blanks; empty when the
+// line has no ":".
+std::string_view KeyValue(std::string_view text) {
+  const size_t colon = text.find(':');
+  if (colon == std::string_view::npos) {
+    return {};
+  }
+  return SkipBlanks(text.substr(colon + 1));
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && StartsWithNoCase(a, b);
+}
+
+// A name or digest inside an entry piece: leading blanks and quotes skipped,
+// trailing blanks and then one trailing quote removed.
+std::string_view QuotedValue(std::string_view text) {
+  size_t start = 0;
+  while (start < text.size() && (IsBlank(text[start]) || text[start] == '"')) {
+    ++start;
+  }
+  text = TrimRight(text.substr(start));
+  if (!text.empty() && text.back() == '"') {
+    text.remove_suffix(1);
+  }
+  return text;
+}
+
+template <typename Values>
+auto TextField(Values& values, HeaderKey key) -> decltype(&values.owner) {
+  switch (key) {
+    case HeaderKey::kOwner:
+      return &values.owner;
+    case HeaderKey::kCopyright:
+      return &values.copyright;
+    case HeaderKey::kApplName:
+      return &values.appl_name;
+    case HeaderKey::kCommandLine:
+      return &values.command_line;
+    case HeaderKey::kDate:
+      return &values.date;
+    case HeaderKey::kReadmeFile:
+      return &values.readme_file;
+    case HeaderKey::kRegistryFile:
+      return &values.registry_file;
+    case HeaderKey::kDownloadSplash:
+      return &values.download_splash;
+    case HeaderKey::kLaunchSplash:
+      return &values.launch_splash;
+    case HeaderKey::kDownloadIcon:
+      return &values.download_icon;
+    case HeaderKey::kLaunchIcon:
+      return &values.launch_icon;
+    case HeaderKey::kCorruptIcon:
+      return &values.corrupt_icon;
+    case HeaderKey::kLaunchSplashDuration:
+      return &values.launch_splash_duration;
+    case HeaderKey::kInstallTo:
+      return &values.install_to;
+    case HeaderKey::kComment:
+      return &values.comment;
+    default:
+      return nullptr;
+  }
+}
+
+bool* FlagField(HeaderValues& values, HeaderKey key) {
+  switch (key) {
+    case HeaderKey::kDelete:
+      return &values.delete_package;
+    case HeaderKey::kCompanyIdentity:
+      return &values.company_identity;
+    case HeaderKey::kDownloadDetail:
+      return &values.download_detail;
+    case HeaderKey::kCombineDownloadLaunch:
+      return &values.combine_download_launch;
+    case HeaderKey::kUpdateOption:
+      return &values.update_required;
+    default:
+      return nullptr;
+  }
+}
+
+// Stores the value of a key line (|text| starts at the key).
+void ReadKeyValue(const HeaderKeyInfo& info, std::string_view text, HeaderValues& values) {
+  const std::string_view value = KeyValue(text);
+  switch (info.kind) {
+    case HeaderValueKind::kText:
+      AssignCut(*TextField(values, info.key), value, info.capacity);
+      break;
+    case HeaderValueKind::kVersion:
+      (info.key == HeaderKey::kVersion ? values.version : values.min_version) =
+          ParseVersion(text, ':');
+      break;
+    case HeaderValueKind::kDate:
+      AssignCut(values.date, value, info.capacity);
+      ParseTriple(value, 0, '/', values.month, values.day, values.year);
+      break;
+    case HeaderValueKind::kFlag:
+      *FlagField(values, info.key) = EqualsNoCase(value, kYes);
+      break;
+    case HeaderValueKind::kUpdateOption:
+      *FlagField(values, info.key) = EqualsNoCase(value, kRequired);
+      break;
+  }
+  if (info.key == HeaderKey::kRegistryFile) {
+    values.registry_file_line = true;
+  }
+}
+
+// The key whose line |text| is, in the reader's test order; null for none.
+const HeaderKeyInfo* MatchKey(std::string_view text) {
+  for (HeaderKey key : kHeaderKeyReadOrder) {
+    const HeaderKeyInfo& info = HeaderKeyOf(key);
+    if (StartsWithNoCase(text, info.name)) {
+      return &info;
+    }
+  }
+  return nullptr;
+}
+
+void Feed(DigestContext* digest, std::string_view text) {
+  DigestUpdate(digest, text.data(), text.size());
+}
+
+// Where a line ends for the reader: at its last non-blank character.
+struct LineView {
+  std::string_view line;  // from the first character, trailing blanks removed
+  std::string_view text;  // from the first non-blank character
+};
+
+LineView ViewLine(const std::string& raw) {
+  LineView view;
+  view.line = TrimRight(raw);
+  view.text = SkipBlanks(view.line);
+  return view;
+}
+
+bool HasHeaderMagic(std::string_view line) {
+  return StartsWithNoCase(line, kHeaderMagic);
+}
+
+// Reads the physical lines of a file entry whose first line is |first|,
+// feeding each to the digest, and returns the joined text (cut at its
+// capacity; later lines are still read and fed).
+std::string GatherEntryText(std::FILE* file, std::string_view first_text, DigestContext* digest) {
+  std::string joined;
+  std::string raw;
+  const size_t colon = first_text.find(':');
+  std::string_view part =
+      colon == std::string_view::npos ? std::string_view() : first_text.substr(colon + 1);
+  for (;;) {
+    part = SkipBlanks(part);
+    const bool continued = !part.empty() && IsPathSeparator(part.back());
+    if (continued) {
+      part.remove_suffix(1);  // the next part goes where the continuation mark was
+    }
+    joined.append(part.substr(0, kMaxEntryText - std::min(joined.size(), kMaxEntryText)));
+    if (!continued || !ReadHeaderLine(file, raw)) {
+      return joined;
+    }
+    const std::string_view line = TrimRight(raw);
+    Feed(digest, line);
+    part = line;
+  }
+}
+
+void BuildPackageDirectory(PackageHeader& record) {
+  HeaderValues& values = record.values;
+  record.package_directory.clear();
+  if (!IsSafeApplicationName(values.appl_name) ||
+      (!values.install_to.empty() && !IsSafeRelativeName(values.install_to))) {
+    return;
+  }
+  std::string directory = GetCacheRoot();
+  if (!values.install_to.empty()) {
+    directory = JoinNativePath(directory, values.install_to);
+  }
+  directory = JoinNativePath(directory, values.appl_name);
+  AssignCut(record.package_directory, directory, kMaxPackageDirectory);
+}
+
+// An entry taken again by a later read of the same package: what the header
+// says is read afresh; what the client set (states 1 to 4, its words,
+// progress, temporary path, validation result) stays.
+void ClearHeaderFields(FileEntry& entry, bool comment) {
+  if (comment) {
+    entry.state = kEntryStateComment;
+  } else if (entry.state == kEntryStateComment) {
+    entry.state = kEntryStateFile;
+  }
+  entry.comment = comment;
+  entry.name.clear();
+  entry.neutral_name.clear();
+  entry.hours = entry.minutes = entry.seconds = 0;
+  entry.day = entry.month = entry.year = 0;
+  entry.version = VersionNumber{};
+  entry.length = entry.size = 0;
+  entry.digest.clear();
+}
+
+bool FileSizeOf(const std::string& path, int64_t& size) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return false;
+  }
+  size = static_cast<int64_t>(info.st_size);
+  return true;
+}
+
+int CountEntries(std::FILE* file, FormatVersion* version) {
+  std::rewind(file);
+  std::string raw;
+  if (!ReadHeaderLine(file, raw) || !HasHeaderMagic(raw)) {
+    return 0;
+  }
+  *version = FormatVersion{};
+  Cursor magic(std::string_view(raw).substr(kHeaderMagic.size()));
+  version->major = ToInt32(magic.Number());
+  if (magic.SkipPast('.')) {
+    version->minor = ToInt32(magic.Number());
+  }
+  const HeaderKeyInfo& appl_name = HeaderKeyOf(HeaderKey::kApplName);
+  bool after_appl_name = false;
+  int count = 0;
+  while (ReadHeaderLine(file, raw)) {
+    const std::string_view text = SkipBlanks(raw);
+    if (!after_appl_name && StartsWithNoCase(text, appl_name.name)) {
+      after_appl_name = true;
+      continue;
+    }
+    const bool entry_line = text.substr(0, kFileLineStart.size()) == kFileLineStart ||
+                            (after_appl_name && !text.empty() && text.front() == kCommentMark);
+    if (entry_line && count < std::numeric_limits<int32_t>::max()) {
+      ++count;
+    }
+  }
+  return count;
+}
+
+int ReadRecord(std::FILE* file, FormatVersion* version, std::unique_ptr<PackageHeader>* record) {
+  const int count = CountEntries(file, version);
+  if (count == 0) {
+    return kHeaderFailed;
+  }
+  if (count > kMaxHeaderEntries) {
+    return kHeaderNoMemory;
+  }
+
+  auto fresh = std::make_unique<PackageHeader>();
+  if (*record) {
+    const int sized = ResizeEntryArray(record->get(), count);
+    if (sized != kHeaderOk) {
+      return sized;
+    }
+    fresh->entries = std::move((*record)->entries);
+  } else {
+    const int sized = ResizeEntryArray(fresh.get(), count);
+    if (sized != kHeaderOk) {
+      return sized;
+    }
+  }
+  *record = std::move(fresh);
+  PackageHeader& header = **record;
+  HeaderValues& values = header.values;
+
+  DigestPtr digest = DigestNew();
+  if (!digest) {
+    return kHeaderNoMemory;
+  }
+  values.format_version = *version;
+  std::rewind(file);
+
+  size_t taken = 0;
+  std::string raw;
+  while (ReadHeaderLine(file, raw)) {
+    const LineView view = ViewLine(raw);
+    if (view.text.empty()) {
+      continue;
+    }
+    if (HasHeaderMagic(view.line)) {
+      Feed(digest.get(), view.line);
+      continue;
+    }
+    if (const HeaderKeyInfo* key = MatchKey(view.text)) {
+      ReadKeyValue(*key, view.text, values);
+      if (key->digested) {
+        Feed(digest.get(), view.line);
+      }
+      continue;
+    }
+    if (view.text.front() == kCommentMark) {
+      // Comments ahead of the application name belong to the comment block.
+      if (!values.appl_name.empty() && taken < header.entries.size()) {
+        FileEntry& entry = *header.entries[taken++];
+        ClearHeaderFields(entry, true);
+        AssignCut(entry.neutral_name, view.text.substr(1), kMaxEntryName);
+      }
+      continue;
+    }
+    if (StartsWithNoCase(view.text, kFileKey)) {
+      Feed(digest.get(), view.line);
+      const std::string joined = GatherEntryText(file, view.text, digest.get());
+      // An entry the count pass did not see is read (and digested) but not kept.
+      if (taken < header.entries.size()) {
+        FileEntry& entry = *header.entries[taken++];
+        ClearHeaderFields(entry, false);
+        ParseFileEntry(joined, &entry);
+      }
+      continue;
+    }
+    if (StartsWithNoCase(view.text, kDigestKey)) {
+      AssignCut(values.header_digest, KeyValue(view.text), kMaxHeaderDigest);
+      continue;
+    }
+    Feed(digest.get(), view.line);
+  }
+  // Lines the count pass took for entries but this pass did not (comments
+  // while the application name was empty) leave no empty entries behind.
+  header.entries.resize(taken);
+
+  if (!values.install_to.empty()) {
+    AssignCut(values.neutral_install_to, NeutralPath(values.install_to), kMaxNeutralInstallTo);
+  }
+  BuildPackageDirectory(header);
+
+  char computed[kDigestCompareLength] = {};
+  if (SecureDigest(digest.get(), computed, sizeof computed, values.date.c_str()) != kDigestOk) {
+    return kHeaderNoMemory;
+  }
+  const std::string_view computed_text(computed, kDigestTextLength);
+  if (values.header_digest != computed_text) {
+    header.corrupt = true;
+    return kHeaderFailed;
+  }
+  return header.package_directory.empty() ? kHeaderFailed : kHeaderOk;
+}
+
+}  // namespace
+
+int CountHeaderEntries(std::FILE* file, FormatVersion* version) {
+  if (file == nullptr || version == nullptr) {
+    return 0;
+  }
+  try {
+    return CountEntries(file, version);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
+int ReadPackageHeader(std::FILE* file, FormatVersion* version,
+                      std::unique_ptr<PackageHeader>* record) {
+  if (file == nullptr || version == nullptr || record == nullptr) {
+    return kHeaderFailed;
+  }
+  try {
+    return ReadRecord(file, version, record);
+  } catch (const std::bad_alloc&) {
+    return kHeaderNoMemory;
+  }
+}
+
+int ParseFileEntry(std::string_view text, FileEntry* entry) {
+  if (entry == nullptr) {
+    return kHeaderFailed;
+  }
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(kCommentMark, start);
+    if (end == std::string_view::npos) {
+      end = text.size();
+    }
+    const std::string_view piece = SkipBlanks(text.substr(start, end - start));
+    start = end + 1;
+    if (piece.empty()) {
+      continue;
+    }
+    if (piece.front() == '"') {
+      AssignCut(entry->name, QuotedValue(piece.substr(1)), kMaxEntryName);
+    } else if (StartsWithNoCase(piece, kTimeKey)) {
+      ParseTriple(piece, '=', ':', entry->hours, entry->minutes, entry->seconds);
+    } else if (StartsWithNoCase(piece, kDateKey)) {
+      ParseTriple(piece, '=', '/', entry->month, entry->day, entry->year);
+    } else if (StartsWithNoCase(piece, kVersionKey)) {
+      entry->version = ParseVersion(piece, '=');
+    } else if (StartsWithNoCase(piece, kLengthKey) || StartsWithNoCase(piece, kSizeKey)) {
+      Cursor cursor(piece);
+      const int64_t value = cursor.SkipPast('=') ? cursor.Number() : 0;
+      (StartsWithNoCase(piece, kLengthKey) ? entry->length : entry->size) = value;
+    } else if (StartsWithNoCase(piece, kDigestKey)) {
+      const size_t equals = piece.find('=');
+      AssignCut(entry->digest,
+                equals == std::string_view::npos ? std::string_view()
+                                                 : QuotedValue(piece.substr(equals + 1)),
+                kMaxEntryDigest);
+    }
+  }
+  entry->neutral_name = NeutralPath(entry->name);
+  return kHeaderOk;
+}
+
+int ResizeEntryArray(PackageHeader* record, int32_t count) {
+  if (record == nullptr || count < 0) {
+    return kHeaderFailed;
+  }
+  auto& entries = record->entries;
+  const auto wanted = static_cast<size_t>(count);
+  try {
+    if (wanted > entries.size()) {
+      // Build the new entries aside, so that running out of memory leaves
+      // the array as it was.
+      std::vector<std::unique_ptr<FileEntry>> added;
+      added.reserve(wanted - entries.size());
+      while (entries.size() + added.size() < wanted) {
+        added.push_back(std::make_unique<FileEntry>());
+      }
+      entries.reserve(wanted);
+      for (auto& entry : added) {
+        entries.push_back(std::move(entry));
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return kHeaderNoMemory;
+  }
+  entries.resize(wanted);
+  for (auto& entry : entries) {
+    if (!entry) {
+      entry = std::make_unique<FileEntry>();
+    }
+  }
+  return kHeaderOk;
+}
+
+int FreeEntryArray(PackageHeader* record) {
+  if (record == nullptr || record->entries.empty()) {
+    return kHeaderFailed;
+  }
+  record->entries.clear();
+  record->entries.shrink_to_fit();
+  return kHeaderOk;
+}
+
+int ValidatePackageFiles(PackageHeader* record) {
+  if (record == nullptr || record->package_directory.empty()) {
+    return kHeaderFailed;
+  }
+  for (auto& entry : record->entries) {
+    if (entry->comment || entry->state == kEntryStateComment) {
+      continue;
+    }
+    entry->state = kEntryStateFile;
+    if (!IsSafeRelativeName(entry->name)) {
+      entry->status.assign(kStatusInvalid);
+      entry->error = true;
+      continue;
+    }
+    int64_t size = 0;
+    if (!FileSizeOf(JoinNativePath(record->package_directory, entry->name), size)) {
+      entry->status.assign(kStatusMissing);
+      entry->error = true;
+    } else if (size != (record->stored_form ? entry->length : entry->size)) {
+      entry->status.assign(kStatusInvalid);
+      entry->error = true;
+    }
+  }
+  return kHeaderOk;
+}
+
+int64_t DownloadBytes(const PackageHeader* record) {
+  if (record == nullptr) {
+    return 0;
+  }
+  int64_t sum = 0;
+  for (const auto& entry : record->entries) {
+    if (entry->state == 1 || entry->state == 2) {
+      sum = SaturatingAdd(sum, entry->length);
+    }
+  }
+  return sum;
+}
+
+int64_t RemainingBytes(const PackageHeader* record) {
+  if (record == nullptr) {
+    return 0;
+  }
+  int64_t sum = 0;
+  for (const auto& entry : record->entries) {
+    if (entry->state >= 1 && entry->state <= 3) {
+      sum = SaturatingAdd(sum, SaturatingSub(entry->size, entry->progress));
+    }
+  }
+  return sum;
+}
+
+int64_t ExpansionBytes(const PackageHeader* record) {
+  if (record == nullptr) {
+    return 0;
+  }
+  // The registry names an application by its install-to path and name,
+  // "\" between them even when the path is empty.
+  std::string name;
+  AppendNeutralPath("\\", name, record->values.neutral_install_to);
+  name += '\\';
+  name += record->values.appl_name;
+  CachedApplication application;
+  try {
+    ReadApplication(name, &application);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  if (application.compressed != kYes) {
+    return 0;
+  }
+  int64_t sum = 0;
+  for (const auto& entry : record->entries) {
+    if (entry->state == kEntryStateFile && !entry->comment) {
+      sum = SaturatingAdd(sum, SaturatingSub(entry->size, entry->length));
+    }
+  }
+  return sum;
+}
+
+int CompareFormatVersion(const FormatVersion* a, const FormatVersion* b) {
+  if (a == nullptr) {
+    return 0;
+  }
+  if (b == nullptr) {
+    return 2;
+  }
+  if (a->major != b->major) {
+    return a->major < b->major ? -2 : 2;
+  }
+  if (a->minor != b->minor) {
+    return a->minor < b->minor ? -1 : 1;
+  }
+  return 0;
+}
+
+bool IsSafeApplicationName(std::string_view name) {
+  return IsSafeRelativeName(name) && name.find_first_of("\\/") == std::string_view::npos;
+}
+
+const std::string& HeaderTextValue(const HeaderValues& values, HeaderKey key) {
+  static const std::string kEmpty;
+  const std::string* field = TextField(values, key);
+  return field == nullptr ? kEmpty : *field;
+}
+
+}  // namespace qx

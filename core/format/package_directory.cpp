@@ -1,0 +1,358 @@
+#include "core/format/package_directory.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <new>
+
+#include "core/cache/cache_registry.h"
+#include "core/compress/codec.h"
+#include "core/format/header_lines.h"
+#include "core/format/package_paths.h"
+#include "core/fsutil/directory_tree.h"
+#include "core/fsutil/path_text.h"
+
+namespace qx {
+
+namespace {
+
+// Temporary names tried before MakeTempFileName gives up; names change with
+// the millisecond tick, so a clash clears within a few tries.
+constexpr int kMaxTempNameTries = 100000;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+bool PathExists(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool HasDrive(std::string_view path) {
+  return path.size() >= 2 && path[1] == ':';
+}
+
+// "InstallTo\ApplName" (or "ApplName"), the package's place under the root.
+std::string RelativePackageDirectory(const HeaderValues& values) {
+  std::string relative;
+  if (!values.install_to.empty()) {
+    AppendNeutralPath("\\", relative, values.neutral_install_to);
+    relative += '\\';
+  }
+  relative += values.appl_name;
+  return relative;
+}
+
+// The text of a key line as the library writer gives it.
+std::string KeyValueText(const HeaderValues& values, const HeaderKeyInfo& info) {
+  switch (info.kind) {
+    case HeaderValueKind::kText:
+      return HeaderTextValue(values, info.key).substr(0, info.capacity);
+    case HeaderValueKind::kVersion:
+      return FormatVersionText(info.key == HeaderKey::kVersion ? values.version
+                                                               : values.min_version);
+    case HeaderValueKind::kDate:
+      return FormatDateText(values.month, values.day, values.year);
+    case HeaderValueKind::kFlag: {
+      bool flag = false;
+      switch (info.key) {
+        case HeaderKey::kDelete:
+          flag = values.delete_package;
+          break;
+        case HeaderKey::kCompanyIdentity:
+          flag = values.company_identity;
+          break;
+        case HeaderKey::kDownloadDetail:
+          flag = values.download_detail;
+          break;
+        case HeaderKey::kCombineDownloadLaunch:
+          flag = values.combine_download_launch;
+          break;
+        default:
+          break;
+      }
+      return std::string(flag ? kYes : kNo);
+    }
+    case HeaderValueKind::kUpdateOption:
+      return std::string(values.update_required ? kRequired : kOptional);
+  }
+  return {};
+}
+
+bool WriteHeaderText(std::FILE* file, const PackageHeader& record) {
+  const HeaderValues& values = record.values;
+  HeaderLineWriter writer(file, nullptr);
+  writer.WriteLine(LibraryMagicLine(values.format_version.major, values.format_version.minor),
+                   false);
+  writer.WriteCommentBlock(HeaderWriter::kLibrary);
+  for (const HeaderKeyInfo& info : kHeaderKeys) {
+    // A format 1 header carries RegistryFile only when the sealer wrote it;
+    // its digest covers the line, so a header read here keeps it.
+    if (info.key == HeaderKey::kRegistryFile && values.format_version.major <= 1 &&
+        values.registry_file.empty() && !values.registry_file_line) {
+      continue;
+    }
+    writer.WriteKeyLine(info.key, KeyValueText(values, info), HeaderWriter::kLibrary);
+  }
+  for (const auto& entry : record.entries) {
+    if (entry->state == 3 || entry->state == 4) {
+      continue;
+    }
+    if (entry->comment || entry->state == kEntryStateComment) {
+      writer.WriteLine(CommentLine(entry->neutral_name.substr(0, kMaxEntryName)), false);
+      continue;
+    }
+    EntryFields fields;
+    const std::string name = entry->name.substr(0, kMaxEntryName);
+    const std::string digest = entry->digest.substr(0, kMaxEntryDigest);
+    fields.name = name;
+    fields.hours = entry->hours;
+    fields.minutes = entry->minutes;
+    fields.seconds = entry->seconds;
+    fields.month = entry->month;
+    fields.day = entry->day;
+    fields.year = entry->year;
+    fields.version = entry->version;
+    fields.length = entry->length;
+    fields.size = entry->size;
+    fields.digest = digest;
+    writer.WriteEntryLines(LibraryEntryLines(fields));
+  }
+  writer.WriteLine(TrailerLine(values.header_digest.substr(0, kMaxHeaderDigest)), false);
+  return writer.ok();
+}
+
+// A new file of mode 0666 less the umask, never one that exists already.
+FilePtr CreateNewFile(const std::string& path, int& fd_out) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  fd_out = fd;
+  if (fd < 0) {
+    return nullptr;
+  }
+  FilePtr file(::fdopen(fd, "wb"));
+  if (!file) {
+    ::close(fd);
+    ::unlink(path.c_str());
+  }
+  return file;
+}
+
+// The configured temporary directory, or empty. Only an absolute path other
+// than the root counts: emptying anything else would be a disaster.
+std::string TempDirectory() {
+  std::string directory;
+  if (ReadTempDirSetting(kTempDirSettingSize, &directory) == 0 || directory.empty() ||
+      directory.front() != '/') {
+    return {};
+  }
+  return NativeSeparators(directory);
+}
+
+}  // namespace
+
+int EnsurePackageDirectory(std::string_view root, std::string_view relative, bool whole) {
+  if (HasDrive(relative)) {
+    return kPackageOk;  // made for another system; nothing to do here
+  }
+  if (!DirectoryExists(root)) {
+    return kPackageFailed;
+  }
+  if (!whole) {
+    const size_t separator = relative.find_last_of("\\/");
+    if (separator == std::string_view::npos) {
+      return kPackageOk;
+    }
+    relative = relative.substr(0, separator);
+  }
+  if (!IsSafeRelativeName(relative)) {
+    return kPackageFailed;
+  }
+  std::string path = JoinNativePath(root, relative);
+  return CreateDirectoryPath(path) ? kPackageOk : kPackageFailed;
+}
+
+int WritePackageHeader(const PackageHeader* record) {
+  if (record == nullptr) {
+    return kPackageFailed;
+  }
+  const HeaderValues& values = record->values;
+  if (record->package_directory.empty() || !IsSafeApplicationName(values.appl_name) ||
+      (!values.install_to.empty() && !IsSafeRelativeName(values.install_to))) {
+    return kPackageFailed;
+  }
+  try {
+    if (EnsurePackageDirectory(GetCacheRoot(), RelativePackageDirectory(values), true) !=
+            kPackageOk ||
+        !DirectoryExists(record->package_directory)) {
+      return kPackageFailed;
+    }
+    const std::string header_path = JoinNativePath(
+        record->package_directory, values.appl_name + "." + std::string(kHeaderExtension));
+    std::string temporary = JoinNativePath(record->package_directory, ".qxw-XXXXXX");
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+      return kPackageFailed;
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    bool ok = false;
+    if (std::FILE* raw = ::fdopen(fd, "wb")) {
+      FilePtr file(raw);
+      ok = WriteHeaderText(file.get(), *record) && std::fflush(file.get()) == 0 && ::fsync(fd) == 0;
+      ok = std::fclose(file.release()) == 0 && ok;
+    } else {
+      ::close(fd);
+    }
+    if (!ok || std::rename(temporary.c_str(), header_path.c_str()) != 0) {
+      ::unlink(temporary.c_str());
+      return kPackageFailed;
+    }
+    return kPackageOk;
+  } catch (const std::bad_alloc&) {
+    return kPackageFailed;
+  }
+}
+
+int ClearTempDirectory() {
+  try {
+    const std::string directory = TempDirectory();
+    if (directory.empty() || !DirectoryExists(directory)) {
+      return 0;
+    }
+    return RemoveDirectoryTree(directory, TreeCallback(), false) ? 1 : 0;
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
+std::string MakeTempFileName(size_t length) {
+  try {
+    std::string directory = TempDirectory();
+    if (directory.empty()) {
+      return {};
+    }
+    directory += '/';
+    for (int tries = 0; tries < kMaxTempNameTries; ++tries) {
+      std::string path = directory + MakeTempName();
+      if (PathExists(path)) {
+        continue;
+      }
+      // A cut path would name some other file.
+      return path.size() < length ? path : std::string();
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  return {};
+}
+
+int ExpandEntryToTemp(const PackageHeader* record, FileEntry* entry) {
+  if (record == nullptr || entry == nullptr || entry->comment ||
+      entry->state == kEntryStateComment || record->package_directory.empty() ||
+      !IsSafeRelativeName(entry->name)) {
+    return kPackageFailed;
+  }
+  try {
+    const std::string stored_path = JoinNativePath(record->package_directory, entry->name);
+    // Another process may take the name between the check and the open:
+    // the open refuses an existing file, and a fresh name is tried.
+    FilePtr output;
+    std::string temp_path;
+    for (int tries = 0; tries < kMaxTempNameTries && !output; ++tries) {
+      temp_path = MakeTempFileName(kTempPathSize);
+      if (temp_path.empty()) {
+        return kPackageFailed;
+      }
+      int fd = -1;
+      output = CreateNewFile(temp_path, fd);
+      if (!output && errno != EEXIST) {
+        return kPackageFailed;
+      }
+    }
+    if (!output) {
+      return kPackageFailed;
+    }
+    FilePtr input(std::fopen(stored_path.c_str(), "rb"));
+    int result = kPackageFailed;
+    if (input && CompressFile(input.get(), output.get(), false, nullptr, nullptr, nullptr, 0,
+                              nullptr) == kCodecOk) {
+      result = kPackageOk;
+    }
+    if (std::fclose(output.release()) != 0) {
+      result = kPackageFailed;
+    }
+    if (result != kPackageOk) {
+      ::unlink(temp_path.c_str());
+      entry->temp_path.clear();
+      return kPackageFailed;
+    }
+    entry->temp_path = temp_path;
+    return kPackageOk;
+  } catch (const std::bad_alloc&) {
+    return kPackageFailed;
+  }
+}
+
+int DeleteFileAndEmptyParents(std::string_view path, bool prune) {
+  std::string walk(path);
+  const int deleted = ::unlink(walk.c_str()) == 0 ? 1 : 0;
+  if (!prune || deleted == 0) {
+    return deleted;
+  }
+  // Never cut at position 0: the root itself is not a parent to remove.
+  for (size_t cut = walk.find_last_of("\\/"); cut != std::string::npos && cut > 0;
+       cut = walk.find_last_of("\\/")) {
+    walk.resize(cut);
+    if (::rmdir(walk.c_str()) != 0) {
+      break;
+    }
+  }
+  return deleted;
+}
+
+int SetFileTimeFromEntry(std::string_view path, int32_t day, int32_t month, int32_t year,
+                         int32_t hours, int32_t minutes, int32_t seconds) {
+  // The packed DOS form: what does not fit its bits is lost, as it would be.
+  const auto dos_date =
+      static_cast<uint16_t>((day & 0x1F) | ((month & 0x0F) << 5) | (((year - 1980) & 0x7F) << 9));
+  const auto dos_time = static_cast<uint16_t>(((seconds / 2) & 0x1F) | ((minutes & 0x3F) << 5) |
+                                              ((hours & 0x1F) << 11));
+  const std::string native(path);
+  const int fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return -1;
+  }
+  std::tm local{};
+  local.tm_mday = dos_date & 0x1F;
+  local.tm_mon = ((dos_date >> 5) & 0x0F) - 1;
+  local.tm_year = (dos_date >> 9) + 1980 - 1900;
+  local.tm_hour = dos_time >> 11;
+  local.tm_min = (dos_time >> 5) & 0x3F;
+  local.tm_sec = (dos_time & 0x1F) * 2;
+  local.tm_isdst = -1;
+  const int wanted_day = local.tm_mday;
+  const int wanted_month = local.tm_mon;
+  int result = 0;
+  if (local.tm_mday >= 1 && local.tm_mon >= 0 && local.tm_mon <= 11 && local.tm_hour <= 23 &&
+      local.tm_min <= 59 && local.tm_sec <= 59) {
+    const time_t when = std::mktime(&local);
+    // mktime moves a day that the month does not have (31 February) into
+    // the next month: that is no valid stamp.
+    if (when != static_cast<time_t>(-1) && local.tm_mday == wanted_day &&
+        local.tm_mon == wanted_month) {
+      const struct timespec times[2] = {{when, 0}, {when, 0}};
+      result = ::futimens(fd, times) == 0 ? 1 : 0;
+    }
+  }
+  ::close(fd);
+  return result;
+}
+
+}  // namespace qx

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/format/header_reader.h"
+#include "qxwebcore_export.h"
+
+namespace qx {
+
+// Result codes of the package directory operations.
+inline constexpr int kPackageOk = 0;
+inline constexpr int kPackageFailed = -1;
+
+// Characters a temporary file path may have, as ExpandEntryToTemp asks.
+inline constexpr size_t kTempPathSize = 261;
+
+// Makes the directory |root|/|relative| with every missing level (only the
+// part of |relative| before its last separator when |whole| is false). 0 when
+// it exists afterwards, and also when |relative| has a drive or (with
+// |whole| false) no directory part, so there is nothing to do; -1 when |root|
+// does not exist, |relative| is not a safe relative name, or a level cannot
+// be made.
+QXWEBCORE_EXPORT int EnsurePackageDirectory(std::string_view root, std::string_view relative,
+                                            bool whole);
+
+// Writes |record| as the header "<ApplName>.qxw" in its package directory, in
+// the library writer's form with the record's stored header digest as
+// trailer. The text goes to a temporary file in that directory that is
+// renamed over the old header, so a failure leaves the old header whole.
+// 0 when written; -1 for no record, an unsafe location, or a failure to make
+// the directory or to write the file.
+QXWEBCORE_EXPORT int WritePackageHeader(const PackageHeader* record);
+
+// Empties the client's temporary directory (the registry's TempDir), keeping
+// the directory itself. 1 when emptied; 0 when none is configured (or it is
+// not an absolute path) or emptying it failed.
+QXWEBCORE_EXPORT int ClearTempDirectory();
+
+// A path in the client's temporary directory at which no file exists, of at
+// most |length| - 1 characters; empty when no temporary directory is
+// configured or the path would be longer.
+QXWEBCORE_EXPORT std::string MakeTempFileName(size_t length);
+
+// Expands the stored file of |entry| into a new temporary file, whose path is
+// left in the entry's temp_path. 0, or -1 for a missing argument, a comment
+// entry, an unsafe name, or a failure (temp_path then empty, nothing left).
+QXWEBCORE_EXPORT int ExpandEntryToTemp(const PackageHeader* record, FileEntry* entry);
+
+// Deletes the file at |path|; with |prune|, then removes its parent
+// directories from the nearest upwards while they are empty. Returns 1 when
+// the file was deleted, else 0.
+QXWEBCORE_EXPORT int DeleteFileAndEmptyParents(std::string_view path, bool prune);
+
+// Stamps the existing file at |path| with the entry date and time, read as
+// local time in the two-second DOS form, as its last-access and last-write
+// time. 1 when set; 0 when the date or time is not a valid DOS stamp or the
+// times cannot be set; -1 when the file cannot be opened for writing.
+QXWEBCORE_EXPORT int SetFileTimeFromEntry(std::string_view path, int32_t day, int32_t month,
+                                          int32_t year, int32_t hours, int32_t minutes,
+                                          int32_t seconds);
+
+}  // namespace qx

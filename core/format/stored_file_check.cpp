@@ -1,0 +1,68 @@
+#include "core/format/stored_file_check.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <string_view>
+
+#include "core/compress/codec.h"
+#include "core/format/package_paths.h"
+#include "core/format/secure_digest.h"
+
+namespace qx {
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+int Check(const PackageHeader& record, const FileEntry& entry, int64_t* length_found) {
+  if (!IsSafeRelativeName(entry.name)) {
+    return kStoredFileUnsafeName;
+  }
+  const std::string path = JoinNativePath(record.package_directory, entry.name);
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return kStoredFileMissing;
+  }
+  if (length_found != nullptr) {
+    *length_found = static_cast<int64_t>(info.st_size);
+  }
+  if (static_cast<int64_t>(info.st_size) != entry.length) {
+    return kStoredFileWrongLength;
+  }
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    return kStoredFileUnreadable;
+  }
+  int64_t size = 0;
+  char digest[kDigestBufferSize] = {};
+  if (DigestCopyFile(file.get(), nullptr, &size, digest, sizeof digest,
+                     record.values.appl_name.c_str()) != kCopyOk) {
+    return kStoredFileUnreadable;
+  }
+  // The file may have changed since it was measured.
+  if (size != entry.length) {
+    return kStoredFileWrongLength;
+  }
+  return std::string_view(digest) == entry.digest ? kStoredFileOk : kStoredFileDigestMismatch;
+}
+
+}  // namespace
+
+int CheckStoredFile(const PackageHeader* record, const FileEntry* entry, int64_t* length_found) {
+  if (record == nullptr || entry == nullptr || entry->comment ||
+      entry->state == kEntryStateComment || record->package_directory.empty()) {
+    return kStoredFileBadArgument;
+  }
+  try {
+    return Check(*record, *entry, length_found);
+  } catch (const std::bad_alloc&) {
+    return kStoredFileUnreadable;
+  }
+}
+
+}  // namespace qx

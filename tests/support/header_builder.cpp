@@ -1,0 +1,149 @@
+#include "tests/support/header_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "core/format/package_paths.h"
+#include "core/format/secure_digest.h"
+#include "tests/support/test_support.h"
+
+namespace qx_test {
+
+using qx::HeaderKey;
+
+HeaderBuilder::HeaderBuilder() {
+  for (const qx::HeaderKeyInfo& info : qx::kHeaderKeys) {
+    values_[info.key] = "";
+  }
+  values_[HeaderKey::kOwner] = "Tarnwick Test";
+  values_[HeaderKey::kApplName] = "Demo";
+  values_[HeaderKey::kCommandLine] = "bin\\demo.exe -x";
+  values_[HeaderKey::kVersion] = "01.00.00";
+  values_[HeaderKey::kMinVersion] = "01.00.00";
+  values_[HeaderKey::kDate] = "12/06/1997";
+  values_[HeaderKey::kDelete] = "No";
+  values_[HeaderKey::kCompanyIdentity] = "No";
+  values_[HeaderKey::kDownloadDetail] = "No";
+  values_[HeaderKey::kCombineDownloadLaunch] = "No";
+  values_[HeaderKey::kLaunchSplashDuration] = "3";
+  values_[HeaderKey::kUpdateOption] = "Optional";
+}
+
+HeaderBuilder& HeaderBuilder::Set(HeaderKey key, std::string value) {
+  values_[key] = std::move(value);
+  return *this;
+}
+
+HeaderBuilder& HeaderBuilder::AddFile(File file) {
+  items_.push_back({false, std::move(file), {}});
+  return *this;
+}
+
+HeaderBuilder& HeaderBuilder::AddComment(std::string text) {
+  items_.push_back({true, {}, std::move(text)});
+  return *this;
+}
+
+HeaderBuilder& HeaderBuilder::LibraryForm() {
+  library_form_ = true;
+  return *this;
+}
+
+const std::string& HeaderBuilder::Value(HeaderKey key) const {
+  return values_.at(key);
+}
+
+std::string HeaderBuilder::Build(std::string* digest_text) const {
+  char* buffer = nullptr;
+  size_t size = 0;
+  std::FILE* memory = open_memstream(&buffer, &size);
+  qx::DigestPtr digest = qx::DigestNew();
+  {
+    const qx::HeaderWriter form =
+        library_form_ ? qx::HeaderWriter::kLibrary : qx::HeaderWriter::kSealer;
+    qx::HeaderLineWriter writer(memory, digest.get());
+    writer.WriteLine(library_form_ ? qx::LibraryMagicLine(2, 0) : qx::SealerMagicLine(), true);
+    writer.WriteCommentBlock(form);
+    for (const qx::HeaderKeyInfo& info : qx::kHeaderKeys) {
+      writer.WriteKeyLine(info.key, values_.at(info.key), form);
+    }
+    for (const Item& item : items_) {
+      if (item.comment) {
+        writer.WriteLine(qx::CommentLine(item.text), false);
+      } else {
+        const File& f = item.file;
+        writer.WriteEntryLines(
+            qx::SealerEntryLines(f.name, f.time, f.date, f.version, f.length, f.size, f.digest));
+      }
+    }
+    char text[qx::kDigestBufferSize] = {};
+    qx::SecureDigest(digest.get(), text, sizeof text, values_.at(HeaderKey::kDate).c_str());
+    writer.WriteLine(qx::TrailerLine(text), false);
+    if (digest_text != nullptr) {
+      *digest_text = text;
+    }
+  }
+  std::fclose(memory);
+  std::string result(buffer, size);
+  std::free(buffer);
+  return result;
+}
+
+std::string HeaderBuilder::Text() const {
+  return Build(nullptr);
+}
+
+std::string HeaderBuilder::Digest() const {
+  std::string digest;
+  Build(&digest);
+  return digest;
+}
+
+void HeaderBuilder::Write(const std::string& path) const {
+  WriteFile(path, Text());
+}
+
+std::string KeyedDigest(std::string_view bytes, const std::string& key) {
+  qx::DigestPtr digest = qx::DigestNew();
+  qx::DigestUpdate(digest.get(), bytes.data(), bytes.size());
+  char text[qx::kDigestBufferSize] = {};
+  qx::SecureDigest(digest.get(), text, sizeof text, key.c_str());
+  return text;
+}
+
+HeaderBuilder MakePackage(const std::string& directory, const std::string& appl_name,
+                          const std::vector<std::pair<std::string, std::string>>& files,
+                          const std::vector<std::string>& unchanged) {
+  HeaderBuilder builder;
+  builder.Set(HeaderKey::kApplName, appl_name);
+  TempDir scratch;
+  for (const auto& [name, bytes] : files) {
+    const std::string stored_path = qx::JoinNativePath(directory, name);
+    const bool keep = std::find(unchanged.begin(), unchanged.end(), name) != unchanged.end();
+    if (keep) {
+      WriteFile(stored_path, bytes);
+    } else {
+      const std::string source = scratch / "source";
+      WriteFile(source, bytes);
+      WriteFile(stored_path, "");
+      const CommandResult gzip =
+          RunCommand("gzip -n -6 -c " + ShellQuote(source) + " > " + ShellQuote(stored_path));
+      EXPECT_EQ(gzip.status, 0) << gzip.err;
+    }
+    const std::string stored = ReadFile(stored_path);
+    HeaderBuilder::File file;
+    file.name = name;
+    file.length = static_cast<int64_t>(stored.size());
+    file.size = static_cast<int64_t>(bytes.size());
+    file.digest = KeyedDigest(stored, appl_name);
+    builder.AddFile(file);
+  }
+  builder.Write(directory + "/" + appl_name + ".qxw");
+  return builder;
+}
+
+}  // namespace qx_test

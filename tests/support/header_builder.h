@@ -1,0 +1,71 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/format/header_lines.h"
+
+namespace qx_test {
+
+// Writes package headers the way the sealer does (magic "1.0", its comment
+// block, every key line, entries and comments in order, the trailer keyed by
+// the Date value), for tests that need headers without sealing anything.
+class HeaderBuilder {
+ public:
+  struct File {
+    std::string name;
+    int64_t length = 0;
+    int64_t size = 0;
+    std::string digest = std::string(32, '0');
+    std::string time = "10:20:58";
+    std::string date = "12/06/1997";
+    std::string version = "01.00.00";
+  };
+
+  // Defaults: application "Demo", dated 12/06/1997, every other key empty,
+  // No or Optional.
+  HeaderBuilder();
+
+  HeaderBuilder& Set(qx::HeaderKey key, std::string value);
+  HeaderBuilder& AddFile(File file);
+  HeaderBuilder& AddComment(std::string text);
+  // Writes the library writer's forms (empty values as "Key: ", format 2.0
+  // with the RegistryFile line) instead of the sealer's.
+  HeaderBuilder& LibraryForm();
+
+  const std::string& Value(qx::HeaderKey key) const;
+  // The header text, CR LF line ends.
+  std::string Text() const;
+  // The digest the trailer holds.
+  std::string Digest() const;
+  // Writes Text() to |path|.
+  void Write(const std::string& path) const;
+
+ private:
+  std::string Build(std::string* digest) const;
+
+  std::map<qx::HeaderKey, std::string> values_;
+  struct Item {
+    bool comment = false;
+    File file;
+    std::string text;
+  };
+  std::vector<Item> items_;
+  bool library_form_ = false;
+};
+
+// A package made in |directory| from (name, bytes) pairs: each file stored
+// as a gzip member made by the gzip program (or unchanged when its name is
+// listed in |unchanged|), with its digest keyed by |appl_name|, and the header
+// |appl_name|.qxw listing them. Returns the builder, for further changes.
+HeaderBuilder MakePackage(const std::string& directory, const std::string& appl_name,
+                          const std::vector<std::pair<std::string, std::string>>& files,
+                          const std::vector<std::string>& unchanged = {});
+
+// Secure digest of |bytes| keyed by |key|.
+std::string KeyedDigest(std::string_view bytes, const std::string& key);
+
+}  // namespace qx_test

@@ -1,0 +1,216 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/compress/codec.h"
+#include "core/format/package_directory.h"
+#include "core/format/package_paths.h"
+#include "core/format/secure_digest.h"
+#include "core/fsutil/directory_tree.h"
+#include "core/platform/console_user_interface.h"
+#include "tools/qxweb/commands.h"
+#include "tools/qxweb/package_check.h"
+
+namespace qxweb_tool {
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Whether the entry names one of the files the sealer stores unchanged.
+bool IsNamedFile(const qx::HeaderValues& values, const std::string& name) {
+  const std::string neutral = qx::NeutralPath(name);
+  for (const std::string* value :
+       {&values.readme_file, &values.registry_file, &values.download_splash, &values.launch_splash,
+        &values.download_icon, &values.launch_icon, &values.corrupt_icon}) {
+    if (!value->empty() && qx::NeutralPath(*value) == neutral) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// False when a directory on the way from |destination| to the entry's file
+// is a symbolic link, which could lead the file out of the destination.
+bool StaysInside(const std::string& destination, std::string_view name) {
+  std::string path = destination;
+  size_t start = 0;
+  for (size_t end = name.find_first_of("\\/"); end != std::string_view::npos;
+       start = end + 1, end = name.find_first_of("\\/", start)) {
+    path = qx::JoinNativePath(path, name.substr(start, end - start));
+    struct stat info;
+    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A temporary file next to |target|, removed again unless Commit() moved it
+// into place.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::string& target) : target_(target) {
+    std::string pattern = DirectoryOf(target) + "/.qxweb-unpack-XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) {
+      return;
+    }
+    path_ = pattern;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    file_.reset(::fdopen(fd, "wb"));
+    if (!file_) {
+      ::close(fd);
+    }
+  }
+  ~TemporaryFile() {
+    file_.reset();
+    if (!path_.empty()) {
+      ::unlink(path_.c_str());
+    }
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  std::FILE* file() const { return file_.get(); }
+  const std::string& path() const { return path_; }
+  bool Close() { return std::fclose(file_.release()) == 0; }
+  bool Commit() {
+    if (std::rename(path_.c_str(), target_.c_str()) != 0) {
+      return false;
+    }
+    path_.clear();
+    return true;
+  }
+
+ private:
+  std::string target_;
+  std::string path_;
+  FilePtr file_;
+};
+
+// Writes one entry's file under |destination|; an error text on failure.
+std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& entry,
+                        const std::string& destination) {
+  const std::string target = qx::JoinNativePath(destination, entry.name);
+  std::string directory = DirectoryOf(target);
+  if (!qx::CreateDirectoryPath(directory)) {
+    return "cannot create the directory " + directory;
+  }
+  const std::string source = qx::JoinNativePath(record.package_directory, entry.name);
+  FilePtr input(std::fopen(source.c_str(), "rb"));
+  if (!input) {
+    return std::string("cannot be read: ") + std::strerror(errno);
+  }
+  TemporaryFile output(target);
+  if (output.file() == nullptr) {
+    return std::string("cannot create a file next to ") + target + ": " + std::strerror(errno);
+  }
+  const char* key = record.values.appl_name.c_str();
+  char digest[qx::kDigestBufferSize] = {};
+  int64_t stored = 0;
+  int64_t expanded = 0;
+  if (IsNamedFile(record.values, entry.name)) {
+    if (qx::DigestCopyFile(input.get(), output.file(), &stored, digest, sizeof digest, key) !=
+        qx::kCopyOk) {
+      return "cannot be copied";
+    }
+    expanded = stored;
+  } else if (qx::CompressFile(input.get(), output.file(), false, &stored, &expanded, digest,
+                              sizeof digest, key) != qx::kCodecOk) {
+    return "cannot be expanded";
+  }
+  // The stored file was checked before; it must not have changed since.
+  if (stored != entry.length || std::string_view(digest) != entry.digest) {
+    return "changed while it was unpacked";
+  }
+  if (expanded != entry.size) {
+    return "expands to " + std::to_string(expanded) + " bytes, the header says " +
+           std::to_string(entry.size);
+  }
+  if (!output.Close()) {
+    return std::string("cannot be written: ") + std::strerror(errno);
+  }
+  if (qx::SetFileTimeFromEntry(output.path(), entry.day, entry.month, entry.year, entry.hours,
+                               entry.minutes, entry.seconds) != 1) {
+    return "cannot be stamped with its time";
+  }
+  if (!output.Commit()) {
+    return std::string("cannot be put in place: ") + std::strerror(errno);
+  }
+  return {};
+}
+
+int Unpack(const std::string& header, const std::string& destination_arg) {
+  const PackageCheck check = CheckPackage(header);
+  for (const std::string& problem : check.problems) {
+    std::printf("%s\n", problem.c_str());
+  }
+  if (!check.problems.empty()) {
+    std::printf("%s: not unpacked, %zu problem%s\n", header.c_str(), check.problems.size(),
+                check.problems.size() == 1 ? "" : "s");
+    return kExitFailed;
+  }
+  const qx::PackageHeader& record = *check.record;
+  std::string destination = destination_arg;
+  for (const auto& entry : record.entries) {
+    if (!entry->comment && !StaysInside(destination, entry->name)) {
+      std::printf("%s: the path goes through a symbolic link in %s\n", entry->name.c_str(),
+                  destination.c_str());
+      std::printf("%s: not unpacked, 1 problem\n", header.c_str());
+      return kExitFailed;
+    }
+  }
+  if (!qx::CreateDirectoryPath(destination)) {
+    std::fprintf(stderr, "qxweb unpack: cannot create %s\n", destination.c_str());
+    return kExitFailed;
+  }
+  // The codec's messages are boxes; here they go to stderr.
+  qx::ConsoleUserInterface console(stderr);
+  qx::ScopedUserInterface scope(console);
+  int files = 0;
+  for (const auto& entry : record.entries) {
+    if (entry->comment || entry->state == qx::kEntryStateComment) {
+      continue;
+    }
+    const std::string error = UnpackEntry(record, *entry, destination);
+    if (!error.empty()) {
+      std::printf("%s: %s\n", entry->name.c_str(), error.c_str());
+      std::printf("%s: unpacking stopped after %d files\n", header.c_str(), files);
+      return kExitFailed;
+    }
+    ++files;
+  }
+  std::printf("%s: unpacked %d files into %s\n", header.c_str(), files, destination.c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+void AddUnpackCommand(CLI::App& app, int& status) {
+  auto* cmd = app.add_subcommand(
+      "unpack",
+      "Verify a package, then expand every stored file into DESTDIR under its entry name with "
+      "its entry's time; the named files (read-me, registry, splashes, icons) are copied");
+  auto header = std::make_shared<std::string>();
+  auto destination = std::make_shared<std::string>();
+  cmd->add_option("HEADER", *header, "Package header (.qxw)")->required();
+  cmd->add_option("DESTDIR", *destination, "Directory to unpack into")->required();
+  cmd->callback([header, destination, &status] {
+    status = Unpack(*header, *destination);
+    std::fflush(stdout);
+  });
+}
+
+}  // namespace qxweb_tool
