@@ -1,0 +1,208 @@
+#include "sealer/project/sealer_project.h"
+
+#include <ctime>
+
+#include "core/format/header_lines.h"
+#include "core/format/package_paths.h"
+#include "core/fsutil/directory_tree.h"
+#include "sealer/project/sealer_messages.h"
+
+namespace qx {
+
+namespace {
+
+using P = SealerProject;
+
+ProjectField Text(std::string_view key, std::string P::*field, size_t width) {
+  return {key, field, nullptr, width};
+}
+
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+// |path| without one trailing separator, as directories are compared.
+std::string_view WithoutTrailingSeparator(std::string_view path) {
+  if (path.size() > 1 && IsSeparator(path.back())) {
+    path.remove_suffix(1);
+  }
+  return path;
+}
+
+std::string ReadField(const FormView& view, FormControl id, size_t limit) {
+  return CutToWidth(view.FieldText(id), limit + 1);
+}
+
+// Shows a failed check's message and moves the focus.
+bool Refuse(FormView& view, std::string_view text, FormControl focus) {
+  InfoBox(view.Owner(), text);
+  view.FocusControl(focus, false);
+  return false;
+}
+
+}  // namespace
+
+const std::array<ProjectField, kProjectFieldCount>& ProjectFields() {
+  static const std::array<ProjectField, kProjectFieldCount> fields = {{
+      Text("Owner", &P::owner, kOwnerWidth),
+      Text("Copyright", &P::copyright, kCopyrightWidth),
+      Text("ApplName", &P::appl_name, kApplNameWidth),
+      Text("CommandLine", &P::command_line, kCommandLineWidth),
+      Text("Version", &P::version, kVersionWidth),
+      Text("MinVersion", &P::min_version, kVersionWidth),
+      Text("Date", &P::date, kDateWidth),
+      Text("Delete", &P::delete_package, kDeleteWidth),
+      Text("ReadmeFile", &P::readme_file, kNamedFileWidth),
+      Text("RegistryFile", &P::registry_file, kNamedFileWidth),
+      Text("CompanyIdentity", &P::company_identity, kFlagWidth),
+      Text("DownloadSplash", &P::download_splash, kNamedFileWidth),
+      Text("LaunchSplash", &P::launch_splash, kNamedFileWidth),
+      Text("DownloadIcon", &P::download_icon, kNamedFileWidth),
+      Text("LaunchIcon", &P::launch_icon, kNamedFileWidth),
+      Text("CorruptIcon", &P::corrupt_icon, kNamedFileWidth),
+      Text("DownloadDetail", &P::download_detail, kFlagWidth),
+      Text("CombineDownloadLaunch", &P::combine_download_launch, kFlagWidth),
+      Text("LaunchSplashDuration", &P::launch_splash_duration, kLaunchSplashDurationWidth),
+      Text("InstallTo", &P::install_to, kInstallToWidth),
+      Text("UpdateOption", &P::update_option, kUpdateOptionWidth),
+      Text("Comment", &P::comment, kCommentWidth),
+      Text("FileVersion", &P::file_version, kVersionWidth),
+      Text("PutTo", &P::put_to, kDirectoryWidth),
+      Text("SealFrom", &P::seal_from, kDirectoryWidth),
+      {"FileCount", nullptr, &P::file_count, 0},
+      {"DirectoryCount", nullptr, &P::directory_count, 0},
+  }};
+  return fields;
+}
+
+const std::array<std::string SealerProject::*, kNamedFileCount>& NamedFileFields() {
+  static const std::array<std::string P::*, kNamedFileCount> fields = {
+      &P::readme_file,   &P::registry_file, &P::download_splash, &P::launch_splash,
+      &P::download_icon, &P::launch_icon,   &P::corrupt_icon};
+  return fields;
+}
+
+std::string CutToWidth(std::string_view text, size_t width) {
+  return std::string(text.substr(0, width == 0 ? 0 : width - 1));
+}
+
+std::string TodayDateText() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return FormatDateText(local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
+}
+
+bool IsValidInstallTo(std::string_view text) {
+  if (text.empty()) {
+    return true;
+  }
+  if (IsSeparator(text.front()) || IsSeparator(text.back()) ||
+      (text.size() > 1 && text[1] == ':')) {
+    return false;
+  }
+  // The client refuses a package whose install-to directory would leave its
+  // cache, so the sealer refuses it first.
+  return IsSafeRelativeName(text);
+}
+
+bool CheckNameField(FormView& view) {
+  if (view.FieldText(FormControl::kName).find(' ') == std::string::npos) {
+    return true;
+  }
+  return Refuse(view, "Invalid application Name (no space(s) allow).", FormControl::kName);
+}
+
+bool CheckInstallToField(FormView& view) {
+  if (IsValidInstallTo(view.FieldText(FormControl::kInstallTo))) {
+    return true;
+  }
+  return Refuse(view,
+                "Invalid Install To entry. Specify a relative directory path to control where the "
+                "application is delivered on the client.",
+                FormControl::kInstallTo);
+}
+
+bool OfferToCreatePutTo(const std::string& put_to, FormView& view) {
+  if (DirectoryExists(put_to)) {
+    return true;
+  }
+  std::string question = "Directory " + put_to + " does not exist, create it?";
+  if (AskBox(view.Owner(), question, BoxButtons::kOkCancel) != BoxAnswer::kOk) {
+    return false;
+  }
+  std::string path = put_to;
+  if (!CreateDirectoryPath(path)) {
+    ErrorBox("Unable to create " + put_to + " directory");
+    return false;
+  }
+  return true;
+}
+
+bool CollectForm(SealerProject& project, FormView& view, bool validate) {
+  project.owner = ReadField(view, FormControl::kOwner, kOwnerFieldLimit);
+  // This edition's form has no fields for these three.
+  project.copyright.clear();
+  project.comment.clear();
+  project.readme_file.clear();
+  project.file_version = "1.0.00";
+  project.copyright = "copyright";
+  // The record's name from before the Name field is read: the seal stores
+  // the field first, so a sealed package's comment is its name.
+  project.comment = project.appl_name;
+  project.update_option = std::string(kRequired);
+  project.delete_package = std::string(kYes);
+  project.download_detail = std::string(kYes);
+  project.combine_download_launch = std::string(kYes);
+
+  project.install_to = ReadField(view, FormControl::kInstallTo, kPathFieldLimit);
+  if (validate && !IsValidInstallTo(project.install_to)) {
+    return Refuse(view, "Invalid InstallTo directory", FormControl::kInstallTo);
+  }
+  project.appl_name = ReadField(view, FormControl::kName, kPathFieldLimit);
+  if (validate) {
+    if (project.appl_name.empty()) {
+      return Refuse(view, "Application name is missing", FormControl::kName);
+    }
+    // The name becomes file names in the put-to directory: no extension and
+    // no directory part.
+    if (project.appl_name.find_first_of(".\\/") != std::string::npos) {
+      return Refuse(view, "Application name should have no file extension", FormControl::kName);
+    }
+  }
+  project.command_line = ReadField(view, FormControl::kCommandLine, kCommandLineFieldLimit);
+  if (validate && project.command_line.empty()) {
+    return Refuse(view, "Command Line was not entered", FormControl::kCommandLine);
+  }
+  project.seal_from = ReadField(view, FormControl::kSealFrom, kPathFieldLimit);
+  if (validate) {
+    if (project.seal_from.empty()) {
+      return Refuse(view, "sealFrom directory was not entered", FormControl::kSealFrom);
+    }
+    if (!DirectoryExists(project.seal_from)) {
+      return Refuse(view, "Directory " + project.seal_from + " does not exist",
+                    FormControl::kSealFrom);
+    }
+  }
+  project.put_to = ReadField(view, FormControl::kPutTo, kPathFieldLimit);
+  if (!validate) {
+    return true;
+  }
+  if (project.put_to.empty()) {
+    return Refuse(view, "putTo directory is was not entered", FormControl::kPutTo);
+  }
+  // Paths compare as the file system does: case-sensitively.
+  if (WithoutTrailingSeparator(project.put_to) == WithoutTrailingSeparator(project.seal_from)) {
+    ErrorBox("SealFrom and PutTo are the same directory");
+    view.FocusControl(FormControl::kSealFrom, false);
+    return false;
+  }
+  // A relative put-to directory would land wherever the program was started.
+  if (!IsSeparator(project.put_to.front())) {
+    ErrorBox("Must provide absolute path in putTo field");
+    return false;
+  }
+  return OfferToCreatePutTo(project.put_to, view);
+}
+
+}  // namespace qx

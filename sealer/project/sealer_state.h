@@ -1,0 +1,39 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include "sealer/project/sealer_project.h"
+
+namespace qx {
+
+inline constexpr size_t kRecentProjectCount = 4;
+
+// The sealer's settings between runs.
+struct SealerSettings {
+  std::string owner;              // default owner of a new project
+  std::string copyright;          // default copyright of a new project
+  std::string project_directory;  // where project file dialogs start
+  // Most recent first; the used slots are always a prefix.
+  std::array<std::string, kRecentProjectCount> recent_projects;
+  bool recent_list_changed = false;  // the File menu's recent items are stale
+};
+
+// The program state the engine works on; the window and qxweb each create
+// one for the life of the process.
+struct SealerState {
+  SealerProject project;
+  SealerSettings settings;
+  // The form holds changes that are not in the project file.
+  bool project_modified = false;
+  // A seal run is under way. Its progress step may deliver events, so
+  // commands that would change the form or start another run are refused
+  // until it ends.
+  bool seal_running = false;
+};
+
+// Beeps and returns true while a seal runs: the caller then does nothing.
+bool RefuseWhileSealing(const SealerState& state);
+
+}  // namespace qx
