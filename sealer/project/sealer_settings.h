@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/platform/user_interface.h"
+#include "sealer/project/sealer_state.h"
+
+namespace qx {
+
+inline constexpr char kSettingsFileName[] = "qxsealer-lite.ini";
+inline constexpr char kSettingsSection[] = "General";
+
+// The settings file in the per-user configuration directory; empty when
+// there is none.
+std::string SettingsFilePath();
+
+// Reads the defaults and the recent list; a missing file gives empty values.
+void ReadSettings(SealerSettings& settings);
+// Writes the defaults and every recent path held.
+void WriteSettings(const SealerSettings& settings, WindowHandle owner = nullptr);
+// One write of the settings file (a null |value| removes the key, a null
+// |key| the section). On failure shows " Unable to update SECTION ..." over
+// |owner| and returns false.
+bool WriteSetting(std::string_view section, std::optional<std::string_view> key,
+                  std::optional<std::string_view> value, WindowHandle owner = nullptr);
+// Puts |path| at the top of the recent list. Paths match exactly, as the
+// file system compares them.
+void AddRecentProject(SealerSettings& settings, std::string_view path,
+                      WindowHandle owner = nullptr);
+
+}  // namespace qx
