@@ -1,11 +1,21 @@
 #!/usr/bin/env bash
-# Builds qxweb and runs the main job on the sample application.
+# Builds qxweb and runs the main job: seals the sample application under
+# examples/ into a package in the build directory and verifies it as a
+# client would.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake --workflow --preset release >/dev/null
-qxweb=build/release/tools/qxweb/qxweb
-sample=examples/demo/app
+qxweb=$PWD/build/release/tools/qxweb/qxweb
+work=$PWD/build/demo
+project=$work/demo.QXS
+package=$work/package
 
-echo "Secure digests of the sample application (key: Demo):"
-find "$sample" -type f -print0 | sort -z | xargs -0 "$qxweb" digest --key Demo
+# The project keeps absolute directories, so it is made afresh for this checkout.
+mkdir -p "$work"
+"$qxweb" new "$project" --force --name Demo --command-line "bin/planner" \
+  --owner "Demo Works" --install-to "apps/demo" \
+  --seal-from "$PWD/examples/demo/app" --put-to "$package"
+"$qxweb" seal --scan --create-put-to --save --verbose "$project"
+"$qxweb" verify "$package/Demo.qxw"
+echo "Package: $package (header Demo.qxw, landing page Demo.htm)"

@@ -10,6 +10,9 @@ int main(int argc, char** argv) {
   app.set_help_all_flag("--help-all", "Show the help of every subcommand");
 
   int status = qxweb_tool::kExitOk;
+  qxweb_tool::AddNewCommand(app, status);
+  qxweb_tool::AddScanCommand(app, status);
+  qxweb_tool::AddSealCommand(app, status);
   qxweb_tool::AddDigestCommand(app, status);
   qxweb_tool::AddCompressCommands(app, status);
   qxweb_tool::AddVerifyCommand(app, status);

@@ -1,0 +1,150 @@
+// Whole-program runs of "qxweb new", "scan" and "seal" on the sample
+// application, checked with "qxweb verify" and gzip.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qx_test::CommandResult;
+using qx_test::ReadFile;
+using qx_test::ShellQuote;
+
+const std::vector<std::string> kSampleFiles = {
+    "README.TXT",           "bin/planner",      "bin/planner.dat", "data/empty.log",
+    "data/maps/office.bmp", "data/planner.ini", "data/tasks.csv",  "docs/manual.txt"};
+
+class QxwebSealTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::copy(qx_test::SourceDir() + "/examples/demo/app", src_, fs::copy_options::recursive);
+    fs::create_directories(config_);
+  }
+
+  // Runs qxweb with its settings in the test's own configuration directory.
+  CommandResult Qxweb(const std::string& arguments) {
+    return qx_test::RunCommand("XDG_CONFIG_HOME=" + ShellQuote(config_) + " " +
+                               ShellQuote(qx_test::QxwebPath()) + " " + arguments);
+  }
+
+  CommandResult New(const std::string& extra = "", const std::string& name = "Demo",
+                    const std::string& install_to = "apps/demo") {
+    return Qxweb("new " + ShellQuote(project_) + " --name " + ShellQuote(name) +
+                 " --command-line 'bin/planner -q' --seal-from " + ShellQuote(src_) + " --put-to " +
+                 ShellQuote(out_) + " --owner 'Demo Works' --install-to " + ShellQuote(install_to) +
+                 " " + extra);
+  }
+
+  std::string Header() const { return out_ + "/Demo.qxw"; }
+
+  qx_test::TempDir dir_;
+  const std::string src_ = dir_ / "src";
+  const std::string out_ = dir_ / "out";
+  const std::string config_ = dir_ / "config";
+  const std::string project_ = dir_ / "demo.QXS";
+};
+
+TEST_F(QxwebSealTest, SealedSampleVerifiesAndExpandsToItsSources) {
+  CommandResult made = New();
+  ASSERT_EQ(made.status, 0) << made.err;
+  CommandResult scan = Qxweb("scan " + ShellQuote(project_));
+  ASSERT_EQ(scan.status, 0) << scan.err;
+  EXPECT_NE(scan.out.find("8 files in 4 directories"), std::string::npos) << scan.out;
+
+  CommandResult seal = Qxweb("seal --create-put-to --save " + ShellQuote(project_));
+  ASSERT_EQ(seal.status, 0) << seal.err;
+  EXPECT_NE(seal.err.find("Tarnwick Web Sealer: The Demo package seal is complete."),
+            std::string::npos)
+      << seal.err;
+  EXPECT_NE(seal.out.find(Header()), std::string::npos);
+  EXPECT_TRUE(qx_test::FileExists(out_ + "/Demo.htm"));
+
+  CommandResult verify = Qxweb("verify " + ShellQuote(Header()));
+  EXPECT_EQ(verify.status, 0) << verify.out;
+  EXPECT_NE(verify.out.find("verified, 8 stored files"), std::string::npos) << verify.out;
+
+  for (const std::string& name : kSampleFiles) {
+    CommandResult expanded = qx_test::RunCommand("gzip -dc " + ShellQuote(out_ + "/" + name));
+    ASSERT_EQ(expanded.status, 0) << name << ": " << expanded.err;
+    EXPECT_EQ(expanded.out, ReadFile(src_ + "/" + name)) << name;
+  }
+
+  // The saved project keeps the list, in the order the scan made it.
+  const std::string project = ReadFile(project_);
+  EXPECT_NE(project.find("*** End Of Header ***\r\nFile: README.TXT;\r\nFile: bin\\planner;\r\n"
+                         "File: bin\\planner.dat;\r\nFile: data\\empty.log;\r\n"
+                         "File: data\\maps\\office.bmp;\r\nFile: data\\planner.ini;\r\n"
+                         "File: data\\tasks.csv;\r\nFile: docs\\manual.txt;\r\n"),
+            std::string::npos)
+      << project;
+}
+
+TEST_F(QxwebSealTest, HeaderEditsBreakTheDigestExceptCommandLine) {
+  ASSERT_EQ(New().status, 0);
+  ASSERT_EQ(Qxweb("seal --scan --create-put-to " + ShellQuote(project_)).status, 0);
+  const std::string original = ReadFile(Header());
+
+  std::string changed = original;
+  const size_t owner = changed.find("Owner: Demo Works");
+  ASSERT_NE(owner, std::string::npos);
+  changed[owner + 7] = 'd';
+  qx_test::WriteFile(Header(), changed);
+  CommandResult verify = Qxweb("verify " + ShellQuote(Header()));
+  EXPECT_EQ(verify.status, 1);
+  EXPECT_NE(verify.out.find("corrupt"), std::string::npos) << verify.out;
+
+  changed = original;
+  const size_t command = changed.find("CommandLine: bin/planner -q");
+  ASSERT_NE(command, std::string::npos);
+  changed.replace(command, 27, "CommandLine: bin/planner --verbose");
+  qx_test::WriteFile(Header(), changed);
+  verify = Qxweb("verify " + ShellQuote(Header()));
+  EXPECT_EQ(verify.status, 0) << verify.out;
+}
+
+TEST_F(QxwebSealTest, MissingPutToIsCreatedOnlyWhenAsked) {
+  ASSERT_EQ(New().status, 0);
+  CommandResult seal = Qxweb("seal --scan " + ShellQuote(project_));
+  EXPECT_EQ(seal.status, 1);
+  EXPECT_NE(seal.err.find("Directory " + out_ + " does not exist, create it? [Cancel]"),
+            std::string::npos)
+      << seal.err;
+  EXPECT_FALSE(fs::exists(out_));
+}
+
+TEST_F(QxwebSealTest, FailedSealKeepsTheEarlierHeader) {
+  ASSERT_EQ(New().status, 0);
+  ASSERT_EQ(Qxweb("seal --scan --create-put-to --save " + ShellQuote(project_)).status, 0);
+  const std::string header = ReadFile(Header());
+  // A hand-edited list line without a key.
+  qx_test::WriteFile(project_, ReadFile(project_) + "garbage\r\n");
+  CommandResult seal = Qxweb("seal " + ShellQuote(project_));
+  EXPECT_EQ(seal.status, 1);
+  EXPECT_NE(seal.err.find("Unable to read pack file name: garbage"), std::string::npos) << seal.err;
+  EXPECT_EQ(ReadFile(Header()), header);
+}
+
+TEST_F(QxwebSealTest, NewRefusesWhatTheFormRefuses) {
+  CommandResult bad_name = New("--force", "my app");
+  EXPECT_EQ(bad_name.status, 1);
+  EXPECT_NE(bad_name.err.find("Invalid application Name (no space(s) allow)."), std::string::npos)
+      << bad_name.err;
+  CommandResult bad_install = New("--force", "Demo", "\\apps");
+  EXPECT_EQ(bad_install.status, 1);
+  EXPECT_NE(bad_install.err.find("Invalid Install To entry."), std::string::npos)
+      << bad_install.err;
+  CommandResult long_name = New("--force", "NineChars");
+  EXPECT_EQ(long_name.status, 2);
+  EXPECT_FALSE(fs::exists(project_));
+
+  ASSERT_EQ(New().status, 0);
+  EXPECT_EQ(New().status, 1);  // not replaced without --force
+  EXPECT_EQ(New("--force").status, 0);
+}
+
+}  // namespace
