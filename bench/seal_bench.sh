@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Seal benchmark (not run by CI). Builds the release preset, writes the
+# deterministic corpus of the codec benchmark once, and reports in one run on
+# the same tree:
+#   - "qxweb seal --scan" (scan, then every file deflated and digested, header
+#     and landing page) against "zip -6 -r" (one process, one deflated member
+#     per file) and against "tar cf - | gzip -6",
+#   - peak memory of a seal of a small file and of the 200 MB file.
+# Each timing is the best of QX_BENCH_ROUNDS rounds (default 3), the
+# programs taking turns going first. QX_BENCH_DIR holds the corpus and the
+# outputs (default: $TMPDIR/qxweb-bench); QX_BENCH_QXWEB names another qxweb.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+work=${QX_BENCH_DIR:-${TMPDIR:-/tmp}/qxweb-bench}
+rounds=${QX_BENCH_ROUNDS:-3}
+
+if [ ! -x /usr/bin/time ]; then
+  sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends time >/dev/null
+fi
+
+cmake --workflow --preset release >/dev/null
+gen=$root/build/release/bench/qx_corpus_gen
+qxweb=${QX_BENCH_QXWEB:-$root/build/release/tools/qxweb/qxweb}
+
+corpus=$work/corpus
+stamp=$corpus/.made-by-$(sha1sum bench/corpus_gen.cpp | cut -c1-12)
+if [ ! -f "$stamp" ]; then
+  rm -rf "$corpus"
+  mkdir -p "$corpus"
+  "$gen" "$corpus"
+  touch "$stamp"
+fi
+tree=$corpus/tree
+single=$corpus/single.bin
+file_count=$(find "$tree" -type f | wc -l)
+tree_bytes=$(du -sb --apparent-size "$tree" | cut -f1)
+
+# The settings of this run stay out of the user's own.
+export XDG_CONFIG_HOME=$work/config
+mkdir -p "$XDG_CONFIG_HOME"
+out=$work/seal-out
+project=$work/bench.QXS
+"$qxweb" new "$project" --force --name Bench --command-line bench \
+  --seal-from "$tree" --put-to "$out" >/dev/null
+
+# "elapsed cpu" seconds of one run of $1.
+pass() {
+  rm -rf "$out" "$work/out.zip" "$work/out.tgz"
+  mkdir -p "$out"
+  local start=$EPOCHREALTIME
+  /usr/bin/time -f '%U %S' -o "$work/cpu" bash -c "$1" >/dev/null
+  local end=$EPOCHREALTIME
+  echo "$(echo "$end - $start" | bc) $(awk '{ print $1 + $2 }' "$work/cpu")"
+}
+
+best_of() {
+  if [ -z "$1" ]; then
+    echo "$2"
+    return
+  fi
+  echo "$1 $2" | awk '{ printf "%s %s", ($3 < $1 ? $3 : $1), ($4 < $2 ? $4 : $2) }'
+}
+
+declare -A run=(
+  [seal]="'$qxweb' seal --scan '$project'"
+  [zip]="cd '$tree' && zip -6 -r -q '$work/out.zip' ."
+  [targz]="tar cf - -C '$tree' . | gzip -6 >'$work/out.tgz'"
+)
+find "$tree" -type f -exec cat {} + >/dev/null
+declare -A best
+for ((round = 1; round <= rounds; round++)); do
+  order="seal zip targz"
+  ((round % 2 == 0)) && order="targz zip seal"
+  for who in $order; do
+    best[$who]=$(best_of "${best[$who]:-}" "$(pass "${run[$who]}")")
+  done
+done
+"$qxweb" verify "$out/Bench.qxw" >/dev/null || { echo "seal_bench: package does not verify" >&2; exit 1; }
+stored_bytes=$(du -sb --apparent-size "$out" | cut -f1)
+
+# Peak memory: a project over one small file and one over the 200 MB file.
+peak_of() {
+  local dir=$work/mem-src out_dir=$work/mem-out
+  rm -rf "$dir" "$out_dir"
+  mkdir -p "$dir" "$out_dir"
+  cp "$1" "$dir/"
+  "$qxweb" new "$work/mem.QXS" --force --name Mem --command-line x \
+    --seal-from "$dir" --put-to "$out_dir" >/dev/null
+  /usr/bin/time -f %M "$qxweb" seal --scan "$work/mem.QXS" 2>&1 >/dev/null | tail -n 1
+  rm -rf "$dir" "$out_dir"
+}
+small=$(find "$tree" -type f -size +8k -size -12k | sort | head -n 1)
+mem_small=$(peak_of "$small")
+mem_big=$(peak_of "$single")
+
+echo
+echo "Corpus: $file_count files, $((tree_bytes / 1048576)) MB. Best of $rounds rounds."
+echo "Seconds, best of each: elapsed, CPU (user+system), and the ratio to qxweb seal."
+line() {
+  echo "${best[$2]} ${best[seal]}" | awk -v title="$1" '{ printf "%-34s %7.2f %7.2f   %6.3f %6.3f\n",
+    title, $1, $2, $1 / $3, $2 / $4 }'
+}
+line "qxweb seal --scan" seal
+line "zip -6 -r" zip
+line "tar cf - | gzip -6" targz
+echo "MB/s of qxweb seal (elapsed): $(echo "${best[seal]}" |
+  awk -v b="$tree_bytes" '{ printf "%.1f", b / 1048576 / $1 }')"
+echo "Stored bytes: seal $stored_bytes, zip $(stat -c %s "$work/out.zip"), tar+gzip" \
+  "$(stat -c %s "$work/out.tgz")"
+echo "Peak memory of a seal (max RSS, kB): small file $mem_small, 200 MB file $mem_big"
+rm -rf "$out" "$work/out.zip" "$work/out.tgz"
