@@ -6,37 +6,9 @@
 #   - the same two comparisons on the single 200 MB file,
 #   - peak memory (maximum resident set) for the 200 MB file and a small one.
 # Each timing is the best of QX_BENCH_ROUNDS rounds (default 3); the two
-# programs take turns going first. QX_BENCH_DIR holds the corpus and the
-# scratch outputs (default: $TMPDIR/qxweb-bench, about 1.5 GB); QX_BENCH_QXWEB
-# names another qxweb program to measure.
+# programs take turns going first (see bench_common.sh for the settings).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
-work=${QX_BENCH_DIR:-${TMPDIR:-/tmp}/qxweb-bench}
-rounds=${QX_BENCH_ROUNDS:-3}
-
-# GNU time reports the peak memory of a child.
-if [ ! -x /usr/bin/time ]; then
-  sudo=()
-  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  "${sudo[@]}" apt-get install -y -q --no-install-recommends time >/dev/null
-fi
-
-cmake --workflow --preset release >/dev/null
-gen=$root/build/release/bench/qx_corpus_gen
-qxweb=${QX_BENCH_QXWEB:-$root/build/release/tools/qxweb/qxweb}
-
-# The corpus is written again only when its generator changed.
-corpus=$work/corpus
-stamp=$corpus/.made-by-$(sha1sum bench/corpus_gen.cpp | cut -c1-12)
-if [ ! -f "$stamp" ]; then
-  rm -rf "$corpus"
-  mkdir -p "$corpus"
-  "$gen" "$corpus"
-  touch "$stamp"
-fi
-tree=$corpus/tree
-single=$corpus/single.bin
+source "$(dirname "$0")/bench_common.sh"
 
 list=$work/files
 (cd "$tree" && find . -type f -print0 | sort -z) >"$list"
@@ -116,15 +88,6 @@ single_pass() {
   children_cpu >"$work/cpu_end"
   cpu_end=$(<"$work/cpu_end")
   echo "$(echo "$end - $start" | bc) $(echo "$cpu_end - $cpu_start" | bc)"
-}
-
-# Keeps the smaller elapsed and the smaller CPU time of two "elapsed cpu" pairs.
-best_of() {
-  if [ -z "$1" ]; then
-    echo "$2"
-    return
-  fi
-  echo "$1 $2" | awk '{ printf "%s %s", ($3 < $1 ? $3 : $1), ($4 < $2 ? $4 : $2) }'
 }
 
 # Warm the page cache so that neither side pays for the first read.

@@ -7,34 +7,10 @@
 #     per file) and against "tar cf - | gzip -6",
 #   - peak memory of a seal of a small file and of the 200 MB file.
 # Each timing is the best of QX_BENCH_ROUNDS rounds (default 3), the
-# programs taking turns going first. QX_BENCH_DIR holds the corpus and the
-# outputs (default: $TMPDIR/qxweb-bench); QX_BENCH_QXWEB names another qxweb.
+# programs taking turns going first (see bench_common.sh for the settings).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$PWD
-work=${QX_BENCH_DIR:-${TMPDIR:-/tmp}/qxweb-bench}
-rounds=${QX_BENCH_ROUNDS:-3}
+source "$(dirname "$0")/bench_common.sh"
 
-if [ ! -x /usr/bin/time ]; then
-  sudo=()
-  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  "${sudo[@]}" apt-get install -y -q --no-install-recommends time >/dev/null
-fi
-
-cmake --workflow --preset release >/dev/null
-gen=$root/build/release/bench/qx_corpus_gen
-qxweb=${QX_BENCH_QXWEB:-$root/build/release/tools/qxweb/qxweb}
-
-corpus=$work/corpus
-stamp=$corpus/.made-by-$(sha1sum bench/corpus_gen.cpp | cut -c1-12)
-if [ ! -f "$stamp" ]; then
-  rm -rf "$corpus"
-  mkdir -p "$corpus"
-  "$gen" "$corpus"
-  touch "$stamp"
-fi
-tree=$corpus/tree
-single=$corpus/single.bin
 file_count=$(find "$tree" -type f | wc -l)
 tree_bytes=$(du -sb --apparent-size "$tree" | cut -f1)
 
@@ -51,17 +27,9 @@ pass() {
   rm -rf "$out" "$work/out.zip" "$work/out.tgz"
   mkdir -p "$out"
   local start=$EPOCHREALTIME
-  /usr/bin/time -f '%U %S' -o "$work/cpu" bash -c "$1" >/dev/null
+  /usr/bin/time -f '%U %S' -o "$work/cpu" bash -c "$1" >/dev/null 2>&1
   local end=$EPOCHREALTIME
   echo "$(echo "$end - $start" | bc) $(awk '{ print $1 + $2 }' "$work/cpu")"
-}
-
-best_of() {
-  if [ -z "$1" ]; then
-    echo "$2"
-    return
-  fi
-  echo "$1 $2" | awk '{ printf "%s %s", ($3 < $1 ? $3 : $1), ($4 < $2 ? $4 : $2) }'
 }
 
 declare -A run=(
