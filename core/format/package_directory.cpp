@@ -16,6 +16,7 @@
 #include "core/format/package_paths.h"
 #include "core/fsutil/directory_tree.h"
 #include "core/fsutil/path_text.h"
+#include "core/platform/replacing_file.h"
 
 namespace qx {
 
@@ -195,24 +196,8 @@ int WritePackageHeader(const PackageHeader* record) {
     }
     const std::string header_path = JoinNativePath(
         record->package_directory, values.appl_name + "." + std::string(kHeaderExtension));
-    std::string temporary = JoinNativePath(record->package_directory, ".qxw-XXXXXX");
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-      return kPackageFailed;
-    }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    bool ok = false;
-    if (std::FILE* raw = ::fdopen(fd, "wb")) {
-      FilePtr file(raw);
-      ok = WriteHeaderText(file.get(), *record) && std::fflush(file.get()) == 0 && ::fsync(fd) == 0;
-      ok = std::fclose(file.release()) == 0 && ok;
-    } else {
-      ::close(fd);
-    }
-    if (!ok || std::rename(temporary.c_str(), header_path.c_str()) != 0) {
-      ::unlink(temporary.c_str());
+    ReplacingFile file(header_path);
+    if (file.Open() == nullptr || !WriteHeaderText(file.file(), *record) || !file.Commit(true)) {
       return kPackageFailed;
     }
     return kPackageOk;

@@ -14,6 +14,7 @@
 #include "core/format/secure_digest.h"
 #include "core/fsutil/directory_tree.h"
 #include "core/platform/console_user_interface.h"
+#include "core/platform/replacing_file.h"
 #include "tools/qxweb/commands.h"
 #include "tools/qxweb/package_check.h"
 
@@ -55,51 +56,6 @@ bool StaysInside(const std::string& destination, std::string_view name) {
   return true;
 }
 
-// A temporary file next to |target|, removed again unless Commit() moved it
-// into place.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const std::string& target) : target_(target) {
-    std::string pattern = DirectoryOf(target) + "/.qxweb-unpack-XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
-      return;
-    }
-    path_ = pattern;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    file_.reset(::fdopen(fd, "wb"));
-    if (!file_) {
-      ::close(fd);
-    }
-  }
-  ~TemporaryFile() {
-    file_.reset();
-    if (!path_.empty()) {
-      ::unlink(path_.c_str());
-    }
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  std::FILE* file() const { return file_.get(); }
-  const std::string& path() const { return path_; }
-  bool Close() { return std::fclose(file_.release()) == 0; }
-  bool Commit() {
-    if (std::rename(path_.c_str(), target_.c_str()) != 0) {
-      return false;
-    }
-    path_.clear();
-    return true;
-  }
-
- private:
-  std::string target_;
-  std::string path_;
-  FilePtr file_;
-};
-
 // Writes one entry's file under |destination|; an error text on failure.
 std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& entry,
                         const std::string& destination) {
@@ -113,8 +69,8 @@ std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& en
   if (!input) {
     return std::string("cannot be read: ") + std::strerror(errno);
   }
-  TemporaryFile output(target);
-  if (output.file() == nullptr) {
+  qx::ReplacingFile output(target);
+  if (output.Open() == nullptr) {
     return std::string("cannot create a file next to ") + target + ": " + std::strerror(errno);
   }
   const char* key = record.values.appl_name.c_str();
@@ -139,11 +95,11 @@ std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& en
     return "expands to " + std::to_string(expanded) + " bytes, the header says " +
            std::to_string(entry.size);
   }
-  if (!output.Close()) {
+  if (!output.Close(false)) {
     return std::string("cannot be written: ") + std::strerror(errno);
   }
-  if (qx::SetFileTimeFromEntry(output.path(), entry.day, entry.month, entry.year, entry.hours,
-                               entry.minutes, entry.seconds) != 1) {
+  if (qx::SetFileTimeFromEntry(output.temporary_path(), entry.day, entry.month, entry.year,
+                               entry.hours, entry.minutes, entry.seconds) != 1) {
     return "cannot be stamped with its time";
   }
   if (!output.Commit()) {
