@@ -348,7 +348,10 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
     return false;
   }
   header.WriteLine(TrailerLine(std::string_view(trailer, kDigestTextLength)), false);
-  if (!header.ok() || !CloseChecked(file)) {
+  // On disk before it replaces the earlier header, so a crash cannot leave
+  // an empty one in its place.
+  const bool synced = std::fflush(file.get()) == 0 && ::fsync(::fileno(file.get())) == 0;
+  if (!header.ok() || !synced || !CloseChecked(file)) {
     ErrorBox(write_failed);
     return false;
   }
