@@ -1,6 +1,12 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/format/header_lines.h"
 #include "sealer/project/form_view.h"
+#include "sealer/project/sealer_project.h"
 #include "sealer/project/sealer_state.h"
 
 namespace qx {
@@ -8,5 +14,47 @@ namespace qx {
 // The Seal command: seals the project and its file list into the put-to
 // directory and shows the completion message. True only after that message.
 bool SealCommand(SealerState& state, FormView& view);
+
+// Collects and checks the form, then writes the header, the landing page and
+// every stored file. The header is written beside |header_path| under a
+// temporary name and takes its place only when the whole run succeeded, so a
+// failed or cancelled run leaves an earlier header as it was.
+bool WritePackage(SealerProject& project, FormView& view, const std::string& header_path);
+
+// Writes the landing page when it is missing, then stores the named files
+// and the file list's files and writes their entries (and the list's comment
+// lines) to |header|. False at the first failure or when Cancel was asked.
+bool WriteFileEntries(const SealerProject& project, FormView& view, HeaderLineWriter& header);
+
+// What SealOneFile is given: the name of a named file, stored as it is, or a
+// line of the file list, whose file is stored compressed.
+enum class SealItem { kNamedFile, kListLine };
+
+// Stores one file and writes its three entry lines to |header|.
+bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, SealItem kind,
+                 std::string_view text);
+
+// What StoreFile reports of a stored file.
+struct StoredFile {
+  std::string time_text;  // the source's last-write time, "HH:MM:SS"
+  std::string date_text;  // and its date, "MM/DD/YYYY"
+  int64_t length = 0;     // bytes as stored
+  int64_t size = 0;       // bytes of the source
+  std::string digest;     // secure digest of the stored bytes, keyed by |key|
+};
+
+// Copies |source_path| to |output_path|, compressed or unchanged, digesting
+// the stored bytes with |key|, and gives the output the source's times.
+bool StoreFile(bool compress, const std::string& source_path, const std::string& output_path,
+               std::string_view key, StoredFile& stored);
+
+// Writes "<PutTo>/<ApplName>.htm" unless a file of that name exists. False
+// when it had to be written and could not be (after an information box).
+// |stop_requested| (may be null) is set when Cancel was asked meanwhile.
+bool MakeLandingPage(const SealerProject& project, FormView& view, bool* stop_requested = nullptr);
+
+// Shows |text| as the run's progress and lets one pending event through.
+// True when the run is to stop (Cancel was asked).
+bool ReportProgress(FormView& view, std::string_view text);
 
 }  // namespace qx

@@ -1,0 +1,398 @@
+#include "sealer/project/seal_engine.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "core/compress/codec.h"
+#include "core/format/header_reader.h"
+#include "core/format/landing_page.h"
+#include "core/format/package_paths.h"
+#include "core/format/secure_digest.h"
+#include "core/fsutil/directory_tree.h"
+#include "core/fsutil/file_times.h"
+#include "sealer/project/project_header.h"
+#include "sealer/project/sealer_messages.h"
+
+namespace qx {
+
+namespace {
+
+// Every file of the list is entered under this version; only the named files
+// carry the package's own.
+constexpr std::string_view kListFileVersion = "01.00.00";
+constexpr std::string_view kLandingPageExtension = ".htm";
+constexpr char kPackFileNameCaption[] = "Unable to read pack file name";
+
+struct FileCloser {
+  void operator()(std::FILE* file) const {
+    if (file != nullptr) {
+      std::fclose(file);
+    }
+  }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Closes |file|; false when anything written did not reach the file.
+bool CloseChecked(FilePtr& file) {
+  std::FILE* raw = file.release();
+  if (raw == nullptr) {
+    return true;
+  }
+  bool ok = std::ferror(raw) == 0;
+  if (std::fclose(raw) != 0) {
+    ok = false;
+  }
+  return ok;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+// Marks a seal as running for the life of the command.
+class SealRunning {
+ public:
+  explicit SealRunning(SealerState& state) : state_(state) { state_.seal_running = true; }
+  ~SealRunning() { state_.seal_running = false; }
+  SealRunning(const SealRunning&) = delete;
+  SealRunning& operator=(const SealRunning&) = delete;
+
+ private:
+  SealerState& state_;
+};
+
+// A file under a temporary name, removed unless it was given its real name.
+class TemporaryFile {
+ public:
+  TemporaryFile() = default;
+  ~TemporaryFile() {
+    if (!path_.empty()) {
+      std::remove(path_.c_str());
+    }
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  // Creates ".<name>.XXXXXX" beside |final_path|, open for binary writing.
+  FilePtr Create(const std::string& final_path) {
+    const size_t slash = final_path.rfind('/');
+    const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+    std::string pattern =
+        final_path.substr(0, name_start) + "." + final_path.substr(name_start) + ".XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const int fd = ::mkstemp(buffer.data());
+    if (fd < 0) {
+      return nullptr;
+    }
+    path_ = buffer.data();
+    // The header is served like the stored files, so it gets the mode a newly
+    // created file would have, not mkstemp's private one.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) {
+      ::close(fd);
+    }
+    return FilePtr(file);
+  }
+
+  // Gives the file its real name; false when that failed.
+  bool RenameTo(const std::string& final_path) {
+    if (std::rename(path_.c_str(), final_path.c_str()) != 0) {
+      return false;
+    }
+    path_.clear();
+    return true;
+  }
+
+ private:
+  std::string path_;
+};
+
+// Whether the client's reader takes an entry's lines whole: each line fits
+// its line buffer and the joined entry text fits its capacity.
+bool EntryFitsReader(const std::array<std::string, 3>& lines) {
+  size_t joined = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].size() > kMaxHeaderLine) {
+      return false;
+    }
+    std::string_view part = DigestedText(lines[i]);
+    if (i == 0) {
+      part = part.substr(part.find(':') + 1);
+    }
+    part = SkipBlanks(part);
+    if (!part.empty() && IsPathSeparator(part.back())) {
+      part.remove_suffix(1);
+    }
+    joined += part.size();
+  }
+  return joined <= kMaxEntryText;
+}
+
+void ShowSealComplete(const SealerProject& project, FormView& view) {
+  CurrentUserInterface().ShowMessageBox({view.Owner(),
+                                         "The " + project.appl_name + " package seal is complete.",
+                                         kSealerCaption, BoxIcon::kNone, BoxButtons::kOk});
+}
+
+}  // namespace
+
+bool ReportProgress(FormView& view, std::string_view text) {
+  return view.ProgressStep(text);
+}
+
+bool MakeLandingPage(const SealerProject& project, FormView& view, bool* stop_requested) {
+  const std::string path =
+      JoinNativePath(project.put_to, project.appl_name + std::string(kLandingPageExtension));
+  // The author may have edited the page; it is never rewritten.
+  if (FileExists(path)) {
+    return true;
+  }
+  const bool stop = ReportProgress(view, "Creating HTM file " + path + " ...");
+  if (stop_requested != nullptr) {
+    *stop_requested = stop;
+  }
+  FilePtr file(std::fopen(path.c_str(), "wb"));
+  if (!file) {
+    InfoBox(view.Owner(), "Unable to create application HTM file " + path);
+    return false;
+  }
+  const int written =
+      WriteLandingPage(file.get(), project.comment.c_str(), project.appl_name.c_str());
+  if (!CloseChecked(file) || written != 0) {
+    // A page that exists is never written again, so a broken one must not stay.
+    std::remove(path.c_str());
+    InfoBox(view.Owner(), "Unable to write to application HTM file " + path);
+    return false;
+  }
+  return true;
+}
+
+bool StoreFile(bool compress, const std::string& source_path, const std::string& output_path,
+               std::string_view key, StoredFile& stored) {
+  FilePtr source(std::fopen(source_path.c_str(), "rb"));
+  if (!source) {
+    ErrorBox("Unable to open source file " + source_path);
+    return false;
+  }
+  FilePtr output(std::fopen(output_path.c_str(), "wb"));
+  if (!output) {
+    ErrorBox("Unable to create output file " + output_path);
+    return false;
+  }
+  const std::string key_text(key);
+  char digest[kDigestBufferSize] = {};
+  if (compress) {
+    // The codec works on the descriptors: nothing may be buffered in the
+    // streams before the call.
+    if (CompressFile(source.get(), output.get(), true, &stored.length, &stored.size, digest,
+                     sizeof digest, key_text.c_str()) != kCodecOk) {
+      ErrorBox("Unable to compress and MD5 file " + output_path);
+      return false;
+    }
+  } else {
+    int64_t copied = 0;
+    if (DigestCopyFile(source.get(), output.get(), &copied, digest, sizeof digest,
+                       key_text.c_str()) != kCopyOk) {
+      output.reset();
+      std::remove(output_path.c_str());
+      ErrorBox("Unable to MD5 file " + output_path);
+      return false;
+    }
+    stored.length = copied;
+    stored.size = copied;
+  }
+  source.reset();
+  if (!CloseChecked(output)) {
+    if (!compress) {
+      std::remove(output_path.c_str());
+    }
+    ErrorBox("Unable to write output file " + output_path);
+    return false;
+  }
+  stored.digest.assign(digest, kDigestTextLength);
+  CopyFileTimes(source_path, output_path, &stored.date_text, &stored.time_text);
+  return true;
+}
+
+bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, SealItem kind,
+                 std::string_view text) {
+  std::string name;
+  std::string_view version;
+  if (kind == SealItem::kNamedFile) {
+    name = text;
+    version = project.version;
+  } else {
+    const size_t colon = text.find(':');
+    if (colon == std::string_view::npos) {
+      BeepAndShow(BeepKind::kSimple, {nullptr, std::string(text), kPackFileNameCaption,
+                                      BoxIcon::kNone, BoxButtons::kOk});
+      return false;
+    }
+    // The path follows the key's colon and blank and ends at the next ";".
+    std::string_view rest = text.size() > colon + 2 ? text.substr(colon + 2) : std::string_view();
+    name = rest.substr(0, rest.find(kCommentMark));
+    version = kListFileVersion;
+  }
+  // The name comes from a project file that anyone may have written: it must
+  // not reach outside the seal-from and put-to directories.
+  if (!IsSafeRelativeName(name)) {
+    ErrorBox("Unable to seal " + std::string(text) +
+             ": the file name must be a relative path inside the directory");
+    return false;
+  }
+  const std::string source_path = JoinNativePath(project.seal_from, name);
+  const std::string output_path = JoinNativePath(project.put_to, name);
+  if (name.find_first_of("\\/") != std::string::npos) {
+    const std::string directory = output_path.substr(0, output_path.rfind('/'));
+    std::string created = directory;
+    if (!CreateDirectoryPath(created)) {
+      ErrorBox("Unable to create sub-directory for " + directory);
+      return false;
+    }
+  }
+  StoredFile stored;
+  if (!StoreFile(kind == SealItem::kListLine, source_path, output_path, project.appl_name,
+                 stored)) {
+    return false;
+  }
+  const std::array<std::string, 3> lines = SealerEntryLines(
+      name, stored.time_text, stored.date_text, version, stored.length, stored.size, stored.digest);
+  // A client would read a cut entry and never find the file it names.
+  if (!EntryFitsReader(lines)) {
+    ErrorBox("File name " + name + " is too long for the package header");
+    return false;
+  }
+  header.WriteEntryLines(lines);
+  return header.ok();
+}
+
+bool WriteFileEntries(const SealerProject& project, FormView& view, HeaderLineWriter& header) {
+  bool stop = false;
+  MakeLandingPage(project, view, &stop);
+  if (stop) {
+    return false;
+  }
+  for (std::string SealerProject::*field : NamedFileFields()) {
+    const std::string& name = project.*field;
+    if (name.empty()) {
+      continue;
+    }
+    if (ReportProgress(view, "Sealing " + name + " ...") ||
+        !SealOneFile(project, header, SealItem::kNamedFile, name)) {
+      return false;
+    }
+  }
+  // The list is read line by line, never copied whole.
+  ListBox& list = view.FileList();
+  for (int i = 0; i < list.Count(); ++i) {
+    const std::string line = list.Text(i);
+    if (!line.empty() && line.front() == kCommentMark) {
+      header.WriteLine(line, false);
+      if (!header.ok()) {
+        return false;
+      }
+      continue;
+    }
+    const std::string_view shown = std::string_view(line).substr(0, line.find(kCommentMark));
+    if (ReportProgress(view, "Sealing " + std::string(shown) + " ...") ||
+        !SealOneFile(project, header, SealItem::kListLine, line)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool WritePackage(SealerProject& project, FormView& view, const std::string& header_path) {
+  DigestPtr digest = DigestNew();
+  if (!digest) {
+    ErrorBox("Unable to create MD5 buffer");
+    return false;
+  }
+  // Checked before anything is created, so a refused form changes nothing.
+  if (!CollectForm(project, view, true)) {
+    return false;
+  }
+  TemporaryFile temporary;
+  FilePtr file = temporary.Create(header_path);
+  if (!file) {
+    ErrorBox("Unable to create " + header_path + " file");
+    return false;
+  }
+  const std::string write_failed = "Unable to write " + header_path + " file";
+  HeaderLineWriter header(file.get(), digest.get());
+  if (!WriteHeaderLines(header, project, true)) {
+    ErrorBox(write_failed);
+    return false;
+  }
+  if (!WriteFileEntries(project, view, header)) {
+    // Every other failure has shown its own message.
+    if (!header.ok()) {
+      ErrorBox(write_failed);
+    }
+    return false;
+  }
+  char trailer[kDigestBufferSize] = {};
+  if (SecureDigest(digest.get(), trailer, sizeof trailer, project.date.c_str()) != kDigestOk) {
+    ErrorBox("Error in get MD5 code");
+    return false;
+  }
+  header.WriteLine(TrailerLine(std::string_view(trailer, kDigestTextLength)), false);
+  // On disk before it replaces the earlier header, so a crash cannot leave
+  // an empty one in its place.
+  const bool synced = std::fflush(file.get()) == 0 && ::fsync(::fileno(file.get())) == 0;
+  if (!header.ok() || !synced || !CloseChecked(file)) {
+    ErrorBox(write_failed);
+    return false;
+  }
+  if (!temporary.RenameTo(header_path)) {
+    ErrorBox("Unable to create " + header_path + " file");
+    return false;
+  }
+  return true;
+}
+
+bool SealCommand(SealerState& state, FormView& view) {
+  if (RefuseWhileSealing(state)) {
+    return false;
+  }
+  SealRunning running(state);
+  SealerProject& project = state.project;
+  project.appl_name = CutToWidth(view.FieldText(FormControl::kName), kApplNameWidth);
+  if (project.appl_name.empty()) {
+    CurrentUserInterface().Beep(BeepKind::kSimple);
+    view.FocusControl(FormControl::kName, false);
+    return false;
+  }
+  project.put_to = CutToWidth(view.FieldText(FormControl::kPutTo), kDirectoryWidth);
+  if (project.put_to.empty()) {
+    CurrentUserInterface().Beep(BeepKind::kSimple);
+    view.FocusControl(FormControl::kPutTo, false);
+    return false;
+  }
+  if (!OfferToCreatePutTo(project.put_to, view)) {
+    return false;
+  }
+  const std::string header_path =
+      JoinNativePath(project.put_to, project.appl_name + "." + std::string(kHeaderExtension));
+  const bool sealed = WritePackage(project, view, header_path);
+  // The record now holds the form's values and the day's date.
+  state.project_modified = true;
+  if (!sealed) {
+    return false;
+  }
+  ShowSealComplete(project, view);
+  return true;
+}
+
+}  // namespace qx

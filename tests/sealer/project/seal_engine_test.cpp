@@ -1,0 +1,432 @@
+#include "sealer/project/seal_engine.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/format/header_reader.h"
+#include "core/format/secure_digest.h"
+#include "core/format/stored_file_check.h"
+#include "core/platform/scripted_user_interface.h"
+#include "sealer/project/memory_form_view.h"
+#include "tests/support/test_support.h"
+
+namespace qx {
+namespace {
+
+using qx_test::FileExists;
+using qx_test::ReadFile;
+using qx_test::TempDir;
+using qx_test::WriteFile;
+
+std::vector<std::string> DirectoryNames(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(path.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") {
+        names.push_back(name);
+      }
+    }
+    ::closedir(dir);
+  }
+  return names;
+}
+
+std::vector<std::string> SplitCrLf(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  EXPECT_EQ(start, text.size()) << "text ends without CR LF";
+  return lines;
+}
+
+class SealTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    view.SetFieldText(FormControl::kOwner, "Owner Inc");
+    view.SetFieldText(FormControl::kName, "demo");
+    view.SetFieldText(FormControl::kCommandLine, "demo -run");
+    view.SetFieldText(FormControl::kSealFrom, src);
+    view.SetFieldText(FormControl::kPutTo, out);
+    state.project.version = "02.01.00a";
+    WriteFile(src + "/a.txt", qx_test::TextBytes(20000, 1));
+    WriteFile(src + "/sub/B.bin", qx_test::RandomBytes(3000, 2));
+    ::mkdir(out.c_str(), 0777);
+  }
+
+  bool Seal() { return SealCommand(state, view); }
+  std::string HeaderPath() const { return out + "/demo.qxw"; }
+  std::string HeaderBytes() const { return ReadFile(HeaderPath()); }
+
+  // The header read back, with its package directory pointed at the put-to
+  // directory so that the stored files can be checked.
+  std::unique_ptr<PackageHeader> ReadBack(int expected_result = kHeaderOk) {
+    std::unique_ptr<PackageHeader> record;
+    std::FILE* file = std::fopen(HeaderPath().c_str(), "rb");
+    EXPECT_NE(file, nullptr);
+    if (file == nullptr) {
+      return record;
+    }
+    FormatVersion version;
+    EXPECT_EQ(ReadPackageHeader(file, &version, &record), expected_result);
+    std::fclose(file);
+    if (record) {
+      record->package_directory = out;
+    }
+    return record;
+  }
+
+  bool HasTemporaryHeader() const {
+    for (const std::string& name : DirectoryNames(out)) {
+      if (name.rfind(".demo.qxw.", 0) == 0) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  TempDir dir;
+  const std::string src = dir / "src";
+  const std::string out = dir / "out";
+  ScriptedUserInterface ui;
+  ScopedUserInterface scoped{ui};
+  MemoryFormView view;
+  SealerState state;
+};
+
+TEST_F(SealTest, SealsNamedFilesThenTheListIntoAVerifiableHeader) {
+  state.project.registry_file = "setup.reg";
+  state.project.download_icon = "img\\Down.ico";
+  state.project.readme_file = "README.TXT";  // never sealed in this edition
+  WriteFile(src + "/setup.reg", "REGEDIT4\r\n");
+  WriteFile(src + "/img/Down.ico", qx_test::RandomBytes(766, 3));
+  WriteFile(src + "/README.TXT", "read me");
+  ASSERT_EQ(
+      qx_test::RunCommand("touch -t 200102030405.06 " + qx_test::ShellQuote(src + "/a.txt")).status,
+      0);
+  view.file_list().Add("File: a.txt;");
+  view.file_list().Add("; between the files");
+  view.file_list().Add("File: sub\\B.bin; trailing text");
+
+  ASSERT_TRUE(Seal());
+  EXPECT_TRUE(state.project_modified);
+  EXPECT_FALSE(state.seal_running);
+  // Only the completion message, without a beep.
+  ASSERT_EQ(ui.boxes().size(), 1u);
+  EXPECT_EQ(ui.beeps(), 0);
+  const MessageBoxRequest& done = ui.boxes()[0];
+  EXPECT_EQ(done.text, "The demo package seal is complete.");
+  EXPECT_EQ(done.caption, "Tarnwick Web Sealer");
+  EXPECT_EQ(done.icon, BoxIcon::kNone);
+  EXPECT_EQ(done.owner, view.Owner());
+
+  EXPECT_EQ(view.progress_texts(),
+            (std::vector<std::string>{"Creating HTM file " + out + "/demo.htm ...",
+                                      "Sealing setup.reg ...", "Sealing img\\Down.ico ...",
+                                      "Sealing File: a.txt ...", "Sealing File: sub\\B.bin ..."}));
+
+  std::unique_ptr<PackageHeader> record = ReadBack();
+  ASSERT_TRUE(record);
+  EXPECT_FALSE(record->corrupt);
+  EXPECT_EQ(record->values.appl_name, "demo");
+  EXPECT_EQ(record->values.command_line, "demo -run");
+  EXPECT_TRUE(record->values.update_required);
+  EXPECT_EQ(record->values.min_version.letter, 'a');
+  EXPECT_EQ(record->values.date, state.project.date);
+  ASSERT_EQ(record->entries.size(), 5u);
+  const std::vector<FileEntry*> e = {record->entries[0].get(), record->entries[1].get(),
+                                     record->entries[2].get(), record->entries[3].get(),
+                                     record->entries[4].get()};
+  EXPECT_EQ(e[0]->name, "setup.reg");
+  EXPECT_EQ(e[1]->name, "img\\Down.ico");
+  EXPECT_EQ(e[2]->name, "a.txt");
+  EXPECT_TRUE(e[3]->comment);
+  EXPECT_EQ(e[4]->name, "sub\\B.bin");
+
+  // Named files: unchanged, under the package's version.
+  for (int i : {0, 1}) {
+    EXPECT_EQ(e[i]->length, e[i]->size);
+    EXPECT_EQ(e[i]->version.major, 2);
+    EXPECT_EQ(e[i]->version.minor, 1);
+    EXPECT_EQ(e[i]->version.letter, 'a');
+  }
+  EXPECT_EQ(ReadFile(out + "/setup.reg"), "REGEDIT4\r\n");
+  EXPECT_EQ(ReadFile(out + "/img/Down.ico"), ReadFile(src + "/img/Down.ico"));
+  EXPECT_FALSE(FileExists(out + "/README.TXT"));
+
+  // List files: gzip members of the sources, always version 01.00.00.
+  for (int i : {2, 4}) {
+    const std::string native = e[i]->name == "a.txt" ? "a.txt" : "sub/B.bin";
+    const auto expanded =
+        qx_test::RunCommand("gzip -dc " + qx_test::ShellQuote(out + "/" + native));
+    EXPECT_EQ(expanded.status, 0);
+    EXPECT_EQ(expanded.out, ReadFile(src + "/" + native));
+    EXPECT_EQ(e[i]->size, static_cast<int64_t>(expanded.out.size()));
+    EXPECT_EQ(e[i]->version.major, 1);
+    EXPECT_EQ(e[i]->version.minor, 0);
+    EXPECT_EQ(e[i]->version.letter, 0);
+  }
+  EXPECT_LT(e[2]->length, e[2]->size);
+
+  for (FileEntry* entry : {e[0], e[1], e[2], e[4]}) {
+    EXPECT_EQ(CheckStoredFile(record.get(), entry, nullptr), kStoredFileOk) << entry->name;
+  }
+
+  // The source's time stamp, in the entry and on the stored file.
+  EXPECT_EQ(e[2]->month, 2);
+  EXPECT_EQ(e[2]->day, 3);
+  EXPECT_EQ(e[2]->year, 2001);
+  EXPECT_EQ(e[2]->hours, 4);
+  EXPECT_EQ(e[2]->minutes, 5);
+  EXPECT_EQ(e[2]->seconds, 6);
+  struct stat source_info {
+  }, stored_info{};
+  ASSERT_EQ(::stat((src + "/a.txt").c_str(), &source_info), 0);
+  ASSERT_EQ(::stat((out + "/a.txt").c_str(), &stored_info), 0);
+  EXPECT_EQ(source_info.st_mtime, stored_info.st_mtime);
+
+  // The comment stands as written, in its place, and CR LF ends every line.
+  const std::vector<std::string> lines = SplitCrLf(HeaderBytes());
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "##QXWEB## 1.0");
+  EXPECT_EQ(lines.back().rfind("SECURE_MD5: ", 0), 0u);
+  const auto comment = std::find(lines.begin(), lines.end(), "; between the files");
+  ASSERT_NE(comment, lines.end());
+  EXPECT_EQ(comment[-3].rfind("File: \"a.txt\"", 0), 0u);
+  EXPECT_EQ(comment[1].rfind("File: \"sub\\B.bin\"", 0), 0u);
+
+  EXPECT_FALSE(HasTemporaryHeader());
+  // The header is served like the other files, not kept private.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat header_info {};
+  ASSERT_EQ(::stat(HeaderPath().c_str(), &header_info), 0);
+  EXPECT_EQ(header_info.st_mode & 0777, 0666 & ~mask);
+}
+
+TEST_F(SealTest, SealingAgainTheSameDayGivesTheSameHeader) {
+  view.file_list().Add("File: a.txt;");
+  view.file_list().Add("File: a.txt;");  // the same file twice: two entries
+  ASSERT_TRUE(Seal());
+  const std::string first = HeaderBytes();
+  ASSERT_TRUE(Seal());
+  EXPECT_EQ(HeaderBytes(), first);
+  std::unique_ptr<PackageHeader> record = ReadBack();
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->entries.size(), 2u);
+}
+
+TEST_F(SealTest, LandingPageIsWrittenOnceAndNeverRewritten) {
+  ASSERT_TRUE(Seal());
+  const std::string page = ReadFile(out + "/demo.htm");
+  EXPECT_NE(page.find("demo.qxw"), std::string::npos);
+  EXPECT_NE(page.find("\r\n"), std::string::npos);
+
+  WriteFile(out + "/demo.htm", "edited by the author");
+  view.SetFieldText(FormControl::kName, "demo");
+  ASSERT_TRUE(Seal());
+  EXPECT_EQ(ReadFile(out + "/demo.htm"), "edited by the author");
+  EXPECT_EQ(view.progress_texts().size(), 1u);  // only the first run's page
+}
+
+TEST_F(SealTest, EmptyListStillGivesHeaderTrailerAndPage) {
+  ASSERT_TRUE(Seal());
+  EXPECT_TRUE(FileExists(out + "/demo.htm"));
+  const std::vector<std::string> lines = SplitCrLf(HeaderBytes());
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().substr(0, 12), "SECURE_MD5: ");
+  // The trailer is the digest of the significant lines keyed by the date.
+  DigestPtr digest = DigestNew();
+  for (size_t i = 0; i + 1 < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].rfind("File:", 0), std::string::npos);
+    if (IsSignificantLine(lines[i])) {
+      const std::string_view text = DigestedText(lines[i]);
+      DigestUpdate(digest.get(), text.data(), text.size());
+    }
+  }
+  char expected[kDigestBufferSize] = {};
+  ASSERT_EQ(SecureDigest(digest.get(), expected, sizeof expected, state.project.date.c_str()),
+            kDigestOk);
+  EXPECT_EQ(lines.back().substr(12), expected);
+}
+
+TEST_F(SealTest, EmptyNameOrPutToOnlyBeepsAndFocuses) {
+  view.SetFieldText(FormControl::kName, "");
+  EXPECT_FALSE(Seal());
+  EXPECT_EQ(view.focus(), FormControl::kName);
+  view.SetFieldText(FormControl::kName, "demo");
+  view.SetFieldText(FormControl::kPutTo, "");
+  EXPECT_FALSE(Seal());
+  EXPECT_EQ(view.focus(), FormControl::kPutTo);
+  EXPECT_EQ(ui.beeps(), 2);
+  EXPECT_TRUE(ui.boxes().empty());
+  EXPECT_FALSE(state.project_modified);
+  EXPECT_FALSE(state.seal_running);
+}
+
+TEST_F(SealTest, RefusedFormCreatesNothing) {
+  view.SetFieldText(FormControl::kCommandLine, "");
+  view.file_list().Add("File: a.txt;");
+  EXPECT_FALSE(Seal());
+  EXPECT_EQ(ui.texts(), std::vector<std::string>{"Command Line was not entered"});
+  EXPECT_TRUE(DirectoryNames(out).empty());
+  EXPECT_TRUE(state.project_modified);
+}
+
+TEST_F(SealTest, MissingPutToIsOfferedAndCreated) {
+  const std::string put_to = dir / "new/out";
+  view.SetFieldText(FormControl::kPutTo, put_to);
+  ui.QueueAnswer(BoxAnswer::kCancel);
+  EXPECT_FALSE(Seal());
+  EXPECT_FALSE(FileExists(put_to));
+  EXPECT_FALSE(state.project_modified);
+  ASSERT_TRUE(Seal());
+  EXPECT_EQ(ui.texts().front(), "Directory " + put_to + " does not exist, create it?");
+  EXPECT_TRUE(FileExists(put_to + "/demo.qxw"));
+}
+
+TEST_F(SealTest, EveryFailedRunKeepsTheEarlierHeaderAndRemovesItsTemporary) {
+  view.file_list().Add("File: a.txt;");
+  view.file_list().Add("File: sub\\B.bin;");
+  ASSERT_TRUE(Seal());
+  const std::string earlier = HeaderBytes();
+
+  WriteFile(dir / "outside.txt", "not to be touched");
+  WriteFile(src + "/deep/f.txt", "f");
+  WriteFile(out + "/deep", "a file where a directory must go");
+  const std::string long_name(200, 'n');
+  WriteFile(src + "/" + long_name, "x");
+
+  int sealing_steps = 0;
+  struct FailCase {
+    std::string what;
+    std::function<void()> arrange;
+    std::string message;  // of the last box; empty: no box
+  };
+  const std::vector<FailCase> cases = {
+      {"line without colon", [&] { view.file_list().Add("no colon here"); }, "no colon here"},
+      {"refused form", [&] { view.SetFieldText(FormControl::kCommandLine, ""); },
+       "Command Line was not entered"},
+      {"parent component", [&] { view.file_list().Add("File: ..\\outside.txt;"); },
+       "Unable to seal File: ..\\outside.txt;: the file name must be a relative path inside "
+       "the directory"},
+      {"absolute name", [&] { view.file_list().Add("File: /etc/hostname;"); },
+       "Unable to seal File: /etc/hostname;: the file name must be a relative path inside the "
+       "directory"},
+      {"unsafe named file", [&] { state.project.launch_icon = "..\\outside.txt"; },
+       "Unable to seal ..\\outside.txt: the file name must be a relative path inside the "
+       "directory"},
+      {"missing source", [&] { view.file_list().Add("File: gone.txt;"); },
+       "Unable to open source file " + src + "/gone.txt"},
+      {"blocked sub-directory", [&] { view.file_list().Add("File: deep\\f.txt;"); },
+       "Unable to create sub-directory for " + out + "/deep"},
+      {"name too long for the reader", [&] { view.file_list().Add("File: " + long_name + ";"); },
+       "File name " + long_name + " is too long for the package header"},
+      {"cancel on the second file",
+       [&] {
+         view.SetProgressHook([&](std::string_view text) {
+           return text.rfind("Sealing ", 0) == 0 && ++sealing_steps == 2;
+         });
+       },
+       ""},
+  };
+  for (const FailCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<std::string> saved_list(view.file_list().lines().begin(),
+                                              view.file_list().lines().end());
+    ui.Clear();
+    state.project_modified = false;
+    c.arrange();
+    EXPECT_FALSE(Seal());
+    EXPECT_TRUE(state.project_modified);
+    EXPECT_FALSE(state.seal_running);
+    if (c.message.empty()) {
+      EXPECT_TRUE(ui.boxes().empty());
+    } else {
+      ASSERT_FALSE(ui.boxes().empty());
+      EXPECT_EQ(ui.boxes().back().text, c.message);
+      EXPECT_GE(ui.beeps(), 1);
+    }
+    EXPECT_EQ(HeaderBytes(), earlier);
+    EXPECT_FALSE(HasTemporaryHeader());
+    EXPECT_EQ(ReadFile(dir / "outside.txt"), "not to be touched");
+
+    view.file_list().Clear();
+    for (const std::string& line : saved_list) {
+      view.file_list().Add(line);
+    }
+    view.SetFieldText(FormControl::kCommandLine, "demo -run");
+    view.SetProgressHook(nullptr);
+    state.project.launch_icon.clear();
+  }
+  // The line without a colon is shown as it stands, captioned as a name error.
+  ui.Clear();
+  view.file_list().Add("no colon here");
+  EXPECT_FALSE(Seal());
+  ASSERT_EQ(ui.boxes().size(), 1u);
+  EXPECT_EQ(ui.boxes()[0].caption, "Unable to read pack file name");
+  EXPECT_EQ(ui.boxes()[0].icon, BoxIcon::kNone);
+  EXPECT_EQ(ui.boxes()[0].owner, nullptr);
+  EXPECT_EQ(ui.beeps(), 1);
+}
+
+TEST_F(SealTest, SecondSealFromInsideTheProgressStepIsRefused) {
+  view.file_list().Add("File: a.txt;");
+  int nested_results = 0;
+  view.SetProgressHook([&](std::string_view) {
+    EXPECT_TRUE(state.seal_running);
+    nested_results += SealCommand(state, view) ? 1 : 0;
+    return false;
+  });
+  ASSERT_TRUE(Seal());
+  EXPECT_EQ(nested_results, 0);
+  EXPECT_EQ(ui.beeps(), static_cast<int>(view.progress_texts().size()));
+  EXPECT_EQ(ui.boxes().size(), 1u);  // the one completion message
+  EXPECT_FALSE(state.seal_running);
+}
+
+TEST(StoreFile, UnchangedCopyAndCompressedCopyReportTheirCounts) {
+  TempDir dir;
+  ScriptedUserInterface ui;
+  ScopedUserInterface scoped(ui);
+  const std::string data = qx_test::TextBytes(5000, 9);
+  WriteFile(dir / "in", data);
+
+  StoredFile copied;
+  ASSERT_TRUE(StoreFile(false, dir / "in", dir / "copy", "demo", copied));
+  EXPECT_EQ(ReadFile(dir / "copy"), data);
+  EXPECT_EQ(copied.length, 5000);
+  EXPECT_EQ(copied.size, 5000);
+  EXPECT_EQ(copied.digest.size(), 32u);
+  EXPECT_EQ(copied.date_text.size(), 10u);
+  EXPECT_EQ(copied.time_text.size(), 8u);
+
+  StoredFile packed;
+  ASSERT_TRUE(StoreFile(true, dir / "in", dir / "packed", "demo", packed));
+  EXPECT_EQ(packed.size, 5000);
+  EXPECT_EQ(packed.length, static_cast<int64_t>(ReadFile(dir / "packed").size()));
+  EXPECT_NE(packed.digest, copied.digest);
+
+  // The digest is keyed by the application name.
+  StoredFile other_key;
+  ASSERT_TRUE(StoreFile(false, dir / "in", dir / "copy", "other", other_key));
+  EXPECT_NE(other_key.digest, copied.digest);
+
+  EXPECT_FALSE(StoreFile(false, dir / "in", dir / "no/such/dir/out", "demo", copied));
+  EXPECT_EQ(ui.texts().back(), "Unable to create output file " + (dir / "no/such/dir/out"));
+  EXPECT_TRUE(ui.boxes().back().icon == BoxIcon::kStop);
+}
+
+}  // namespace
+}  // namespace qx
