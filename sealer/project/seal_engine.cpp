@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <vector>
 
 #include "core/compress/codec.h"
 #include "core/format/header_reader.h"
@@ -16,6 +15,7 @@
 #include "core/format/secure_digest.h"
 #include "core/fsutil/directory_tree.h"
 #include "core/fsutil/file_times.h"
+#include "core/platform/replacing_file.h"
 #include "sealer/project/project_header.h"
 #include "sealer/project/sealer_messages.h"
 
@@ -66,56 +66,6 @@ class SealRunning {
 
  private:
   SealerState& state_;
-};
-
-// A file under a temporary name, removed unless it was given its real name.
-class TemporaryFile {
- public:
-  TemporaryFile() = default;
-  ~TemporaryFile() {
-    if (!path_.empty()) {
-      std::remove(path_.c_str());
-    }
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-  // Creates ".<name>.XXXXXX" beside |final_path|, open for binary writing.
-  FilePtr Create(const std::string& final_path) {
-    const size_t slash = final_path.rfind('/');
-    const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
-    std::string pattern =
-        final_path.substr(0, name_start) + "." + final_path.substr(name_start) + ".XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const int fd = ::mkstemp(buffer.data());
-    if (fd < 0) {
-      return nullptr;
-    }
-    path_ = buffer.data();
-    // The header is served like the stored files, so it gets the mode a newly
-    // created file would have, not mkstemp's private one.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    std::FILE* file = ::fdopen(fd, "wb");
-    if (file == nullptr) {
-      ::close(fd);
-    }
-    return FilePtr(file);
-  }
-
-  // Gives the file its real name; false when that failed.
-  bool RenameTo(const std::string& final_path) {
-    if (std::rename(path_.c_str(), final_path.c_str()) != 0) {
-      return false;
-    }
-    path_.clear();
-    return true;
-  }
-
- private:
-  std::string path_;
 };
 
 // Whether the client's reader takes an entry's lines whole: each line fits
@@ -323,14 +273,15 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
   if (!CollectForm(project, view, true)) {
     return false;
   }
-  TemporaryFile temporary;
-  FilePtr file = temporary.Create(header_path);
-  if (!file) {
+  // Written beside the earlier header and renamed over it only when the
+  // run succeeds, so a failed or cancelled run never loses it.
+  ReplacingFile file(header_path);
+  if (file.Open() == nullptr) {
     ErrorBox("Unable to create " + header_path + " file");
     return false;
   }
   const std::string write_failed = "Unable to write " + header_path + " file";
-  HeaderLineWriter header(file.get(), digest.get());
+  HeaderLineWriter header(file.file(), digest.get());
   if (!WriteHeaderLines(header, project, true)) {
     ErrorBox(write_failed);
     return false;
@@ -350,12 +301,11 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
   header.WriteLine(TrailerLine(std::string_view(trailer, kDigestTextLength)), false);
   // On disk before it replaces the earlier header, so a crash cannot leave
   // an empty one in its place.
-  const bool synced = std::fflush(file.get()) == 0 && ::fsync(::fileno(file.get())) == 0;
-  if (!header.ok() || !synced || !CloseChecked(file)) {
+  if (!header.ok() || !file.Close(true)) {
     ErrorBox(write_failed);
     return false;
   }
-  if (!temporary.RenameTo(header_path)) {
+  if (!file.Commit()) {
     ErrorBox("Unable to create " + header_path + " file");
     return false;
   }
