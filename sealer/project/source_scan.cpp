@@ -279,7 +279,6 @@ int64_t WalkDirectory(int directory_fd, const std::string& relative,
     const dirent* entry = readdir(dir.get());
     if (entry == nullptr) {
       if (errno != 0) {
-        context.read_error = true;
         return kWalkFailed;
       }
       break;

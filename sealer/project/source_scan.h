@@ -46,9 +46,6 @@ struct WalkContext {
   std::vector<std::string> named_files;
   int32_t directory_count = 0;
   std::vector<LeftOutEntry> left_out;
-  // Set when reading a directory failed in a way other than an unreadable
-  // subdirectory (the whole scan then fails).
-  bool read_error = false;
 };
 
 inline constexpr int kWalkFailed = -1;
