@@ -1,0 +1,427 @@
+#include "sealer/project/source_scan.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "core/widthlist/width_list.h"
+#include "sealer/project/sealer_messages.h"
+
+namespace qx {
+namespace {
+
+constexpr std::string_view kFileKey = "File";
+// A file line's path starts after "File: ".
+constexpr size_t kLinePathStart = 6;
+// The left-out box names at most this many entries, then says how many more.
+constexpr size_t kLeftOutShown = 20;
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+bool IsCommentLine(std::string_view line) {
+  return !line.empty() && line.front() == ';';
+}
+
+// A separator ranks below every byte a listable name can hold, so that a
+// directory's entries sort where the directory's name sorts among its
+// siblings, as the walk puts them.
+unsigned PathRank(char c) {
+  return c == '\\' || c == '/' ? 0u : static_cast<unsigned char>(c) + 1u;
+}
+
+// What a directory entry is, links resolved as the scan treats them.
+enum class EntryKind { kFile, kDirectory, kDirectoryLink, kBrokenLink, kOther };
+
+EntryKind KindOfMode(mode_t mode) {
+  if (S_ISREG(mode)) {
+    return EntryKind::kFile;
+  }
+  return S_ISDIR(mode) ? EntryKind::kDirectory : EntryKind::kOther;
+}
+
+EntryKind KindOfEntry(int directory_fd, const dirent& entry) {
+  unsigned char type = entry.d_type;
+  struct stat info;
+  if (type == DT_UNKNOWN) {
+    if (fstatat(directory_fd, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      return EntryKind::kOther;  // gone since it was listed
+    }
+    if (!S_ISLNK(info.st_mode)) {
+      return KindOfMode(info.st_mode);
+    }
+    type = DT_LNK;
+  }
+  switch (type) {
+    case DT_REG:
+      return EntryKind::kFile;
+    case DT_DIR:
+      return EntryKind::kDirectory;
+    case DT_LNK:
+      // A link to a file is sealed as that file; the seal opens it by name.
+      if (fstatat(directory_fd, entry.d_name, &info, 0) != 0) {
+        return EntryKind::kBrokenLink;
+      }
+      if (S_ISDIR(info.st_mode)) {
+        return EntryKind::kDirectoryLink;
+      }
+      return KindOfMode(info.st_mode);
+    default:
+      return EntryKind::kOther;  // FIFOs, sockets and devices are never opened
+  }
+}
+
+std::string JoinRelative(const std::string& relative, std::string_view name) {
+  std::string path = relative;
+  if (!path.empty()) {
+    path += '/';
+  }
+  path += name;
+  return path;
+}
+
+void LeaveOut(WalkContext& context, std::string path, LeftOutReason reason) {
+  context.left_out.push_back({std::move(path), reason});
+}
+
+std::string_view ReasonText(LeftOutReason reason) {
+  switch (reason) {
+    case LeftOutReason::kUnwritableName:
+      return "the name holds \\, ;, \" or a control character";
+    case LeftOutReason::kDirectoryLink:
+      return "a link to a directory, not followed";
+    case LeftOutReason::kBrokenLink:
+      return "a link to nothing";
+    case LeftOutReason::kUnreadableFolder:
+      return "a directory that cannot be read";
+  }
+  return "";
+}
+
+// The text of the one box that names what the scan left out.
+std::string LeftOutMessage(const std::vector<LeftOutEntry>& left_out) {
+  std::string text = "These files were left out of the file list:\n";
+  const size_t shown = std::min(left_out.size(), kLeftOutShown);
+  for (size_t i = 0; i < shown; ++i) {
+    std::string path = left_out[i].path;
+    // Control characters would garble the box.
+    std::replace_if(
+        path.begin(), path.end(),
+        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }, '?');
+    if (left_out[i].reason == LeftOutReason::kUnreadableFolder) {
+      path += '/';
+    }
+    text += path;
+    text += " (";
+    text += ReasonText(left_out[i].reason);
+    text += ")\n";
+  }
+  if (left_out.size() > shown) {
+    text += "... and " + std::to_string(left_out.size() - shown) + " more\n";
+  }
+  text.pop_back();
+  return text;
+}
+
+std::vector<std::string> ListLines(const ListBox& list) {
+  std::vector<std::string> lines;
+  const int count = list.Count();
+  lines.reserve(static_cast<size_t>(std::max(count, 0)));
+  for (int i = 0; i < count; ++i) {
+    lines.push_back(list.Text(i));
+  }
+  return lines;
+}
+
+// Builds the new list from |tree|, merging with the visible list's lines in
+// merge mode. False when an old line is corrupt.
+bool BuildFrom(const std::vector<ScanNode>& tree, const ListBox& visible, bool merge,
+               std::vector<std::string>& work) {
+  work.clear();
+  std::string prefix;
+  if (!merge) {
+    return BuildFileList(tree, prefix, nullptr, work);
+  }
+  FileListMerge old_list(ListLines(visible));
+  return BuildFileList(tree, prefix, &old_list, work);
+}
+
+// Replaces the visible list by |work|, registering each line's width so the
+// horizontal extent follows the new lines.
+void ShowList(ListBox& list, const std::vector<std::string>& work) {
+  list.SetRedraw(false);
+  list.Clear();
+  WidthListReset(list);
+  for (const std::string& line : work) {
+    list.Add(line);
+    WidthListAdd(list, line);
+  }
+  list.Select(work.empty() ? -1 : 0);
+  list.SetRedraw(true);
+}
+
+bool RefuseEmpty(FormView& view, FormControl field) {
+  CurrentUserInterface().Beep(BeepKind::kSimple);
+  view.FocusControl(field, false);
+  return false;
+}
+
+}  // namespace
+
+bool IsListableName(std::string_view name) {
+  return std::none_of(name.begin(), name.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return c == '\\' || c == ';' || c == '"' || byte < 0x20 || byte == 0x7f;
+  });
+}
+
+std::string FileLine(std::string_view path) {
+  std::string line;
+  line.reserve(kLinePathStart + path.size() + 1);
+  line += kFileKey;
+  line += ": ";
+  line += path;
+  line += ';';
+  return line;
+}
+
+int CompareListPaths(std::string_view a, std::string_view b) {
+  const size_t common = std::min(a.size(), b.size());
+  for (size_t i = 0; i < common; ++i) {
+    const unsigned rank_a = PathRank(a[i]);
+    const unsigned rank_b = PathRank(b[i]);
+    if (rank_a != rank_b) {
+      return rank_a < rank_b ? -1 : 1;
+    }
+  }
+  if (a.size() == b.size()) {
+    return 0;
+  }
+  return a.size() < b.size() ? -1 : 1;
+}
+
+MergeResult FileListMerge::Lookup(std::string_view path, std::vector<std::string>& work) {
+  for (;;) {
+    size_t entry = std::max(top_, comments_end_);
+    while (entry < lines_.size() && IsCommentLine(lines_[entry])) {
+      ++entry;
+    }
+    comments_end_ = entry;
+    if (entry == lines_.size()) {
+      return MergeResult::kNotFound;
+    }
+    const std::string_view line = lines_[entry];
+    const size_t end = line.find(';', kLinePathStart);
+    if (end == std::string_view::npos) {
+      return MergeResult::kCorrupt;
+    }
+    const int order = CompareListPaths(path, line.substr(kLinePathStart, end - kLinePathStart));
+    if (order < 0) {
+      return MergeResult::kNotFound;
+    }
+    if (order == 0) {
+      // The comment lines before the entry go with it into the new list.
+      for (size_t i = top_; i < entry; ++i) {
+        work.push_back(std::move(lines_[i]));
+      }
+      top_ = entry + 1;
+      return MergeResult::kFound;
+    }
+    // The entry's file is gone: drop it with the comment lines before it.
+    top_ = entry + 1;
+  }
+}
+
+bool BuildFileList(const std::vector<ScanNode>& siblings, std::string& prefix, FileListMerge* merge,
+                   std::vector<std::string>& work) {
+  for (const ScanNode& node : siblings) {
+    const size_t mark = prefix.size();
+    prefix += node.name;
+    bool built = true;
+    if (node.directory) {
+      prefix += '\\';
+      built = BuildFileList(node.children, prefix, merge, work);
+    } else if (merge != nullptr && merge->Lookup(prefix, work) == MergeResult::kCorrupt) {
+      built = false;
+    } else {
+      work.push_back(FileLine(prefix));
+    }
+    prefix.resize(mark);
+    if (!built) {
+      return false;
+    }
+  }
+  return true;
+}
+
+int64_t WalkDirectory(int directory_fd, const std::string& relative,
+                      std::vector<ScanNode>& siblings, WalkContext& context) {
+  DirHandle dir(fdopendir(directory_fd));
+  if (!dir) {
+    close(directory_fd);
+    return 0;
+  }
+  const bool top = relative.empty();
+  int64_t files = 0;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir.get());
+    if (entry == nullptr) {
+      if (errno != 0) {
+        return kWalkFailed;
+      }
+      break;
+    }
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") {
+      continue;
+    }
+    // Named files are sealed on their own, and only from the top directory.
+    // Names compare case-sensitively, as this platform's file system does.
+    if (top && std::find(context.named_files.begin(), context.named_files.end(), name) !=
+                   context.named_files.end()) {
+      continue;
+    }
+    const EntryKind kind = KindOfEntry(dirfd(dir.get()), *entry);
+    if (kind == EntryKind::kOther) {
+      continue;
+    }
+    if (kind == EntryKind::kDirectoryLink) {
+      LeaveOut(context, JoinRelative(relative, name), LeftOutReason::kDirectoryLink);
+      continue;
+    }
+    if (kind == EntryKind::kBrokenLink) {
+      LeaveOut(context, JoinRelative(relative, name), LeftOutReason::kBrokenLink);
+      continue;
+    }
+    if (!IsListableName(name)) {
+      LeaveOut(context, JoinRelative(relative, name), LeftOutReason::kUnwritableName);
+      continue;
+    }
+    if (kind == EntryKind::kFile) {
+      siblings.push_back({std::string(name), false, {}});
+      ++files;
+      continue;
+    }
+    // O_NOFOLLOW: a directory swapped for a link since it was listed is not entered.
+    const int child_fd =
+        openat(dirfd(dir.get()), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (child_fd < 0) {
+      if (errno != ENOENT) {
+        LeaveOut(context, JoinRelative(relative, name), LeftOutReason::kUnreadableFolder);
+      }
+      continue;
+    }
+    ScanNode node{std::string(name), true, {}};
+    const int64_t below =
+        WalkDirectory(child_fd, JoinRelative(relative, name), node.children, context);
+    if (below == kWalkFailed) {
+      return kWalkFailed;
+    }
+    if (below > 0) {
+      files += below;
+      ++context.directory_count;
+      siblings.push_back(std::move(node));
+    }
+  }
+  // Sorted once per directory; std::string compares unsigned bytes, so upper
+  // case comes before lower case.
+  std::sort(siblings.begin(), siblings.end(),
+            [](const ScanNode& a, const ScanNode& b) { return a.name < b.name; });
+  return files;
+}
+
+bool ScanCommand(SealerState& state, FormView& view) {
+  if (RefuseWhileSealing(state)) {
+    return false;
+  }
+  SealerProject& project = state.project;
+  project.seal_from = CutToWidth(view.FieldText(FormControl::kSealFrom), kDirectoryWidth);
+  if (project.seal_from.empty()) {
+    return RefuseEmpty(view, FormControl::kSealFrom);
+  }
+  project.put_to = CutToWidth(view.FieldText(FormControl::kPutTo), kDirectoryWidth);
+  if (project.put_to.empty()) {
+    return RefuseEmpty(view, FormControl::kPutTo);
+  }
+
+  // A seal-from directory that cannot be read fails the scan: an empty list
+  // in its place would throw away the list and its comment lines.
+  const int top_fd = open(project.seal_from.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (top_fd < 0) {
+    const bool missing = errno == ENOENT || errno == ENOTDIR;
+    InfoBox(view.Owner(), (missing ? "Directory " + project.seal_from + " does not exist"
+                                   : "Unable to read directory " + project.seal_from));
+    view.FocusControl(FormControl::kSealFrom, false);
+    return false;
+  }
+
+  WalkContext context;
+  for (std::string SealerProject::*field : NamedFileFields()) {
+    if (!(project.*field).empty()) {
+      context.named_files.push_back(project.*field);
+    }
+  }
+  ListBox& visible = view.FileList();
+  std::vector<ScanNode> tree;
+  std::vector<std::string> work;
+  int64_t file_count = 0;
+  try {
+    file_count = WalkDirectory(top_fd, "", tree, context);
+    if (file_count == kWalkFailed) {
+      ErrorBox("Error in getting file list");
+      return false;
+    }
+    // Paths on this platform compare case-sensitively.
+    const bool merge =
+        !project.prev_seal_from.empty() && project.prev_seal_from == project.seal_from;
+    if (!BuildFrom(tree, visible, merge, work)) {
+      if (AskBox(view.Owner(), "Recreate Tarnwick Web file?", BoxButtons::kYesNo,
+                 "Sealer Project Files corrupted") == BoxAnswer::kYes) {
+        // The rebuild merges again and so meets the same corrupt line.
+        if (!BuildFrom(tree, visible, true, work)) {
+          BeepAndShow(BeepKind::kSimple, {view.Owner(), "Unable to recreate Tarnwick Web file",
+                                          kSealerCaption, BoxIcon::kNone, BoxButtons::kOk});
+          view.WorkList().Clear();
+          return false;
+        }
+      } else {
+        // The list is built afresh rather than cut at the corrupt line, so
+        // that no file is left out of the seal.
+        BuildFrom(tree, visible, false, work);
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    InfoBox(view.Owner(), "Out of memory");
+    return false;
+  }
+
+  ShowList(visible, work);
+  view.WorkList().Clear();
+  project.prev_seal_from = project.seal_from;
+  project.file_count =
+      static_cast<int32_t>(std::min<int64_t>(file_count, std::numeric_limits<int32_t>::max()));
+  project.directory_count = context.directory_count;
+  view.SetFieldText(FormControl::kDirectoryCount, std::to_string(project.directory_count));
+  view.SetFieldText(FormControl::kFileCount, std::to_string(project.file_count));
+  state.project_modified = true;
+  if (!context.left_out.empty()) {
+    std::sort(context.left_out.begin(), context.left_out.end(),
+              [](const LeftOutEntry& a, const LeftOutEntry& b) { return a.path < b.path; });
+    InfoBox(view.Owner(), LeftOutMessage(context.left_out));
+  }
+  return true;
+}
+
+}  // namespace qx

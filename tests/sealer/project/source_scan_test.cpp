@@ -1,0 +1,313 @@
+#include "sealer/project/source_scan.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/platform/scripted_user_interface.h"
+#include "core/widthlist/width_list.h"
+#include "sealer/project/memory_form_view.h"
+#include "sealer/project/sealer_messages.h"
+#include "tests/support/test_support.h"
+
+namespace qx {
+namespace {
+
+using Lines = std::vector<std::string>;
+using qx_test::TempDir;
+
+class ScanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    view.SetFieldText(FormControl::kSealFrom, src);
+    view.SetFieldText(FormControl::kPutTo, dir / "out");
+  }
+
+  void Touch(const std::string& relative) { qx_test::WriteFile(src + "/" + relative, "x"); }
+  void MakeDir(const std::string& relative) {
+    std::filesystem::create_directories(src + "/" + relative);
+  }
+
+  Lines Visible() {
+    return Lines(view.file_list().lines().begin(), view.file_list().lines().end());
+  }
+  void SetVisible(const Lines& lines) {
+    view.file_list().Clear();
+    for (const std::string& line : lines) {
+      view.file_list().Add(line);
+    }
+  }
+  // A list loaded from a project file made from this same directory.
+  void LoadList(const Lines& lines) {
+    state.project.prev_seal_from = src;
+    SetVisible(lines);
+  }
+
+  TempDir dir;
+  std::string src = dir / "src";
+  ScriptedUserInterface ui;
+  ScopedUserInterface scoped{ui};
+  MemoryFormView view;
+  SealerState state;
+};
+
+TEST_F(ScanTest, FreshScanSortsEachLevelByBytesAndCountsOnlyDirectoriesWithFiles) {
+  for (const char* name :
+       {"b.txt", "B.txt", "a.txt", "Z", "sub/x", "sub/deep/y", "sub.txt", "sub/.hidden"}) {
+    Touch(name);
+  }
+  MakeDir("empty");
+  MakeDir("only_empty/e1/e2");
+  view.work_list().Add("stray");
+
+  ASSERT_TRUE(ScanCommand(state, view));
+  // A subdirectory's lines stand where its name sorts among its siblings.
+  const Lines expected = {"File: B.txt;",        "File: Z;",
+                          "File: a.txt;",        "File: b.txt;",
+                          "File: sub\\.hidden;", "File: sub\\deep\\y;",
+                          "File: sub\\x;",       "File: sub.txt;"};
+  EXPECT_EQ(Visible(), expected);
+  EXPECT_EQ(state.project.file_count, 8);
+  EXPECT_EQ(state.project.directory_count, 2);
+  EXPECT_EQ(view.FieldText(FormControl::kFileCount), "8");
+  EXPECT_EQ(view.FieldText(FormControl::kDirectoryCount), "2");
+  EXPECT_EQ(state.project.prev_seal_from, src);
+  EXPECT_EQ(state.project.put_to, dir / "out");
+  EXPECT_TRUE(state.project_modified);
+  EXPECT_EQ(view.file_list().Selected(), 0);
+  EXPECT_TRUE(view.file_list().redraw());
+  EXPECT_EQ(view.work_list().Count(), 0);
+  EXPECT_TRUE(ui.boxes().empty());
+  EXPECT_EQ(ui.beeps(), 0);
+}
+
+TEST_F(ScanTest, TreeOfEmptyDirectoriesGivesAnEmptyList) {
+  MakeDir("a/b");
+  MakeDir("c");
+  SetVisible({"File: old;"});
+  ASSERT_TRUE(ScanCommand(state, view));
+  EXPECT_TRUE(Visible().empty());
+  EXPECT_EQ(view.file_list().Selected(), -1);
+  EXPECT_EQ(view.FieldText(FormControl::kFileCount), "0");
+  EXPECT_EQ(view.FieldText(FormControl::kDirectoryCount), "0");
+}
+
+TEST_F(ScanTest, NamedFilesAreSkippedInTheTopDirectoryOnly) {
+  state.project.registry_file = "app.reg";
+  state.project.download_splash = "splash.bmp";
+  state.project.readme_file = "docs";        // a directory of that name goes too
+  state.project.corrupt_icon = "sub/x.ico";  // a path never matches a bare name
+  for (const char* name :
+       {"app.reg", "App.reg", "splash.bmp", "sub/app.reg", "sub/x.ico", "docs/d.txt"}) {
+    Touch(name);
+  }
+  ASSERT_TRUE(ScanCommand(state, view));
+  EXPECT_EQ(Visible(), (Lines{"File: App.reg;", "File: sub\\app.reg;", "File: sub\\x.ico;"}));
+  EXPECT_EQ(state.project.directory_count, 1);
+}
+
+TEST_F(ScanTest, RefusedScansLeaveTheListAndRecordAlone) {
+  Touch("a.txt");
+  SetVisible({"File: keep;"});
+  state.project.file_count = 41;
+
+  state.seal_running = true;
+  EXPECT_FALSE(ScanCommand(state, view));
+  EXPECT_EQ(ui.beeps(), 1);
+  state.seal_running = false;
+
+  view.SetFieldText(FormControl::kSealFrom, "");
+  EXPECT_FALSE(ScanCommand(state, view));
+  EXPECT_EQ(view.focus(), FormControl::kSealFrom);
+
+  view.SetFieldText(FormControl::kSealFrom, src);
+  view.SetFieldText(FormControl::kPutTo, "");
+  EXPECT_FALSE(ScanCommand(state, view));
+  EXPECT_EQ(view.focus(), FormControl::kPutTo);
+  EXPECT_EQ(ui.beeps(), 3);
+  EXPECT_TRUE(ui.boxes().empty());
+
+  // A seal-from directory that is not there must not wipe the list.
+  view.SetFieldText(FormControl::kPutTo, dir / "out");
+  view.SetFieldText(FormControl::kSealFrom, dir / "nowhere");
+  EXPECT_FALSE(ScanCommand(state, view));
+  ASSERT_EQ(ui.boxes().size(), 1u);
+  EXPECT_EQ(ui.boxes()[0].text, "Directory " + dir / "nowhere" + " does not exist");
+
+  EXPECT_EQ(Visible(), Lines{"File: keep;"});
+  EXPECT_EQ(state.project.file_count, 41);
+  EXPECT_FALSE(state.project_modified);
+  EXPECT_EQ(state.project.prev_seal_from, "");
+}
+
+TEST_F(ScanTest, RescanOfAnUnchangedTreeKeepsTheListWithItsComments) {
+  for (const char* name : {"a.txt", "b.txt", "sub/c.txt"}) {
+    Touch(name);
+  }
+  ASSERT_TRUE(ScanCommand(state, view));
+  const Lines first = Visible();
+  ASSERT_TRUE(ScanCommand(state, view));
+  EXPECT_EQ(Visible(), first);
+
+  // Extra text after the ";" (other editions write a version pair) is
+  // matched by the path alone and replaced by a plain line.
+  LoadList({";about a", "File: a.txt;", ";about b", ";more", "File: b.txt; Version = 01.00.00",
+            "; c", "File: sub\\c.txt;", "; trailing"});
+  ASSERT_TRUE(ScanCommand(state, view));
+  EXPECT_EQ(Visible(), (Lines{";about a", "File: a.txt;", ";about b", ";more", "File: b.txt;",
+                              "; c", "File: sub\\c.txt;"}));
+}
+
+TEST_F(ScanTest, MergeDropsStaleEntriesWithTheirCommentsAndAddsNewFilesBare) {
+  for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
+    Touch(name);
+  }
+  LoadList({";ca", "File: a.txt;", ";gone", "File: a2.txt;", "File: a3.txt;", ";cc", "File: c.txt;",
+            ";tail"});
+  ASSERT_TRUE(ScanCommand(state, view));
+  EXPECT_EQ(Visible(),
+            (Lines{";ca", "File: a.txt;", "File: b.txt;", ";cc", "File: c.txt;", "File: d.txt;"}));
+}
+
+TEST_F(ScanTest, MergeFollowsTheWalkOrderAndAcceptsEitherSeparator) {
+  // "d" sorts before "d.txt", though "\" is a greater byte than ".".
+  for (const char* name : {"d/f", "d.txt", "e/g"}) {
+    Touch(name);
+  }
+  LoadList({";for d\\f", "File: d\\f;", ";for d.txt", "File: d.txt;", ";for e/g", "File: e/g;"});
+  ASSERT_TRUE(ScanCommand(state, view));
+  EXPECT_EQ(Visible(), (Lines{";for d\\f", "File: d\\f;", ";for d.txt", "File: d.txt;", ";for e/g",
+                              "File: e\\g;"}));
+}
+
+TEST_F(ScanTest, AnotherSealFromDirectoryDropsEveryComment) {
+  Touch("a.txt");
+  LoadList({";about a", "File: a.txt;"});
+  // Directories compare case-sensitively: a change of case is another directory.
+  state.project.prev_seal_from = dir / "SRC";
+  ASSERT_TRUE(ScanCommand(state, view));
+  EXPECT_EQ(Visible(), Lines{"File: a.txt;"});
+  EXPECT_EQ(state.project.prev_seal_from, src);
+}
+
+TEST_F(ScanTest, CorruptLineAnsweredYesFailsWithTheListUnchanged) {
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+    Touch(name);
+  }
+  const Lines old = {";c", "File: a.txt;", "File: b.txt", "File: c.txt;"};
+  LoadList(old);
+  state.project.file_count = 7;
+  view.SetFieldText(FormControl::kFileCount, "7");
+  ui.QueueAnswer(BoxAnswer::kYes);
+
+  EXPECT_FALSE(ScanCommand(state, view));
+  ASSERT_EQ(ui.boxes().size(), 2u);
+  EXPECT_EQ(ui.boxes()[0].text, "Recreate Tarnwick Web file?");
+  EXPECT_EQ(ui.boxes()[0].caption, "Sealer Project Files corrupted");
+  EXPECT_EQ(ui.boxes()[0].icon, BoxIcon::kQuestion);
+  EXPECT_EQ(ui.boxes()[0].buttons, BoxButtons::kYesNo);
+  EXPECT_EQ(ui.boxes()[1].text, "Unable to recreate Tarnwick Web file");
+  EXPECT_EQ(ui.boxes()[1].caption, kSealerCaption);
+  EXPECT_EQ(ui.boxes()[1].buttons, BoxButtons::kOk);
+  EXPECT_EQ(ui.beeps(), 2);
+  EXPECT_EQ(Visible(), old);
+  EXPECT_EQ(view.work_list().Count(), 0);
+  EXPECT_EQ(state.project.file_count, 7);
+  EXPECT_EQ(view.FieldText(FormControl::kFileCount), "7");
+  EXPECT_FALSE(state.project_modified);
+}
+
+TEST_F(ScanTest, CorruptLineAnsweredNoRebuildsTheWholeListAfresh) {
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+    Touch(name);
+  }
+  LoadList({";c", "File: a.txt;", "no separator", "File: c.txt;"});
+  ui.QueueAnswer(BoxAnswer::kNo);
+  ASSERT_TRUE(ScanCommand(state, view));
+  EXPECT_EQ(ui.boxes().size(), 1u);
+  EXPECT_EQ(Visible(), (Lines{"File: a.txt;", "File: b.txt;", "File: c.txt;"}));
+  EXPECT_EQ(view.FieldText(FormControl::kFileCount), "3");
+}
+
+TEST_F(ScanTest, EntriesThatCannotBeListedAreNamedInOneBox) {
+  for (const char* name : {"ok.txt", "semi;colon", "back\\slash", "quote\"d", "ctl\x01x",
+                           "sub/in.txt", "sub/a;b", "bad;dir/f"}) {
+    Touch(name);
+  }
+  ASSERT_EQ(mkfifo((src + "/pipe").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("sub", (src + "/linkdir").c_str()), 0);
+  ASSERT_EQ(symlink("ok.txt", (src + "/linkfile").c_str()), 0);
+  ASSERT_EQ(symlink("missing", (src + "/dangling").c_str()), 0);
+
+  ASSERT_TRUE(ScanCommand(state, view));
+  EXPECT_EQ(Visible(), (Lines{"File: linkfile;", "File: ok.txt;", "File: sub\\in.txt;"}));
+  EXPECT_EQ(state.project.file_count, 3);
+  ASSERT_EQ(ui.boxes().size(), 1u);
+  const MessageBoxRequest& box = ui.boxes()[0];
+  EXPECT_EQ(box.icon, BoxIcon::kInformation);
+  EXPECT_EQ(box.owner, view.Owner());
+  EXPECT_EQ(box.text.rfind("These files were left out of the file list:\n", 0), 0u) << box.text;
+  for (const char* named :
+       {"semi;colon (the name", "back\\slash", "quote\"d", "ctl?x", "sub/a;b", "bad;dir",
+        "linkdir (a link to a directory", "dangling (a link to nothing)"}) {
+    EXPECT_NE(box.text.find(named), std::string::npos) << named << " in " << box.text;
+  }
+  EXPECT_EQ(box.text.find("pipe"), std::string::npos);
+  EXPECT_EQ(box.text.find("linkfile"), std::string::npos);
+}
+
+TEST_F(ScanTest, LeftOutBoxIsCappedAndAnUnreadableDirectoryIsNamed) {
+  for (int i = 0; i < 25; ++i) {
+    Touch("bad;" + std::to_string(100 + i));
+  }
+  Touch("locked/f");
+  ASSERT_EQ(chmod((src + "/locked").c_str(), 0), 0);
+  ASSERT_TRUE(ScanCommand(state, view));
+  chmod((src + "/locked").c_str(), 0700);
+  ASSERT_EQ(ui.boxes().size(), 1u);
+  const std::string& text = ui.boxes()[0].text;
+  EXPECT_NE(text.find("bad;119"), std::string::npos);
+  EXPECT_EQ(text.find("bad;120"), std::string::npos);
+  if (geteuid() == 0) {
+    EXPECT_NE(text.find("... and 5 more"), std::string::npos) << text;  // root reads it anyway
+    EXPECT_EQ(Visible(), Lines{"File: locked\\f;"});
+  } else {
+    EXPECT_NE(text.find("... and 6 more"), std::string::npos) << text;
+    EXPECT_TRUE(Visible().empty());
+  }
+}
+
+TEST_F(ScanTest, HorizontalExtentFollowsTheScannedLines) {
+  Touch("a");
+  Touch("a_much_longer_name.txt");
+  SetVisible({std::string(200, 'w')});
+  WidthListReset(view.file_list());
+  WidthListAdd(view.file_list(), std::string(200, 'w'));
+  ASSERT_TRUE(ScanCommand(state, view));
+  const WidthList* table = FindWidthList(view.file_list());
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->count(), 2);
+  EXPECT_EQ(view.file_list().HorizontalExtent(),
+            MeasureLine(view.file_list(), "File: a_much_longer_name.txt;"));
+}
+
+TEST(ListPathTest, FileLinesAndTheWalkOrderOfPaths) {
+  EXPECT_EQ(FileLine("sub\\name"), "File: sub\\name;");
+  EXPECT_LT(CompareListPaths("d\\f", "d.txt"), 0);
+  EXPECT_LT(CompareListPaths("a\\y", "ab\\x"), 0);
+  EXPECT_EQ(CompareListPaths("e/g", "e\\g"), 0);
+  EXPECT_LT(CompareListPaths("B", "a"), 0);
+  EXPECT_LT(CompareListPaths("a", "a\\b"), 0);
+  EXPECT_GT(CompareListPaths("\xe9", "z"), 0);  // bytes compare unsigned
+  EXPECT_TRUE(IsListableName("caf\xc3\xa9 (1).txt"));
+  for (const char* bad : {"a\\b", "a;b", "a\"b", "a\tb", "a\x7f"}) {
+    EXPECT_FALSE(IsListableName(bad)) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace qx
