@@ -1,0 +1,110 @@
+#include "sealer/project/sealer_settings.h"
+
+#include <algorithm>
+
+#include "core/platform/config_directory.h"
+#include "core/platform/private_profile.h"
+#include "sealer/project/sealer_messages.h"
+
+namespace qx {
+
+namespace {
+
+constexpr char kOwnerKey[] = "Owner";
+constexpr char kCopyRightKey[] = "CopyRight";
+constexpr char kProjectDirectoryKey[] = "Project Directory";
+// Values are read as into fixed 256-byte buffers.
+constexpr size_t kSettingBufferSize = 256;
+
+// "LastControl.1" with the slot's digit as its last character.
+std::string RecentKey(size_t slot) {
+  std::string key = "LastControl.1";
+  key.back() = static_cast<char>('1' + slot);
+  return key;
+}
+
+std::string ReadSetting(const std::string& path, std::string_view key) {
+  std::string value;
+  if (!path.empty()) {
+    ReadProfileString(path, kSettingsSection, key, "", kSettingBufferSize, value);
+  }
+  return value;
+}
+
+}  // namespace
+
+std::string SettingsFilePath() {
+  return ConfigFilePath(kSettingsFileName);
+}
+
+void ReadSettings(SealerSettings& settings) {
+  const std::string path = SettingsFilePath();
+  settings.owner = ReadSetting(path, kOwnerKey);
+  settings.copyright = ReadSetting(path, kCopyRightKey);
+  settings.project_directory = ReadSetting(path, kProjectDirectoryKey);
+  settings.recent_projects = {};
+  bool any = false;
+  // The used slots stay a prefix: the first missing key ends the list.
+  for (size_t slot = 0; slot < kRecentProjectCount; ++slot) {
+    settings.recent_projects[slot] = ReadSetting(path, RecentKey(slot));
+    if (settings.recent_projects[slot].empty()) {
+      break;
+    }
+    any = true;
+  }
+  settings.recent_list_changed = any;
+}
+
+void WriteSettings(const SealerSettings& settings, WindowHandle owner) {
+  WriteSetting(kSettingsSection, kOwnerKey, settings.owner, owner);
+  WriteSetting(kSettingsSection, kCopyRightKey, settings.copyright, owner);
+  WriteSetting(kSettingsSection, kProjectDirectoryKey, settings.project_directory, owner);
+  for (size_t slot = 0; slot < kRecentProjectCount; ++slot) {
+    if (settings.recent_projects[slot].empty()) {
+      break;
+    }
+    WriteSetting(kSettingsSection, RecentKey(slot), settings.recent_projects[slot], owner);
+  }
+}
+
+bool WriteSetting(std::string_view section, std::optional<std::string_view> key,
+                  std::optional<std::string_view> value, WindowHandle owner) {
+  const std::string path = SettingsFilePath();
+  if (!path.empty() && WriteProfileString(path, section, key, value)) {
+    return true;
+  }
+  std::string text = " Unable to update SECTION \"";
+  text += section;
+  text += "\" ENTRY \"";
+  text += key.value_or("");
+  text += "\"";
+  BeepAndShow(BeepKind::kDefault,
+              {owner, std::move(text), kSealerCaption, BoxIcon::kNone, BoxButtons::kOk});
+  return false;
+}
+
+void AddRecentProject(SealerSettings& settings, std::string_view path, WindowHandle owner) {
+  if (path.empty()) {
+    return;
+  }
+  auto& slots = settings.recent_projects;
+  // Paths compare as the file system does: exactly.
+  auto found = std::find(slots.begin(), slots.end(), path);
+  if (found == slots.begin()) {
+    return;
+  }
+  if (found != slots.end()) {
+    std::rotate(slots.begin(), found, found + 1);
+  } else {
+    std::string& last = slots.back();
+    if (!last.empty()) {
+      // Drops whatever the settings file keeps under the path that falls off.
+      WriteSetting(last, std::nullopt, std::nullopt, owner);
+    }
+    std::rotate(slots.begin(), slots.end() - 1, slots.end());
+    slots.front() = std::string(path);
+  }
+  settings.recent_list_changed = true;
+}
+
+}  // namespace qx
