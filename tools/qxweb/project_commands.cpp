@@ -212,6 +212,7 @@ bool OpenInto(qx::SealerState& state, ConsoleForm& form, const std::string& path
 void PrintCounts(const qx::SealerState& state) {
   std::printf("%s: %d files in %d directories\n", state.project.project_path.c_str(),
               state.project.file_count, state.project.directory_count);
+  std::fflush(stdout);
 }
 
 struct NewOptions {
