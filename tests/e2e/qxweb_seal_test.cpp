@@ -129,6 +129,27 @@ TEST_F(QxwebSealTest, FailedSealKeepsTheEarlierHeader) {
   EXPECT_EQ(ReadFile(Header()), header);
 }
 
+TEST_F(QxwebSealTest, InterruptStopsTheSealAndKeepsTheEarlierHeader) {
+  ASSERT_EQ(New().status, 0);
+  ASSERT_EQ(Qxweb("seal --scan --create-put-to --save " + ShellQuote(project_)).status, 0);
+  const std::string header = ReadFile(Header());
+  // The first listed file is a FIFO: the seal waits in its open until a
+  // writer comes, which happens only after Ctrl-C.
+  const std::string fifo = src_ + "/zz.fifo";
+  ASSERT_EQ(qx_test::RunCommand("mkfifo " + ShellQuote(fifo)).status, 0);
+  std::string project = ReadFile(project_);
+  const std::string end = "*** End Of Header ***\r\n";
+  project.insert(project.find(end) + end.size(), "File: zz.fifo;\r\n");
+  qx_test::WriteFile(project_, project);
+  CommandResult run = qx_test::RunCommand(
+      "XDG_CONFIG_HOME=" + ShellQuote(config_) + " " + ShellQuote(qx_test::QxwebPath()) + " seal " +
+      ShellQuote(project_) + " & pid=$!; sleep 1; kill -INT $pid; sleep 0.2; : >" +
+      ShellQuote(fifo) + "; wait $pid");
+  EXPECT_EQ(run.status, 130) << run.err;
+  EXPECT_NE(run.err.find("seal cancelled"), std::string::npos) << run.err;
+  EXPECT_EQ(ReadFile(Header()), header);
+}
+
 TEST_F(QxwebSealTest, NewRefusesWhatTheFormRefuses) {
   CommandResult bad_name = New("--force", "my app");
   EXPECT_EQ(bad_name.status, 1);

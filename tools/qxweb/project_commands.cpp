@@ -35,13 +35,14 @@ void OnInterrupt(int) {
 }
 
 // Ctrl-C asks the running seal to stop at the next file, as the window's
-// Cancel does; a second Ctrl-C ends the program at once.
+// Cancel does; a second Ctrl-C ends the program at once. Interrupted system
+// calls restart, so the file being stored is finished first.
 class InterruptAsCancel {
  public:
   InterruptAsCancel() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
-    action.sa_flags = SA_RESETHAND;
+    action.sa_flags = SA_RESETHAND | SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &previous_);
   }
