@@ -141,10 +141,12 @@ TEST_F(QxwebSealTest, InterruptStopsTheSealAndKeepsTheEarlierHeader) {
   const std::string end = "*** End Of Header ***\r\n";
   project.insert(project.find(end) + end.size(), "File: zz.fifo;\r\n");
   qx_test::WriteFile(project_, project);
+  // The writer is killed in case the seal has gone without opening the FIFO.
   CommandResult run = qx_test::RunCommand(
       "XDG_CONFIG_HOME=" + ShellQuote(config_) + " " + ShellQuote(qx_test::QxwebPath()) + " seal " +
-      ShellQuote(project_) + " & pid=$!; sleep 1; kill -INT $pid; sleep 0.2; : >" +
-      ShellQuote(fifo) + "; wait $pid");
+      ShellQuote(project_) + " & pid=$!; sleep 1; kill -INT $pid; sleep 0.2; (: >" +
+      ShellQuote(fifo) + ") & writer=$!; wait $pid; status=$?; kill $writer 2>/dev/null; " +
+      "exit $status");
   EXPECT_EQ(run.status, 130) << run.err;
   EXPECT_NE(run.err.find("seal cancelled"), std::string::npos) << run.err;
   EXPECT_EQ(ReadFile(Header()), header);
