@@ -22,18 +22,18 @@ project=$work/bench.QXS
 "$qxweb" new "$project" --force --name Bench --command-line bench \
   --seal-from "$tree" --put-to "$out" >/dev/null
 
-# "elapsed cpu" seconds of one run of $1.
+# "elapsed cpu" seconds of one run of $1, which writes $2.
 pass() {
-  rm -rf "$out" "$work/out.zip" "$work/out.tgz"
-  mkdir -p "$out"
+  rm -rf "$2"
   local start=$EPOCHREALTIME
   /usr/bin/time -f '%U %S' -o "$work/cpu" bash -c "$1" >/dev/null 2>&1
   local end=$EPOCHREALTIME
   echo "$(echo "$end - $start" | bc) $(awk '{ print $1 + $2 }' "$work/cpu")"
 }
 
+declare -A written=([seal]=$out [zip]=$work/out.zip [targz]=$work/out.tgz)
 declare -A run=(
-  [seal]="'$qxweb' seal --scan '$project'"
+  [seal]="'$qxweb' seal --scan --create-put-to '$project'"
   [zip]="cd '$tree' && zip -6 -r -q '$work/out.zip' ."
   [targz]="tar cf - -C '$tree' . | gzip -6 >'$work/out.tgz'"
 )
@@ -43,7 +43,7 @@ for ((round = 1; round <= rounds; round++)); do
   order="seal zip targz"
   ((round % 2 == 0)) && order="targz zip seal"
   for who in $order; do
-    best[$who]=$(best_of "${best[$who]:-}" "$(pass "${run[$who]}")")
+    best[$who]=$(best_of "${best[$who]:-}" "$(pass "${run[$who]}" "${written[$who]}")")
   done
 done
 "$qxweb" verify "$out/Bench.qxw" >/dev/null || { echo "seal_bench: package does not verify" >&2; exit 1; }
