@@ -176,7 +176,7 @@ bool StoreFile(bool compress, const std::string& source_path, const std::string&
 }
 
 bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, SealItem kind,
-                 std::string_view text) {
+                 std::string_view text, std::string* made_directory) {
   std::string name;
   std::string_view version;
   if (kind == SealItem::kNamedFile) {
@@ -203,12 +203,18 @@ bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, SealIte
   }
   const std::string source_path = JoinNativePath(project.seal_from, name);
   const std::string output_path = JoinNativePath(project.put_to, name);
-  if (name.find_first_of("\\/") != std::string::npos) {
-    const std::string directory = output_path.substr(0, output_path.rfind('/'));
+  const std::string directory = output_path.substr(0, output_path.rfind('/'));
+  // The list runs directory by directory, so most files go where the one
+  // before went.
+  const bool made = made_directory != nullptr && *made_directory == directory;
+  if (!made && name.find_first_of("\\/") != std::string::npos) {
     std::string created = directory;
     if (!CreateDirectoryPath(created)) {
       ErrorBox("Unable to create sub-directory for " + directory);
       return false;
+    }
+    if (made_directory != nullptr) {
+      *made_directory = directory;
     }
   }
   StoredFile stored;
@@ -245,6 +251,7 @@ bool WriteFileEntries(const SealerProject& project, FormView& view, HeaderLineWr
   }
   // The list is read line by line, never copied whole.
   ListBox& list = view.FileList();
+  std::string made_directory;
   for (int i = 0; i < list.Count(); ++i) {
     const std::string line = list.Text(i);
     if (!line.empty() && line.front() == kCommentMark) {
@@ -256,7 +263,7 @@ bool WriteFileEntries(const SealerProject& project, FormView& view, HeaderLineWr
     }
     const std::string_view shown = std::string_view(line).substr(0, line.find(kCommentMark));
     if (ReportProgress(view, "Sealing " + std::string(shown) + " ...") ||
-        !SealOneFile(project, header, SealItem::kListLine, line)) {
+        !SealOneFile(project, header, SealItem::kListLine, line, &made_directory)) {
       return false;
     }
   }

@@ -31,8 +31,10 @@ bool WriteFileEntries(const SealerProject& project, FormView& view, HeaderLineWr
 enum class SealItem { kNamedFile, kListLine };
 
 // Stores one file and writes its three entry lines to |header|.
+// |made_directory|, when given, holds the output directory made last, which
+// is then not made again.
 bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, SealItem kind,
-                 std::string_view text);
+                 std::string_view text, std::string* made_directory = nullptr);
 
 // What StoreFile reports of a stored file.
 struct StoredFile {
