@@ -16,6 +16,7 @@
 #include "core/format/package_paths.h"
 #include "core/fsutil/directory_tree.h"
 #include "core/fsutil/path_text.h"
+#include "core/platform/file_handle.h"
 #include "core/platform/replacing_file.h"
 
 namespace qx {
@@ -25,11 +26,6 @@ namespace {
 // Temporary names tried before MakeTempFileName gives up; names change with
 // the millisecond tick, so a clash clears within a few tries.
 constexpr int kMaxTempNameTries = 100000;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 bool PathExists(const std::string& path) {
   struct stat info;

@@ -10,14 +10,11 @@
 #include "core/compress/codec.h"
 #include "core/format/package_paths.h"
 #include "core/format/secure_digest.h"
+#include "core/platform/file_handle.h"
 
 namespace qx {
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 int Check(const PackageHeader& record, const FileEntry& entry, int64_t* length_found) {
   if (!IsSafeRelativeName(entry.name)) {
@@ -34,7 +31,7 @@ int Check(const PackageHeader& record, const FileEntry& entry, int64_t* length_f
   if (static_cast<int64_t>(info.st_size) != entry.length) {
     return kStoredFileWrongLength;
   }
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  FilePtr file(std::fopen(path.c_str(), "rb"));
   if (!file) {
     return kStoredFileUnreadable;
   }

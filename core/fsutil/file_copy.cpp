@@ -7,15 +7,11 @@
 
 #include "core/compress/codec.h"
 #include "core/fsutil/file_times.h"
+#include "core/platform/file_handle.h"
 
 namespace qx {
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // True when |path| names the file already open as |file|.
 bool IsSameFile(std::FILE* file, const std::string& path) {

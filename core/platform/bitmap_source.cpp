@@ -5,6 +5,8 @@
 #include <limits>
 #include <mutex>
 
+#include "core/platform/file_handle.h"
+
 namespace qx {
 
 BitmapSource::~BitmapSource() = default;
@@ -26,10 +28,6 @@ uint16_t Le16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 struct ModuleTable {
   std::mutex mutex;
   std::map<ModuleHandle, std::shared_ptr<const BitmapSource>> modules;
@@ -44,7 +42,7 @@ ModuleTable& Modules() {
 }  // namespace
 
 bool ReadBmpFile(const std::string& path, Bitmap& out) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  FilePtr file(std::fopen(path.c_str(), "rb"));
   if (!file) {
     return false;
   }

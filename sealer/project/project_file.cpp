@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/format/header_lines.h"
+#include "core/platform/file_handle.h"
 #include "core/widthlist/width_list.h"
 #include "sealer/project/project_header.h"
 #include "sealer/project/sealer_messages.h"
@@ -15,11 +16,6 @@
 namespace qx {
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 constexpr char kWindowTitle[] = "Tarnwick Web Lite Sealer";
 constexpr char kNewFileTitle[] = "New Sealer Control File";
@@ -139,10 +135,6 @@ bool SaveFailed(FormView& view, std::string_view what, std::string_view path) {
   BeepAndShow(BeepKind::kSimple,
               {view.Owner(), std::move(text), kSealerCaption, BoxIcon::kNone, BoxButtons::kOk});
   return false;
-}
-
-bool CloseChecked(FilePtr& file) {
-  return std::fclose(file.release()) == 0;
 }
 
 // Copies the written temporary file over the project file. On failure the

@@ -15,6 +15,7 @@
 #include "core/format/secure_digest.h"
 #include "core/fsutil/directory_tree.h"
 #include "core/fsutil/file_times.h"
+#include "core/platform/file_handle.h"
 #include "core/platform/replacing_file.h"
 #include "sealer/project/project_header.h"
 #include "sealer/project/sealer_messages.h"
@@ -28,28 +29,6 @@ namespace {
 constexpr std::string_view kListFileVersion = "01.00.00";
 constexpr std::string_view kLandingPageExtension = ".htm";
 constexpr char kPackFileNameCaption[] = "Unable to read pack file name";
-
-struct FileCloser {
-  void operator()(std::FILE* file) const {
-    if (file != nullptr) {
-      std::fclose(file);
-    }
-  }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Closes |file|; false when anything written did not reach the file.
-bool CloseChecked(FilePtr& file) {
-  std::FILE* raw = file.release();
-  if (raw == nullptr) {
-    return true;
-  }
-  bool ok = std::ferror(raw) == 0;
-  if (std::fclose(raw) != 0) {
-    ok = false;
-  }
-  return ok;
-}
 
 bool FileExists(const std::string& path) {
   struct stat info {};

@@ -12,6 +12,7 @@
 #include "core/compress/codec.h"
 #include "core/format/secure_digest.h"
 #include "core/platform/console_user_interface.h"
+#include "core/platform/file_handle.h"
 #include "core/platform/replacing_file.h"
 #include "tools/qxweb/commands.h"
 
@@ -19,11 +20,11 @@ namespace qxweb_tool {
 
 namespace {
 
-using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+using qx::FilePtr;
 
 int RunCodec(const char* command, bool compress, const std::string& input_path,
              const std::string& output_path, const char* key) {
-  FilePtr input(std::fopen(input_path.c_str(), "rb"), &std::fclose);
+  FilePtr input(std::fopen(input_path.c_str(), "rb"));
   if (!input) {
     std::fprintf(stderr, "qxweb %s: %s: %s\n", command, input_path.c_str(), std::strerror(errno));
     return kExitFailed;
@@ -35,7 +36,7 @@ int RunCodec(const char* command, bool compress, const std::string& input_path,
   struct stat info {};
   const bool in_place = ::lstat(output_path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
   qx::ReplacingFile target(output_path);
-  FilePtr output(in_place ? std::fopen(output_path.c_str(), "wb") : nullptr, &std::fclose);
+  FilePtr output(in_place ? std::fopen(output_path.c_str(), "wb") : nullptr);
   std::FILE* stream = in_place ? output.get() : target.Open();
   if (stream == nullptr) {
     std::fprintf(stderr, "qxweb %s: %s: %s\n", command, output_path.c_str(), std::strerror(errno));

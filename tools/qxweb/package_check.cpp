@@ -7,14 +7,11 @@
 
 #include "core/format/package_paths.h"
 #include "core/format/stored_file_check.h"
+#include "core/platform/file_handle.h"
 
 namespace qxweb_tool {
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 std::string Describe(int result, const qx::FileEntry& entry, int64_t length_found) {
   switch (result) {
@@ -49,7 +46,7 @@ std::string DirectoryOf(const std::string& path) {
 
 PackageCheck CheckPackage(const std::string& header_path) {
   PackageCheck check;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(header_path.c_str(), "rb"));
+  qx::FilePtr file(std::fopen(header_path.c_str(), "rb"));
   if (!file) {
     check.problems.push_back(header_path + ": " + std::strerror(errno));
     return check;

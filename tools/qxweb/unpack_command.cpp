@@ -14,6 +14,7 @@
 #include "core/format/secure_digest.h"
 #include "core/fsutil/directory_tree.h"
 #include "core/platform/console_user_interface.h"
+#include "core/platform/file_handle.h"
 #include "core/platform/replacing_file.h"
 #include "tools/qxweb/commands.h"
 #include "tools/qxweb/package_check.h"
@@ -22,10 +23,7 @@ namespace qxweb_tool {
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+using qx::FilePtr;
 
 // Whether the entry names one of the files the sealer stores unchanged.
 bool IsNamedFile(const qx::HeaderValues& values, const std::string& name) {
