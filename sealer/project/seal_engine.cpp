@@ -154,6 +154,16 @@ bool StoreFile(bool compress, const std::string& source_path, const std::string&
   return true;
 }
 
+std::optional<std::string_view> ListLinePath(std::string_view line) {
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos) {
+    return std::nullopt;
+  }
+  // The path follows the key's colon and blank and ends at the next ";".
+  std::string_view rest = line.size() > colon + 2 ? line.substr(colon + 2) : std::string_view();
+  return rest.substr(0, rest.find(kCommentMark));
+}
+
 bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, SealItem kind,
                  std::string_view text, std::string* made_directory) {
   std::string name;
@@ -162,15 +172,13 @@ bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, SealIte
     name = text;
     version = project.version;
   } else {
-    const size_t colon = text.find(':');
-    if (colon == std::string_view::npos) {
+    const std::optional<std::string_view> path = ListLinePath(text);
+    if (!path) {
       BeepAndShow(BeepKind::kSimple, {nullptr, std::string(text), kPackFileNameCaption,
                                       BoxIcon::kNone, BoxButtons::kOk});
       return false;
     }
-    // The path follows the key's colon and blank and ends at the next ";".
-    std::string_view rest = text.size() > colon + 2 ? text.substr(colon + 2) : std::string_view();
-    name = rest.substr(0, rest.find(kCommentMark));
+    name = *path;
     version = kListFileVersion;
   }
   // The name comes from a project file that anyone may have written: it must

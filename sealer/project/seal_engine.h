@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,10 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
 // and the file list's files and writes their entries (and the list's comment
 // lines) to |header|. False at the first failure or when Cancel was asked.
 bool WriteFileEntries(const SealerProject& project, FormView& view, HeaderLineWriter& header);
+
+// The relative path a file-list line names: from two characters after its
+// first ":" up to the next ";". Nothing for a line without ":".
+std::optional<std::string_view> ListLinePath(std::string_view line);
 
 // What SealOneFile is given: the name of a named file, stored as it is, or a
 // line of the file list, whose file is stored compressed.

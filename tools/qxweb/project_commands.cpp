@@ -11,7 +11,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "core/format/package_paths.h"
 #include "core/platform/console_user_interface.h"
 #include "sealer/project/memory_form_view.h"
 #include "sealer/project/project_file.h"
@@ -93,45 +95,38 @@ class ConsoleForm : public qx::MemoryFormView, public qx::UserInterface {
     terminal_ = isatty(STDERR_FILENO) != 0;
   }
 
-  // Counts what the seal will store, for "file n of m".
+  // Lists what the seal will store, in its order, for "file n of m".
   void PrepareProgress(const qx::SealerProject& project) {
-    std::string seal_from = project.seal_from;
-    total_files_ = 0;
+    plan_.clear();
     total_bytes_ = 0;
+    auto add = [&](std::string_view name) {
+      const int64_t bytes =
+          qx::IsSafeRelativeName(name) ? FileSize(qx::JoinNativePath(project.seal_from, name)) : 0;
+      total_bytes_ += bytes;
+      plan_.push_back({std::string(name), bytes});
+    };
+    // The seal never stores the read-me file of this edition.
     for (auto field : qx::NamedFileFields()) {
       if (field != &qx::SealerProject::readme_file && !(project.*field).empty()) {
-        ++total_files_;
-        total_bytes_ += FileSize(SourcePath(seal_from, project.*field));
+        add(project.*field);
       }
     }
     for (int i = 0; i < FileList().Count(); ++i) {
-      std::string line = FileList().Text(i);
-      if (!line.empty() && line.front() != ';') {
-        ++total_files_;
-        total_bytes_ += FileSize(SourcePath(seal_from, ListPath(line)));
+      const std::string line = FileList().Text(i);
+      if (line.empty() || line.front() != ';') {
+        add(qx::ListLinePath(line).value_or(line));
       }
     }
-    seal_from_ = seal_from;
   }
 
+  // Each "Sealing ..." step starts the next file of the plan.
   bool ProgressStep(std::string_view text) override {
     qx::MemoryFormView::ProgressStep(text);
-    constexpr std::string_view kSealing = "Sealing ";
-    constexpr std::string_view kEllipsis = " ...";
-    if (text.substr(0, kSealing.size()) == kSealing) {
+    if (text.rfind("Sealing ", 0) == 0 && files_started_ < plan_.size()) {
+      const Planned& file = plan_[files_started_++];
       done_bytes_ += current_bytes_;
-      std::string_view shown = text.substr(kSealing.size());
-      if (shown.size() >= kEllipsis.size() &&
-          shown.substr(shown.size() - kEllipsis.size()) == kEllipsis) {
-        shown.remove_suffix(kEllipsis.size());
-      }
-      std::string name(shown);
-      if (name.rfind("File: ", 0) == 0) {
-        name = ListPath(name);
-      }
-      current_bytes_ = FileSize(SourcePath(seal_from_, name));
-      ++files_started_;
-      Show(name);
+      current_bytes_ = file.bytes;
+      Show(file.name);
     } else if (verbose_) {
       EndLine();
       std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
@@ -154,32 +149,14 @@ class ConsoleForm : public qx::MemoryFormView, public qx::UserInterface {
   }
 
  private:
-  static std::string ListPath(std::string_view line) {
-    size_t colon = line.find(':');
-    std::string_view path = colon == std::string_view::npos ? line : line.substr(colon + 1);
-    if (!path.empty() && path.front() == ' ') {
-      path.remove_prefix(1);
-    }
-    return std::string(path.substr(0, path.find(';')));
-  }
-
-  static std::string SourcePath(const std::string& seal_from, std::string name) {
-    for (char& c : name) {
-      if (c == '\\') {
-        c = '/';
-      }
-    }
-    return seal_from + "/" + name;
-  }
-
   void Show(const std::string& name) {
     if (terminal_) {
-      std::fprintf(stderr, "\rSealing file %d of %d, %s of %s: %s\x1b[K", files_started_,
-                   total_files_, Megabytes(done_bytes_).c_str(), Megabytes(total_bytes_).c_str(),
+      std::fprintf(stderr, "\rSealing file %zu of %zu, %s of %s: %s\x1b[K", files_started_,
+                   plan_.size(), Megabytes(done_bytes_).c_str(), Megabytes(total_bytes_).c_str(),
                    name.c_str());
       line_open_ = true;
     } else if (verbose_) {
-      std::fprintf(stderr, "Sealing file %d of %d: %s\n", files_started_, total_files_,
+      std::fprintf(stderr, "Sealing file %zu of %zu: %s\n", files_started_, plan_.size(),
                    name.c_str());
     }
     std::fflush(stderr);
@@ -189,9 +166,12 @@ class ConsoleForm : public qx::MemoryFormView, public qx::UserInterface {
   bool verbose_;
   bool terminal_ = false;
   bool line_open_ = false;
-  std::string seal_from_;
-  int total_files_ = 0;
-  int files_started_ = 0;
+  struct Planned {
+    std::string name;
+    int64_t bytes;
+  };
+  std::vector<Planned> plan_;
+  size_t files_started_ = 0;
   int64_t total_bytes_ = 0;
   int64_t done_bytes_ = 0;
   int64_t current_bytes_ = 0;
