@@ -106,6 +106,18 @@ bool IsValidInstallTo(std::string_view text) {
   return IsSafeRelativeName(text);
 }
 
+bool CheckApplName(std::string_view name, FormView& view) {
+  if (name.empty()) {
+    return Refuse(view, "Application name is missing", FormControl::kName);
+  }
+  // The name becomes file names in the put-to directory: no extension and
+  // no directory part.
+  if (name.find_first_of(".\\/") != std::string_view::npos) {
+    return Refuse(view, "Application name should have no file extension", FormControl::kName);
+  }
+  return true;
+}
+
 bool CheckNameField(FormView& view) {
   if (view.FieldText(FormControl::kName).find(' ') == std::string::npos) {
     return true;
@@ -141,14 +153,13 @@ bool OfferToCreatePutTo(const std::string& put_to, FormView& view) {
 
 bool CollectForm(SealerProject& project, FormView& view, bool validate) {
   project.owner = ReadField(view, FormControl::kOwner, kOwnerFieldLimit);
-  // This edition's form has no fields for these three.
-  project.copyright.clear();
-  project.comment.clear();
+  // This edition's form has no read-me field; Copyright and Comment get
+  // fixed values instead. Comment is the record's name from before the Name
+  // field is read: the seal stores the field first, so a sealed package's
+  // comment is its name.
   project.readme_file.clear();
   project.file_version = "1.0.00";
   project.copyright = "copyright";
-  // The record's name from before the Name field is read: the seal stores
-  // the field first, so a sealed package's comment is its name.
   project.comment = project.appl_name;
   project.update_option = std::string(kRequired);
   project.delete_package = std::string(kYes);
@@ -160,15 +171,8 @@ bool CollectForm(SealerProject& project, FormView& view, bool validate) {
     return Refuse(view, "Invalid InstallTo directory", FormControl::kInstallTo);
   }
   project.appl_name = ReadField(view, FormControl::kName, kPathFieldLimit);
-  if (validate) {
-    if (project.appl_name.empty()) {
-      return Refuse(view, "Application name is missing", FormControl::kName);
-    }
-    // The name becomes file names in the put-to directory: no extension and
-    // no directory part.
-    if (project.appl_name.find_first_of(".\\/") != std::string::npos) {
-      return Refuse(view, "Application name should have no file extension", FormControl::kName);
-    }
+  if (validate && !CheckApplName(project.appl_name, view)) {
+    return false;
   }
   project.command_line = ReadField(view, FormControl::kCommandLine, kCommandLineFieldLimit);
   if (validate && project.command_line.empty()) {

@@ -104,6 +104,9 @@ std::string TodayDateText();
 // false then.
 bool CheckNameField(FormView& view);
 bool CheckInstallToField(FormView& view);
+// The seal's checks of an application name: present, and without an
+// extension or a directory part.
+bool CheckApplName(std::string_view name, FormView& view);
 // Whether an Install To text passes those checks (empty passes).
 bool IsValidInstallTo(std::string_view text);
 

@@ -18,7 +18,6 @@
 #include "sealer/project/memory_form_view.h"
 #include "sealer/project/project_file.h"
 #include "sealer/project/seal_engine.h"
-#include "sealer/project/sealer_messages.h"
 #include "sealer/project/sealer_project.h"
 #include "sealer/project/sealer_settings.h"
 #include "sealer/project/source_scan.h"
@@ -246,15 +245,8 @@ int RunNew(const NewOptions& options) {
   form.SetFieldText(FormControl::kInstallTo, options.install_to);
   form.SetFieldText(FormControl::kSealFrom, AbsolutePath(options.seal_from));
   form.SetFieldText(FormControl::kPutTo, AbsolutePath(options.put_to));
-  if (!qx::CheckNameField(form) || !qx::CheckInstallToField(form)) {
-    return kExitFailed;
-  }
-  if (options.name.empty()) {
-    qx::InfoBox(form.Owner(), "Application name is missing");
-    return kExitFailed;
-  }
-  if (options.name.find_first_of(".\\/") != std::string::npos) {
-    qx::InfoBox(form.Owner(), "Application name should have no file extension");
+  if (!qx::CheckNameField(form) || !qx::CheckInstallToField(form) ||
+      !qx::CheckApplName(options.name, form)) {
     return kExitFailed;
   }
   state.project.project_path = project_path;
