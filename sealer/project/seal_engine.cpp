@@ -314,15 +314,11 @@ bool SealCommand(SealerState& state, FormView& view) {
   SealerProject& project = state.project;
   project.appl_name = CutToWidth(view.FieldText(FormControl::kName), kApplNameWidth);
   if (project.appl_name.empty()) {
-    CurrentUserInterface().Beep(BeepKind::kSimple);
-    view.FocusControl(FormControl::kName, false);
-    return false;
+    return RefuseEmptyField(view, FormControl::kName);
   }
   project.put_to = CutToWidth(view.FieldText(FormControl::kPutTo), kDirectoryWidth);
   if (project.put_to.empty()) {
-    CurrentUserInterface().Beep(BeepKind::kSimple);
-    view.FocusControl(FormControl::kPutTo, false);
-    return false;
+    return RefuseEmptyField(view, FormControl::kPutTo);
   }
   if (!OfferToCreatePutTo(project.put_to, view)) {
     return false;

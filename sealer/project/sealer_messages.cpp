@@ -22,6 +22,12 @@ BoxAnswer AskBox(WindowHandle owner, std::string_view text, BoxButtons buttons,
                      {owner, std::string(text), std::string(caption), BoxIcon::kQuestion, buttons});
 }
 
+bool RefuseEmptyField(FormView& view, FormControl field) {
+  CurrentUserInterface().Beep(BeepKind::kSimple);
+  view.FocusControl(field, false);
+  return false;
+}
+
 bool RefuseWhileSealing(const SealerState& state) {
   if (state.seal_running) {
     CurrentUserInterface().Beep(BeepKind::kSimple);

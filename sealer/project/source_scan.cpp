@@ -13,13 +13,13 @@
 #include <string>
 #include <utility>
 
+#include "core/format/header_lines.h"
 #include "core/widthlist/width_list.h"
 #include "sealer/project/sealer_messages.h"
 
 namespace qx {
 namespace {
 
-constexpr std::string_view kFileKey = "File";
 // A file line's path starts after "File: ".
 constexpr size_t kLinePathStart = 6;
 // The left-out box names at most this many entries, then says how many more.
@@ -31,7 +31,7 @@ struct DirCloser {
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 bool IsCommentLine(std::string_view line) {
-  return !line.empty() && line.front() == ';';
+  return !line.empty() && line.front() == kCommentMark;
 }
 
 // A separator ranks below every byte a listable name can hold, so that a
@@ -169,12 +169,6 @@ void ShowList(ListBox& list, const std::vector<std::string>& work) {
   }
   list.Select(work.empty() ? -1 : 0);
   list.SetRedraw(true);
-}
-
-bool RefuseEmpty(FormView& view, FormControl field) {
-  CurrentUserInterface().Beep(BeepKind::kSimple);
-  view.FocusControl(field, false);
-  return false;
 }
 
 }  // namespace
@@ -349,11 +343,11 @@ bool ScanCommand(SealerState& state, FormView& view) {
   SealerProject& project = state.project;
   project.seal_from = CutToWidth(view.FieldText(FormControl::kSealFrom), kDirectoryWidth);
   if (project.seal_from.empty()) {
-    return RefuseEmpty(view, FormControl::kSealFrom);
+    return RefuseEmptyField(view, FormControl::kSealFrom);
   }
   project.put_to = CutToWidth(view.FieldText(FormControl::kPutTo), kDirectoryWidth);
   if (project.put_to.empty()) {
-    return RefuseEmpty(view, FormControl::kPutTo);
+    return RefuseEmptyField(view, FormControl::kPutTo);
   }
 
   // A seal-from directory that cannot be read fails the scan: an empty list
