@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/format/header_lines.h"
 #include "core/format/package_paths.h"
 #include "core/platform/console_user_interface.h"
 #include "sealer/project/memory_form_view.h"
@@ -304,7 +305,9 @@ int RunSeal(const SealOptions& options) {
     }
     return kExitFailed;
   }
-  std::printf("%s/%s.%s\n", state.project.put_to.c_str(), state.project.appl_name.c_str(), "qxw");
+  const std::string header = qx::JoinNativePath(
+      state.project.put_to, state.project.appl_name + "." + std::string(qx::kHeaderExtension));
+  std::printf("%s\n", header.c_str());
   if (options.save && !qx::SaveProject(state, form, false, false)) {
     return kExitFailed;
   }
