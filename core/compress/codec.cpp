@@ -10,7 +10,8 @@
 #include "core/compress/codec_state.h"
 #include "core/compress/compressor.h"
 #include "core/compress/expander.h"
-#include "core/format/secure_digest.h"
+#include "core/digest/secure_digest.h"
+#include "core/fsutil/file_copy.h"
 #include "core/platform/user_interface.h"
 
 namespace qx {
@@ -145,6 +146,18 @@ void ShowCodecMessage(const char* format, ...) {
   box.icon = BoxIcon::kInformation;
   box.buttons = BoxButtons::kOk;
   BeepAndShow(BeepKind::kSimple, box);
+}
+
+int CompressFileByName(const std::string& source, const std::string& destination, bool compress,
+                       std::optional<std::string_view> key_text) {
+  const std::optional<std::string> key =
+      key_text ? std::optional<std::string>(*key_text) : std::nullopt;
+  return CopyFileThrough(source, destination, [&](std::FILE* in, std::FILE* out) {
+    return CompressFile(in, out, compress, nullptr, nullptr, nullptr, 0,
+                        key ? key->c_str() : nullptr) == kCodecOk
+               ? kFileCopyOk
+               : kFileCopyCompressFailed;
+  });
 }
 
 }  // namespace qx

@@ -3,7 +3,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
 
+#include "core/fsutil/file_copy.h"
 #include "qxwebcore_export.h"
 
 namespace qx {
@@ -52,5 +56,14 @@ QXWEBCORE_EXPORT int DigestCopyFile(std::FILE* input, std::FILE* output, int64_t
 // beeps and shows it in an information box captioned kCodecCaption.
 QXWEBCORE_EXPORT void ShowCodecMessage(const char* format, ...)
     __attribute__((format(printf, 1, 2)));
+
+// Compresses |source| into one gzip member (|compress| true) or expands it
+// (false) into |destination| with CompressFile, whose digest is keyed by
+// |key_text| (none: the plain digest) and dropped, then carries the source's
+// time stamps over. Returns kFileCopyOk, kFileCopySourceNotOpened,
+// kFileCopyDestinationNotCreated, kFileCopyCompressFailed or
+// kFileCopyShortWrite.
+QXWEBCORE_EXPORT int CompressFileByName(const std::string& source, const std::string& destination,
+                                        bool compress, std::optional<std::string_view> key_text);
 
 }  // namespace qx

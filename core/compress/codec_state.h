@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/format/secure_digest.h"
+#include "core/digest/secure_digest.h"
 
 namespace qx::codec_detail {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/format/secure_digest.h"
+#include "core/digest/secure_digest.h"
 #include "qxwebcore_export.h"
 
 namespace qx {

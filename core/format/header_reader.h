@@ -148,21 +148,6 @@ QXWEBCORE_EXPORT int ResizeEntryArray(PackageHeader* record, int32_t count);
 // Releases every entry. 0; -1 for no record or no entries.
 QXWEBCORE_EXPORT int FreeEntryArray(PackageHeader* record);
 
-// Checks every file entry's stored file in the package directory: missing
-// ("Missing"), of the wrong size, or named unsafely ("Invalid") sets the
-// error flag. Comment entries are left as they are. 0; -1 for no record or
-// one without a package directory.
-QXWEBCORE_EXPORT int ValidatePackageFiles(PackageHeader* record);
-
-// Sum of Length over entries in states 1 and 2; 0 for no record.
-QXWEBCORE_EXPORT int64_t DownloadBytes(const PackageHeader* record);
-// Sum of Size minus progress over entries in states 1, 2 and 3; 0 for no record.
-QXWEBCORE_EXPORT int64_t RemainingBytes(const PackageHeader* record);
-// Bytes the expansion of the stored files adds (Size minus Length over
-// entries in state 0) when the cache registry records the application's
-// files as compressed; 0 otherwise and for no record.
-QXWEBCORE_EXPORT int64_t ExpansionBytes(const PackageHeader* record);
-
 // -2 / 2 when |a|'s major is lower / higher, -1 / 1 when the majors are equal
 // and |a|'s minor is lower / higher, 0 when equal; 0 for a null |a| and 2
 // when only |b| is null.

@@ -1,36 +1,10 @@
+// Package path operations. Format layer.
 #include "core/format/package_paths.h"
 
-#include <mutex>
-
 #include "core/format/header_lines.h"
+#include "core/fsutil/path_text.h"
 
 namespace qx {
-
-namespace {
-
-struct CacheRoot {
-  std::mutex mutex;
-  std::string path;
-};
-
-CacheRoot& TheCacheRoot() {
-  static CacheRoot root;
-  return root;
-}
-
-}  // namespace
-
-void SetCacheRoot(std::string_view path) {
-  CacheRoot& root = TheCacheRoot();
-  std::lock_guard lock(root.mutex);
-  root.path.assign(path.substr(0, kMaxCacheRoot));
-}
-
-std::string GetCacheRoot() {
-  CacheRoot& root = TheCacheRoot();
-  std::lock_guard lock(root.mutex);
-  return root.path;
-}
 
 bool IsRelativeReference(std::string_view text) {
   return text.find(':') == std::string_view::npos;
@@ -71,27 +45,6 @@ std::string PathDirectory(std::string_view path) {
   return std::string(path.substr(0, sep));
 }
 
-std::string NeutralPath(std::string_view path) {
-  std::string neutral(path);
-  for (char& c : neutral) {
-    if (IsPathSeparator(c)) {
-      c = kNeutralSeparator;
-    }
-  }
-  return neutral;
-}
-
-std::string& AppendNeutralPath(std::string_view separator, std::string& destination,
-                               std::string_view neutral) {
-  if (separator.empty()) {
-    return destination;
-  }
-  for (char c : neutral) {
-    destination += c == kNeutralSeparator ? separator.front() : c;
-  }
-  return destination;
-}
-
 bool IsHtmPath(std::string_view path) {
   const std::string ext = PathExtension(path);
   return ext.size() == 3 && StartsWithNoCase(ext, "htm");
@@ -100,43 +53,6 @@ bool IsHtmPath(std::string_view path) {
 bool IsHeaderPath(std::string_view path) {
   const std::string ext = PathExtension(path);
   return ext.size() == kHeaderExtension.size() && StartsWithNoCase(ext, kHeaderExtension);
-}
-
-bool IsSafeRelativeName(std::string_view name) {
-  if (name.empty() || IsPathSeparator(name.front())) {
-    return false;
-  }
-  if (name.size() >= 2 && name[1] == ':') {
-    return false;
-  }
-  for (char c : name) {
-    // "|" would become a separator in the name's neutral form.
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == ':' || c == kNeutralSeparator) {
-      return false;
-    }
-  }
-  std::string_view::size_type start = 0;
-  while (start <= name.size()) {
-    std::string_view::size_type end = start;
-    while (end < name.size() && !IsPathSeparator(name[end])) {
-      ++end;
-    }
-    const std::string_view part = name.substr(start, end - start);
-    if (part.empty() || part == "." || part == "..") {
-      return false;
-    }
-    start = end + 1;
-  }
-  return true;
-}
-
-std::string JoinNativePath(std::string_view directory, std::string_view name) {
-  std::string path(directory);
-  if (!path.empty() && path.back() != '/') {
-    path += '/';
-  }
-  AppendNeutralPath("/", path, NeutralPath(name));
-  return path;
 }
 
 }  // namespace qx

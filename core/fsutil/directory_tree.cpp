@@ -10,7 +10,6 @@
 #include <cstring>
 #include <memory>
 
-#include "core/format/package_paths.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/user_interface.h"
 

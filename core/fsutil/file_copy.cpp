@@ -1,3 +1,4 @@
+// Plain copies of a file with its times. File-system utility layer.
 #include "core/fsutil/file_copy.h"
 
 #include <sys/stat.h>
@@ -5,7 +6,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "core/compress/codec.h"
 #include "core/fsutil/file_times.h"
 #include "core/platform/file_handle.h"
 
@@ -52,21 +52,14 @@ OpenedPair OpenPair(const std::string& source, const std::string& destination) {
 
 }  // namespace
 
-int CopyFilePlain(const std::string& source, const std::string& destination) {
+int CopyFileThrough(const std::string& source, const std::string& destination,
+                    const std::function<int(std::FILE*, std::FILE*)>& transfer) {
   auto [in, out, opened] = OpenPair(source, destination);
   if (opened != kFileCopyOk) {
     return opened;
   }
-  char block[kCopyBlockSize];
-  size_t got = 0;
-  do {
-    got = std::fread(block, 1, sizeof block, in.get());
-    if (got > 0 && std::fwrite(block, 1, got, out.get()) != got) {
-      return kFileCopyShortWrite;
-    }
-  } while (got == sizeof block);
-  if (std::ferror(in.get())) {
-    return kFileCopyReadFailed;
+  if (const int moved = transfer(in.get(), out.get()); moved != kFileCopyOk) {
+    return moved;
   }
   in.reset();
   if (!CloseWritten(std::move(out))) {
@@ -76,24 +69,18 @@ int CopyFilePlain(const std::string& source, const std::string& destination) {
   return kFileCopyOk;
 }
 
-int CompressFileByName(const std::string& source, const std::string& destination, bool compress,
-                       std::optional<std::string_view> key_text) {
-  auto [in, out, opened] = OpenPair(source, destination);
-  if (opened != kFileCopyOk) {
-    return opened;
-  }
-  const std::optional<std::string> key =
-      key_text ? std::optional<std::string>(*key_text) : std::nullopt;
-  if (CompressFile(in.get(), out.get(), compress, nullptr, nullptr, nullptr, 0,
-                   key ? key->c_str() : nullptr) != kCodecOk) {
-    return kFileCopyCompressFailed;
-  }
-  in.reset();
-  if (!CloseWritten(std::move(out))) {
-    return kFileCopyShortWrite;
-  }
-  CopyFileTimes(source, destination, nullptr, nullptr);
-  return kFileCopyOk;
+int CopyFilePlain(const std::string& source, const std::string& destination) {
+  return CopyFileThrough(source, destination, [](std::FILE* in, std::FILE* out) {
+    char block[kCopyBlockSize];
+    size_t got = 0;
+    do {
+      got = std::fread(block, 1, sizeof block, in);
+      if (got > 0 && std::fwrite(block, 1, got, out) != got) {
+        return kFileCopyShortWrite;
+      }
+    } while (got == sizeof block);
+    return std::ferror(in) ? kFileCopyReadFailed : kFileCopyOk;
+  });
 }
 
 }  // namespace qx

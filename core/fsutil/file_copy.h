@@ -1,7 +1,10 @@
 #pragma once
 
+// Copies of a file with its time stamps. File-system utility layer.
+
 #include <cstddef>
-#include <optional>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -9,7 +12,7 @@
 
 namespace qx {
 
-// Results of CopyFilePlain and CompressFileByName.
+// Results of CopyFilePlain, CopyFileThrough and CompressFileByName.
 inline constexpr int kFileCopyOk = 0;
 inline constexpr int kFileCopySourceNotOpened = 1;
 // Also when the destination is the source itself, which creating would empty.
@@ -29,13 +32,12 @@ inline constexpr size_t kCopyBlockSize = 516;
 // of the failure codes above; a failed copy leaves what was written.
 QXWEBCORE_EXPORT int CopyFilePlain(const std::string& source, const std::string& destination);
 
-// Compresses |source| into one gzip member (|compress| true) or expands it
-// (false) into |destination| with CompressFile, whose digest is keyed by
-// |key_text| (none: the plain digest) and dropped, then carries the source's
-// time stamps over. Returns kFileCopyOk, kFileCopySourceNotOpened,
-// kFileCopyDestinationNotCreated, kFileCopyCompressFailed or
-// kFileCopyShortWrite.
-QXWEBCORE_EXPORT int CompressFileByName(const std::string& source, const std::string& destination,
-                                        bool compress, std::optional<std::string_view> key_text);
+// Opens |source|, creates |destination| (refusing to create the source over
+// itself), lets |transfer| move the bytes from one stream to the other, then
+// closes the destination, checking that every byte reached it, and carries
+// the source's time stamps over. |transfer| returns kFileCopyOk or a failure
+// code, which is returned as it is.
+QXWEBCORE_EXPORT int CopyFileThrough(const std::string& source, const std::string& destination,
+                                     const std::function<int(std::FILE*, std::FILE*)>& transfer);
 
 }  // namespace qx

@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "core/format/package_paths.h"
-
 namespace qx {
 
 namespace {
@@ -44,6 +42,64 @@ std::string GetDriveRoot(std::string_view path) {
   const auto separator = path.find_first_of("\\/");
   return std::string(
       path.substr(0, separator == std::string_view::npos ? path.size() : separator + 1));
+}
+
+std::string NeutralPath(std::string_view path) {
+  std::string neutral(path);
+  for (char& c : neutral) {
+    if (IsPathSeparator(c)) {
+      c = kNeutralSeparator;
+    }
+  }
+  return neutral;
+}
+
+std::string& AppendNeutralPath(std::string_view separator, std::string& destination,
+                               std::string_view neutral) {
+  if (separator.empty()) {
+    return destination;
+  }
+  for (char c : neutral) {
+    destination += c == kNeutralSeparator ? separator.front() : c;
+  }
+  return destination;
+}
+
+bool IsSafeRelativeName(std::string_view name) {
+  if (name.empty() || IsPathSeparator(name.front())) {
+    return false;
+  }
+  if (name.size() >= 2 && name[1] == ':') {
+    return false;
+  }
+  for (char c : name) {
+    // "|" would become a separator in the name's neutral form.
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == ':' || c == kNeutralSeparator) {
+      return false;
+    }
+  }
+  std::string_view::size_type start = 0;
+  while (start <= name.size()) {
+    std::string_view::size_type end = start;
+    while (end < name.size() && !IsPathSeparator(name[end])) {
+      ++end;
+    }
+    const std::string_view part = name.substr(start, end - start);
+    if (part.empty() || part == "." || part == "..") {
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+std::string JoinNativePath(std::string_view directory, std::string_view name) {
+  std::string path(directory);
+  if (!path.empty() && path.back() != '/') {
+    path += '/';
+  }
+  AppendNeutralPath("/", path, NeutralPath(name));
+  return path;
 }
 
 std::string MakeTempName() {

@@ -1,5 +1,9 @@
 #pragma once
 
+// Path texts: separators of either kind, neutral names, the safe-name rule,
+// joining a relative name to a native directory, temporary names. File-system
+// utility layer; pure text, no file-system access.
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -10,6 +14,30 @@ namespace qx {
 
 // Length of a MakeTempName name.
 inline constexpr size_t kTempNameLength = 12;
+
+// The character that stands for any separator in a neutral name.
+inline constexpr char kNeutralSeparator = '|';
+
+// True for "\" and "/".
+constexpr bool IsPathSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+// |path| with every separator replaced by "|".
+QXWEBCORE_EXPORT std::string NeutralPath(std::string_view path);
+// Appends |neutral| to |destination| with every "|" replaced by the first
+// character of |separator|.
+QXWEBCORE_EXPORT std::string& AppendNeutralPath(std::string_view separator,
+                                                std::string& destination, std::string_view neutral);
+
+// Whether a relative name read from a header, project or archive may be
+// joined to a directory: not empty, not absolute, no drive, no "." or ".."
+// component, no empty component, no control character, and no "|" (which
+// the neutral form turns into a separator).
+QXWEBCORE_EXPORT bool IsSafeRelativeName(std::string_view name);
+// |directory| joined with the relative |name|, whose separators become "/".
+// The caller checks |name| with IsSafeRelativeName first.
+QXWEBCORE_EXPORT std::string JoinNativePath(std::string_view directory, std::string_view name);
 
 // |path| with every "\\" turned into "/", for the file system.
 QXWEBCORE_EXPORT std::string NativeSeparators(std::string_view path);

@@ -9,12 +9,12 @@
 #include <memory>
 
 #include "core/compress/codec.h"
+#include "core/digest/secure_digest.h"
 #include "core/format/header_reader.h"
 #include "core/format/landing_page.h"
-#include "core/format/package_paths.h"
-#include "core/format/secure_digest.h"
 #include "core/fsutil/directory_tree.h"
 #include "core/fsutil/file_times.h"
+#include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
 #include "core/platform/replacing_file.h"
 #include "sealer/project/project_header.h"

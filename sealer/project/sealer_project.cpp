@@ -3,8 +3,8 @@
 #include <ctime>
 
 #include "core/format/header_lines.h"
-#include "core/format/package_paths.h"
 #include "core/fsutil/directory_tree.h"
+#include "core/fsutil/path_text.h"
 #include "sealer/project/sealer_messages.h"
 
 namespace qx {

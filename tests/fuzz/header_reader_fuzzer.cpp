@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/format/header_reader.h"
+#include "core/package/package_files.h"
 
 namespace {
 

@@ -92,7 +92,8 @@ foreach(line IN LISTS symbols)
   endif()
   math(EXPR exported "${exported} + 1")
 endforeach()
-foreach(needed ReadPackageHeader WritePackageHeader CheckStoredFile WidthListAdd CompressFile
+foreach(needed ReadPackageHeader WritePackageHeader WriteHeaderText CheckStoredFile DigestNew
+               ValidatePackageFiles SetCacheRoot WidthListAdd CompressFile
                ReadProfileString CreateDirectoryPath WriteLandingPage "vtable for qx::ListBox")
   string(FIND "${run_output}" "${needed}" found)
   if(found EQUAL -1)

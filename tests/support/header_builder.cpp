@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "core/format/package_paths.h"
-#include "core/format/secure_digest.h"
+#include "core/digest/secure_digest.h"
+#include "core/fsutil/path_text.h"
 #include "tests/support/test_support.h"
 
 namespace qx_test {

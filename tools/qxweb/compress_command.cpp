@@ -10,7 +10,7 @@
 #include <string>
 
 #include "core/compress/codec.h"
-#include "core/format/secure_digest.h"
+#include "core/digest/secure_digest.h"
 #include "core/platform/console_user_interface.h"
 #include "core/platform/file_handle.h"
 #include "core/platform/replacing_file.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/format/secure_digest.h"
+#include "core/digest/secure_digest.h"
 #include "tools/qxweb/commands.h"
 
 namespace qxweb_tool {

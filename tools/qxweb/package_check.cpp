@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/format/package_paths.h"
-#include "core/format/stored_file_check.h"
+#include "core/fsutil/path_text.h"
+#include "core/package/stored_file_check.h"
 #include "core/platform/file_handle.h"
 
 namespace qxweb_tool {

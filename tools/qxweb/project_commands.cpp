@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/format/header_lines.h"
-#include "core/format/package_paths.h"
+#include "core/fsutil/path_text.h"
 #include "core/platform/console_user_interface.h"
 #include "sealer/project/memory_form_view.h"
 #include "sealer/project/project_file.h"

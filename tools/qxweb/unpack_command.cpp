@@ -9,10 +9,10 @@
 #include <string_view>
 
 #include "core/compress/codec.h"
-#include "core/format/package_directory.h"
-#include "core/format/package_paths.h"
-#include "core/format/secure_digest.h"
+#include "core/digest/secure_digest.h"
 #include "core/fsutil/directory_tree.h"
+#include "core/fsutil/path_text.h"
+#include "core/package/package_directory.h"
 #include "core/platform/console_user_interface.h"
 #include "core/platform/file_handle.h"
 #include "core/platform/replacing_file.h"

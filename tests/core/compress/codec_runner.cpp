@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "core/compress/codec.h"
-#include "core/format/secure_digest.h"
-#include "core/platform/scripted_user_interface.h"
+#include "core/digest/secure_digest.h"
+#include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
 namespace qx_codec_test {

@@ -1,15 +1,17 @@
 // The codec's message box and the unchanged copy with its digest.
 #include "core/compress/codec.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "core/format/secure_digest.h"
-#include "core/platform/scripted_user_interface.h"
+#include "core/digest/secure_digest.h"
 #include "tests/core/compress/codec_runner.h"
+#include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -113,3 +115,62 @@ TEST(DigestCopyFile, ReportsWriteAndReadFailuresByTheirCodes) {
 }
 
 }  // namespace
+
+namespace qx {
+namespace {
+
+using qx_test::ReadFile;
+using qx_test::WriteFile;
+
+time_t WriteTimeOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0);
+  return st.st_mtim.tv_sec;
+}
+
+TEST(CompressFileByName, CompressesForGzipAndExpandsGzipOutput) {
+  ScriptedUserInterface ui;
+  ScopedUserInterface scope(ui);
+  qx_test::TempDir dir;
+  const std::string text = qx_test::TextBytes(70000, 3);
+  WriteFile(dir / "plain.txt", text);
+  const timespec times[2] = {{1000000000, 0}, {881403336, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "plain.txt").c_str(), times, 0), 0);
+
+  EXPECT_EQ(CompressFileByName(dir / "plain.txt", dir / "stored.gz", true, "AppName"), kFileCopyOk);
+  EXPECT_EQ(WriteTimeOf(dir / "stored.gz"), 881403336);
+  const auto peer = qx_test::RunCommand("gzip -dc " + qx_test::ShellQuote(dir / "stored.gz"));
+  EXPECT_EQ(peer.status, 0) << peer.err;
+  EXPECT_EQ(peer.out, text);
+
+  // A member made by the peer expands back, the plain digest asked for.
+  ASSERT_EQ(qx_test::RunCommand("gzip -c " + qx_test::ShellQuote(dir / "plain.txt") + " > " +
+                                qx_test::ShellQuote(dir / "peer.gz"))
+                .status,
+            0);
+  EXPECT_EQ(CompressFileByName(dir / "peer.gz", dir / "expanded.txt", false, std::nullopt),
+            kFileCopyOk);
+  EXPECT_EQ(ReadFile(dir / "expanded.txt"), text);
+  EXPECT_TRUE(ui.boxes().empty());
+}
+
+TEST(CompressFileByName, ReportsEachFailure) {
+  ScriptedUserInterface ui;
+  ScopedUserInterface scope(ui);
+  qx_test::TempDir dir;
+  WriteFile(dir / "not-gzip", "plain text, no member");
+  EXPECT_EQ(CompressFileByName(dir / "missing", dir / "out", true, "k"), kFileCopySourceNotOpened);
+  EXPECT_EQ(CompressFileByName(dir / "not-gzip", dir / "no/dir/out", true, "k"),
+            kFileCopyDestinationNotCreated);
+  EXPECT_EQ(CompressFileByName(dir / "not-gzip", dir / "not-gzip", true, "k"),
+            kFileCopyDestinationNotCreated);
+  EXPECT_EQ(ReadFile(dir / "not-gzip"), "plain text, no member");
+  EXPECT_TRUE(ui.boxes().empty());  // none of those is the codec's to report
+
+  EXPECT_EQ(CompressFileByName(dir / "not-gzip", dir / "out", false, "k"), kFileCopyCompressFailed);
+  ASSERT_EQ(ui.boxes().size(), 1u);
+  EXPECT_EQ(ui.boxes()[0].caption, kCodecCaption);
+}
+
+}  // namespace
+}  // namespace qx

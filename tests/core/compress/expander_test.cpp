@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "core/compress/codec.h"
-#include "core/platform/scripted_user_interface.h"
 #include "tests/core/compress/codec_runner.h"
+#include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
 namespace {

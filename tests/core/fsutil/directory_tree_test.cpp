@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/platform/scripted_user_interface.h"
+#include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
 namespace qx {

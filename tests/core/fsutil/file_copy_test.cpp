@@ -8,8 +8,6 @@
 #include <csignal>
 #include <string>
 
-#include "core/compress/codec.h"
-#include "core/platform/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
 namespace qx {
@@ -99,50 +97,6 @@ TEST(CopyFilePlain, ReportsShortWritesInTheLoopAndAtClose) {
   }
   EXPECT_EQ(large_result, kFileCopyShortWrite);
   EXPECT_EQ(small_result, kFileCopyShortWrite);
-}
-
-TEST(CompressFileByName, CompressesForGzipAndExpandsGzipOutput) {
-  ScriptedUserInterface ui;
-  ScopedUserInterface scope(ui);
-  qx_test::TempDir dir;
-  const std::string text = qx_test::TextBytes(70000, 3);
-  WriteFile(dir / "plain.txt", text);
-  const timespec times[2] = {{1000000000, 0}, {881403336, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "plain.txt").c_str(), times, 0), 0);
-
-  EXPECT_EQ(CompressFileByName(dir / "plain.txt", dir / "stored.gz", true, "AppName"), kFileCopyOk);
-  EXPECT_EQ(WriteTimeOf(dir / "stored.gz"), 881403336);
-  const auto peer = qx_test::RunCommand("gzip -dc " + qx_test::ShellQuote(dir / "stored.gz"));
-  EXPECT_EQ(peer.status, 0) << peer.err;
-  EXPECT_EQ(peer.out, text);
-
-  // A member made by the peer expands back, the plain digest asked for.
-  ASSERT_EQ(qx_test::RunCommand("gzip -c " + qx_test::ShellQuote(dir / "plain.txt") + " > " +
-                                qx_test::ShellQuote(dir / "peer.gz"))
-                .status,
-            0);
-  EXPECT_EQ(CompressFileByName(dir / "peer.gz", dir / "expanded.txt", false, std::nullopt),
-            kFileCopyOk);
-  EXPECT_EQ(ReadFile(dir / "expanded.txt"), text);
-  EXPECT_TRUE(ui.boxes().empty());
-}
-
-TEST(CompressFileByName, ReportsEachFailure) {
-  ScriptedUserInterface ui;
-  ScopedUserInterface scope(ui);
-  qx_test::TempDir dir;
-  WriteFile(dir / "not-gzip", "plain text, no member");
-  EXPECT_EQ(CompressFileByName(dir / "missing", dir / "out", true, "k"), kFileCopySourceNotOpened);
-  EXPECT_EQ(CompressFileByName(dir / "not-gzip", dir / "no/dir/out", true, "k"),
-            kFileCopyDestinationNotCreated);
-  EXPECT_EQ(CompressFileByName(dir / "not-gzip", dir / "not-gzip", true, "k"),
-            kFileCopyDestinationNotCreated);
-  EXPECT_EQ(ReadFile(dir / "not-gzip"), "plain text, no member");
-  EXPECT_TRUE(ui.boxes().empty());  // none of those is the codec's to report
-
-  EXPECT_EQ(CompressFileByName(dir / "not-gzip", dir / "out", false, "k"), kFileCopyCompressFailed);
-  ASSERT_EQ(ui.boxes().size(), 1u);
-  EXPECT_EQ(ui.boxes()[0].caption, kCodecCaption);
 }
 
 }  // namespace

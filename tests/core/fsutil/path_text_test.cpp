@@ -73,5 +73,27 @@ TEST(MakeTempName, IsWeekdayLetterSevenTickDigitsAndExtension) {
   }
 }
 
+TEST(PathText, NeutralNamesRoundTripWithEitherSeparator) {
+  EXPECT_EQ(NeutralPath("a\\b/c"), "a|b|c");
+  std::string dest = "C:\\cache\\";
+  EXPECT_EQ(AppendNeutralPath("\\", dest, "apps|demo"), "C:\\cache\\apps\\demo");
+  std::string native = "/cache/";
+  EXPECT_EQ(AppendNeutralPath("/", native, NeutralPath("apps\\demo")), "/cache/apps/demo");
+  std::string unchanged = "x";
+  EXPECT_EQ(AppendNeutralPath("", unchanged, "a|b"), "x");
+}
+
+TEST(PathText, UnsafeNamesAreRecognised) {
+  for (const char* bad : {"", "..\\x", "a\\..\\..\\x", "/etc/x", "\\x", "C:x", "C:\\x", "a\\.\\b",
+                          "a\\\\b", "a\\", "..", "x\ty", "a:b", "..|x", "a|b"}) {
+    EXPECT_FALSE(IsSafeRelativeName(bad)) << bad;
+  }
+  for (const char* good : {"x", "bin\\demo.exe", "a/b/c.txt", "..x", "x..", "a b\\c"}) {
+    EXPECT_TRUE(IsSafeRelativeName(good)) << good;
+  }
+  EXPECT_EQ(JoinNativePath("/out", "bin\\demo.exe"), "/out/bin/demo.exe");
+  EXPECT_EQ(JoinNativePath("/out/", "a/b"), "/out/a/b");
+}
+
 }  // namespace
 }  // namespace qx

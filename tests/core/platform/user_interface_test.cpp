@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/platform/console_user_interface.h"
-#include "core/platform/scripted_user_interface.h"
+#include "tests/support/scripted_user_interface.h"
 
 namespace qx {
 namespace {

@@ -5,8 +5,11 @@
 #include <string>
 
 #include "core/compress/codec.h"
+#include "core/digest/secure_digest.h"
 #include "core/format/header_reader.h"
 #include "core/format/landing_page.h"
+#include "core/fsutil/path_text.h"
+#include "core/package/stored_file_check.h"
 #include "core/platform/list_box.h"
 #include "core/platform/user_interface.h"
 #include "core/widthlist/width_list.h"
@@ -66,6 +69,20 @@ int main(int argc, char** argv) {
   }
   if (ui.beeps != 1 || ui.last_text != "hello 42") {
     return Fail("user interface");
+  }
+  // Headers from every layer the client uses; the digest's owner releases it
+  // through a const member of the library.
+  {
+    qx::DigestPtr digest = qx::DigestNew();
+    char text[qx::kDigestBufferSize] = {};
+    if (!digest || qx::SecureDigest(digest.get(), text, sizeof text, nullptr) != qx::kDigestOk ||
+        std::string(text) != "d41d8cd98f00b204e9800998ecf8427e") {
+      return Fail("digest");
+    }
+  }
+  if (!qx::IsSafeRelativeName("bin\\demo") ||
+      qx::CheckStoredFile(record.get(), nullptr, nullptr) != qx::kStoredFileBadArgument) {
+    return Fail("paths and stored-file check");
   }
   std::printf("%s: %zu entries\n", record->values.appl_name.c_str(), record->entries.size());
   return 0;

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "core/format/header_lines.h"
-#include "core/platform/scripted_user_interface.h"
 #include "sealer/project/memory_form_view.h"
 #include "sealer/project/project_header.h"
+#include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
 namespace qx {

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "core/digest/secure_digest.h"
 #include "core/format/header_reader.h"
-#include "core/format/secure_digest.h"
-#include "core/format/stored_file_check.h"
-#include "core/platform/scripted_user_interface.h"
+#include "core/package/stored_file_check.h"
 #include "sealer/project/memory_form_view.h"
+#include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
 namespace qx {

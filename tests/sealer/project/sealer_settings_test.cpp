@@ -5,8 +5,8 @@
 #include <string>
 
 #include "core/platform/private_profile.h"
-#include "core/platform/scripted_user_interface.h"
 #include "tests/support/scoped_env.h"
+#include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
 namespace qx {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "core/platform/scripted_user_interface.h"
 #include "core/widthlist/width_list.h"
 #include "sealer/project/memory_form_view.h"
 #include "sealer/project/sealer_messages.h"
+#include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
 namespace qx {

@@ -1,9 +1,11 @@
 #pragma once
 
+// The secure digest: an incremental MD5 whose result is keyed with RC4 under a
+// key derived from a name. Digest layer; it stands on libcrypto alone.
+
 #include <cstddef>
 #include <memory>
 
-#include "core/platform/bitmap_source.h"
 #include "qxwebcore_export.h"
 
 namespace qx {
@@ -39,14 +41,5 @@ QXWEBCORE_EXPORT void DigestUpdate(DigestContext* context, const void* bytes, si
 // reused afterwards.
 QXWEBCORE_EXPORT int SecureDigest(DigestContext* context, char* out, size_t out_len,
                                   const char* key_name);
-
-// Digest of a bitmap resource's rows (each row without its last two bytes),
-// keyed by the resource name. 0, or -1 on any failure.
-QXWEBCORE_EXPORT int DigestBitmapResource(ModuleHandle module, const char* name, size_t out_len,
-                                          char* out);
-
-// Digest of a text file's lines (line feeds included, CR LF read as LF),
-// keyed by the file name without its directories. 0, or -1 on any failure.
-QXWEBCORE_EXPORT int DigestTextFile(const char* path, size_t out_len, char* out);
 
 }  // namespace qx

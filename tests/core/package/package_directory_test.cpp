@@ -1,4 +1,4 @@
-#include "core/format/package_directory.h"
+#include "core/package/package_directory.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "core/format/package_paths.h"
-#include "core/platform/scripted_user_interface.h"
+#include "core/cache/cache_root.h"
 #include "tests/support/header_builder.h"
 #include "tests/support/scoped_env.h"
+#include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
 namespace qx {

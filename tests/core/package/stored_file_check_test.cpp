@@ -1,4 +1,4 @@
-#include "core/format/stored_file_check.h"
+#include "core/package/stored_file_check.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "core/format/package_paths.h"
+#include "core/cache/cache_root.h"
 #include "tests/support/header_builder.h"
 #include "tests/support/test_support.h"
 

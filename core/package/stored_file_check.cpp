@@ -1,4 +1,4 @@
-#include "core/format/stored_file_check.h"
+#include "core/package/stored_file_check.h"
 
 #include <sys/stat.h>
 
@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "core/compress/codec.h"
-#include "core/format/package_paths.h"
-#include "core/format/secure_digest.h"
+#include "core/digest/secure_digest.h"
+#include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
 
 namespace qx {

@@ -1,4 +1,4 @@
-#include "core/platform/scripted_user_interface.h"
+#include "tests/support/scripted_user_interface.h"
 
 namespace qx {
 

@@ -1,0 +1,120 @@
+// Keeps the layers one way: reads every source file's includes and checks
+// each against the folders its layer may use.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each layer and the layers it may include besides itself. The core folders
+// are a strict order: each uses only those before it.
+const std::map<std::string, std::set<std::string>>& AllowedIncludes() {
+  static const std::map<std::string, std::set<std::string>> allowed = [] {
+    const std::vector<std::string> core = {"core/platform", "core/fsutil",    "core/digest",
+                                           "core/compress", "core/widthlist", "core/cache",
+                                           "core/format",   "core/package",   "core/launch"};
+    std::map<std::string, std::set<std::string>> table;
+    std::set<std::string> below;
+    for (const std::string& layer : core) {
+      table[layer] = below;
+      below.insert(layer);
+    }
+    const std::set<std::string> all_core = below;
+    table["sealer/project"] = all_core;
+    std::set<std::string> ui = all_core;
+    ui.insert("sealer/project");
+    table["sealer/ui"] = ui;
+    table["client"] = all_core;
+    std::set<std::string> tool = all_core;
+    tool.insert({"sealer/project", "client"});
+    table["tools/qxweb"] = tool;
+    return table;
+  }();
+  return allowed;
+}
+
+// The layer a path inside the tree belongs to: "client" or the first two
+// components ("core/format"); empty for anything else.
+std::string LayerOf(const std::string& path) {
+  const size_t first = path.find('/');
+  if (first == std::string::npos) {
+    return {};
+  }
+  if (path.compare(0, first, "client") == 0) {
+    return "client";
+  }
+  const size_t second = path.find('/', first + 1);
+  return second == std::string::npos ? std::string() : path.substr(0, second);
+}
+
+struct Include {
+  std::string file;
+  std::string target;
+  bool qt = false;
+};
+
+std::vector<Include> ReadIncludes(const fs::path& root, const std::string& top) {
+  static const std::regex kInclude(R"(^\s*#\s*include\s*([<"])([^>"]+)[>"])");
+  std::vector<Include> found;
+  if (!fs::exists(root / top)) {
+    return found;
+  }
+  for (const auto& item : fs::recursive_directory_iterator(root / top)) {
+    const std::string extension = item.path().extension().string();
+    if (!item.is_regular_file() || (extension != ".cpp" && extension != ".h")) {
+      continue;
+    }
+    const std::string file = fs::relative(item.path(), root).generic_string();
+    std::ifstream in(item.path());
+    std::string line;
+    std::smatch match;
+    while (std::getline(in, line)) {
+      if (std::regex_search(line, match, kInclude)) {
+        const std::string target = match[2];
+        const bool angle = match[1] == "<";
+        found.push_back({file, target, angle && target.size() > 1 && target[0] == 'Q'});
+      }
+    }
+  }
+  return found;
+}
+
+TEST(Layering, EveryIncludeStaysWithinItsLayersReach) {
+  const fs::path root = QX_SOURCE_DIR;
+  const auto& allowed = AllowedIncludes();
+  // Every folder of the core has its place in the order.
+  for (const auto& item : fs::directory_iterator(root / "core")) {
+    if (item.is_directory()) {
+      const std::string layer = "core/" + item.path().filename().string();
+      EXPECT_TRUE(allowed.count(layer)) << layer << " has no place in the layer table";
+    }
+  }
+  size_t checked = 0;
+  for (const char* top : {"core", "sealer", "client", "tools"}) {
+    for (const Include& include : ReadIncludes(root, top)) {
+      const std::string from = LayerOf(include.file);
+      ASSERT_TRUE(allowed.count(from)) << include.file << " lies in no known layer";
+      EXPECT_FALSE(include.qt && from != "sealer/ui")
+          << include.file << " includes Qt (<" << include.target << ">)";
+      const std::string to = LayerOf(include.target);
+      if (to.empty() || to == from || !fs::exists(root / include.target)) {
+        continue;  // a system header, or the generated export header
+      }
+      ++checked;
+      EXPECT_TRUE(allowed.at(from).count(to))
+          << include.file << " (" << from << ") includes " << include.target << " (" << to
+          << "), which its layer may not use";
+    }
+  }
+  EXPECT_GT(checked, 50u);
+}
+
+}  // namespace
