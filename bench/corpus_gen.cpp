@@ -1,6 +1,6 @@
-// Writes a deterministic benchmark corpus: an application tree of a few
-// thousand files (source and text, binaries, already-compressed files, a few
-// large files, many tiny ones, nested directories; about 200 MB) and one
+// Benchmark tool: writes a deterministic corpus, an application tree of a
+// few thousand files (source and text, binaries, already-compressed files, a
+// few large files, many tiny ones, nested directories; about 200 MB) and one
 // single file of 200 MB. The same arguments always give the same bytes.
 //
 //   qx_corpus_gen DIR     writes DIR/tree/... and DIR/single.bin

@@ -1,4 +1,6 @@
-// Scan benchmark tool (not a test; bench/scan_bench.sh drives it).
+// Scan benchmark tool (not a test; bench/scan_bench.sh drives it): makes
+// deterministic source trees and times the sealer's scan over them.
+//
 //   qx_scan_bench make-tree DIR FILES   writes a deterministic tree of FILES
 //                                       files, five per directory, eight
 //                                       subdirectories per directory

@@ -1,3 +1,6 @@
+// Reads of the client cache registry through the INI profiles: texts, numbers
+// read as the C library reads a long, an application's section and the
+// temporary directory. Cache layer.
 #include "core/cache/cache_registry.h"
 
 #include <limits>

@@ -1,5 +1,9 @@
 #pragma once
 
+// The client cache registry, qxweb.ini in the configuration directory: its
+// names, one application's record, and reads of texts, numbers and the
+// temporary directory setting. Cache layer.
+
 #include <cstddef>
 #include <cstdint>
 #include <string>

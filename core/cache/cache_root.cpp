@@ -1,4 +1,5 @@
-// The process-wide cache root behind one accessor. Cache layer.
+// The process-wide cache root behind one accessor, guarded by a mutex and cut
+// at kMaxCacheRoot characters. Cache layer.
 #include "core/cache/cache_root.h"
 
 #include <mutex>

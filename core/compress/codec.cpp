@@ -1,3 +1,6 @@
+// The codec's entry points: CompressFile over the compressor and the expander,
+// the digesting unchanged copy, the codec's messages and compression by file
+// name. Codec layer.
 #include "core/compress/codec.h"
 
 #include <cerrno>

@@ -1,5 +1,9 @@
 #pragma once
 
+// The stored-file codec: CompressFile (one gzip member out; gzip members or a
+// ZIP archive's first entry in), DigestCopyFile, the codec's message box and
+// CompressFileByName. Codec layer.
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

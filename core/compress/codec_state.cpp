@@ -1,3 +1,5 @@
+// CodecState: buffered and single-block reads of the input descriptor, counted
+// and digested, whole writes to the output, and the I/O messages. Codec layer.
 #include "core/compress/codec_state.h"
 
 #include <unistd.h>

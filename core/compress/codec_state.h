@@ -1,7 +1,7 @@
 #pragma once
 
 // The state of one CompressFile call: buffers, descriptors, counters, digests
-// and the messages that concern the descriptors. Internal to the codec.
+// and the messages that concern the descriptors. Internal to the codec layer.
 
 #include <cstddef>
 #include <cstdint>

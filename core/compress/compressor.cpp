@@ -1,3 +1,5 @@
+// The compressor: one gzip member from a raw deflate stream kept per thread,
+// with its CRC and size trailer and the write-side digest. Codec layer.
 #include "core/compress/compressor.h"
 
 #include <zlib.h>

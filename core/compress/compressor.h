@@ -1,5 +1,8 @@
 #pragma once
 
+// The compressing half of the codec: the whole input as one gzip member.
+// Internal to the codec layer.
+
 #include "core/compress/codec_state.h"
 #include "core/compress/member_format.h"
 

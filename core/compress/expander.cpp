@@ -1,3 +1,5 @@
+// The expander: gzip member and ZIP local headers read, deflated or stored
+// data expanded through inflateBack, CRC and size checked. Codec layer.
 #include "core/compress/expander.h"
 
 #define ZLIB_CONST

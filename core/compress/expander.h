@@ -1,5 +1,8 @@
 #pragma once
 
+// The expanding half of the codec: gzip members, or a ZIP archive's first
+// entry, onto the output. Internal to the codec layer.
+
 #include "core/compress/codec_state.h"
 #include "core/compress/member_format.h"
 

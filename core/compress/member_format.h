@@ -1,7 +1,7 @@
 #pragma once
 
 // Byte layouts that the codec writes and reads: the gzip member and the ZIP
-// local file header. All multi-byte fields are little-endian.
+// local file header. All multi-byte fields are little-endian. Codec layer.
 
 #include <cstddef>
 #include <cstdint>

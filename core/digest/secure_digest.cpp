@@ -1,3 +1,5 @@
+// The secure digest over libcrypto's MD5 and RC4: the digest context, the key
+// prefix, and the keyed digest as hex text. Digest layer.
 #include "core/digest/secure_digest.h"
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// Header lines built, read and written: version, date and time texts; key,
+// entry, comment and trailer lines; which lines feed the digest. Format layer.
 #include "core/format/header_lines.h"
 
 #include <cinttypes>

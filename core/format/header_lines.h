@@ -1,5 +1,9 @@
 #pragma once
 
+// The texts and lines of the package header format that both writers and the
+// reader share: keys, magic, comment, entry and trailer lines, the digest
+// rule, the line reader and HeaderLineWriter. Format layer.
+
 #include <array>
 #include <cstdint>
 #include <cstdio>

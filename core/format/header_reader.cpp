@@ -1,3 +1,6 @@
+// The package header reader: the count pass, key lines and file entries read
+// into the record, the header digest checked and the package directory
+// built. Format layer.
 #include "core/format/header_reader.h"
 
 #include <algorithm>

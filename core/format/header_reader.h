@@ -1,5 +1,9 @@
 #pragma once
 
+// The package header reader: the PackageHeader record with its values and
+// file entries, counting, reading and verifying a header, and the entry
+// array. Format layer.
+
 #include <cstdint>
 #include <cstdio>
 #include <memory>

@@ -1,3 +1,5 @@
+// The landing page's lines shared by both editions, and the writer that fills
+// in the title, the header file and the application name. Format layer.
 #include "core/format/landing_page.h"
 
 #include <string>

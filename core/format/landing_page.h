@@ -1,5 +1,8 @@
 #pragma once
 
+// The HTML landing page that embeds a package header, in the Lite or the full
+// edition. Format layer.
+
 #include <cstdio>
 #include <string_view>
 #include <vector>

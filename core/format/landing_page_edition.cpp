@@ -1,5 +1,6 @@
-// Compiled once per edition: QX_EDITION_FULL selects the text of the full
-// edition (the shared library), else the Lite edition (sealer and qxweb).
+// The landing page lines that differ between editions, compiled once per
+// edition: QX_EDITION_FULL selects the text of the full edition (the shared
+// library), else the Lite edition (sealer and qxweb). Format layer.
 #include "core/format/landing_page.h"
 
 #ifndef QX_EDITION_FULL

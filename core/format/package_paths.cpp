@@ -1,4 +1,5 @@
-// Package path operations. Format layer.
+// Package path operations: references and file URLs, extensions, file, base
+// and directory names. Format layer.
 #include "core/format/package_paths.h"
 
 #include "core/format/header_lines.h"

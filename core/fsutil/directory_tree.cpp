@@ -1,3 +1,6 @@
+// Directory trees walked through directory descriptors (openat, fstatat,
+// unlinkat), so that no link inside a tree is ever followed. File-system
+// utility layer.
 #include "core/fsutil/directory_tree.h"
 
 #include <dirent.h>

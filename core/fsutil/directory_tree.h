@@ -1,5 +1,9 @@
 #pragma once
 
+// Directory trees: making a path level by level, testing for a directory, and
+// listing, sizing and removing trees without following links. File-system
+// utility layer.
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>

@@ -1,3 +1,5 @@
+// CheckDiskSpace through statvfs, going up to the nearest existing parent of a
+// path that does not exist yet. File-system utility layer.
 #include "core/fsutil/disk_space.h"
 
 #include <sys/statvfs.h>

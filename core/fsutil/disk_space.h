@@ -1,5 +1,8 @@
 #pragma once
 
+// CheckDiskSpace: the bytes a write needs against the space free on the file
+// system of a path. File-system utility layer.
+
 #include <cstdint>
 #include <string_view>
 

@@ -1,4 +1,5 @@
-// Plain copies of a file with its times. File-system utility layer.
+// Plain copies of a file with its times, and copies through a caller's
+// transfer that never create the source over itself. File-system utility layer.
 #include "core/fsutil/file_copy.h"
 
 #include <sys/stat.h>

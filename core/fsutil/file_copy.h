@@ -1,6 +1,7 @@
 #pragma once
 
-// Copies of a file with its time stamps. File-system utility layer.
+// Copies of a file with its time stamps: the plain copy, and the copy through
+// a transfer of the caller's. File-system utility layer.
 
 #include <cstddef>
 #include <cstdio>

@@ -1,3 +1,5 @@
+// Carrying file times over with futimens, and packing and formatting
+// two-second DOS stamps in local time. File-system utility layer.
 #include "core/fsutil/file_times.h"
 
 #include <fcntl.h>

@@ -1,5 +1,8 @@
 #pragma once
 
+// File time stamps: carrying a file's times over to another, and the DOS date
+// and time texts the package header keeps. File-system utility layer.
+
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -1,3 +1,5 @@
+// Path texts: separator conversion, neutral names, the safe-name rule, native
+// joins, drive roots and temporary names. File-system utility layer.
 #include "core/fsutil/path_text.h"
 
 #include <cstdio>

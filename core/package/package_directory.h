@@ -1,5 +1,8 @@
 #pragma once
 
+// What the client does to a package directory on disk: making it, writing
+// its header, temporary files, expansion, deletion, time stamps. Package layer.
+
 #include <cstddef>
 #include <cstdint>
 #include <string>

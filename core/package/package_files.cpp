@@ -1,4 +1,5 @@
-// Stored-file validation and the byte sums of a read package. Package layer.
+// Stored-file validation and the byte sums of a read package, saturating
+// where a header's counts would overflow. Package layer.
 #include "core/package/package_files.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,5 @@
+// The stored-file check: a safe name, the file's size, then the digest of its
+// bytes keyed by the ApplName. Package layer.
 #include "core/package/stored_file_check.h"
 
 #include <sys/stat.h>

@@ -1,5 +1,8 @@
 #pragma once
 
+// CheckStoredFile: one stored file against its header entry, by name, length
+// and keyed digest. Package layer.
+
 #include <cstdint>
 
 #include "core/format/header_reader.h"

@@ -1,3 +1,5 @@
+// The BMP file reader, the directory and memory bitmap sources, and the
+// process-wide table of open bitmap modules. Platform layer.
 #include "core/platform/bitmap_source.h"
 
 #include <algorithm>

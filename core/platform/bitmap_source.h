@@ -1,5 +1,9 @@
 #pragma once
 
+// Bitmap resources: the loaded Bitmap, the sources a module's named bitmaps
+// come from (a directory of BMP files, or memory), the BMP reader and the
+// handles of open modules. Platform layer.
+
 #include <cstdint>
 #include <map>
 #include <memory>

@@ -1,3 +1,5 @@
+// Finding the per-user configuration directory, and making it (with its
+// parents) before a configuration file's path is handed out. Platform layer.
 #include "core/platform/config_directory.h"
 
 #include <sys/stat.h>

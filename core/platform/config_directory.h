@@ -1,5 +1,8 @@
 #pragma once
 
+// The per-user configuration directory under $XDG_CONFIG_HOME or $HOME, and
+// the paths of the files kept in it. Platform layer.
+
 #include <string>
 
 #include "qxwebcore_export.h"

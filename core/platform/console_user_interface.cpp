@@ -1,3 +1,5 @@
+// Message boxes as console lines, "caption: text", with the preset answer
+// shown after a question. Platform layer.
 #include "core/platform/console_user_interface.h"
 
 #include <string_view>

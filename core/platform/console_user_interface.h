@@ -1,5 +1,8 @@
 #pragma once
 
+// The console user interface: message boxes printed as lines to a stream,
+// questions answered from defaults the caller sets. Platform layer.
+
 #include <cstdio>
 
 #include "core/platform/user_interface.h"

@@ -1,5 +1,8 @@
 #pragma once
 
+// FilePtr, a C stream that closes itself, and CloseChecked, which closes one
+// and tells whether everything written reached the file. Platform layer.
+
 #include <cstdio>
 #include <memory>
 

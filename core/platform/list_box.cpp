@@ -1,3 +1,5 @@
+// MemoryListBox: lines kept in a deque, the selection kept in range as lines
+// go, and line widths from a fixed pitch. Platform layer.
 #include "core/platform/list_box.h"
 
 namespace qx {

@@ -1,5 +1,8 @@
 #pragma once
 
+// The list box as the window system offers it, with the slot it keeps for its
+// width table, and MemoryListBox, a list box held in memory. Platform layer.
+
 #include <deque>
 #include <memory>
 #include <string>

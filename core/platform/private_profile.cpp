@@ -1,3 +1,6 @@
+// Private-profile INI files, loaded whole as lines that each know their kind;
+// a write changes only the lines it concerns and replaces the file through a
+// temporary file. Platform layer.
 #include "core/platform/private_profile.h"
 
 #include <fcntl.h>

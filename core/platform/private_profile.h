@@ -1,5 +1,8 @@
 #pragma once
 
+// Private-profile INI files: reading strings and numbers, writing and
+// deleting keys and sections, listing key and section names. Platform layer.
+
 #include <cstddef>
 #include <optional>
 #include <string>

@@ -1,3 +1,5 @@
+// ReplacingFile: the temporary file with the target's permissions, its checked
+// close, the rename on commit and the clean-up otherwise. Platform layer.
 #include "core/platform/replacing_file.h"
 
 #include <sys/stat.h>

@@ -1,5 +1,8 @@
 #pragma once
 
+// ReplacingFile: a file written under a temporary name beside its target and
+// renamed over the target only when committed. Platform layer.
+
 #include <cstdio>
 #include <string>
 

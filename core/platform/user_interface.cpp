@@ -1,3 +1,5 @@
+// The process-wide user interface: installing one, the console interface that
+// stands in when none is installed, and beep-then-show. Platform layer.
 #include "core/platform/user_interface.h"
 
 #include "core/platform/console_user_interface.h"

@@ -1,5 +1,9 @@
 #pragma once
 
+// The user interface behind every message box and beep: box requests and
+// answers, the one interface installed per process, and a scoped install.
+// Platform layer.
+
 #include <string>
 
 #include "qxwebcore_export.h"

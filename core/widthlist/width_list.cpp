@@ -1,3 +1,6 @@
+// The width table's storage, growing and shrinking in steps, its bisection,
+// and the operations that keep a list box's extent as lines come and go.
+// Width-table layer.
 #include "core/widthlist/width_list.h"
 
 #include <algorithm>

@@ -1,5 +1,8 @@
 #pragma once
 
+// The width table of a list box: its lines' pixel widths, widest first, so
+// that the horizontal extent follows the widest line. Width-table layer.
+
 #include <cstdint>
 #include <string_view>
 #include <vector>

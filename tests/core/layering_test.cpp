@@ -1,5 +1,6 @@
-// Keeps the layers one way: reads every source file's includes and checks
-// each against the folders its layer may use.
+// Test of the layering of the whole tree: keeps the layers one way by reading
+// every source file's includes and checking each against the folders its
+// layer may use.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,4 +1,5 @@
-// Whole-program runs of "qxweb compress" and "qxweb expand-file".
+// Tests of the command-line tool: whole-program runs of "qxweb compress" and
+// "qxweb expand-file".
 #include <gtest/gtest.h>
 
 #include <algorithm>

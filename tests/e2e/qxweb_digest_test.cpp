@@ -1,4 +1,5 @@
-// Whole-program runs of "qxweb digest".
+// Tests of the command-line tool: whole-program runs of "qxweb digest", with
+// and without a key, on readable and unreadable files.
 #include <gtest/gtest.h>
 
 #include <string>

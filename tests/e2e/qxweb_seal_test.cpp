@@ -1,5 +1,5 @@
-// Whole-program runs of "qxweb new", "scan" and "seal" on the sample
-// application, checked with "qxweb verify" and gzip.
+// Tests of the command-line tool: whole-program runs of "qxweb new", "scan"
+// and "seal" on the sample application, checked with "qxweb verify" and gzip.
 #include <gtest/gtest.h>
 
 #include <filesystem>

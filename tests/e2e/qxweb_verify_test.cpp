@@ -1,6 +1,6 @@
-// Whole-program runs of "qxweb verify" and "qxweb unpack" on packages made by
-// hand: stored files from "qxweb compress" and "qxweb digest", headers from
-// the header line writers.
+// Tests of the command-line tool: whole-program runs of "qxweb verify" and
+// "qxweb unpack" on packages made by hand: stored files from "qxweb compress"
+// and "qxweb digest", headers from the header line writers.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

@@ -1,6 +1,6 @@
-// Fuzz target for the header reader: any bytes as a header file, read twice
-// (the second read reuses the first record's entries), with the record's
-// capacities and counts checked after each read.
+// Fuzz target for the header reader (format layer): any bytes as a header
+// file, read twice (the second read reuses the first record's entries), with
+// the record's capacities and counts checked after each read.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

@@ -1,5 +1,5 @@
-// Runs a fuzz target over every file of the directories (or files) named on
-// the command line, for builds without libFuzzer.
+// Fuzz test support: runs a fuzz target over every file of the directories
+// (or files) named on the command line, for builds without libFuzzer.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

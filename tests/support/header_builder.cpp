@@ -1,3 +1,5 @@
+// Test support for the format and package layer tests: package headers built
+// line by line with their digest, and packages stored with gzip.
 #include "tests/support/header_builder.h"
 
 #include <gtest/gtest.h>

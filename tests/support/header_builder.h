@@ -1,5 +1,8 @@
 #pragma once
 
+// Test support for the format and package layer tests: HeaderBuilder writes
+// package headers as the sealer does, and MakePackage makes whole packages.
+
 #include <cstdint>
 #include <map>
 #include <string>

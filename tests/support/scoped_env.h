@@ -1,5 +1,8 @@
 #pragma once
 
+// Test support for tests of every layer: ScopedEnv sets an environment
+// variable for one scope.
+
 #include <cstdlib>
 #include <optional>
 #include <string>

@@ -1,3 +1,5 @@
+// Test support for tests of every layer: the scripted user interface's record
+// of boxes and beeps and its queued answers.
 #include "tests/support/scripted_user_interface.h"
 
 namespace qx {

@@ -1,5 +1,8 @@
 #pragma once
 
+// Test support for tests of every layer: ScriptedUserInterface, a user
+// interface that records boxes and beeps and answers from a queue.
+
 #include <deque>
 #include <string>
 #include <vector>

@@ -1,3 +1,5 @@
+// Test support for tests of every layer: temporary directories, file helpers,
+// deterministic test bytes, shell commands and the paths under test.
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,8 @@
 #pragma once
 
+// Test support for tests of every layer: temporary directories, file helpers,
+// deterministic test bytes and shell commands.
+
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -1,3 +1,5 @@
+// Tests of the cache registry (cache layer): record defaults, case-blind reads
+// cut at the buffer sizes, and the temporary directory setting.
 #include "core/cache/cache_registry.h"
 
 #include <gtest/gtest.h>

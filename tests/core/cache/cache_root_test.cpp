@@ -1,3 +1,5 @@
+// Tests of the cache root (cache layer): a longer path is cut at 260
+// characters.
 #include "core/cache/cache_root.h"
 
 #include <gtest/gtest.h>

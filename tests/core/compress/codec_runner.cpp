@@ -1,3 +1,6 @@
+// Test support for the codec tests (codec layer): the codec run with its
+// input in a file or a pipe fed by a writer thread, the output read back and
+// the boxes recorded; digests, peer commands and little-endian reads.
 #include "tests/core/compress/codec_runner.h"
 
 #include <gtest/gtest.h>

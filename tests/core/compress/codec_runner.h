@@ -1,7 +1,8 @@
 #pragma once
 
-// Runs CompressFile on bytes held in memory, fed from a file or through a
-// pipe in small pieces, and records everything the call produced.
+// Test support for the codec tests (codec layer): runs CompressFile on bytes
+// held in memory, fed from a file or through a pipe in small pieces, and
+// records everything the call produced.
 
 #include <cstdint>
 #include <string>

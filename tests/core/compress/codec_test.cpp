@@ -1,4 +1,5 @@
-// The codec's message box and the unchanged copy with its digest.
+// Tests of the codec's entry points (codec layer): the codec's message box,
+// the unchanged copy with its digest, and compression by file name.
 #include "core/compress/codec.h"
 
 #include <fcntl.h>

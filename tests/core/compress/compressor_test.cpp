@@ -1,4 +1,5 @@
-// Compressing: the member written, its counts and digest, and failures.
+// Tests of the compressor (codec layer): the member written, its counts and
+// digest, failures, and calls on several files at the same time.
 #include <gtest/gtest.h>
 #include <zlib.h>
 

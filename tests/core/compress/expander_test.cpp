@@ -1,5 +1,5 @@
-// Expanding: what gzip and zip write, broken and hostile inputs, and inputs
-// read whole or through a pipe in small pieces.
+// Tests of the expander (codec layer): what gzip and zip write, broken and
+// hostile inputs, and inputs read whole or through a pipe in small pieces.
 #include <gtest/gtest.h>
 
 #include <cstdio>

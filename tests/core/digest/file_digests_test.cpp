@@ -1,3 +1,5 @@
+// Tests of the digests of a bitmap resource and of a text file (digest
+// layer).
 #include "core/digest/file_digests.h"
 
 #include <gtest/gtest.h>

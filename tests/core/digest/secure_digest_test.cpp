@@ -1,3 +1,5 @@
+// Tests of the secure digest (digest layer): the plain MD5, feeding in pieces,
+// keyed digests, the bounded copy, and agreement with md5sum.
 #include "core/digest/secure_digest.h"
 
 #include <gtest/gtest.h>

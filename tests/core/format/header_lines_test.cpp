@@ -1,3 +1,5 @@
+// Tests of the header lines (format layer): the key table, both writers' line
+// forms, the digest rule and HeaderLineWriter.
 #include "core/format/header_lines.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// Tests of the header reader (format layer): values and entries of sealed
+// headers, the count pass, key matching, digest checks, cut values, entry
+// parsing, the entry array and format versions.
 #include "core/format/header_reader.h"
 
 #include <gtest/gtest.h>

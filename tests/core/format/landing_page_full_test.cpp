@@ -1,4 +1,5 @@
-// Runs against the shared library, which carries the full edition.
+// Tests of the landing page's full edition (format layer). Runs against the
+// shared library, which carries the full edition.
 #include <gtest/gtest.h>
 
 #include <cstdio>

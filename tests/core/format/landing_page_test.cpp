@@ -1,3 +1,5 @@
+// Tests of the landing page's Lite edition (format layer): its lines, the
+// title that falls back to the name, and refused arguments.
 #include "core/format/landing_page.h"
 
 #include <gtest/gtest.h>

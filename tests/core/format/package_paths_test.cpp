@@ -1,3 +1,5 @@
+// Tests of the package path operations (format layer): references, URLs,
+// extensions, file, base and directory names.
 #include "core/format/package_paths.h"
 
 #include <gtest/gtest.h>

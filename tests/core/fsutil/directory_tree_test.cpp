@@ -1,3 +1,5 @@
+// Tests of the directory trees (file-system utility layer): making paths,
+// listing, sizing and removing trees, and never following links.
 #include "core/fsutil/directory_tree.h"
 
 #include <fcntl.h>

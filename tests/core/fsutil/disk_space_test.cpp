@@ -1,3 +1,5 @@
+// Tests of the free-space check (file-system utility layer): a need that
+// reaches the free space, paths that do not exist yet, unreadable space.
 #include "core/fsutil/disk_space.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tests of the plain copy (file-system utility layer): every byte and the
+// times copied, a longer destination replaced, and each kind of failure.
 #include "core/fsutil/file_copy.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// Tests of the file times (file-system utility layer): times carried over,
+// local DOS stamp texts, and the texts when the times cannot be carried.
 #include "core/fsutil/file_times.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// Tests of the path texts (file-system utility layer): separators, drive
+// roots, temporary names, neutral names and the safe-name rule.
 #include "core/fsutil/path_text.h"
 
 #include <gtest/gtest.h>

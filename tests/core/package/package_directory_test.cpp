@@ -1,3 +1,6 @@
+// Tests of the package directory operations (package layer): making it,
+// writing the header back, the temporary directory, expansion, deletion and
+// time stamps.
 #include "core/package/package_directory.h"
 
 #include <gtest/gtest.h>

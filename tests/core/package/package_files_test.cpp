@@ -1,3 +1,5 @@
+// Tests of the package files (package layer): validation of the stored files
+// and the byte sums of a read package.
 #include "core/package/package_files.h"
 
 #include <gtest/gtest.h>

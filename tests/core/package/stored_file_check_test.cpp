@@ -1,3 +1,5 @@
+// Tests of the stored-file check (package layer): files as sealed, the first
+// failing check, and refused names and arguments.
 #include "core/package/stored_file_check.h"
 
 #include <gtest/gtest.h>

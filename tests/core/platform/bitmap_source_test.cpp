@@ -1,3 +1,5 @@
+// Tests of the bitmap sources (platform layer): the BMP reader, module
+// handles and directory modules.
 #include "core/platform/bitmap_source.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tests of the configuration directory (platform layer): which variable it
+// comes from, and making it for a file's path.
 #include "core/platform/config_directory.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tests of the in-memory list box (platform layer): line order through
+// inserts and deletes, and line widths.
 #include "core/platform/list_box.h"
 
 #include <gtest/gtest.h>

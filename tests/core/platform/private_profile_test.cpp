@@ -1,3 +1,5 @@
+// Tests of the private-profile INI files (platform layer): reads, writes that
+// keep every other line, refused texts, and atomic replacement.
 #include "core/platform/private_profile.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tests of the replacing file (platform layer): the target changes only on
+// commit, and failures leave nothing behind.
 #include "core/platform/replacing_file.h"
 
 #include <gtest/gtest.h>

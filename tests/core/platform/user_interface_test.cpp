@@ -1,3 +1,5 @@
+// Tests of the user interfaces (platform layer): the console interface, the
+// scripted one of the tests, and the scoped install.
 #include "core/platform/user_interface.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tests of the width table (width-table layer): the extent as lines come and
+// go, the order of widths, growth in steps, and the table's lifecycle.
 #include "core/widthlist/width_list.h"
 
 #include <gtest/gtest.h>

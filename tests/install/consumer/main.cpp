@@ -1,5 +1,5 @@
-// Reads a package header through the installed library and writes its
-// landing page: consumer HEADER PAGE.
+// Install test: a client of the installed library, across its layers, that
+// reads a package header and writes its landing page: consumer HEADER PAGE.
 #include <cstdio>
 #include <memory>
 #include <string>

@@ -1,3 +1,5 @@
+// Tests of the project file (sealer project layer): a new project from the
+// defaults, saving and reading back, hand-edited and corrupt files, saving.
 #include "sealer/project/project_file.h"
 
 #include <gtest/gtest.h>

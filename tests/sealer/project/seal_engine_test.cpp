@@ -1,3 +1,5 @@
+// Tests of the seal engine (sealer project layer): sealing into a verifiable
+// header and landing page, refusals, failed runs, and storing one file.
 #include "sealer/project/seal_engine.h"
 
 #include <dirent.h>

@@ -1,3 +1,5 @@
+// Tests of the sealer project (sealer project layer): collecting and checking
+// the form's fields, and the header and project lines written.
 #include "sealer/project/sealer_project.h"
 
 #include <gtest/gtest.h>

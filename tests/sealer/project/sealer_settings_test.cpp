@@ -1,3 +1,5 @@
+// Tests of the sealer settings (sealer project layer): the owner and the
+// recent-project list read and written, the list's order, and failed writes.
 #include "sealer/project/sealer_settings.h"
 
 #include <gtest/gtest.h>
