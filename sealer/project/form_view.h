@@ -1,5 +1,8 @@
 #pragma once
 
+// The main form as the engine sees it: field texts, focus, the two list
+// boxes, progress with Cancel. Sealer engine, without a window.
+
 #include <string>
 #include <string_view>
 
@@ -7,6 +10,8 @@
 #include "core/platform/user_interface.h"
 
 namespace qx {
+
+struct SealProgress;
 
 // The controls of the sealer's main form, by their ids.
 enum class FormControl : int {
@@ -45,8 +50,9 @@ class FormView {
   // Status texts are off while the form is being filled.
   virtual void EnableStatusTexts(bool enabled) = 0;
   // Shows |text| as the seal's progress, then delivers at most one pending
-  // event. True when Cancel was asked for.
-  virtual bool ProgressStep(std::string_view text) = 0;
+  // event. |progress| tells where the run is when the step starts a file and
+  // is null otherwise. True when Cancel was asked for.
+  virtual bool ProgressStep(std::string_view text, const SealProgress* progress) = 0;
   // Asks for the path to save the project under, starting from |path|, and
   // stores the choice there. False when cancelled.
   virtual bool ChooseProjectFile(std::string& path) = 0;

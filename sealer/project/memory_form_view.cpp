@@ -1,4 +1,7 @@
+// The main form held in memory. Sealer engine, without a window.
 #include "sealer/project/memory_form_view.h"
+
+#include "sealer/project/seal_plan.h"
 
 namespace qx {
 
@@ -18,8 +21,12 @@ void MemoryFormView::FocusControl(FormControl id, bool select_all) {
   focus_text_selected_ = select_all;
 }
 
-bool MemoryFormView::ProgressStep(std::string_view text) {
+bool MemoryFormView::ProgressStep(std::string_view text, const SealProgress* progress) {
   progress_texts_.emplace_back(text);
+  if (progress != nullptr) {
+    file_steps_.push_back({progress->index, progress->count, std::string(progress->name),
+                           progress->bytes, progress->done_bytes, progress->total_bytes});
+  }
   return progress_hook_ ? progress_hook_(text) : false;
 }
 

@@ -1,5 +1,10 @@
 #pragma once
 
+// The main form held in memory, for the tests and for qxweb: fields in a
+// table, in-memory list boxes, recorded progress. Sealer engine, without a window.
+
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -20,6 +25,17 @@ class MemoryFormView : public FormView {
   // Cancel. Unset: never cancels.
   using ProgressHook = std::function<bool(std::string_view text)>;
 
+  // A progress step of a stored file as it was given.
+  struct FileStep {
+    size_t index;
+    size_t count;
+    std::string name;
+    int64_t bytes;
+    int64_t done_bytes;
+    int64_t total_bytes;
+    bool operator==(const FileStep&) const = default;
+  };
+
   std::string FieldText(FormControl id) const override;
   void SetFieldText(FormControl id, std::string_view text) override;
   void EnableControl(FormControl id, bool enabled) override { enabled_[id] = enabled; }
@@ -28,7 +44,7 @@ class MemoryFormView : public FormView {
   ListBox& WorkList() override { return work_list_; }
   void SetWindowTitle(std::string_view title) override { title_ = title; }
   void EnableStatusTexts(bool enabled) override { status_texts_enabled_ = enabled; }
-  bool ProgressStep(std::string_view text) override;
+  bool ProgressStep(std::string_view text, const SealProgress* progress) override;
   bool ChooseProjectFile(std::string& path) override;
   WindowHandle Owner() const override { return this; }
 
@@ -43,6 +59,7 @@ class MemoryFormView : public FormView {
   const std::string& title() const { return title_; }
   bool status_texts_enabled() const { return status_texts_enabled_; }
   const std::vector<std::string>& progress_texts() const { return progress_texts_; }
+  const std::vector<FileStep>& file_steps() const { return file_steps_; }
   MemoryListBox& file_list() { return file_list_; }
   MemoryListBox& work_list() { return work_list_; }
 
@@ -56,6 +73,7 @@ class MemoryFormView : public FormView {
   MemoryListBox file_list_;
   MemoryListBox work_list_;
   std::vector<std::string> progress_texts_;
+  std::vector<FileStep> file_steps_;
   ProgressHook progress_hook_;
   std::optional<std::string> next_project_file_;
 };

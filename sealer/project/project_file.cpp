@@ -1,3 +1,5 @@
+// Project file open, save and new, and the form filled from the record.
+// Sealer engine, without a window.
 #include "sealer/project/project_file.h"
 
 #include <sys/stat.h>

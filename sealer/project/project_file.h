@@ -1,5 +1,8 @@
 #pragma once
 
+// The project file: new, open and save, filling the form from the record
+// and the record from the form. Sealer engine, without a window.
+
 #include <cstdio>
 #include <optional>
 #include <string>

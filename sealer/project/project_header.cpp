@@ -1,3 +1,4 @@
+// The shared key lines of project files and package headers. Sealer engine, without a window.
 #include "sealer/project/project_header.h"
 
 #include <string>

@@ -1,5 +1,8 @@
 #pragma once
 
+// The key lines a project file and a package header share, written in the
+// sealer's form. Sealer engine, without a window.
+
 #include "core/format/header_lines.h"
 #include "sealer/project/sealer_project.h"
 

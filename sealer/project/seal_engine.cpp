@@ -1,3 +1,5 @@
+// The Seal command: runs the seal plan into the put-to directory, the
+// header last under a temporary name. Sealer engine, without a window.
 #include "sealer/project/seal_engine.h"
 
 #include <sys/stat.h>
@@ -76,10 +78,6 @@ void ShowSealComplete(const SealerProject& project, FormView& view) {
 
 }  // namespace
 
-bool ReportProgress(FormView& view, std::string_view text) {
-  return view.ProgressStep(text);
-}
-
 bool MakeLandingPage(const SealerProject& project, FormView& view, bool* stop_requested) {
   const std::string path =
       JoinNativePath(project.put_to, project.appl_name + std::string(kLandingPageExtension));
@@ -87,7 +85,7 @@ bool MakeLandingPage(const SealerProject& project, FormView& view, bool* stop_re
   if (FileExists(path)) {
     return true;
   }
-  const bool stop = ReportProgress(view, "Creating HTM file " + path + " ...");
+  const bool stop = view.ProgressStep("Creating HTM file " + path + " ...", nullptr);
   if (stop_requested != nullptr) {
     *stop_requested = stop;
   }
@@ -154,47 +152,27 @@ bool StoreFile(bool compress, const std::string& source_path, const std::string&
   return true;
 }
 
-std::optional<std::string_view> ListLinePath(std::string_view line) {
-  const size_t colon = line.find(':');
-  if (colon == std::string_view::npos) {
-    return std::nullopt;
-  }
-  // The path follows the key's colon and blank and ends at the next ";".
-  std::string_view rest = line.size() > colon + 2 ? line.substr(colon + 2) : std::string_view();
-  return rest.substr(0, rest.find(kCommentMark));
-}
-
-bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, SealItem kind,
-                 std::string_view text, std::string* made_directory) {
-  std::string name;
-  std::string_view version;
-  if (kind == SealItem::kNamedFile) {
-    name = text;
-    version = project.version;
-  } else {
-    const std::optional<std::string_view> path = ListLinePath(text);
-    if (!path) {
-      BeepAndShow(BeepKind::kSimple, {nullptr, std::string(text), kPackFileNameCaption,
-                                      BoxIcon::kNone, BoxButtons::kOk});
-      return false;
-    }
-    name = *path;
-    version = kListFileVersion;
+bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, const SealPlanItem& item,
+                 std::string* made_directory) {
+  const bool named = item.kind == SealItemKind::kNamedFile;
+  if (!named && !ListLinePath(item.text)) {
+    BeepAndShow(BeepKind::kSimple,
+                {nullptr, item.text, kPackFileNameCaption, BoxIcon::kNone, BoxButtons::kOk});
+    return false;
   }
   // The name comes from a project file that anyone may have written: it must
   // not reach outside the seal-from and put-to directories.
-  if (!IsSafeRelativeName(name)) {
-    ErrorBox("Unable to seal " + std::string(text) +
+  if (item.source_path.empty()) {
+    ErrorBox("Unable to seal " + item.text +
              ": the file name must be a relative path inside the directory");
     return false;
   }
-  const std::string source_path = JoinNativePath(project.seal_from, name);
-  const std::string output_path = JoinNativePath(project.put_to, name);
+  const std::string& output_path = item.output_path;
   const std::string directory = output_path.substr(0, output_path.rfind('/'));
   // The list runs directory by directory, so most files go where the one
   // before went.
   const bool made = made_directory != nullptr && *made_directory == directory;
-  if (!made && name.find_first_of("\\/") != std::string::npos) {
+  if (!made && item.name.find_first_of("\\/") != std::string::npos) {
     std::string created = directory;
     if (!CreateDirectoryPath(created)) {
       ErrorBox("Unable to create sub-directory for " + directory);
@@ -205,54 +183,53 @@ bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, SealIte
     }
   }
   StoredFile stored;
-  if (!StoreFile(kind == SealItem::kListLine, source_path, output_path, project.appl_name,
-                 stored)) {
+  if (!StoreFile(!named, item.source_path, output_path, project.appl_name, stored)) {
     return false;
   }
-  const std::array<std::string, 3> lines = SealerEntryLines(
-      name, stored.time_text, stored.date_text, version, stored.length, stored.size, stored.digest);
+  const std::array<std::string, 3> lines =
+      SealerEntryLines(item.name, stored.time_text, stored.date_text,
+                       named ? std::string_view(project.version) : kListFileVersion, stored.length,
+                       stored.size, stored.digest);
   // A client would read a cut entry and never find the file it names.
   if (!EntryFitsReader(lines)) {
-    ErrorBox("File name " + name + " is too long for the package header");
+    ErrorBox("File name " + item.name + " is too long for the package header");
     return false;
   }
   header.WriteEntryLines(lines);
   return header.ok();
 }
 
-bool WriteFileEntries(const SealerProject& project, FormView& view, HeaderLineWriter& header) {
+bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormView& view,
+                      HeaderLineWriter& header) {
   bool stop = false;
   MakeLandingPage(project, view, &stop);
   if (stop) {
     return false;
   }
-  for (std::string SealerProject::*field : NamedFileFields()) {
-    const std::string& name = project.*field;
-    if (name.empty()) {
-      continue;
-    }
-    if (ReportProgress(view, "Sealing " + name + " ...") ||
-        !SealOneFile(project, header, SealItem::kNamedFile, name)) {
-      return false;
-    }
-  }
-  // The list is read line by line, never copied whole.
-  ListBox& list = view.FileList();
+  SealProgress progress;
+  progress.count = plan.file_count;
+  progress.total_bytes = plan.total_bytes;
   std::string made_directory;
-  for (int i = 0; i < list.Count(); ++i) {
-    const std::string line = list.Text(i);
-    if (!line.empty() && line.front() == kCommentMark) {
-      header.WriteLine(line, false);
+  for (const SealPlanItem& item : plan.items) {
+    if (item.kind == SealItemKind::kComment) {
+      header.WriteLine(item.text, false);
       if (!header.ok()) {
         return false;
       }
       continue;
     }
-    const std::string_view shown = std::string_view(line).substr(0, line.find(kCommentMark));
-    if (ReportProgress(view, "Sealing " + std::string(shown) + " ...") ||
-        !SealOneFile(project, header, SealItem::kListLine, line, &made_directory)) {
+    // A list line is shown without its trailing comment.
+    const std::string_view shown = std::string_view(item.text).substr(
+        0, item.kind == SealItemKind::kNamedFile ? std::string_view::npos
+                                                 : item.text.find(kCommentMark));
+    progress.name = item.name;
+    progress.bytes = item.bytes;
+    if (view.ProgressStep("Sealing " + std::string(shown) + " ...", &progress) ||
+        !SealOneFile(project, header, item, &made_directory)) {
       return false;
     }
+    ++progress.index;
+    progress.done_bytes += item.bytes;
   }
   return true;
 }
@@ -267,6 +244,7 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
   if (!CollectForm(project, view, true)) {
     return false;
   }
+  const SealPlan plan = MakeSealPlan(project, view.FileList());
   // Written beside the earlier header and renamed over it only when the
   // run succeeds, so a failed or cancelled run never loses it.
   ReplacingFile file(header_path);
@@ -280,7 +258,7 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
     ErrorBox(write_failed);
     return false;
   }
-  if (!WriteFileEntries(project, view, header)) {
+  if (!WriteFileEntries(project, plan, view, header)) {
     // Every other failure has shown its own message.
     if (!header.ok()) {
       ErrorBox(write_failed);

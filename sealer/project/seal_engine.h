@@ -1,5 +1,8 @@
 #pragma once
 
+// The Seal command: the package header, the landing page and every stored
+// file written into the put-to directory by running the seal plan. Sealer engine, without a window.
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -7,6 +10,7 @@
 
 #include "core/format/header_lines.h"
 #include "sealer/project/form_view.h"
+#include "sealer/project/seal_plan.h"
 #include "sealer/project/sealer_project.h"
 #include "sealer/project/sealer_state.h"
 
@@ -22,24 +26,17 @@ bool SealCommand(SealerState& state, FormView& view);
 // failed or cancelled run leaves an earlier header as it was.
 bool WritePackage(SealerProject& project, FormView& view, const std::string& header_path);
 
-// Writes the landing page when it is missing, then stores the named files
-// and the file list's files and writes their entries (and the list's comment
-// lines) to |header|. False at the first failure or when Cancel was asked.
-bool WriteFileEntries(const SealerProject& project, FormView& view, HeaderLineWriter& header);
+// Writes the landing page when it is missing, then runs |plan|: stores each
+// file and writes its entry, and copies each comment line, into |header|.
+// False at the first failure or when Cancel was asked.
+bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormView& view,
+                      HeaderLineWriter& header);
 
-// The relative path a file-list line names: from two characters after its
-// first ":" up to the next ";". Nothing for a line without ":".
-std::optional<std::string_view> ListLinePath(std::string_view line);
-
-// What SealOneFile is given: the name of a named file, stored as it is, or a
-// line of the file list, whose file is stored compressed.
-enum class SealItem { kNamedFile, kListLine };
-
-// Stores one file and writes its three entry lines to |header|.
-// |made_directory|, when given, holds the output directory made last, which
-// is then not made again.
-bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, SealItem kind,
-                 std::string_view text, std::string* made_directory = nullptr);
+// Stores the file of one plan item and writes its three entry lines to
+// |header|. |made_directory|, when given, holds the output directory made
+// last, which is then not made again.
+bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, const SealPlanItem& item,
+                 std::string* made_directory = nullptr);
 
 // What StoreFile reports of a stored file.
 struct StoredFile {
@@ -59,9 +56,5 @@ bool StoreFile(bool compress, const std::string& source_path, const std::string&
 // when it had to be written and could not be (after an information box).
 // |stop_requested| (may be null) is set when Cancel was asked meanwhile.
 bool MakeLandingPage(const SealerProject& project, FormView& view, bool* stop_requested = nullptr);
-
-// Shows |text| as the run's progress and lets one pending event through.
-// True when the run is to stop (Cancel was asked).
-bool ReportProgress(FormView& view, std::string_view text);
 
 }  // namespace qx

@@ -1,3 +1,4 @@
+// The sealer's message boxes. Sealer engine, without a window.
 #include "sealer/project/sealer_messages.h"
 
 #include <string>

@@ -1,5 +1,8 @@
 #pragma once
 
+// The sealer's message boxes: error, information and question boxes with
+// their caption and beep. Sealer engine, without a window.
+
 #include <string_view>
 
 #include "core/platform/user_interface.h"

@@ -1,3 +1,5 @@
+// The project record's fields, the form's checks and the collection of the
+// form. Sealer engine, without a window.
 #include "sealer/project/sealer_project.h"
 
 #include <ctime>

@@ -1,5 +1,8 @@
 #pragma once
 
+// The project record, its fields and widths, the form's own checks and the
+// collection of the form into the record. Sealer engine, without a window.
+
 #include <array>
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// The sealer's settings file and recent-projects list. Sealer engine, without a window.
 #include "sealer/project/sealer_settings.h"
 
 #include <algorithm>

@@ -1,5 +1,8 @@
 #pragma once
 
+// The sealer's settings file: default owner and copyright, project
+// directory and the recent-projects list. Sealer engine, without a window.
+
 #include <optional>
 #include <string>
 #include <string_view>

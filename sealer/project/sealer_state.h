@@ -1,5 +1,8 @@
 #pragma once
 
+// The program state the engine works on: project, settings, the modified
+// flag and the running seal. Sealer engine, without a window.
+
 #include <array>
 #include <cstddef>
 #include <string>

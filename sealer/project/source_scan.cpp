@@ -1,3 +1,5 @@
+// The Scan command: the seal-from walk, the merge with the old list and the
+// left-out box. Sealer engine, without a window.
 #include "sealer/project/source_scan.h"
 
 #include <dirent.h>

@@ -1,5 +1,8 @@
 #pragma once
 
+// The Scan command: the seal-from tree walked into the file list, merged
+// with the list's comment lines. Sealer engine, without a window.
+
 #include <cstddef>
 #include <cstdint>
 #include <string>

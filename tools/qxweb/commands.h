@@ -1,5 +1,7 @@
 #pragma once
 
+// The subcommands of qxweb and their exit statuses. Command-line program.
+
 #include <CLI/CLI.hpp>
 
 namespace qxweb_tool {

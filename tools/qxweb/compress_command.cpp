@@ -1,3 +1,5 @@
+// qxweb compress and expand-file: one file through the codec, with its
+// digest. Command-line program.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,3 +1,5 @@
+// qxweb digest: the secure digest of each file, printed as md5sum prints.
+// Command-line program.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>

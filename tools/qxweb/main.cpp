@@ -1,13 +1,15 @@
 // qxweb: seals, checks and expands packages from the command line.
-#include <clocale>
+#include <string>
 
-#include "core/platform/console_user_interface.h"
+#include "core/platform/library_version.h"
 #include "tools/qxweb/commands.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Seals applications into web packages, and verifies and expands them.", "qxweb"};
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "Show the help of every subcommand");
+  app.set_version_flag("--version", std::string("qxweb ") + QX_PROGRAM_VERSION + " (qxwebcore " +
+                                        qx::LibraryVersion() + ")");
 
   int status = qxweb_tool::kExitOk;
   qxweb_tool::AddNewCommand(app, status);
@@ -20,13 +22,9 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForAllHelp& e) {
-    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return qxweb_tool::kExitUsage;
+    // Help and --version end here with status 0, wrong usage with its own.
+    return app.exit(e) == 0 ? qxweb_tool::kExitOk : qxweb_tool::kExitUsage;
   }
   return status;
 }

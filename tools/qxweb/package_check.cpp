@@ -1,3 +1,4 @@
+// A package checked as a client checks it. Command-line program.
 #include "tools/qxweb/package_check.h"
 
 #include <cerrno>

@@ -1,5 +1,8 @@
 #pragma once
 
+// A package header read and every stored file checked as a client checks
+// them, for verify and unpack. Command-line program.
+
 #include <memory>
 #include <string>
 #include <vector>

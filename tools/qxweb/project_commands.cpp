@@ -1,60 +1,30 @@
-// qxweb new, scan and seal: the sealer's engine over an in-memory form.
-#include <signal.h>
+// qxweb new, scan and seal: the sealer's engine over the console's form.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/format/header_lines.h"
 #include "core/fsutil/path_text.h"
-#include "core/platform/console_user_interface.h"
-#include "sealer/project/memory_form_view.h"
 #include "sealer/project/project_file.h"
 #include "sealer/project/seal_engine.h"
 #include "sealer/project/sealer_project.h"
 #include "sealer/project/sealer_settings.h"
 #include "sealer/project/source_scan.h"
 #include "tools/qxweb/commands.h"
+#include "tools/qxweb/console_form.h"
 
 namespace qxweb_tool {
 
 namespace {
 
 using qx::FormControl;
-
-volatile std::sig_atomic_t cancel_requested = 0;
-
-void OnInterrupt(int) {
-  cancel_requested = 1;
-}
-
-// Ctrl-C asks the running seal to stop at the next file, as the window's
-// Cancel does; a second Ctrl-C ends the program at once. Interrupted system
-// calls restart, so the file being stored is finished first.
-class InterruptAsCancel {
- public:
-  InterruptAsCancel() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    action.sa_flags = SA_RESETHAND | SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previous_);
-  }
-  ~InterruptAsCancel() { sigaction(SIGINT, &previous_, nullptr); }
-  InterruptAsCancel(const InterruptAsCancel&) = delete;
-  InterruptAsCancel& operator=(const InterruptAsCancel&) = delete;
-
- private:
-  struct sigaction previous_ {};
-};
 
 // |path| made absolute against the current directory: a project keeps
 // absolute directories, so that it seals the same tree wherever it is run.
@@ -73,109 +43,6 @@ std::string AbsolutePath(const std::string& path) {
   }
   return absolute;
 }
-
-int64_t FileSize(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? st.st_size : 0;
-}
-
-// Prints "MB" figures with one decimal.
-std::string Megabytes(int64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-  return text;
-}
-
-// The console's form: message boxes go to stderr; the seal's progress is
-// one line on a terminal and, with --verbose, a line per file otherwise.
-class ConsoleForm : public qx::MemoryFormView, public qx::UserInterface {
- public:
-  ConsoleForm(bool verbose, bool create_put_to) : verbose_(verbose) {
-    console_.SetOkCancelAnswer(create_put_to ? qx::BoxAnswer::kOk : qx::BoxAnswer::kCancel);
-    terminal_ = isatty(STDERR_FILENO) != 0;
-  }
-
-  // Lists what the seal will store, in its order, for "file n of m".
-  void PrepareProgress(const qx::SealerProject& project) {
-    plan_.clear();
-    total_bytes_ = 0;
-    auto add = [&](std::string_view name) {
-      const int64_t bytes =
-          qx::IsSafeRelativeName(name) ? FileSize(qx::JoinNativePath(project.seal_from, name)) : 0;
-      total_bytes_ += bytes;
-      plan_.push_back({std::string(name), bytes});
-    };
-    // The seal never stores the read-me file of this edition.
-    for (auto field : qx::NamedFileFields()) {
-      if (field != &qx::SealerProject::readme_file && !(project.*field).empty()) {
-        add(project.*field);
-      }
-    }
-    for (int i = 0; i < FileList().Count(); ++i) {
-      const std::string line = FileList().Text(i);
-      if (line.empty() || line.front() != ';') {
-        add(qx::ListLinePath(line).value_or(line));
-      }
-    }
-  }
-
-  // Each "Sealing ..." step starts the next file of the plan.
-  bool ProgressStep(std::string_view text) override {
-    qx::MemoryFormView::ProgressStep(text);
-    if (text.rfind("Sealing ", 0) == 0 && files_started_ < plan_.size()) {
-      const Planned& file = plan_[files_started_++];
-      done_bytes_ += current_bytes_;
-      current_bytes_ = file.bytes;
-      Show(file.name);
-    } else if (verbose_) {
-      EndLine();
-      std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
-    }
-    return cancel_requested != 0;
-  }
-
-  // The run is over: the progress line is finished.
-  void EndLine() {
-    if (line_open_) {
-      std::fputc('\n', stderr);
-      line_open_ = false;
-    }
-  }
-
-  void Beep(qx::BeepKind) override {}
-  qx::BoxAnswer ShowMessageBox(const qx::MessageBoxRequest& request) override {
-    EndLine();
-    return console_.ShowMessageBox(request);
-  }
-
- private:
-  void Show(const std::string& name) {
-    if (terminal_) {
-      std::fprintf(stderr, "\rSealing file %zu of %zu, %s of %s: %s\x1b[K", files_started_,
-                   plan_.size(), Megabytes(done_bytes_).c_str(), Megabytes(total_bytes_).c_str(),
-                   name.c_str());
-      line_open_ = true;
-    } else if (verbose_) {
-      std::fprintf(stderr, "Sealing file %zu of %zu: %s\n", files_started_, plan_.size(),
-                   name.c_str());
-    }
-    std::fflush(stderr);
-  }
-
-  qx::ConsoleUserInterface console_{stderr};
-  bool verbose_;
-  bool terminal_ = false;
-  bool line_open_ = false;
-  struct Planned {
-    std::string name;
-    int64_t bytes;
-  };
-  std::vector<Planned> plan_;
-  size_t files_started_ = 0;
-  int64_t total_bytes_ = 0;
-  int64_t done_bytes_ = 0;
-  int64_t current_bytes_ = 0;
-};
 
 // Opens |path| into the state and the form; false after a message.
 bool OpenInto(qx::SealerState& state, ConsoleForm& form, const std::string& path) {
@@ -293,7 +160,6 @@ int RunSeal(const SealOptions& options) {
     }
     PrintCounts(state);
   }
-  form.PrepareProgress(state.project);
   InterruptAsCancel interrupt;
   cancel_requested = 0;
   const bool sealed = qx::SealCommand(state, form);

@@ -1,3 +1,5 @@
+// qxweb unpack: a verified package expanded into a directory with its
+// recorded times. Command-line program.
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -1,3 +1,5 @@
+// qxweb verify: a package header and its stored files checked, one line
+// per problem. Command-line program.
 #include <cstdio>
 #include <memory>
 #include <string>

@@ -137,6 +137,13 @@ TEST_F(SealTest, SealsNamedFilesThenTheListIntoAVerifiableHeader) {
             (std::vector<std::string>{"Creating HTM file " + out + "/demo.htm ...",
                                       "Sealing setup.reg ...", "Sealing img\\Down.ico ...",
                                       "Sealing File: a.txt ...", "Sealing File: sub\\B.bin ..."}));
+  // Each file's step tells where the run is, the read-me file left out.
+  using Step = MemoryFormView::FileStep;
+  const int64_t total = 10 + 766 + 20000 + 3000;
+  EXPECT_EQ(view.file_steps(), (std::vector<Step>{{0, 4, "setup.reg", 10, 0, total},
+                                                  {1, 4, "img\\Down.ico", 766, 10, total},
+                                                  {2, 4, "a.txt", 20000, 776, total},
+                                                  {3, 4, "sub\\B.bin", 3000, 20776, total}}));
 
   std::unique_ptr<PackageHeader> record = ReadBack();
   ASSERT_TRUE(record);

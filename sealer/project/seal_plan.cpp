@@ -1,0 +1,70 @@
+// The seal plan made from a collected project and its file list.
+#include "sealer/project/seal_plan.h"
+
+#include <sys/stat.h>
+
+#include "core/format/header_lines.h"
+#include "core/fsutil/path_text.h"
+
+namespace qx {
+
+namespace {
+
+int64_t SourceBytes(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
+             ? static_cast<int64_t>(info.st_size)
+             : 0;
+}
+
+}  // namespace
+
+std::optional<std::string_view> ListLinePath(std::string_view line) {
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos) {
+    return std::nullopt;
+  }
+  // The path follows the key's colon and blank and ends at the next ";".
+  std::string_view rest = line.size() > colon + 2 ? line.substr(colon + 2) : std::string_view();
+  return rest.substr(0, rest.find(kCommentMark));
+}
+
+SealPlan MakeSealPlan(const SealerProject& project, const ListBox& list) {
+  SealPlan plan;
+  auto add = [&](SealItemKind kind, std::string text, std::string_view name) {
+    SealPlanItem item;
+    item.kind = kind;
+    item.text = std::move(text);
+    item.name = name;
+    if (kind != SealItemKind::kComment) {
+      if (IsSafeRelativeName(item.name)) {
+        item.source_path = JoinNativePath(project.seal_from, item.name);
+        item.output_path = JoinNativePath(project.put_to, item.name);
+        item.bytes = SourceBytes(item.source_path);
+      }
+      ++plan.file_count;
+      plan.total_bytes += item.bytes;
+    }
+    plan.items.push_back(std::move(item));
+  };
+  for (std::string SealerProject::*field : NamedFileFields()) {
+    const std::string& name = project.*field;
+    if (!name.empty()) {
+      add(SealItemKind::kNamedFile, name, name);
+    }
+  }
+  const int count = list.Count();
+  plan.items.reserve(plan.items.size() + static_cast<size_t>(count > 0 ? count : 0));
+  for (int i = 0; i < count; ++i) {
+    std::string line = list.Text(i);
+    if (!line.empty() && line.front() == kCommentMark) {
+      add(SealItemKind::kComment, std::move(line), {});
+      continue;
+    }
+    const std::string name(ListLinePath(line).value_or(std::string_view()));
+    add(SealItemKind::kListLine, std::move(line), name);
+  }
+  return plan;
+}
+
+}  // namespace qx

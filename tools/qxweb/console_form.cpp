@@ -1,0 +1,86 @@
+// The console's form for qxweb's project commands: boxes on standard error,
+// the seal's progress line, and Ctrl-C as the seal's Cancel.
+#include "tools/qxweb/console_form.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "sealer/project/seal_plan.h"
+
+namespace qxweb_tool {
+
+volatile std::sig_atomic_t cancel_requested = 0;
+
+namespace {
+
+void OnInterrupt(int) {
+  cancel_requested = 1;
+}
+
+// Prints "MB" figures with one decimal.
+std::string Megabytes(int64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  return text;
+}
+
+}  // namespace
+
+InterruptAsCancel::InterruptAsCancel() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &previous_);
+}
+
+InterruptAsCancel::~InterruptAsCancel() {
+  sigaction(SIGINT, &previous_, nullptr);
+}
+
+ConsoleForm::ConsoleForm(bool verbose, bool create_put_to) : verbose_(verbose) {
+  console_.SetOkCancelAnswer(create_put_to ? qx::BoxAnswer::kOk : qx::BoxAnswer::kCancel);
+  terminal_ = isatty(STDERR_FILENO) != 0;
+}
+
+bool ConsoleForm::ProgressStep(std::string_view text, const qx::SealProgress* progress) {
+  qx::MemoryFormView::ProgressStep(text, progress);
+  if (progress != nullptr) {
+    Show(*progress);
+  } else if (verbose_) {
+    EndLine();
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(text.size()), text.data());
+  }
+  return cancel_requested != 0;
+}
+
+void ConsoleForm::EndLine() {
+  if (line_open_) {
+    std::fputc('\n', stderr);
+    line_open_ = false;
+  }
+}
+
+qx::BoxAnswer ConsoleForm::ShowMessageBox(const qx::MessageBoxRequest& request) {
+  EndLine();
+  return console_.ShowMessageBox(request);
+}
+
+void ConsoleForm::Show(const qx::SealProgress& progress) {
+  const std::string name(progress.name);
+  if (terminal_) {
+    std::fprintf(stderr, "\rSealing file %zu of %zu, %s of %s: %s\x1b[K", progress.index + 1,
+                 progress.count, Megabytes(progress.done_bytes).c_str(),
+                 Megabytes(progress.total_bytes).c_str(), name.c_str());
+    line_open_ = true;
+  } else if (verbose_) {
+    std::fprintf(stderr, "Sealing file %zu of %zu: %s\n", progress.index + 1, progress.count,
+                 name.c_str());
+  }
+  std::fflush(stderr);
+}
+
+}  // namespace qxweb_tool
