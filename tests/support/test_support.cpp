@@ -3,6 +3,7 @@
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +64,11 @@ std::string ReadFile(const std::string& path) {
 bool FileExists(const std::string& path) {
   std::error_code ec;
   return fs::exists(fs::symlink_status(path, ec));
+}
+
+time_t WriteTimeOf(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? info.st_mtim.tv_sec : 0;
 }
 
 std::string RandomBytes(size_t count, uint64_t seed) {

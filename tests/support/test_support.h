@@ -4,6 +4,7 @@
 // deterministic test bytes and shell commands.
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,8 @@ class TempDir {
 void WriteFile(const std::string& path, std::string_view bytes);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// The file's last-write time in whole seconds (0 when it cannot be read).
+time_t WriteTimeOf(const std::string& path);
 
 // Deterministic pseudo-random bytes (xorshift) for test inputs.
 std::string RandomBytes(size_t count, uint64_t seed);

@@ -122,12 +122,7 @@ namespace {
 
 using qx_test::ReadFile;
 using qx_test::WriteFile;
-
-time_t WriteTimeOf(const std::string& path) {
-  struct stat st {};
-  EXPECT_EQ(::stat(path.c_str(), &st), 0);
-  return st.st_mtim.tv_sec;
-}
+using qx_test::WriteTimeOf;
 
 TEST(CompressFileByName, CompressesForGzipAndExpandsGzipOutput) {
   ScriptedUserInterface ui;

@@ -17,12 +17,7 @@ namespace {
 
 using qx_test::ReadFile;
 using qx_test::WriteFile;
-
-time_t WriteTimeOf(const std::string& path) {
-  struct stat st {};
-  EXPECT_EQ(::stat(path.c_str(), &st), 0);
-  return st.st_mtim.tv_sec;
-}
+using qx_test::WriteTimeOf;
 
 // Limits the size of files this process may write, for one scope.
 class ScopedFileSizeLimit {
