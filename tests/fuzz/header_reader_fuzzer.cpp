@@ -10,12 +10,9 @@
 
 #include "core/format/header_reader.h"
 #include "core/package/package_files.h"
+#include "core/platform/file_handle.h"
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 void Require(bool condition) {
   if (!condition) {
@@ -53,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // fmemopen wants a writable buffer and at least one byte.
   std::vector<char> bytes(data, data + size);
   bytes.push_back('\0');
-  std::unique_ptr<std::FILE, FileCloser> file(fmemopen(bytes.data(), size == 0 ? 1 : size, "r"));
+  qx::FilePtr file(fmemopen(bytes.data(), size == 0 ? 1 : size, "r"));
   if (!file) {
     return 0;
   }

@@ -14,6 +14,7 @@
 #include "core/cache/cache_root.h"
 #include "core/fsutil/path_text.h"
 #include "core/package/package_files.h"
+#include "core/platform/file_handle.h"
 #include "tests/support/header_builder.h"
 #include "tests/support/test_support.h"
 
@@ -21,11 +22,6 @@ namespace qx {
 namespace {
 
 using qx_test::HeaderBuilder;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;

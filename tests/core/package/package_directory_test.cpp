@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/cache/cache_root.h"
+#include "core/platform/file_handle.h"
 #include "tests/support/header_builder.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/scripted_user_interface.h"
@@ -25,11 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using qx_test::HeaderBuilder;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 std::vector<std::string> Listing(const std::string& directory) {
   std::vector<std::string> names;
