@@ -67,17 +67,28 @@ std::string& AppendNeutralPath(std::string_view separator, std::string& destinat
   return destination;
 }
 
-bool IsSafeRelativeName(std::string_view name) {
-  if (name.empty() || IsPathSeparator(name.front())) {
-    return false;
+NameFault CheckRelativeName(std::string_view name) {
+  if (name.empty()) {
+    return NameFault::kEmpty;
+  }
+  if (IsPathSeparator(name.front())) {
+    return NameFault::kAbsolute;
   }
   if (name.size() >= 2 && name[1] == ':') {
-    return false;
+    return NameFault::kDrive;
   }
   for (char c : name) {
-    // "|" would become a separator in the name's neutral form.
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == ':' || c == kNeutralSeparator) {
-      return false;
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      return NameFault::kControlCharacter;
+    }
+    if (c == kNeutralSeparator) {
+      return NameFault::kNeutralSeparator;
+    }
+    if (c == '"') {
+      return NameFault::kQuote;
+    }
+    if (c == ';') {
+      return NameFault::kSemicolon;
     }
   }
   std::string_view::size_type start = 0;
@@ -88,11 +99,49 @@ bool IsSafeRelativeName(std::string_view name) {
     }
     const std::string_view part = name.substr(start, end - start);
     if (part.empty() || part == "." || part == "..") {
-      return false;
+      return NameFault::kDotComponent;
+    }
+    if (part.front() == ' ' || part.back() == ' ') {
+      return NameFault::kEdgeBlank;
+    }
+    if (part.size() > kMaxNameComponent) {
+      return NameFault::kLongComponent;
     }
     start = end + 1;
   }
-  return true;
+  return NameFault::kNone;
+}
+
+const char* NameFaultText(NameFault fault) {
+  switch (fault) {
+    case NameFault::kNone:
+      return "a safe name";
+    case NameFault::kEmpty:
+      return "an empty name";
+    case NameFault::kAbsolute:
+      return "an absolute path";
+    case NameFault::kDrive:
+      return "a drive form";
+    case NameFault::kDotComponent:
+      return "an empty, \".\" or \"..\" component";
+    case NameFault::kControlCharacter:
+      return "a control character";
+    case NameFault::kNeutralSeparator:
+      return "a \"|\"";
+    case NameFault::kEdgeBlank:
+      return "a blank at the start or end of a name";
+    case NameFault::kQuote:
+      return "a double quote";
+    case NameFault::kSemicolon:
+      return "a \";\"";
+    case NameFault::kLongComponent:
+      return "a name longer than 255 characters";
+  }
+  return "an unsafe name";
+}
+
+bool IsSafeRelativeName(std::string_view name) {
+  return CheckRelativeName(name) == NameFault::kNone;
 }
 
 std::string JoinNativePath(std::string_view directory, std::string_view name) {

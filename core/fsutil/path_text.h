@@ -30,10 +30,32 @@ QXWEBCORE_EXPORT std::string NeutralPath(std::string_view path);
 QXWEBCORE_EXPORT std::string& AppendNeutralPath(std::string_view separator,
                                                 std::string& destination, std::string_view neutral);
 
+// What makes a relative name unsafe or unreadable on a client. One rule
+// serves the scan, the seal and the reader.
+enum class NameFault {
+  kNone,
+  kEmpty,             // no text at all
+  kAbsolute,          // starts with a separator
+  kDrive,             // "X:" in front
+  kDotComponent,      // an empty, "." or ".." component
+  kControlCharacter,  // a byte below 0x20, or DEL
+  kNeutralSeparator,  // "|", which the neutral form turns into a separator
+  kEdgeBlank,         // a component that starts or ends with a blank
+  kQuote,             // a double quote
+  kSemicolon,         // ";", which starts a comment in a list line
+  kLongComponent,     // a component longer than kMaxNameComponent
+};
+
+// Longest component a client's file system takes.
+inline constexpr size_t kMaxNameComponent = 255;
+
+// The first fault of |name|, or kNone. Colons after the first two
+// characters are ordinary.
+QXWEBCORE_EXPORT NameFault CheckRelativeName(std::string_view name);
+// The fault told to a user: "an absolute path", "a drive form", ...
+QXWEBCORE_EXPORT const char* NameFaultText(NameFault fault);
 // Whether a relative name read from a header, project or archive may be
-// joined to a directory: not empty, not absolute, no drive, no "." or ".."
-// component, no empty component, no control character, and no "|" (which
-// the neutral form turns into a separator).
+// joined to a directory: CheckRelativeName finds no fault.
 QXWEBCORE_EXPORT bool IsSafeRelativeName(std::string_view name);
 // |directory| joined with the relative |name|, whose separators become "/".
 // The caller checks |name| with IsSafeRelativeName first.

@@ -17,7 +17,7 @@ namespace {
 std::string Describe(int result, const qx::FileEntry& entry, int64_t length_found) {
   switch (result) {
     case qx::kStoredFileUnsafeName:
-      return "unsafe name (absolute, a drive, a \"..\" component, \"|\" or a control character)";
+      return std::string("unsafe name: ") + qx::NameFaultText(qx::CheckRelativeName(entry.name));
     case qx::kStoredFileMissing:
       return "missing";
     case qx::kStoredFileWrongLength: {

@@ -85,14 +85,48 @@ TEST(PathText, NeutralNamesRoundTripWithEitherSeparator) {
   EXPECT_EQ(AppendNeutralPath("", unchanged, "a|b"), "x");
 }
 
-TEST(PathText, UnsafeNamesAreRecognised) {
-  for (const char* bad : {"", "..\\x", "a\\..\\..\\x", "/etc/x", "\\x", "C:x", "C:\\x", "a\\.\\b",
-                          "a\\\\b", "a\\", "..", "x\ty", "a:b", "..|x", "a|b"}) {
-    EXPECT_FALSE(IsSafeRelativeName(bad)) << bad;
+TEST(PathText, OneNameRuleGivesTheFirstFault) {
+  const std::string long_part(kMaxNameComponent + 1, 'x');
+  const struct {
+    std::string name;
+    NameFault fault;
+  } cases[] = {
+      {"", NameFault::kEmpty},
+      {"/etc/x", NameFault::kAbsolute},
+      {"\\x", NameFault::kAbsolute},
+      {"C:x", NameFault::kDrive},
+      {"C:\\x", NameFault::kDrive},
+      {"a:b.txt", NameFault::kDrive},
+      {"..\\x", NameFault::kDotComponent},
+      {"a\\..\\..\\x", NameFault::kDotComponent},
+      {"a\\.\\b", NameFault::kDotComponent},
+      {"a\\\\b", NameFault::kDotComponent},
+      {"a\\", NameFault::kDotComponent},
+      {"..", NameFault::kDotComponent},
+      {"x\ty", NameFault::kControlCharacter},
+      {std::string("a\x7f"), NameFault::kControlCharacter},
+      {"..|x", NameFault::kNeutralSeparator},
+      {"a|b.txt", NameFault::kNeutralSeparator},
+      {" lead.txt", NameFault::kEdgeBlank},
+      {"trail.txt ", NameFault::kEdgeBlank},
+      {"dir /x", NameFault::kEdgeBlank},
+      {"a\"b", NameFault::kQuote},
+      {"a;b", NameFault::kSemicolon},
+      {"d/" + long_part, NameFault::kLongComponent},
+      {"x", NameFault::kNone},
+      {"bin\\demo.exe", NameFault::kNone},
+      {"a/b/c.txt", NameFault::kNone},
+      {"..x", NameFault::kNone},
+      {"x..", NameFault::kNone},
+      {"a b\\c", NameFault::kNone},
+      {"ab:c.txt", NameFault::kNone},
+      {std::string(kMaxNameComponent, 'y'), NameFault::kNone},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CheckRelativeName(c.name), c.fault) << c.name;
+    EXPECT_EQ(IsSafeRelativeName(c.name), c.fault == NameFault::kNone) << c.name;
   }
-  for (const char* good : {"x", "bin\\demo.exe", "a/b/c.txt", "..x", "x..", "a b\\c"}) {
-    EXPECT_TRUE(IsSafeRelativeName(good)) << good;
-  }
+  EXPECT_STREQ(NameFaultText(NameFault::kDrive), "a drive form");
   EXPECT_EQ(JoinNativePath("/out", "bin\\demo.exe"), "/out/bin/demo.exe");
   EXPECT_EQ(JoinNativePath("/out/", "a/b"), "/out/a/b");
 }
