@@ -225,4 +225,41 @@ bool YieldToWindowSystem(int /*code*/, std::string_view /*path*/) {
   return true;
 }
 
+bool IsSameOrInsideDirectory(std::string_view inner, std::string_view outer) {
+  struct stat target {};
+  if (::stat(NativeSeparators(outer).c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
+    return false;
+  }
+  std::string path = NativeSeparators(inner);
+  if (path.empty()) {
+    path = ".";
+  }
+  // A path not made yet stands where its nearest existing ancestor is.
+  std::unique_ptr<char, decltype(&std::free)> resolved(nullptr, &std::free);
+  for (;;) {
+    resolved.reset(::realpath(path.c_str(), nullptr));
+    if (resolved != nullptr) {
+      break;
+    }
+    if (path == "." || path == "/") {
+      return false;
+    }
+    const size_t slash = path.find_last_of('/');
+    path = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  }
+  std::string canonical(resolved.get());
+  for (;;) {
+    struct stat info {};
+    if (::stat(canonical.c_str(), &info) == 0 && info.st_dev == target.st_dev &&
+        info.st_ino == target.st_ino) {
+      return true;
+    }
+    if (canonical == "/") {
+      return false;
+    }
+    const size_t slash = canonical.find_last_of('/');
+    canonical.resize(slash == 0 ? 1 : slash);
+  }
+}
+
 }  // namespace qx

@@ -36,6 +36,12 @@ QXWEBCORE_EXPORT bool CreateDirectoryPath(std::string& path);
 // True when |path| is a directory that can be listed.
 QXWEBCORE_EXPORT bool DirectoryExists(std::string_view path);
 
+// True when |inner| is the directory |outer| or lies inside it, as the file
+// system sees them: "d/.", "d//" and a link to d are all d. A part of |inner|
+// that does not exist yet counts where its nearest existing ancestor is.
+// False when |outer| is not an existing directory.
+QXWEBCORE_EXPORT bool IsSameOrInsideDirectory(std::string_view inner, std::string_view outer);
+
 // Appends the tree under |directory| to |list| at |offset|, one zero-ended
 // text per entry: a file's name; for a sub-directory "{" and its name, the
 // texts of its contents, then "}" and its name. |list| grows as needed and

@@ -87,6 +87,37 @@ TEST(DirectoryExists, OnlyForListableDirectories) {
   EXPECT_TRUE(DirectoryExists(""));  // the root, as a lone separator names it
 }
 
+TEST(IsSameOrInsideDirectory, ComparesAsTheFileSystemSees) {
+  qx_test::TempDir dir;
+  const std::string src = dir.path() + "/src";
+  ASSERT_EQ(::mkdir(src.c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((src + "/sub").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir((dir.path() + "/other").c_str(), 0755), 0);
+  ASSERT_EQ(::symlink(src.c_str(), (dir.path() + "/link").c_str()), 0);
+  const struct {
+    std::string inner;
+    std::string outer;
+    bool inside;
+  } cases[] = {
+      {src, src, true},
+      {src + "/.", src, true},
+      {src + "//", src, true},
+      {dir.path() + "/link", src, true},
+      {src, dir.path() + "/link/", true},
+      {src + "/sub", src, true},
+      {src + "/sub/not/yet", src, true},
+      {dir.path() + "/link/new", src, true},
+      {src + "/sub/..", src, true},
+      {dir.path() + "/other", src, false},
+      {dir.path() + "/srcx", src, false},
+      {dir.path(), src, false},
+      {src + "/sub", src + "/missing", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsSameOrInsideDirectory(c.inner, c.outer), c.inside) << c.inner << " in " << c.outer;
+  }
+}
+
 TEST(ListDirectoryTree, WritesNestedTextsAndCounts) {
   qx_test::TempDir dir;
   WriteFile(dir / "a", "12345");
