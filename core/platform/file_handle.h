@@ -1,7 +1,10 @@
 #pragma once
 
-// FilePtr, a C stream that closes itself, and CloseChecked, which closes one
+// FilePtr, a C stream that closes itself, DirPtr, a directory listing that
+// does the same, and CloseChecked, which closes one
 // and tells whether everything written reached the file. Platform layer.
+
+#include <dirent.h>
 
 #include <cstdio>
 #include <memory>
@@ -17,6 +20,16 @@ struct FileCloser {
   }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Owns a directory listing and closes it when the owner goes.
+struct DirCloser {
+  void operator()(DIR* dir) const {
+    if (dir != nullptr) {
+      ::closedir(dir);
+    }
+  }
+};
+using DirPtr = std::unique_ptr<DIR, DirCloser>;
 
 // Closes |file| (nothing to do when it is not open) and reports whether
 // everything written reached the file: no error on the stream and a clean

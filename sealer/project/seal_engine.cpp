@@ -2,6 +2,7 @@
 // header last under a temporary name. Sealer engine, without a window.
 #include "sealer/project/seal_engine.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,8 +19,9 @@
 #include "core/fsutil/file_times.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
-#include "core/platform/replacing_file.h"
 #include "sealer/project/project_header.h"
+#include "sealer/project/seal_check.h"
+#include "sealer/project/seal_staging.h"
 #include "sealer/project/sealer_messages.h"
 
 namespace qx {
@@ -30,7 +32,6 @@ namespace {
 // carry the package's own.
 constexpr std::string_view kListFileVersion = "01.00.00";
 constexpr std::string_view kLandingPageExtension = ".htm";
-constexpr char kPackFileNameCaption[] = "Unable to read pack file name";
 
 bool FileExists(const std::string& path) {
   struct stat info {};
@@ -76,6 +77,30 @@ void ShowSealComplete(const SealerProject& project, FormView& view) {
                                          kSealerCaption, BoxIcon::kNone, BoxButtons::kOk});
 }
 
+// Opens a source for reading without ever blocking on it: a FIFO or a
+// device named in the list would hang the seal, so only a regular file is
+// taken. Null after a message.
+FilePtr OpenRegularSource(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    ErrorBox("Unable to open source file " + path);
+    return nullptr;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    ErrorBox("Unable to seal " + path + ": it is not a regular file");
+    return nullptr;
+  }
+  FilePtr file(::fdopen(fd, "rb"));
+  if (!file) {
+    ::close(fd);
+    ErrorBox("Unable to open source file " + path);
+  }
+  return file;
+}
+
 }  // namespace
 
 bool MakeLandingPage(const SealerProject& project, FormView& view, bool* stop_requested) {
@@ -107,9 +132,8 @@ bool MakeLandingPage(const SealerProject& project, FormView& view, bool* stop_re
 
 bool StoreFile(bool compress, const std::string& source_path, const std::string& output_path,
                std::string_view key, StoredFile& stored) {
-  FilePtr source(std::fopen(source_path.c_str(), "rb"));
+  FilePtr source = OpenRegularSource(source_path);
   if (!source) {
-    ErrorBox("Unable to open source file " + source_path);
     return false;
   }
   FilePtr output(std::fopen(output_path.c_str(), "wb"));
@@ -155,16 +179,9 @@ bool StoreFile(bool compress, const std::string& source_path, const std::string&
 bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, const SealPlanItem& item,
                  std::string* made_directory) {
   const bool named = item.kind == SealItemKind::kNamedFile;
-  if (!named && !ListLinePath(item.text)) {
-    BeepAndShow(BeepKind::kSimple,
-                {nullptr, item.text, kPackFileNameCaption, BoxIcon::kNone, BoxButtons::kOk});
-    return false;
-  }
   // The name comes from a project file that anyone may have written: it must
   // not reach outside the seal-from and put-to directories.
-  if (item.source_path.empty()) {
-    ErrorBox("Unable to seal " + item.text +
-             ": the file name must be a relative path inside the directory");
+  if (!CheckItemName(item) || item.source_path.empty()) {
     return false;
   }
   const std::string& output_path = item.output_path;
@@ -240,20 +257,39 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
     ErrorBox("Unable to create MD5 buffer");
     return false;
   }
-  // Checked before anything is created, so a refused form changes nothing.
+  // Checked before anything is created, so a refused form or plan changes
+  // nothing.
   if (!CollectForm(project, view, true)) {
     return false;
   }
-  const SealPlan plan = MakeSealPlan(project, view.FileList());
-  // Written beside the earlier header and renamed over it only when the
-  // run succeeds, so a failed or cancelled run never loses it.
-  ReplacingFile file(header_path);
-  if (file.Open() == nullptr) {
+  SealPlan plan = MakeSealPlan(project, view.FileList());
+  if (!CheckSealPlan(project, plan, view)) {
+    return false;
+  }
+  // Everything new is staged and published only when the whole run has
+  // succeeded, so a failed, cancelled or killed run leaves the earlier
+  // package as it was.
+  SealStaging staging(project.put_to, project.appl_name);
+  if (!staging.Begin()) {
+    return false;
+  }
+  for (SealPlanItem& item : plan.items) {
+    if (!item.output_path.empty()) {
+      item.output_path = staging.StagedPath(item.name);
+    }
+  }
+  FilePtr file(std::fopen(staging.header_path().c_str(), "wb"));
+  if (!file) {
     ErrorBox("Unable to create " + header_path + " file");
     return false;
   }
+  // The new header keeps the permissions the author gave the earlier one.
+  struct stat earlier {};
+  if (::stat(header_path.c_str(), &earlier) == 0) {
+    ::fchmod(::fileno(file.get()), earlier.st_mode & 07777);
+  }
   const std::string write_failed = "Unable to write " + header_path + " file";
-  HeaderLineWriter header(file.file(), digest.get());
+  HeaderLineWriter header(file.get(), digest.get());
   if (!WriteHeaderLines(header, project, true)) {
     ErrorBox(write_failed);
     return false;
@@ -271,17 +307,11 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
     return false;
   }
   header.WriteLine(TrailerLine(std::string_view(trailer, kDigestTextLength)), false);
-  // On disk before it replaces the earlier header, so a crash cannot leave
-  // an empty one in its place.
-  if (!header.ok() || !file.Close(true)) {
+  if (!header.ok() || !CloseChecked(file)) {
     ErrorBox(write_failed);
     return false;
   }
-  if (!file.Commit()) {
-    ErrorBox("Unable to create " + header_path + " file");
-    return false;
-  }
-  return true;
+  return staging.Publish();
 }
 
 bool SealCommand(SealerState& state, FormView& view) {
@@ -298,9 +328,8 @@ bool SealCommand(SealerState& state, FormView& view) {
   if (project.put_to.empty()) {
     return RefuseEmptyField(view, FormControl::kPutTo);
   }
-  if (!OfferToCreatePutTo(project.put_to, view)) {
-    return false;
-  }
+  // A missing put-to directory is offered for creation only once the whole
+  // form has passed its checks.
   const std::string header_path =
       JoinNativePath(project.put_to, project.appl_name + "." + std::string(kHeaderExtension));
   const bool sealed = WritePackage(project, view, header_path);

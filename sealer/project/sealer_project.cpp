@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "core/format/header_lines.h"
+#include "core/format/header_reader.h"
 #include "core/fsutil/directory_tree.h"
 #include "core/fsutil/path_text.h"
 #include "sealer/project/sealer_messages.h"
@@ -21,14 +22,6 @@ ProjectField Text(std::string_view key, std::string P::*field, size_t width) {
 
 bool IsSeparator(char c) {
   return c == '\\' || c == '/';
-}
-
-// |path| without one trailing separator, as directories are compared.
-std::string_view WithoutTrailingSeparator(std::string_view path) {
-  if (path.size() > 1 && IsSeparator(path.back())) {
-    path.remove_suffix(1);
-  }
-  return path;
 }
 
 std::string ReadField(const FormView& view, FormControl id, size_t limit) {
@@ -117,6 +110,13 @@ bool CheckApplName(std::string_view name, FormView& view) {
   if (name.find_first_of(".\\/") != std::string_view::npos) {
     return Refuse(view, "Application name should have no file extension", FormControl::kName);
   }
+  // The client makes a directory of it and reads it back from the header.
+  if (!IsSafeApplicationName(name)) {
+    return Refuse(
+        view,
+        std::string("Invalid application name: it holds ") + NameFaultText(CheckRelativeName(name)),
+        FormControl::kName);
+  }
   return true;
 }
 
@@ -197,9 +197,16 @@ bool CollectForm(SealerProject& project, FormView& view, bool validate) {
   if (project.put_to.empty()) {
     return Refuse(view, "putTo directory is was not entered", FormControl::kPutTo);
   }
-  // Paths compare as the file system does: case-sensitively.
-  if (WithoutTrailingSeparator(project.put_to) == WithoutTrailingSeparator(project.seal_from)) {
-    ErrorBox("SealFrom and PutTo are the same directory");
+  // Compared as the file system sees them, so that "src/.", "src//" or a
+  // link to src cannot pass for another directory: every stored file would
+  // be written over its own source, or among the sources.
+  if (IsSameOrInsideDirectory(project.put_to, project.seal_from) ||
+      IsSameOrInsideDirectory(project.seal_from, project.put_to)) {
+    const bool same = IsSameOrInsideDirectory(project.put_to, project.seal_from) &&
+                      IsSameOrInsideDirectory(project.seal_from, project.put_to);
+    ErrorBox(same ? std::string("SealFrom and PutTo are the same directory")
+                  : "SealFrom and PutTo must not lie inside one another: " + project.seal_from +
+                        ", " + project.put_to);
     view.FocusControl(FormControl::kSealFrom, false);
     return false;
   }

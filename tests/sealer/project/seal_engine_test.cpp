@@ -109,10 +109,10 @@ class SealTest : public ::testing::Test {
 
 TEST_F(SealTest, SealsNamedFilesThenTheListIntoAVerifiableHeader) {
   state.project.registry_file = "setup.reg";
-  state.project.download_icon = "img\\Down.ico";
+  state.project.download_icon = "Down.ico";
   state.project.readme_file = "README.TXT";  // never sealed in this edition
   WriteFile(src + "/setup.reg", "REGEDIT4\r\n");
-  WriteFile(src + "/img/Down.ico", qx_test::RandomBytes(766, 3));
+  WriteFile(src + "/Down.ico", qx_test::RandomBytes(766, 3));
   WriteFile(src + "/README.TXT", "read me");
   ASSERT_EQ(
       qx_test::RunCommand("touch -t 200102030405.06 " + qx_test::ShellQuote(src + "/a.txt")).status,
@@ -135,13 +135,13 @@ TEST_F(SealTest, SealsNamedFilesThenTheListIntoAVerifiableHeader) {
 
   EXPECT_EQ(view.progress_texts(),
             (std::vector<std::string>{"Creating HTM file " + out + "/demo.htm ...",
-                                      "Sealing setup.reg ...", "Sealing img\\Down.ico ...",
+                                      "Sealing setup.reg ...", "Sealing Down.ico ...",
                                       "Sealing File: a.txt ...", "Sealing File: sub\\B.bin ..."}));
   // Each file's step tells where the run is, the read-me file left out.
   using Step = MemoryFormView::FileStep;
   const int64_t total = 10 + 766 + 20000 + 3000;
   EXPECT_EQ(view.file_steps(), (std::vector<Step>{{0, 4, "setup.reg", 10, 0, total},
-                                                  {1, 4, "img\\Down.ico", 766, 10, total},
+                                                  {1, 4, "Down.ico", 766, 10, total},
                                                   {2, 4, "a.txt", 20000, 776, total},
                                                   {3, 4, "sub\\B.bin", 3000, 20776, total}}));
 
@@ -158,7 +158,7 @@ TEST_F(SealTest, SealsNamedFilesThenTheListIntoAVerifiableHeader) {
                                      record->entries[2].get(), record->entries[3].get(),
                                      record->entries[4].get()};
   EXPECT_EQ(e[0]->name, "setup.reg");
-  EXPECT_EQ(e[1]->name, "img\\Down.ico");
+  EXPECT_EQ(e[1]->name, "Down.ico");
   EXPECT_EQ(e[2]->name, "a.txt");
   EXPECT_TRUE(e[3]->comment);
   EXPECT_EQ(e[4]->name, "sub\\B.bin");
@@ -171,7 +171,7 @@ TEST_F(SealTest, SealsNamedFilesThenTheListIntoAVerifiableHeader) {
     EXPECT_EQ(e[i]->version.letter, 'a');
   }
   EXPECT_EQ(ReadFile(out + "/setup.reg"), "REGEDIT4\r\n");
-  EXPECT_EQ(ReadFile(out + "/img/Down.ico"), ReadFile(src + "/img/Down.ico"));
+  EXPECT_EQ(ReadFile(out + "/Down.ico"), ReadFile(src + "/Down.ico"));
   EXPECT_FALSE(FileExists(out + "/README.TXT"));
 
   // List files: gzip members of the sources, always version 01.00.00.
@@ -226,7 +226,7 @@ TEST_F(SealTest, SealsNamedFilesThenTheListIntoAVerifiableHeader) {
 
 TEST_F(SealTest, SealingAgainTheSameDayGivesTheSameHeader) {
   view.file_list().Add("File: a.txt;");
-  view.file_list().Add("File: a.txt;");  // the same file twice: two entries
+  view.file_list().Add("File: sub\\B.bin;");
   ASSERT_TRUE(Seal());
   const std::string first = HeaderBytes();
   ASSERT_TRUE(Seal());
@@ -237,6 +237,7 @@ TEST_F(SealTest, SealingAgainTheSameDayGivesTheSameHeader) {
 }
 
 TEST_F(SealTest, LandingPageIsWrittenOnceAndNeverRewritten) {
+  view.file_list().Add("File: a.txt;");
   ASSERT_TRUE(Seal());
   const std::string page = ReadFile(out + "/demo.htm");
   EXPECT_NE(page.find("demo.qxw"), std::string::npos);
@@ -246,20 +247,28 @@ TEST_F(SealTest, LandingPageIsWrittenOnceAndNeverRewritten) {
   view.SetFieldText(FormControl::kName, "demo");
   ASSERT_TRUE(Seal());
   EXPECT_EQ(ReadFile(out + "/demo.htm"), "edited by the author");
-  EXPECT_EQ(view.progress_texts().size(), 1u);  // only the first run's page
+  // Only the first run made the page.
+  EXPECT_EQ(std::count_if(view.progress_texts().begin(), view.progress_texts().end(),
+                          [](const std::string& text) { return text.rfind("Creating", 0) == 0; }),
+            1);
 }
 
-TEST_F(SealTest, EmptyListStillGivesHeaderTrailerAndPage) {
+TEST_F(SealTest, TrailerIsTheDigestOfTheSignificantLinesKeyedByTheDate) {
+  view.file_list().Add("File: a.txt;");
   ASSERT_TRUE(Seal());
   EXPECT_TRUE(FileExists(out + "/demo.htm"));
   const std::vector<std::string> lines = SplitCrLf(HeaderBytes());
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back().substr(0, 12), "SECURE_MD5: ");
-  // The trailer is the digest of the significant lines keyed by the date.
+  // The trailer is the digest of the significant lines, and of every line of
+  // an entry, keyed by the date.
   DigestPtr digest = DigestNew();
+  int entry_lines = 0;
   for (size_t i = 0; i + 1 < lines.size(); ++i) {
-    EXPECT_EQ(lines[i].rfind("File:", 0), std::string::npos);
-    if (IsSignificantLine(lines[i])) {
+    if (lines[i].rfind("File:", 0) == 0) {
+      entry_lines = 3;
+    }
+    if (entry_lines-- > 0 || IsSignificantLine(lines[i])) {
       const std::string_view text = DigestedText(lines[i]);
       DigestUpdate(digest.get(), text.data(), text.size());
     }
@@ -296,10 +305,12 @@ TEST_F(SealTest, RefusedFormCreatesNothing) {
 TEST_F(SealTest, MissingPutToIsOfferedAndCreated) {
   const std::string put_to = dir / "new/out";
   view.SetFieldText(FormControl::kPutTo, put_to);
+  view.file_list().Add("File: a.txt;");
   ui.QueueAnswer(BoxAnswer::kCancel);
   EXPECT_FALSE(Seal());
   EXPECT_FALSE(FileExists(put_to));
-  EXPECT_FALSE(state.project_modified);
+  // Asked only after the whole form passed, so the record holds the form.
+  EXPECT_TRUE(state.project_modified);
   ASSERT_TRUE(Seal());
   EXPECT_EQ(ui.texts().front(), "Directory " + put_to + " does not exist, create it?");
   EXPECT_TRUE(FileExists(put_to + "/demo.qxw"));
@@ -316,6 +327,11 @@ TEST_F(SealTest, EveryFailedRunKeepsTheEarlierHeaderAndRemovesItsTemporary) {
   WriteFile(out + "/deep", "a file where a directory must go");
   const std::string long_name(200, 'n');
   WriteFile(src + "/" + long_name, "x");
+  ASSERT_EQ(::mkfifo((src + "/pipe").c_str(), 0644), 0);
+  WriteFile(src + "/demo.htm", "a page of the application");
+  WriteFile(src + "/spl/spl.bmp", "BM");
+  WriteFile(src + "/a:b.txt", "colon");
+  WriteFile(src + "/ lead.txt", "blank");
 
   int sealing_steps = 0;
   struct FailCase {
@@ -327,21 +343,45 @@ TEST_F(SealTest, EveryFailedRunKeepsTheEarlierHeaderAndRemovesItsTemporary) {
       {"line without colon", [&] { view.file_list().Add("no colon here"); }, "no colon here"},
       {"refused form", [&] { view.SetFieldText(FormControl::kCommandLine, ""); },
        "Command Line was not entered"},
+      {"empty list", [&] { view.file_list().Clear(); },
+       "There are no files to seal. Scan the SealFrom directory first."},
+      {"put-to is seal-from spelt otherwise",
+       [&] { view.SetFieldText(FormControl::kPutTo, src + "/."); },
+       "SealFrom and PutTo are the same directory"},
+      {"put-to inside seal-from", [&] { view.SetFieldText(FormControl::kPutTo, src + "/pkg"); },
+       "SealFrom and PutTo must not lie inside one another: " + src + ", " + src + "/pkg"},
+      {"application name the reader refuses", [&] { view.SetFieldText(FormControl::kName, "A|B"); },
+       "Invalid application name: it holds a \"|\""},
       {"parent component", [&] { view.file_list().Add("File: ..\\outside.txt;"); },
-       "Unable to seal File: ..\\outside.txt;: the file name must be a relative path inside "
-       "the directory"},
+       "Unable to seal ..\\outside.txt (an empty, \".\" or \"..\" component)"},
       {"absolute name", [&] { view.file_list().Add("File: /etc/hostname;"); },
-       "Unable to seal File: /etc/hostname;: the file name must be a relative path inside the "
-       "directory"},
+       "Unable to seal /etc/hostname (an absolute path)"},
+      {"drive form", [&] { view.file_list().Add("File: a:b.txt;"); },
+       "Unable to seal a:b.txt (a drive form)"},
+      {"leading blank", [&] { view.file_list().Add("File:  lead.txt;"); },
+       "Unable to seal  lead.txt (a blank at the start or end of a name)"},
       {"unsafe named file", [&] { state.project.launch_icon = "..\\outside.txt"; },
-       "Unable to seal ..\\outside.txt: the file name must be a relative path inside the "
-       "directory"},
+       "The LaunchIcon file ..\\outside.txt must be a file name in the SealFrom directory itself"},
+      {"named file with a path", [&] { state.project.download_splash = "spl/spl.bmp"; },
+       "The DownloadSplash file spl/spl.bmp must be a file name in the SealFrom directory itself"},
       {"missing source", [&] { view.file_list().Add("File: gone.txt;"); },
        "Unable to open source file " + src + "/gone.txt"},
+      {"FIFO", [&] { view.file_list().Add("File: pipe;"); },
+       "Unable to seal pipe: " + src + "/pipe is not a regular file"},
+      {"one output twice", [&] { view.file_list().Add("File: a.txt;"); },
+       "Unable to seal a.txt: the package would hold it twice"},
+      {"over the landing page", [&] { view.file_list().Add("File: demo.htm;"); },
+       "Unable to seal demo.htm: it would take the place of the package's landing page"},
       {"blocked sub-directory", [&] { view.file_list().Add("File: deep\\f.txt;"); },
-       "Unable to create sub-directory for " + out + "/deep"},
+       "Unable to publish deep/f.txt: " + out + "/deep is not a directory"},
       {"name too long for the reader", [&] { view.file_list().Add("File: " + long_name + ";"); },
        "File name " + long_name + " is too long for the package header"},
+      {"comment line too long for the reader",
+       [&] { view.file_list().Add(";" + std::string(300, 'c')); },
+       "The list line ;" + std::string(300, 'c') + " is too long for the package header"},
+      {"install-to the reader cuts",
+       [&] { view.SetFieldText(FormControl::kInstallTo, std::string(100, 'i')); },
+       "The InstallTo value is too long for the package header"},
       {"cancel on the second file",
        [&] {
          view.SetProgressHook([&](std::string_view text) {
@@ -369,6 +409,7 @@ TEST_F(SealTest, EveryFailedRunKeepsTheEarlierHeaderAndRemovesItsTemporary) {
     }
     EXPECT_EQ(HeaderBytes(), earlier);
     EXPECT_FALSE(HasTemporaryHeader());
+    EXPECT_FALSE(FileExists(out + "/.demo.seal"));
     EXPECT_EQ(ReadFile(dir / "outside.txt"), "not to be touched");
 
     view.file_list().Clear();
@@ -376,8 +417,12 @@ TEST_F(SealTest, EveryFailedRunKeepsTheEarlierHeaderAndRemovesItsTemporary) {
       view.file_list().Add(line);
     }
     view.SetFieldText(FormControl::kCommandLine, "demo -run");
+    view.SetFieldText(FormControl::kName, "demo");
+    view.SetFieldText(FormControl::kPutTo, out);
+    view.SetFieldText(FormControl::kInstallTo, "");
     view.SetProgressHook(nullptr);
     state.project.launch_icon.clear();
+    state.project.download_splash.clear();
   }
   // The line without a colon is shown as it stands, captioned as a name error.
   ui.Clear();

@@ -160,11 +160,12 @@ TEST_F(CollectFormTest, MissingPutToIsCreatedOnlyAfterOk) {
 
   // A path that cannot be made: a file stands where a directory must go.
   ui.Clear();
-  view.SetFieldText(FormControl::kPutTo, dir / "src/a.txt/out");
+  qx_test::WriteFile(dir / "blocker", "a file");
+  view.SetFieldText(FormControl::kPutTo, dir / "blocker/out");
   ui.QueueAnswer(BoxAnswer::kOk);
   EXPECT_FALSE(CollectForm(project, view, true));
   ASSERT_EQ(ui.boxes().size(), 2u);
-  EXPECT_EQ(ui.boxes()[1].text, "Unable to create " + (dir / "src/a.txt/out") + " directory");
+  EXPECT_EQ(ui.boxes()[1].text, "Unable to create " + (dir / "blocker/out") + " directory");
 }
 
 TEST(FormFieldChecks, NameWithBlankAndInstallToShapes) {
