@@ -2,10 +2,13 @@
 // and "seal" on the sample application, checked with "qxweb verify" and gzip.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "sealer/project/seal_staging.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -152,6 +155,55 @@ TEST_F(QxwebSealTest, InterruptStopsTheSealAndKeepsTheEarlierPackage) {
   EXPECT_FALSE(qx_test::FileExists(out_ + "/aa.big"));
   EXPECT_FALSE(qx_test::FileExists(staging));
   EXPECT_EQ(Qxweb("verify " + ShellQuote(Header())).status, 0);
+}
+
+// Re-seals of a changed tree killed at random moments: the put-to directory
+// always holds the earlier or the new package, never a mix, once a
+// publication that a kill cut short has been finished.
+TEST_F(QxwebSealTest, KilledSealsLeaveTheEarlierOrTheNewPackage) {
+  constexpr int kFiles = 120;
+  auto change_sources = [&](int round) {
+    for (int i = 0; i < kFiles; ++i) {
+      qx_test::WriteFile(
+          src_ + "/many/f" + std::to_string(i) + ".txt",
+          qx_test::RandomBytes(2000 + round % 7, static_cast<uint32_t>(round * kFiles + i)));
+    }
+  };
+  change_sources(0);
+  ASSERT_EQ(New().status, 0);
+  ASSERT_EQ(Qxweb("seal --scan --create-put-to --save " + ShellQuote(project_)).status, 0);
+
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(Qxweb("seal " + ShellQuote(project_)).status, 0);
+  const auto seal_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - started)
+                           .count();
+
+  std::mt19937 random(20261207);
+  std::uniform_int_distribution<long> delay(0, seal_ms + seal_ms / 4);
+  const std::string verify = "verify " + ShellQuote(Header());
+  int finished_by_recovery = 0;
+  for (int round = 1; round <= 16; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    change_sources(round);
+    const long ms = delay(random);
+    qx_test::RunCommand("XDG_CONFIG_HOME=" + ShellQuote(config_) + " " +
+                        ShellQuote(qx_test::QxwebPath()) + " seal " + ShellQuote(project_) +
+                        " >/dev/null 2>&1 & pid=$!; sleep " + std::to_string(ms / 1000.0) +
+                        "; kill -KILL $pid; wait $pid");
+    if (Qxweb(verify).status != 0) {
+      // Only a publication under way may leave the directory unverified.
+      ASSERT_TRUE(qx_test::FileExists(out_ + "/.Demo.seal/publish"));
+      ASSERT_TRUE(qx::RecoverSealStaging(out_, "Demo"));
+      ++finished_by_recovery;
+    }
+    CommandResult checked = Qxweb(verify);
+    ASSERT_EQ(checked.status, 0) << checked.out << checked.err;
+  }
+  // The next seal clears whatever the last kill left.
+  ASSERT_EQ(Qxweb("seal " + ShellQuote(project_)).status, 0);
+  EXPECT_FALSE(qx_test::FileExists(out_ + "/.Demo.seal"));
+  RecordProperty("finished_by_recovery", finished_by_recovery);
 }
 
 TEST_F(QxwebSealTest, NewRefusesWhatTheFormRefuses) {
