@@ -20,10 +20,10 @@ namespace qx {
 // directory and shows the completion message. True only after that message.
 bool SealCommand(SealerState& state, FormView& view);
 
-// Collects and checks the form, then writes the header, the landing page and
-// every stored file. The header is written beside |header_path| under a
-// temporary name and takes its place only when the whole run succeeded, so a
-// failed or cancelled run leaves an earlier header as it was.
+// Collects and checks the form and the plan, then writes the landing page,
+// every stored file and the header (which goes to |header_path|). The files
+// are staged and published only when the whole run succeeded, so a failed,
+// cancelled or killed run leaves an earlier package as it was.
 bool WritePackage(SealerProject& project, FormView& view, const std::string& header_path);
 
 // Writes the landing page when it is missing, then runs |plan|: stores each
