@@ -4,13 +4,16 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <string>
 
 #include "core/format/header_lines.h"
 #include "core/platform/file_handle.h"
+#include "core/platform/replacing_file.h"
 #include "core/widthlist/width_list.h"
 #include "sealer/project/project_header.h"
 #include "sealer/project/sealer_messages.h"
@@ -22,8 +25,6 @@ namespace {
 constexpr char kWindowTitle[] = "Tarnwick Web Lite Sealer";
 constexpr char kNewFileTitle[] = "New Sealer Control File";
 constexpr char kSaveQuestion[] = "Do you want to save the modified Project File?";
-// Size of the blocks the temporary file is copied in.
-constexpr size_t kProjectBufferSize = 516;
 
 // Reads one line whole, however long, and removes its line end (LF or
 // CR LF; a last line without one keeps all of its text). False at end of
@@ -99,19 +100,6 @@ bool IsDirectory(std::FILE* file) {
   return ::fstat(::fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-size_t LastSeparator(std::string_view path) {
-  return path.find_last_of("/\\");
-}
-
-// The temporary twin of |project_path|, in its directory.
-std::string TemporaryPathFor(const std::string& project_path) {
-  size_t separator = LastSeparator(project_path);
-  if (separator == std::string::npos) {
-    return kTemporaryProjectName;
-  }
-  return project_path.substr(0, separator + 1) + kTemporaryProjectName;
-}
-
 // Where the file dialog starts for a project without a path.
 std::string ProposedProjectPath(const SealerState& state) {
   std::string name;
@@ -128,39 +116,52 @@ std::string ProposedProjectPath(const SealerState& state) {
   return directory + name;
 }
 
-bool SaveFailed(FormView& view, std::string_view what, std::string_view path) {
-  std::string text = "Unable to create ";
-  text += what;
-  text += " \"";
-  text += path;
-  text += "\"";
+void SaveRefused(FormView& view, std::string text) {
   BeepAndShow(BeepKind::kSimple,
               {view.Owner(), std::move(text), kSealerCaption, BoxIcon::kNone, BoxButtons::kOk});
+}
+
+bool SaveFailed(FormView& view, std::string_view path) {
+  std::string text = "Unable to create Project file \"";
+  text += path;
+  text += "\"";
+  SaveRefused(view, std::move(text));
   return false;
 }
 
-// Copies the written temporary file over the project file. On failure the
-// temporary file is kept: it may be the only complete copy left.
-bool CopyTemporary(std::FILE* temporary, const std::string& project_path) {
-  FilePtr target(std::fopen(project_path.c_str(), "wb"));
-  if (!target) {
-    return false;
-  }
-  std::rewind(temporary);
-  char buffer[kProjectBufferSize];
-  bool ok = true;
-  for (;;) {
-    size_t got = std::fread(buffer, 1, sizeof buffer, temporary);
-    if (got > 0 && std::fwrite(buffer, 1, got, target.get()) != got) {
-      ok = false;
-      break;
-    }
-    if (got < sizeof buffer) {
-      ok = std::ferror(temporary) == 0;
-      break;
+// The key of the first value the reader could not give back: a line break
+// would end its line early and read as a broken or a different key line.
+const ProjectField* UnwritableField(const SealerProject& project) {
+  for (const ProjectField& field : ProjectFields()) {
+    if (field.text != nullptr && (project.*field.text).find_first_of("\r\n") != std::string::npos) {
+      return &field;
     }
   }
-  return CloseChecked(target) && ok;
+  return nullptr;
+}
+
+// The file a save replaces: a link's target, so that the link stays, and
+// nothing but a regular file or a name not yet taken. False for a
+// directory, a device or a pipe, which a rename would put out of place.
+bool SaveTarget(const std::string& project_path, std::string& target) {
+  target = project_path;
+  struct stat info {};
+  if (::lstat(project_path.c_str(), &info) != 0) {
+    return errno == ENOENT;
+  }
+  if (S_ISLNK(info.st_mode)) {
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(project_path.c_str(), nullptr),
+                                                         &std::free);
+    if (resolved == nullptr) {
+      // A link to nothing yet: the save puts the file in the link's place.
+      return errno == ENOENT;
+    }
+    target = resolved.get();
+    if (::stat(target.c_str(), &info) != 0) {
+      return false;
+    }
+  }
+  return S_ISREG(info.st_mode);
 }
 
 void ShowCorrupted(FormView& view, const std::string& path) {
@@ -301,6 +302,11 @@ bool SaveProject(SealerState& state, FormView& view, bool ask_first, bool save_a
   }
   SealerProject& project = state.project;
   CollectForm(project, view, false);
+  if (const ProjectField* field = UnwritableField(project)) {
+    SaveRefused(view, "Unable to save the Project file: " + std::string(field->key) +
+                          " holds a line break");
+    return false;
+  }
 
   bool choose = save_as || project.project_path.empty();
   if (choose) {
@@ -314,40 +320,25 @@ bool SaveProject(SealerState& state, FormView& view, bool ask_first, bool save_a
     project.project_path = path;
   }
   const std::string& project_path = project.project_path;
-  // A project file that carries the temporary name would be copied onto
-  // itself after being emptied: write it directly.
-  size_t separator = LastSeparator(project_path);
-  std::string_view base_name =
-      std::string_view(project_path).substr(separator == std::string::npos ? 0 : separator + 1);
-  bool direct = choose || base_name == kTemporaryProjectName;
-  std::string target = direct ? project_path : TemporaryPathFor(project_path);
-
-  FilePtr out(std::fopen(target.c_str(), "w+b"));
-  if (!out) {
-    return SaveFailed(view, "temporary file", target);
+  // Each save writes a temporary file of its own beside the project file
+  // and renames it over the old one: two saves in one directory never meet,
+  // and a save that fails leaves the old file as it was.
+  std::string target;
+  if (!SaveTarget(project_path, target)) {
+    return SaveFailed(view, project_path);
   }
-  HeaderLineWriter writer(out.get(), nullptr);
+  ReplacingFile out(target);
+  if (out.Open() == nullptr) {
+    return SaveFailed(view, project_path);
+  }
+  HeaderLineWriter writer(out.file(), nullptr);
   WriteHeaderLines(writer, project, false);
   ListBox& list = view.FileList();
   for (int i = 0; i < list.Count(); ++i) {
     writer.WriteLine(list.Text(i), false);
   }
-  bool written = writer.ok() && std::fflush(out.get()) == 0;
-  if (direct) {
-    if (!CloseChecked(out) || !written) {
-      return SaveFailed(view, "temporary file", target);
-    }
-  } else {
-    if (!written) {
-      out.reset();
-      std::remove(target.c_str());
-      return SaveFailed(view, "temporary file", target);
-    }
-    if (!CopyTemporary(out.get(), project_path)) {
-      return SaveFailed(view, "Project file", project_path);
-    }
-    out.reset();
-    std::remove(target.c_str());
+  if (!writer.ok() || !out.Commit(true)) {
+    return SaveFailed(view, project_path);
   }
   state.project_modified = false;
   return true;

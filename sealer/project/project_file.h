@@ -13,9 +13,6 @@
 
 namespace qx {
 
-// The twin a project file is first written to, beside it.
-inline constexpr char kTemporaryProjectName[] = "_QXSEAL_.QXS";
-
 // Resets the record to a new project (defaults from the settings) and fills
 // the form from it. False, doing nothing, while a seal runs.
 bool NewProject(SealerState& state, FormView& view);
@@ -36,8 +33,9 @@ bool OpenProject(SealerState& state, FormView& view, const std::string& path);
 bool ReadProjectHeader(std::FILE* file, SealerProject& project);
 
 // Saves the record and the file list, asking first when |ask_first| and
-// choosing a new name when |save_as| or when the project has none. True
-// when the caller may go on: saved, or the user chose not to save.
+// choosing a new name when |save_as| or when the project has none. Refuses,
+// after a message, a value with a line break, which could not be read back.
+// True when the caller may go on: saved, or the user chose not to save.
 bool SaveProject(SealerState& state, FormView& view, bool ask_first, bool save_as);
 
 }  // namespace qx

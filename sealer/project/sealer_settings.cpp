@@ -32,6 +32,13 @@ std::string ReadSetting(const std::string& path, std::string_view key) {
   return value;
 }
 
+// Whether a settings file can hold a section named |name|: one with "]", a
+// line break or a NUL was never written, so there is nothing to remove.
+bool CanNameSection(std::string_view name) {
+  return !name.empty() &&
+         name.find_first_of(std::string_view("]\r\n\0", 4)) == std::string_view::npos;
+}
+
 }  // namespace
 
 std::string SettingsFilePath() {
@@ -98,7 +105,7 @@ void AddRecentProject(SealerSettings& settings, std::string_view path, WindowHan
     std::rotate(slots.begin(), found, found + 1);
   } else {
     std::string& last = slots.back();
-    if (!last.empty()) {
+    if (CanNameSection(last)) {
       // Drops whatever the settings file keeps under the path that falls off.
       WriteSetting(last, std::nullopt, std::nullopt, owner);
     }

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "core/format/header_lines.h"
+#include "core/fsutil/path_text.h"
 #include "core/widthlist/width_list.h"
 #include "sealer/project/sealer_messages.h"
 
@@ -97,18 +98,42 @@ void LeaveOut(WalkContext& context, std::string path, LeftOutReason reason) {
   context.left_out.push_back({std::move(path), reason});
 }
 
-std::string_view ReasonText(LeftOutReason reason) {
-  switch (reason) {
-    case LeftOutReason::kUnwritableName:
-      return "the name holds \\, ;, \" or a control character";
+std::string ReasonText(const LeftOutEntry& entry) {
+  switch (entry.reason) {
+    case LeftOutReason::kUnsafeName:
+      return std::string("unsafe name: ") + NameFaultText(entry.fault);
+    case LeftOutReason::kBackslash:
+      return "the name holds \\";
     case LeftOutReason::kDirectoryLink:
       return "a link to a directory, not followed";
     case LeftOutReason::kBrokenLink:
       return "a link to nothing";
-    case LeftOutReason::kUnreadableFolder:
-      return "a directory that cannot be read";
   }
   return "";
+}
+
+// Leaves out an entry whose path the seal or a client would refuse; false
+// for a path that may be listed. The whole path is checked, as the seal and
+// the reader check it.
+bool LeaveOutUnsafe(WalkContext& context, std::string_view name, const std::string& path,
+                    bool directory) {
+  // "/" cannot stand in a name here, and "\" would be a separator in a line.
+  if (name.find('\\') != std::string_view::npos) {
+    context.left_out.push_back({path, LeftOutReason::kBackslash, NameFault::kNone, directory});
+    return true;
+  }
+  const NameFault fault = CheckRelativeName(path);
+  if (fault == NameFault::kNone) {
+    return false;
+  }
+  context.left_out.push_back({path, LeftOutReason::kUnsafeName, fault, directory});
+  return true;
+}
+
+// A line a merge can read: a comment line, or a file line whose path ends
+// in ";".
+bool IsSoundLine(std::string_view line) {
+  return IsCommentLine(line) || line.find(';', kLinePathStart) != std::string_view::npos;
 }
 
 // The text of the one box that names what the scan left out.
@@ -121,12 +146,12 @@ std::string LeftOutMessage(const std::vector<LeftOutEntry>& left_out) {
     std::replace_if(
         path.begin(), path.end(),
         [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }, '?');
-    if (left_out[i].reason == LeftOutReason::kUnreadableFolder) {
+    if (left_out[i].directory) {
       path += '/';
     }
     text += path;
     text += " (";
-    text += ReasonText(left_out[i].reason);
+    text += ReasonText(left_out[i]);
     text += ")\n";
   }
   if (left_out.size() > shown) {
@@ -146,16 +171,25 @@ std::vector<std::string> ListLines(const ListBox& list) {
   return lines;
 }
 
-// Builds the new list from |tree|, merging with the visible list's lines in
-// merge mode. False when an old line is corrupt.
-bool BuildFrom(const std::vector<ScanNode>& tree, const ListBox& visible, bool merge,
+// How the new list is built: from the tree alone, merged with the old list,
+// or merged with what is left of the old list without its corrupt lines.
+enum class BuildMode { kFresh, kMerge, kRecreate };
+
+// Builds the new list from |tree| in |mode|. False when an old line is
+// corrupt (kMerge only).
+bool BuildFrom(const std::vector<ScanNode>& tree, const ListBox& visible, BuildMode mode,
                std::vector<std::string>& work) {
   work.clear();
   std::string prefix;
-  if (!merge) {
+  if (mode == BuildMode::kFresh) {
     return BuildFileList(tree, prefix, nullptr, work);
   }
-  FileListMerge old_list(ListLines(visible));
+  std::vector<std::string> lines = ListLines(visible);
+  if (mode == BuildMode::kRecreate) {
+    // The comment lines before a corrupt line go with the next entry.
+    std::erase_if(lines, [](const std::string& line) { return !IsSoundLine(line); });
+  }
+  FileListMerge old_list(std::move(lines));
   return BuildFileList(tree, prefix, &old_list, work);
 }
 
@@ -174,13 +208,6 @@ void ShowList(ListBox& list, const std::vector<std::string>& work) {
 }
 
 }  // namespace
-
-bool IsListableName(std::string_view name) {
-  return std::none_of(name.begin(), name.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return c == '\\' || c == ';' || c == '"' || byte < 0x20 || byte == 0x7f;
-  });
-}
 
 std::string FileLine(std::string_view path) {
   std::string line;
@@ -218,10 +245,10 @@ MergeResult FileListMerge::Lookup(std::string_view path, std::vector<std::string
       return MergeResult::kNotFound;
     }
     const std::string_view line = lines_[entry];
-    const size_t end = line.find(';', kLinePathStart);
-    if (end == std::string_view::npos) {
+    if (!IsSoundLine(line)) {
       return MergeResult::kCorrupt;
     }
+    const size_t end = line.find(';', kLinePathStart);
     const int order = CompareListPaths(path, line.substr(kLinePathStart, end - kLinePathStart));
     if (order < 0) {
       return MergeResult::kNotFound;
@@ -266,7 +293,8 @@ int64_t WalkDirectory(int directory_fd, const std::string& relative,
   DirHandle dir(fdopendir(directory_fd));
   if (!dir) {
     close(directory_fd);
-    return 0;
+    context.unreadable = relative;
+    return kWalkFailed;
   }
   const bool top = relative.empty();
   int64_t files = 0;
@@ -301,8 +329,8 @@ int64_t WalkDirectory(int directory_fd, const std::string& relative,
       LeaveOut(context, JoinRelative(relative, name), LeftOutReason::kBrokenLink);
       continue;
     }
-    if (!IsListableName(name)) {
-      LeaveOut(context, JoinRelative(relative, name), LeftOutReason::kUnwritableName);
+    std::string path = JoinRelative(relative, name);
+    if (LeaveOutUnsafe(context, name, path, kind == EntryKind::kDirectory)) {
       continue;
     }
     if (kind == EntryKind::kFile) {
@@ -314,14 +342,15 @@ int64_t WalkDirectory(int directory_fd, const std::string& relative,
     const int child_fd =
         openat(dirfd(dir.get()), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (child_fd < 0) {
-      if (errno != ENOENT) {
-        LeaveOut(context, JoinRelative(relative, name), LeftOutReason::kUnreadableFolder);
+      if (errno == ENOENT) {
+        continue;  // gone since it was listed
       }
-      continue;
+      // Its entries and their comment lines must not drop out of the list.
+      context.unreadable = std::move(path);
+      return kWalkFailed;
     }
     ScanNode node{std::string(name), true, {}};
-    const int64_t below =
-        WalkDirectory(child_fd, JoinRelative(relative, name), node.children, context);
+    const int64_t below = WalkDirectory(child_fd, path, node.children, context);
     if (below == kWalkFailed) {
       return kWalkFailed;
     }
@@ -376,27 +405,26 @@ bool ScanCommand(SealerState& state, FormView& view) {
   try {
     file_count = WalkDirectory(top_fd, "", tree, context);
     if (file_count == kWalkFailed) {
-      ErrorBox("Error in getting file list");
+      if (context.unreadable) {
+        const std::string& relative = *context.unreadable;
+        InfoBox(view.Owner(), "Unable to read directory " +
+                                  (relative.empty() ? project.seal_from
+                                                    : JoinNativePath(project.seal_from, relative)));
+      } else {
+        ErrorBox("Error in getting file list");
+      }
       return false;
     }
     // Paths on this platform compare case-sensitively.
     const bool merge =
         !project.prev_seal_from.empty() && project.prev_seal_from == project.seal_from;
-    if (!BuildFrom(tree, visible, merge, work)) {
-      if (AskBox(view.Owner(), "Recreate Tarnwick Web file?", BoxButtons::kYesNo,
-                 "Sealer Project Files corrupted") == BoxAnswer::kYes) {
-        // The rebuild merges again and so meets the same corrupt line.
-        if (!BuildFrom(tree, visible, true, work)) {
-          BeepAndShow(BeepKind::kSimple, {view.Owner(), "Unable to recreate Tarnwick Web file",
-                                          kSealerCaption, BoxIcon::kNone, BoxButtons::kOk});
-          view.WorkList().Clear();
-          return false;
-        }
-      } else {
-        // The list is built afresh rather than cut at the corrupt line, so
-        // that no file is left out of the seal.
-        BuildFrom(tree, visible, false, work);
-      }
+    if (!BuildFrom(tree, visible, merge ? BuildMode::kMerge : BuildMode::kFresh, work)) {
+      // Either way the list is built whole rather than cut at the corrupt
+      // line, so that no file is left out of the seal: Yes keeps the comment
+      // lines of the sound entries, No drops them all.
+      const bool recreate = AskBox(view.Owner(), "Recreate Tarnwick Web file?", BoxButtons::kYesNo,
+                                   "Sealer Project Files corrupted") == BoxAnswer::kYes;
+      BuildFrom(tree, visible, recreate ? BuildMode::kRecreate : BuildMode::kFresh, work);
     }
   } catch (const std::bad_alloc&) {
     InfoBox(view.Owner(), "Out of memory");

@@ -5,10 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/fsutil/path_text.h"
 #include "sealer/project/form_view.h"
 #include "sealer/project/sealer_project.h"
 #include "sealer/project/sealer_state.h"
@@ -32,15 +34,17 @@ struct ScanNode {
 
 // Why an entry was left out of the list; each is named to the author.
 enum class LeftOutReason {
-  kUnwritableName,    // "\", ";", a double quote or a control character
-  kDirectoryLink,     // links into directories are never followed
-  kBrokenLink,        // a link whose target does not exist
-  kUnreadableFolder,  // a subdirectory that could not be opened or read
+  kUnsafeName,     // a path the seal or a client would refuse (see |fault|)
+  kBackslash,      // "\" in a name, which a file line reads as a separator
+  kDirectoryLink,  // links into directories are never followed
+  kBrokenLink,     // a link whose target does not exist
 };
 
 struct LeftOutEntry {
   std::string path;  // relative to the seal-from directory, "/" between levels
   LeftOutReason reason;
+  NameFault fault = NameFault::kNone;
+  bool directory = false;  // left out with everything below it
 };
 
 // What one walk gathers besides the tree.
@@ -49,6 +53,9 @@ struct WalkContext {
   std::vector<std::string> named_files;
   int32_t directory_count = 0;
   std::vector<LeftOutEntry> left_out;
+  // The directory (relative, "" for the top) that could not be opened, when
+  // that failed the walk.
+  std::optional<std::string> unreadable;
 };
 
 inline constexpr int kWalkFailed = -1;
@@ -56,14 +63,13 @@ inline constexpr int kWalkFailed = -1;
 // Walks the open directory |directory_fd| (closed on return), which lies at
 // |relative| below the seal-from directory ("" for the top), filling
 // |siblings| sorted by name. Returns the number of files kept below it, or
-// kWalkFailed. Links into directories are never followed; FIFOs, sockets and
-// devices are left out without a word.
+// kWalkFailed: a directory that cannot be opened (named in the context's
+// |unreadable|) fails the walk rather than lose its entries. Links into
+// directories are never followed; FIFOs, sockets and devices are left out
+// without a word; a name the seal or a client would refuse is left out, a
+// directory with all below it.
 int64_t WalkDirectory(int directory_fd, const std::string& relative,
                       std::vector<ScanNode>& siblings, WalkContext& context);
-
-// Whether |name| can stand in a file line: no "\", ";", double quote or
-// control character.
-bool IsListableName(std::string_view name);
 
 // The text of a file line for |path| ("\" between levels).
 std::string FileLine(std::string_view path);

@@ -2,9 +2,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +59,10 @@ bool OpenInto(qx::SealerState& state, ConsoleForm& form, const std::string& path
   return false;
 }
 
+bool IsControlCharacter(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+}
+
 void PrintCounts(const qx::SealerState& state) {
   std::printf("%s: %d files in %d directories\n", state.project.project_path.c_str(),
               state.project.file_count, state.project.directory_count);
@@ -100,6 +106,12 @@ int RunNew(const NewOptions& options) {
       std::fprintf(stderr, "qxweb: %s takes at most %zu characters\n", limit.what, limit.limit);
       return kExitUsage;
     }
+    // A line break would end its key line early in the project file.
+    if (std::any_of(limit.text.begin(), limit.text.end(), IsControlCharacter)) {
+      std::fprintf(stderr, "qxweb: %s holds a line break or another control character\n",
+                   limit.what);
+      return kExitUsage;
+    }
   }
 
   qx::SealerState state;
@@ -125,13 +137,50 @@ int RunNew(const NewOptions& options) {
   return kExitOk;
 }
 
-int RunScan(const std::string& project) {
+// A field the engine refuses, when empty, with a beep and the focus alone:
+// in the window the focus shows which one, here it has to be said.
+struct RequiredField {
+  FormControl control;
+  const char* what;
+  const char* key;
+};
+
+constexpr RequiredField kApplNameRequired{FormControl::kName, "application name", "ApplName"};
+constexpr RequiredField kSealFromRequired{FormControl::kSealFrom, "seal-from directory",
+                                          "SealFrom"};
+constexpr RequiredField kPutToRequired{FormControl::kPutTo, "put-to directory", "PutTo"};
+
+// False, after naming the first empty one, when a field of |fields| is empty.
+bool HasFields(const ConsoleForm& form, const std::string& path,
+               std::initializer_list<RequiredField> fields) {
+  for (const RequiredField& field : fields) {
+    if (form.FieldText(field.control).empty()) {
+      std::fprintf(stderr, "qxweb: %s has no %s (%s)\n", path.c_str(), field.what, field.key);
+      return false;
+    }
+  }
+  return true;
+}
+
+struct ScanOptions {
+  std::string project;
+  bool fresh = false;
+};
+
+int RunScan(const ScanOptions& options) {
   ConsoleForm form(false, false);
   qx::ScopedUserInterface scope(form);
   qx::SealerState state;
-  const std::string path = AbsolutePath(project);
-  if (!OpenInto(state, form, path) || !qx::ScanCommand(state, form) ||
-      !qx::SaveProject(state, form, false, false)) {
+  const std::string path = AbsolutePath(options.project);
+  if (!OpenInto(state, form, path) || !HasFields(form, path, {kSealFromRequired, kPutToRequired})) {
+    return kExitFailed;
+  }
+  if (options.fresh) {
+    // The list is built as for another seal-from directory: without the
+    // old list and its comment lines.
+    state.project.prev_seal_from.clear();
+  }
+  if (!qx::ScanCommand(state, form) || !qx::SaveProject(state, form, false, false)) {
     return kExitFailed;
   }
   PrintCounts(state);
@@ -152,6 +201,12 @@ int RunSeal(const SealOptions& options) {
   qx::SealerState state;
   const std::string path = AbsolutePath(options.project);
   if (!OpenInto(state, form, path)) {
+    return kExitFailed;
+  }
+  const bool complete =
+      options.scan ? HasFields(form, path, {kApplNameRequired, kSealFromRequired, kPutToRequired})
+                   : HasFields(form, path, {kApplNameRequired, kPutToRequired});
+  if (!complete) {
     return kExitFailed;
   }
   if (options.scan) {
@@ -204,9 +259,12 @@ void AddNewCommand(CLI::App& app, int& status) {
 void AddScanCommand(CLI::App& app, int& status) {
   auto* cmd = app.add_subcommand(
       "scan", "List the seal-from directory into the project's file list and save the project");
-  auto project = std::make_shared<std::string>();
-  cmd->add_option("PROJECT", *project, "Project file (.QXS)")->required();
-  cmd->callback([project, &status] { status = RunScan(*project); });
+  auto options = std::make_shared<ScanOptions>();
+  cmd->add_option("PROJECT", options->project, "Project file (.QXS)")->required();
+  cmd->add_flag("--fresh", options->fresh,
+                "Make a fresh list, dropping the comment lines of the old one (without it a "
+                "corrupt old list is recreated, keeping the comments of its sound lines)");
+  cmd->callback([options, &status] { status = RunScan(*options); });
 }
 
 void AddSealCommand(CLI::App& app, int& status) {

@@ -3,8 +3,16 @@
 #include "sealer/project/project_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <barrier>
+#include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "core/format/header_lines.h"
 #include "sealer/project/memory_form_view.h"
@@ -19,6 +27,16 @@ using qx_test::FileExists;
 using qx_test::ReadFile;
 using qx_test::TempDir;
 using qx_test::WriteFile;
+
+// The names in |dir|, sorted.
+std::vector<std::string> DirectoryEntries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 // Remembers where the file dialog was asked to start.
 class RecordingFormView : public MemoryFormView {
@@ -134,7 +152,7 @@ TEST_F(ProjectFileTest, SavedProjectReadsBackAndSavesIdentically) {
   EXPECT_EQ(form.file_list().Selected(), 0);
   EXPECT_GT(form.file_list().HorizontalExtent(), 600 * MemoryListBox::kDefaultPitch);
 
-  // The second save goes through the temporary twin and leaves no trace of it.
+  // Later saves replace the file and leave no temporary file behind.
   reopened.project_modified = true;
   ASSERT_TRUE(SaveProject(reopened, form, false, false));
   EXPECT_TRUE(form.proposed.empty());
@@ -145,7 +163,7 @@ TEST_F(ProjectFileTest, SavedProjectReadsBackAndSavesIdentically) {
   EXPECT_EQ(ReadFile(path), expected);
   ASSERT_TRUE(SaveProject(reopened, form, false, false));
   EXPECT_EQ(ReadFile(path), expected);
-  EXPECT_FALSE(FileExists(dir / "_QXSEAL_.QXS"));
+  EXPECT_EQ(DirectoryEntries(dir.path()), std::vector<std::string>{"demo.QXS"});
   EXPECT_TRUE(ui.boxes().empty());
 }
 
@@ -274,14 +292,16 @@ TEST_F(ProjectFileTest, SaveFailures) {
     std::string message;
   };
   WriteFile(dir / "taken/keep", "");
+  ASSERT_EQ(mkfifo((dir / "pipe.QXS").c_str(), 0600), 0);
   const Case cases[] = {
       {dir / "missing/p.QXS", "",
-       "Unable to create temporary file \"" + (dir / "missing/_QXSEAL_.QXS") + "\""},
+       "Unable to create Project file \"" + (dir / "missing/p.QXS") + "\""},
       {"", dir / "missing/p.QXS",
-       "Unable to create temporary file \"" + (dir / "missing/p.QXS") + "\""},
-      // Writes that fail only when flushed are failures too.
-      {"", "/dev/full", "Unable to create temporary file \"/dev/full\""},
+       "Unable to create Project file \"" + (dir / "missing/p.QXS") + "\""},
+      // Only a regular file is replaced: a rename would put a directory, a
+      // pipe or a device out of its place.
       {dir / "taken", "", "Unable to create Project file \"" + (dir / "taken") + "\""},
+      {"", dir / "pipe.QXS", "Unable to create Project file \"" + (dir / "pipe.QXS") + "\""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -296,15 +316,74 @@ TEST_F(ProjectFileTest, SaveFailures) {
     EXPECT_EQ(ui.beeps(), 1);
     EXPECT_TRUE(state.project_modified);
   }
-  // The written twin stays when the project file cannot be made.
-  EXPECT_NE(ReadFile(dir / "_QXSEAL_.QXS").find("ApplName: demo\r\n"), std::string::npos);
+  struct stat info {};
+  ASSERT_EQ(lstat((dir / "pipe.QXS").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"pipe.QXS", "taken"}));
 
-  // A project file carrying the twin's own name is written in place.
+  // A link stays a link: the file it names is replaced.
+  WriteFile(dir / "real.QXS", "old");
+  ASSERT_EQ(symlink("real.QXS", (dir / "link.QXS").c_str()), 0);
   ui.Clear();
-  state.project.project_path = dir / "_QXSEAL_.QXS";
+  state.project.project_path = dir / "link.QXS";
   EXPECT_TRUE(SaveProject(state, view, false, false));
   EXPECT_TRUE(ui.boxes().empty());
-  EXPECT_NE(ReadFile(dir / "_QXSEAL_.QXS").find("*** End Of Header ***\r\n"), std::string::npos);
+  ASSERT_EQ(lstat((dir / "link.QXS").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_NE(ReadFile(dir / "real.QXS").find("ApplName: demo\r\n"), std::string::npos);
+}
+
+TEST_F(ProjectFileTest, ValueWithALineBreakIsNotWritten) {
+  const std::string path = dir / "p.QXS";
+  // From the form, and a value only a project file gives the record.
+  for (const char* key : {"Owner", "DownloadSplash"}) {
+    SCOPED_TRACE(key);
+    ui.Clear();
+    ASSERT_TRUE(NewProject(state, view));
+    FillFields(view);
+    if (std::string_view(key) == "Owner") {
+      view.SetFieldText(FormControl::kOwner, "Me\nPutTo: /x");
+    } else {
+      state.project.download_splash = "splash\r.bmp";
+    }
+    state.project.project_path = path;
+    EXPECT_FALSE(SaveProject(state, view, false, false));
+    EXPECT_EQ(ui.texts(), std::vector<std::string>{"Unable to save the Project file: " +
+                                                   std::string(key) + " holds a line break"});
+    EXPECT_FALSE(FileExists(path));
+  }
+}
+
+TEST_F(ProjectFileTest, ConcurrentSavesInOneDirectoryNeverCrossOver) {
+  constexpr int kRounds = 30;
+  const std::string names[] = {"first", "second"};
+  std::vector<std::thread> savers;
+  std::atomic<int> failures{0};
+  // Each round's two saves start together.
+  std::barrier round(2);
+  for (const std::string& name : names) {
+    savers.emplace_back([&, name] {
+      SealerState own;
+      MemoryFormView form;
+      ASSERT_TRUE(NewProject(own, form));
+      form.SetFieldText(FormControl::kName, name);
+      form.file_list().Add("File: " + name + ";");
+      own.project.project_path = dir / (name + ".QXS");
+      for (int i = 0; i < kRounds; ++i) {
+        round.arrive_and_wait();
+        if (!SaveProject(own, form, false, false) ||
+            ReadFile(dir / (name + ".QXS")).find("ApplName: " + name + "\r\n") ==
+                std::string::npos) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (std::thread& saver : savers) {
+    saver.join();
+  }
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"first.QXS", "second.QXS"}));
 }
 
 }  // namespace

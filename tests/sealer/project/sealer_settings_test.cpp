@@ -93,6 +93,13 @@ TEST_F(SettingsTest, RecentListMovesToTopAndDropsTheOldest) {
   AddRecentProject(fresh, "/x");
   AddRecentProject(fresh, "/y");
   EXPECT_EQ(fresh.recent_projects, (Slots{"/y", "/x", "", ""}));
+
+  // A path that cannot name a section has none to remove when it falls off.
+  for (const char* odd : {"/p/[x].QXS", "/p/line\nbreak.QXS"}) {
+    fresh.recent_projects = {"/1", "/2", "/3", odd};
+    AddRecentProject(fresh, "/4");
+    EXPECT_EQ(fresh.recent_projects, (Slots{"/4", "/1", "/2", "/3"}));
+  }
   EXPECT_TRUE(ui.boxes().empty());
 }
 
