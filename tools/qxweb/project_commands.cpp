@@ -221,7 +221,7 @@ int RunSeal(const SealOptions& options) {
   form.EndLine();
   if (!sealed) {
     if (cancel_requested != 0) {
-      std::fprintf(stderr, "qxweb: seal cancelled; the earlier package header is unchanged\n");
+      std::fprintf(stderr, "qxweb: seal cancelled; the earlier package is unchanged\n");
       return kExitInterrupted;
     }
     return kExitFailed;
@@ -271,7 +271,7 @@ void AddSealCommand(CLI::App& app, int& status) {
   auto* cmd = app.add_subcommand(
       "seal",
       "Seal a project into its put-to directory: stored files, package header and landing page. "
-      "Ctrl-C stops at the next file and keeps the earlier header");
+      "Ctrl-C stops at the next file and keeps the earlier package");
   auto options = std::make_shared<SealOptions>();
   cmd->add_option("PROJECT", options->project, "Project file (.QXS)")->required();
   cmd->add_flag("--scan", options->scan, "Scan the seal-from directory first");
