@@ -17,6 +17,7 @@
 
 #include "core/format/header_lines.h"
 #include "core/fsutil/path_text.h"
+#include "core/platform/file_handle.h"
 #include "core/widthlist/width_list.h"
 #include "sealer/project/sealer_messages.h"
 
@@ -27,11 +28,6 @@ namespace {
 constexpr size_t kLinePathStart = 6;
 // The left-out box names at most this many entries, then says how many more.
 constexpr size_t kLeftOutShown = 20;
-
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 bool IsCommentLine(std::string_view line) {
   return !line.empty() && line.front() == kCommentMark;
@@ -290,7 +286,7 @@ bool BuildFileList(const std::vector<ScanNode>& siblings, std::string& prefix, F
 
 int64_t WalkDirectory(int directory_fd, const std::string& relative,
                       std::vector<ScanNode>& siblings, WalkContext& context) {
-  DirHandle dir(fdopendir(directory_fd));
+  DirPtr dir(fdopendir(directory_fd));
   if (!dir) {
     close(directory_fd);
     context.unreadable = relative;
