@@ -98,14 +98,18 @@ int CompressFile(std::FILE* input, std::FILE* output, bool compress, int64_t* co
 
 int DigestCopyFile(std::FILE* input, std::FILE* output, int64_t* size, char* digest_text,
                    size_t digest_text_size, const char* key_text) {
+  if (size != nullptr) {
+    *size = 0;
+  }
+  // No input is nothing read: no count and no digest to give.
+  if (input == nullptr) {
+    return kCopyReadFailed;
+  }
   DigestPtr digest = DigestNew();
   if (!digest) {
     return kCopyNoDigestContext;
   }
   int64_t total = 0;
-  if (size != nullptr) {
-    *size = 0;
-  }
   unsigned char block[kCopyBlock];
   size_t n;
   do {

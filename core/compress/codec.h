@@ -25,7 +25,8 @@ inline constexpr int kCopyOk = 0;
 inline constexpr int kCopyNoDigestContext = 12;
 inline constexpr int kCopyShortWrite = 13;
 inline constexpr int kCopyDigestFailed = 14;
-// Reading the input failed part way; the copy and its digest would be short.
+// Reading the input failed part way, or there was no input; the copy and its
+// digest would be short.
 inline constexpr int kCopyReadFailed = 15;
 
 // Caption of every box the codec shows.

@@ -27,16 +27,19 @@ constexpr size_t kKeyPrefixLength = 8;
 
 // The key prefix is put together a byte at a time so that it never stands in
 // the binary as one string. Packages verify only against builds that share it.
+// The stores are volatile: an optimiser would otherwise fold them into one
+// eight-byte constant, which is the whole prefix again.
 void AssembleKeyPrefix(unsigned char (&prefix)[kKeyPrefixLength + 1]) {
-  prefix[0] = 0x51;
-  prefix[1] = 0xB7;
-  prefix[2] = 0x2E;
-  prefix[3] = 0xD4;
-  prefix[4] = 0x09;
-  prefix[5] = 0x6A;
-  prefix[6] = 0xF3;
-  prefix[7] = 0x8C;
-  prefix[8] = 0;
+  volatile unsigned char* const out = prefix;
+  out[0] = 0x51;
+  out[1] = 0xB7;
+  out[2] = 0x2E;
+  out[3] = 0xD4;
+  out[4] = 0x09;
+  out[5] = 0x6A;
+  out[6] = 0xF3;
+  out[7] = 0x8C;
+  out[8] = 0;
 }
 
 // Scratch values of one finalisation, wiped when released.

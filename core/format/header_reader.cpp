@@ -140,6 +140,12 @@ std::string_view KeyValue(std::string_view text) {
   return SkipBlanks(text.substr(colon + 1));
 }
 
+// A text value or comment ends at the first CR or LF, even one inside the
+// line: a header edited on another system may carry a stray CR.
+std::string_view UpToLineEnd(std::string_view text) {
+  return text.substr(0, text.find_first_of("\r\n"));
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && StartsWithNoCase(a, b);
 }
@@ -218,15 +224,15 @@ void ReadKeyValue(const HeaderKeyInfo& info, std::string_view text, HeaderValues
   const std::string_view value = KeyValue(text);
   switch (info.kind) {
     case HeaderValueKind::kText:
-      AssignCut(*TextField(values, info.key), value, info.capacity);
+      AssignCut(*TextField(values, info.key), UpToLineEnd(value), info.capacity);
       break;
     case HeaderValueKind::kVersion:
       (info.key == HeaderKey::kVersion ? values.version : values.min_version) =
           ParseVersion(text, ':');
       break;
     case HeaderValueKind::kDate:
-      AssignCut(values.date, value, info.capacity);
-      ParseTriple(value, 0, '/', values.month, values.day, values.year);
+      AssignCut(values.date, UpToLineEnd(value), info.capacity);
+      ParseTriple(UpToLineEnd(value), 0, '/', values.month, values.day, values.year);
       break;
     case HeaderValueKind::kFlag:
       *FlagField(values, info.key) = EqualsNoCase(value, kYes);
@@ -331,12 +337,15 @@ void ClearHeaderFields(FileEntry& entry, bool comment) {
   entry.digest.clear();
 }
 
-int CountEntries(std::FILE* file, FormatVersion* version) {
+// The count pass; |bytes| receives the header's size as read.
+int CountEntries(std::FILE* file, FormatVersion* version, int64_t& bytes) {
   std::rewind(file);
   std::string raw;
+  bytes = 0;
   if (!ReadHeaderLine(file, raw) || !HasHeaderMagic(raw)) {
     return 0;
   }
+  bytes += static_cast<int64_t>(raw.size());
   *version = FormatVersion{};
   Cursor magic(std::string_view(raw).substr(kHeaderMagic.size()));
   version->major = ToInt32(magic.Number());
@@ -347,6 +356,7 @@ int CountEntries(std::FILE* file, FormatVersion* version) {
   bool after_appl_name = false;
   int count = 0;
   while (ReadHeaderLine(file, raw)) {
+    bytes += static_cast<int64_t>(raw.size());
     const std::string_view text = SkipBlanks(raw);
     if (!after_appl_name && StartsWithNoCase(text, appl_name.name)) {
       after_appl_name = true;
@@ -361,12 +371,21 @@ int CountEntries(std::FILE* file, FormatVersion* version) {
   return count;
 }
 
+// Whether a header of |bytes| may have |count| entries: each costs a record
+// of a few hundred bytes, so beyond a first few, every entry must come with
+// enough header text to keep the record within about ten times the header.
+bool EntriesFitTheHeader(int count, int64_t bytes) {
+  return count <= kMaxHeaderEntries &&
+         (count <= kHeaderEntriesWithoutBudget || count <= bytes / kHeaderBytesPerEntry);
+}
+
 int ReadRecord(std::FILE* file, FormatVersion* version, std::unique_ptr<PackageHeader>* record) {
-  const int count = CountEntries(file, version);
+  int64_t bytes = 0;
+  const int count = CountEntries(file, version, bytes);
   if (count == 0) {
     return kHeaderFailed;
   }
-  if (count > kMaxHeaderEntries) {
+  if (!EntriesFitTheHeader(count, bytes)) {
     return kHeaderNoMemory;
   }
 
@@ -417,7 +436,7 @@ int ReadRecord(std::FILE* file, FormatVersion* version, std::unique_ptr<PackageH
       if (!values.appl_name.empty() && taken < header.entries.size()) {
         FileEntry& entry = *header.entries[taken++];
         ClearHeaderFields(entry, true);
-        AssignCut(entry.neutral_name, view.text.substr(1), kMaxEntryName);
+        AssignCut(entry.neutral_name, UpToLineEnd(view.text.substr(1)), kMaxEntryName);
       }
       continue;
     }
@@ -466,7 +485,8 @@ int CountHeaderEntries(std::FILE* file, FormatVersion* version) {
     return 0;
   }
   try {
-    return CountEntries(file, version);
+    int64_t bytes = 0;
+    return CountEntries(file, version, bytes);
   } catch (const std::bad_alloc&) {
     return 0;
   }

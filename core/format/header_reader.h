@@ -36,6 +36,11 @@ inline constexpr size_t kMaxEntryText = 256;
 // bytes, so a header of nothing but short comment lines must not be able to
 // take all memory.
 inline constexpr int32_t kMaxHeaderEntries = 1000000;
+// Beyond its first kHeaderEntriesWithoutBudget entries, a header must hold
+// kHeaderBytesPerEntry bytes per entry on average (a sealed file entry has
+// about 150), which keeps the record within about ten times the header.
+inline constexpr int32_t kHeaderEntriesWithoutBudget = 1024;
+inline constexpr int64_t kHeaderBytesPerEntry = 32;
 
 // Entry states. 0 is a file entry as read or as validated; 1 to 4 are set by
 // the client (the writer leaves out entries in states 3 and 4).
@@ -137,7 +142,8 @@ QXWEBCORE_EXPORT int CountHeaderEntries(std::FILE* file, FormatVersion* version)
 // lines (record untouched), and on a digest mismatch (record filled, corrupt
 // set) or an ApplName / InstallTo that cannot be a safe directory (record
 // filled, package_directory empty); -2 when memory runs out or the header
-// has more than kMaxHeaderEntries entries (record untouched).
+// has more entries than kMaxHeaderEntries or than its size allows (above)
+// (record untouched).
 QXWEBCORE_EXPORT int ReadPackageHeader(std::FILE* file, FormatVersion* version,
                                        std::unique_ptr<PackageHeader>* record);
 

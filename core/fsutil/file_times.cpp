@@ -40,15 +40,27 @@ struct DosStamp {
   uint16_t time;
 };
 
-// |when| in local time, packed; nothing for a time a DOS date cannot hold.
-std::optional<DosStamp> LocalDosStamp(time_t when) {
+// The first and last times a DOS stamp holds: 01/01/1980 00:00:00 and
+// 12/31/2107 23:59:58.
+constexpr DosStamp kFirstDosStamp{(1 << 5) | 1, 0};
+constexpr DosStamp kLastDosStamp{((kLastDosYear - kFirstDosYear) << 9) | (12 << 5) | 31,
+                                 (23 << 11) | (59 << 5) | 29};
+
+// |when| in local time, packed. A time the form cannot hold becomes the
+// nearest one it can: sources stamped with the epoch, as reproducible builds
+// do, then give the same texts on every seal.
+DosStamp LocalDosStamp(time_t when) {
   std::tm local{};
   if (::localtime_r(&when, &local) == nullptr) {
-    return std::nullopt;
+    // Only a year beyond what the broken-down time holds fails here.
+    return when < 0 ? kFirstDosStamp : kLastDosStamp;
   }
   const int year = local.tm_year + 1900;
-  if (year < kFirstDosYear || year > kLastDosYear) {
-    return std::nullopt;
+  if (year < kFirstDosYear) {
+    return kFirstDosStamp;
+  }
+  if (year > kLastDosYear) {
+    return kLastDosStamp;
   }
   DosStamp stamp{};
   stamp.date = static_cast<uint16_t>(((year - kFirstDosYear) << 9) | ((local.tm_mon + 1) << 5) |
@@ -111,13 +123,11 @@ int CopyFileTimes(const std::string& source, const std::string& destination, std
   if (in.is_open() && out.is_open() && ::fstat(in.get(), &st) == 0) {
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(out.get(), times) == 0) {
-      if (!text_wanted) {
-        return 1;
+      if (text_wanted) {
+        const DosStamp stamp = LocalDosStamp(st.st_mtim.tv_sec);
+        FormatDosStamp(stamp.date, stamp.time, date_text, time_text);
       }
-      if (const auto stamp = LocalDosStamp(st.st_mtim.tv_sec)) {
-        FormatDosStamp(stamp->date, stamp->time, date_text, time_text);
-        return 1;
-      }
+      return 1;
     }
   }
   if (text_wanted) {

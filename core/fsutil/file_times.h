@@ -20,10 +20,12 @@ inline constexpr size_t kTimeTextSize = 9;
 // existing file |destination| (there is no creation time to carry). When
 // |date_text| or |time_text| is given, it receives the source's last-write
 // time in local time, rounded down to the two-second DOS form ("%02d/%02d/%04d"
-// month, day, year and "%02d:%02d:%02d"). Returns 1 when the times were
-// carried over and the wanted texts came from them, else 0; even then the
-// texts come out, from the source's last-write time if it can be read, else
-// from the current local time (not rounded).
+// month, day, year and "%02d:%02d:%02d"); a time before 1980 or after 2107
+// gives the form's first or last time (01/01/1980 00:00:00, 12/31/2107
+// 23:59:58), the destination still taking the source's own times. Returns 1
+// when the times were carried over and the wanted texts came from them, else
+// 0; even then the texts come out, from the source's last-write time if it
+// can be read, else from the current local time (not rounded).
 QXWEBCORE_EXPORT int CopyFileTimes(const std::string& source, const std::string& destination,
                                    std::string* date_text, std::string* time_text);
 

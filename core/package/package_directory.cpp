@@ -8,9 +8,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <new>
+#include <string_view>
 
 #include "core/cache/cache_registry.h"
 #include "core/cache/cache_root.h"
@@ -19,6 +21,7 @@
 #include "core/format/header_writer.h"
 #include "core/fsutil/directory_tree.h"
 #include "core/fsutil/path_text.h"
+#include "core/platform/config_directory.h"
 #include "core/platform/file_handle.h"
 #include "core/platform/replacing_file.h"
 
@@ -65,8 +68,8 @@ FilePtr CreateNewFile(const std::string& path, int& fd_out) {
   return file;
 }
 
-// The configured temporary directory, or empty. Only an absolute path other
-// than the root counts: emptying anything else would be a disaster.
+// The configured temporary directory, or empty. Only an absolute path
+// counts: a relative one would depend on where the caller happens to be.
 std::string TempDirectory() {
   std::string directory;
   if (ReadTempDirSetting(kTempDirSettingSize, &directory) == 0 || directory.empty() ||
@@ -74,6 +77,35 @@ std::string TempDirectory() {
     return {};
   }
   return NativeSeparators(directory);
+}
+
+// Whether emptying |directory| would take the client's own files with it:
+// its settings (which name the temporary directory) or its cache.
+bool HoldsClientFiles(const std::string& directory) {
+  for (const std::string& own : {ConfigDirectory(), GetCacheRoot()}) {
+    if (!own.empty() && IsSameOrInsideDirectory(own, directory)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The temporary directory as the file system names it, for emptying it; empty
+// when there is none, or it is the root or holds the client's own files. A
+// directory has many spellings ("//", "/.", "/tmp/..", a link), so the tests
+// are made on the resolved path, which is also the one emptied.
+std::string TempDirectoryToClear() {
+  const std::string directory = TempDirectory();
+  if (directory.empty()) {
+    return {};
+  }
+  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(directory.c_str(), nullptr),
+                                                             &std::free);
+  if (resolved == nullptr || std::string_view(resolved.get()) == "/" ||
+      HoldsClientFiles(resolved.get())) {
+    return {};
+  }
+  return resolved.get();
 }
 
 }  // namespace
@@ -84,6 +116,9 @@ int EnsurePackageDirectory(std::string_view root, std::string_view relative, boo
   }
   if (!DirectoryExists(root)) {
     return kPackageFailed;
+  }
+  if (relative.empty()) {
+    return kPackageOk;  // the root itself, which exists
   }
   if (!whole) {
     const size_t separator = relative.find_last_of("\\/");
@@ -129,7 +164,7 @@ int WritePackageHeader(const PackageHeader* record) {
 
 int ClearTempDirectory() {
   try {
-    const std::string directory = TempDirectory();
+    const std::string directory = TempDirectoryToClear();
     if (directory.empty() || !DirectoryExists(directory)) {
       return 0;
     }
@@ -231,8 +266,20 @@ int SetFileTimeFromEntry(std::string_view path, int32_t day, int32_t month, int3
   const auto dos_time = static_cast<uint16_t>(((seconds / 2) & 0x1F) | ((minutes & 0x3F) << 5) |
                                               ((hours & 0x1F) << 11));
   const std::string native(path);
-  const int fd = ::open(native.c_str(), O_WRONLY | O_CLOEXEC);
+  // Only a regular file takes an entry's time. Opening a FIFO for writing
+  // would wait for a reader, and a device may act on being opened: the path
+  // is looked at first, and what was opened is looked at again in case the
+  // path changed in between.
+  struct stat info {};
+  if (::stat(native.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return -1;
+  }
+  const int fd = ::open(native.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
+    return -1;
+  }
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
     return -1;
   }
   std::tm local{};

@@ -22,8 +22,9 @@ inline constexpr size_t kTempPathSize = 261;
 
 // Makes the directory |root|/|relative| with every missing level (only the
 // part of |relative| before its last separator when |whole| is false). 0 when
-// it exists afterwards, and also when |relative| has a drive or (with
-// |whole| false) no directory part, so there is nothing to do; -1 when |root|
+// it exists afterwards (an empty |relative| names |root| itself), and also
+// when |relative| has a drive or (with |whole| false) no directory part, so
+// there is nothing to do; -1 when |root|
 // does not exist, |relative| is not a safe relative name, or a level cannot
 // be made.
 QXWEBCORE_EXPORT int EnsurePackageDirectory(std::string_view root, std::string_view relative,
@@ -39,7 +40,8 @@ QXWEBCORE_EXPORT int WritePackageHeader(const PackageHeader* record);
 
 // Empties the client's temporary directory (the registry's TempDir), keeping
 // the directory itself. 1 when emptied; 0 when none is configured (or it is
-// not an absolute path) or emptying it failed.
+// not an absolute path, or it resolves to the root or to a directory that
+// holds the configuration directory or the cache root) or emptying it failed.
 QXWEBCORE_EXPORT int ClearTempDirectory();
 
 // A path in the client's temporary directory at which no file exists, of at
@@ -60,7 +62,8 @@ QXWEBCORE_EXPORT int DeleteFileAndEmptyParents(std::string_view path, bool prune
 // Stamps the existing file at |path| with the entry date and time, read as
 // local time in the two-second DOS form, as its last-access and last-write
 // time. 1 when set; 0 when the date or time is not a valid DOS stamp or the
-// times cannot be set; -1 when the file cannot be opened for writing.
+// times cannot be set; -1 when the file cannot be opened for writing or is
+// not a regular file (a FIFO or a device is never opened and waited on).
 QXWEBCORE_EXPORT int SetFileTimeFromEntry(std::string_view path, int32_t day, int32_t month,
                                           int32_t year, int32_t hours, int32_t minutes,
                                           int32_t seconds);

@@ -242,6 +242,47 @@ TEST_F(QxwebPackageTest, UnpackDoesNotFollowALinkOutOfTheDestination) {
   EXPECT_TRUE(fs::is_empty(dir_ / "elsewhere"));
 }
 
+// Every file under |directory| with its bytes.
+std::map<std::string, std::string> FilesUnder(const std::string& directory) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(directory)) {
+    if (entry.is_regular_file()) {
+      files[entry.path().string()] = qx_test::ReadFile(entry.path());
+    }
+  }
+  return files;
+}
+
+TEST_F(QxwebPackageTest, UnpackNeverWritesIntoThePackageDirectory) {
+  MakeSample();
+  fs::create_directory_symlink(package_, dir_ / "link");
+  const auto package = FilesUnder(package_);
+  for (const std::string& inside :
+       {package_, package_ + "/.", package_ + "//", package_ + "/bin", package_ + "/new/deeper",
+        dir_ / "link", dir_ / "link/sub", dir_ / "pkg/../pkg"}) {
+    const auto result =
+        RunCommand(Qxweb() + " unpack " + ShellQuote(header_) + " " + ShellQuote(inside));
+    EXPECT_EQ(result.status, 1) << inside;
+    EXPECT_NE(result.err.find("is the package directory or lies inside it"), std::string::npos)
+        << inside << result.err;
+    EXPECT_EQ(FilesUnder(package_), package) << inside;
+  }
+  EXPECT_FALSE(fs::exists(package_ + "/new"));
+
+  // From a directory above the package, an entry can lead into it too.
+  Store("pkg\\README.TXT", "not the read-me", false);
+  builder_.Write(header_);
+  const auto with_entry = FilesUnder(package_);
+  const auto result =
+      RunCommand(Qxweb() + " unpack " + ShellQuote(header_) + " " + ShellQuote(dir_.path()));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.out.find("pkg\\README.TXT: the file would land in the package directory"),
+            std::string::npos)
+      << result.out;
+  EXPECT_EQ(FilesUnder(package_), with_entry);
+  EXPECT_FALSE(fs::exists(dir_ / "README.TXT"));
+}
+
 TEST(QxwebPackageUsage, MissingArgumentsAreUsageErrors) {
   EXPECT_EQ(RunCommand(Qxweb() + " verify").status, 2);
   EXPECT_EQ(RunCommand(Qxweb() + " unpack only-header.qxw").status, 2);

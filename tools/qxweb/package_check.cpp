@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "core/fsutil/path_text.h"
 #include "core/package/stored_file_check.h"
@@ -13,6 +14,19 @@
 namespace qxweb_tool {
 
 namespace {
+
+// |text| fit for a terminal: every control character shows as "?", as ls
+// shows it, so that a hostile name can neither hide the rest of its line nor
+// send the terminal commands.
+std::string Printable(std::string_view text) {
+  std::string shown(text);
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+      c = '?';
+    }
+  }
+  return shown;
+}
 
 std::string Describe(int result, const qx::FileEntry& entry, int64_t length_found) {
   switch (result) {
@@ -58,7 +72,7 @@ PackageCheck CheckPackage(const std::string& header_path) {
     check.record.reset();
     check.problems.push_back(header_path + ": " +
                              (result == qx::kHeaderNoMemory
-                                  ? "out of memory"
+                                  ? "out of memory, or more entries than its size allows"
                                   : "not a package header (no magic line or no entries)"));
     return check;
   }
@@ -67,11 +81,12 @@ PackageCheck CheckPackage(const std::string& header_path) {
     check.problems.push_back(header_path + ": corrupt (the header digest does not match)");
   }
   if (!qx::IsSafeApplicationName(record.values.appl_name)) {
-    check.problems.push_back("ApplName: unsafe application name \"" + record.values.appl_name +
-                             "\"");
+    check.problems.push_back("ApplName: unsafe application name \"" +
+                             Printable(record.values.appl_name) + "\"");
   }
   if (!record.values.install_to.empty() && !qx::IsSafeRelativeName(record.values.install_to)) {
-    check.problems.push_back("InstallTo: unsafe directory \"" + record.values.install_to + "\"");
+    check.problems.push_back("InstallTo: unsafe directory \"" +
+                             Printable(record.values.install_to) + "\"");
   }
   // The stored files lie next to the header, wherever the package was put.
   record.package_directory = DirectoryOf(header_path);
@@ -83,7 +98,8 @@ PackageCheck CheckPackage(const std::string& header_path) {
     int64_t length_found = 0;
     const int checked = qx::CheckStoredFile(&record, entry.get(), &length_found);
     if (checked != qx::kStoredFileOk) {
-      check.problems.push_back(entry->name + ": " + Describe(checked, *entry, length_found));
+      check.problems.push_back(Printable(entry->name) + ": " +
+                               Describe(checked, *entry, length_found));
     }
   }
   return check;

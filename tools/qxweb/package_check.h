@@ -15,7 +15,8 @@ namespace qxweb_tool {
 // directory taken as the header's own directory.
 struct PackageCheck {
   std::unique_ptr<qx::PackageHeader> record;  // null when no header could be read
-  std::vector<std::string> problems;          // "NAME: what is wrong", in order
+  std::vector<std::string> problems;          // "NAME: what is wrong", in order; control
+                                              // characters of names shown as "?"
   int stored_files = 0;                       // file entries checked
 };
 

@@ -108,7 +108,22 @@ std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& en
   return {};
 }
 
+// Whether the entry's file would land in the package directory, where it
+// would replace a stored file with its expansion.
+bool LandsInPackage(const qx::PackageHeader& record, const std::string& destination,
+                    std::string_view name) {
+  const std::string target = qx::JoinNativePath(destination, name);
+  return qx::IsSameOrInsideDirectory(DirectoryOf(target), record.package_directory);
+}
+
 int Unpack(const std::string& header, const std::string& destination_arg) {
+  // Expanding into the package itself would put each file's expansion over
+  // its stored form: the package would be gone and the copy no better.
+  if (qx::IsSameOrInsideDirectory(destination_arg, DirectoryOf(header))) {
+    std::fprintf(stderr, "qxweb unpack: %s is the package directory or lies inside it\n",
+                 destination_arg.c_str());
+    return kExitFailed;
+  }
   const PackageCheck check = CheckPackage(header);
   for (const std::string& problem : check.problems) {
     std::printf("%s\n", problem.c_str());
@@ -124,6 +139,12 @@ int Unpack(const std::string& header, const std::string& destination_arg) {
     if (!entry->comment && !StaysInside(destination, entry->name)) {
       std::printf("%s: the path goes through a symbolic link in %s\n", entry->name.c_str(),
                   destination.c_str());
+      std::printf("%s: not unpacked, 1 problem\n", header.c_str());
+      return kExitFailed;
+    }
+    if (!entry->comment && LandsInPackage(record, destination, entry->name)) {
+      std::printf("%s: the file would land in the package directory %s\n", entry->name.c_str(),
+                  record.package_directory.c_str());
       std::printf("%s: not unpacked, 1 problem\n", header.c_str());
       return kExitFailed;
     }

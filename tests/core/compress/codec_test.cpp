@@ -113,6 +113,11 @@ TEST(DigestCopyFile, ReportsWriteAndReadFailuresByTheirCodes) {
             qx::kCopyReadFailed);
   EXPECT_EQ(size, 0);
   std::fclose(directory);
+
+  size = -1;
+  EXPECT_EQ(qx::DigestCopyFile(nullptr, nullptr, &size, digest, sizeof digest, nullptr),
+            qx::kCopyReadFailed);
+  EXPECT_EQ(size, 0);
 }
 
 }  // namespace

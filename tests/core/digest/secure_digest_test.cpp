@@ -92,5 +92,20 @@ TEST(SecureDigest, PlainDigestOfFilesEqualsMd5sum) {
   EXPECT_EQ(md5.out.substr(0, 32), Text(data, nullptr));
 }
 
+TEST(SecureDigest, KeyPrefixNeverStandsWholeInTheBuiltPrograms) {
+  // Built here from its hex text, so that this test's own binary does not
+  // hold it either.
+  std::string prefix;
+  for (const char* hex = "51b72ed4096af38c"; *hex != 0; hex += 2) {
+    prefix += static_cast<char>(std::stoi(std::string(hex, 2), nullptr, 16));
+  }
+  ASSERT_EQ(prefix.size(), 8u);
+  for (const std::string& path : {std::string(QX_CORE_LIBRARY_PATH), qx_test::QxwebPath()}) {
+    const std::string bytes = qx_test::ReadFile(path);
+    ASSERT_FALSE(bytes.empty()) << path;
+    EXPECT_EQ(bytes.find(prefix), std::string::npos) << path;
+  }
+}
+
 }  // namespace
 }  // namespace qx

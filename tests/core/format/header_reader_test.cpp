@@ -4,10 +4,14 @@
 #include "core/format/header_reader.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -17,6 +21,53 @@
 #include "core/platform/file_handle.h"
 #include "tests/support/header_builder.h"
 #include "tests/support/test_support.h"
+
+// Every allocation through operator new is counted, so that a test can hold
+// the reader's memory to a bound without timing anything.
+namespace {
+
+std::atomic<int64_t> g_held_bytes{0};
+std::atomic<int64_t> g_peak_bytes{0};
+
+void* CountedAllocate(std::size_t size) {
+  void* block = std::malloc(size == 0 ? 1 : size);
+  if (block == nullptr) {
+    throw std::bad_alloc();
+  }
+  const int64_t held = g_held_bytes += static_cast<int64_t>(malloc_usable_size(block));
+  int64_t peak = g_peak_bytes.load();
+  while (held > peak && !g_peak_bytes.compare_exchange_weak(peak, held)) {
+  }
+  return block;
+}
+
+void CountedFree(void* block) {
+  if (block != nullptr) {
+    g_held_bytes -= static_cast<int64_t>(malloc_usable_size(block));
+    std::free(block);
+  }
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  return CountedAllocate(size);
+}
+void* operator new[](std::size_t size) {
+  return CountedAllocate(size);
+}
+void operator delete(void* block) noexcept {
+  CountedFree(block);
+}
+void operator delete[](void* block) noexcept {
+  CountedFree(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  CountedFree(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+  CountedFree(block);
+}
 
 namespace qx {
 namespace {
@@ -343,6 +394,27 @@ TEST_F(HeaderReaderTest, EntriesContinueWithEitherMarkAndAcceptLineFeedsAlone) {
   EXPECT_EQ(record_->entries[1]->digest, std::string(32, 'd'));
 }
 
+TEST_F(HeaderReaderTest, TextValuesAndCommentsEndAtACarriageReturnInsideTheLine) {
+  HeaderBuilder builder;
+  builder.Set(HeaderKey::kApplName, "Demo\rX")
+      .Set(HeaderKey::kOwner, "Tarnwick\r\rTest")
+      .Set(HeaderKey::kCommandLine, "bin\\demo\r -x")
+      .AddComment(" note\rhidden")
+      .AddFile({"a.txt", 1, 1});
+  const std::string text = builder.Text();
+  ASSERT_EQ(Read(text), kHeaderOk);
+  EXPECT_EQ(record_->values.appl_name, "Demo");
+  EXPECT_EQ(record_->values.owner, "Tarnwick");
+  EXPECT_EQ(record_->values.command_line, "bin\\demo");
+  ASSERT_EQ(record_->entries.size(), 2u);
+  EXPECT_EQ(record_->entries[0]->neutral_name, " note");
+  // What follows the CR is still digested.
+  std::string changed = text;
+  changed[changed.find("Demo\rX") + 5] = 'Y';
+  EXPECT_EQ(Read(changed), kHeaderFailed);
+  EXPECT_TRUE(record_->corrupt);
+}
+
 TEST_F(HeaderReaderTest, EmptyValueFormsReadAndDigestAlike) {
   HeaderBuilder builder;
   builder.AddFile({"a.txt", 1, 1});
@@ -433,6 +505,47 @@ TEST_F(HeaderReaderTest, HeadersWithTooManyEntriesAreRefusedBeforeAnyAllocation)
   }
   EXPECT_EQ(Read(text), kHeaderNoMemory);
   EXPECT_FALSE(record_);
+}
+
+TEST_F(HeaderReaderTest, MemoryStaysWithinASmallMultipleOfTheHeader) {
+  // Whatever its lines, a header never costs the reader much more than its
+  // own size; a sealed header of many files still reads.
+  constexpr size_t kHeaderSize = 1 << 20;
+  constexpr int64_t kFactor = 12;
+  constexpr int64_t kFixedBytes = 256 << 10;
+  const std::string start = "##QXWEB## 1.0\r\nApplName: Demo\r\n";
+  HeaderBuilder sealed;
+  for (int i = 0; i < 6000; ++i) {
+    sealed.AddFile({"bin\\file" + std::to_string(i) + ".dat", 1000, 2000, std::string(32, 'e')});
+  }
+  struct Shape {
+    const char* what;
+    std::string text;
+  };
+  std::vector<Shape> shapes = {{"sealed", sealed.Text()}};
+  for (const char* line : {";\r\n", ";\n", "File:\n", "; a short note\r\n",
+                           "; a comment of thirty-two bytes\r\n", "File: \\\n"}) {
+    std::string text = start;
+    while (text.size() < kHeaderSize) {
+      text += line;
+    }
+    shapes.push_back({line, text});
+  }
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.what);
+    qx_test::WriteFile(dir_ / "h.qxw", shape.text);
+    FilePtr file(std::fopen((dir_ / "h.qxw").c_str(), "r"));
+    record_.reset();
+    const int64_t before = g_held_bytes;
+    g_peak_bytes = before;
+    const int result = ReadPackageHeader(file.get(), &version_, &record_);
+    const int64_t peak = g_peak_bytes - before;
+    EXPECT_LE(peak, kFactor * static_cast<int64_t>(shape.text.size()) + kFixedBytes);
+    if (shape.what == std::string("sealed")) {
+      EXPECT_EQ(result, kHeaderOk);
+    }
+    record_.reset();
+  }
 }
 
 TEST_F(HeaderReaderTest, TrailerMissingOrLongerThanADigestIsCorrupt) {

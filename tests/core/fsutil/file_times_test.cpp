@@ -115,25 +115,39 @@ TEST_F(CopyFileTimesTest, FailingToCarryStillGivesTheSourceTime) {
   EXPECT_FALSE(qx_test::FileExists(missing));  // never created
 }
 
-TEST_F(CopyFileTimesTest, WithoutAUsableSourceTimeTheTextsShowNow) {
+TEST_F(CopyFileTimesTest, TimesOutsideTheDosFormGiveItsNearestTime) {
   ScopedTimeZone utc("UTC");
-  // Before 1980 a DOS stamp cannot hold the time: carried over, but no text from it.
-  SetTimes(source_, 0, Utc(1975, 1, 1, 0, 0, 0));
-  const time_t before = ::time(nullptr);
-  EXPECT_EQ(CopyFileTimes(source_, destination_, &date_, &time_), 0);
-  const time_t after = ::time(nullptr);
-  EXPECT_EQ(StatOf(destination_).st_mtim.tv_sec, Utc(1975, 1, 1, 0, 0, 0));
-  auto texts_of = [](time_t when) {
-    std::tm tm{};
-    ::gmtime_r(&when, &tm);
-    char text[80];
-    std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d", tm.tm_mon + 1, tm.tm_mday,
-                  tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return std::string(text);
+  struct Case {
+    time_t written;
+    const char* date;
+    const char* time;
   };
-  const std::string shown = date_ + " " + time_;
-  EXPECT_TRUE(shown == texts_of(before) || shown == texts_of(after)) << shown;
+  const Case cases[] = {
+      {0, "01/01/1980", "00:00:00"},  // the epoch of reproducible builds
+      {Utc(1979, 12, 31, 23, 59, 59), "01/01/1980", "00:00:00"},
+      {-(time_t{1} << 40), "01/01/1980", "00:00:00"},
+      {Utc(1980, 1, 1, 0, 0, 1), "01/01/1980", "00:00:00"},
+      {Utc(2107, 12, 31, 23, 59, 59), "12/31/2107", "23:59:58"},
+      {Utc(2108, 1, 1, 0, 0, 0), "12/31/2107", "23:59:58"},
+      {time_t{1} << 40, "12/31/2107", "23:59:58"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.written);
+    SetTimes(source_, 0, c.written);
+    const time_t kept = StatOf(source_).st_mtim.tv_sec;  // as the file system keeps it
+    date_ = time_ = "unset";
+    EXPECT_EQ(CopyFileTimes(source_, destination_, &date_, &time_), 1);
+    EXPECT_EQ(date_, c.date);
+    EXPECT_EQ(time_, c.time);
+    EXPECT_EQ(StatOf(destination_).st_mtim.tv_sec, kept);  // the file keeps its own time
+    // The texts come out the same when the times cannot be carried over.
+    date_ = time_ = "unset";
+    EXPECT_EQ(CopyFileTimes(source_, dir_ / "missing", &date_, &time_), 0);
+    EXPECT_EQ(date_ + " " + time_, std::string(c.date) + " " + c.time);
+  }
+}
 
+TEST_F(CopyFileTimesTest, WithoutASourceTheTextsShowNow) {
   date_ = time_ = "unset";
   EXPECT_EQ(CopyFileTimes(dir_ / "none", destination_, &date_, nullptr), 0);
   EXPECT_EQ(date_.size(), kDateTextSize - 1);

@@ -3,8 +3,10 @@
 // time stamps.
 #include "core/package/package_directory.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -78,6 +80,8 @@ TEST_F(PackageDirectoryTest, EnsureMakesEveryLevelOrOnlyTheDirectoryPart) {
   // A drive means another system's path: nothing to do, and no failure.
   EXPECT_EQ(EnsurePackageDirectory(root_, "C:\\x", true), kPackageOk);
   EXPECT_EQ(Listing(root_), (std::vector<std::string>{"apps", "lib"}));
+  // No relative part names the root itself, which is there.
+  EXPECT_EQ(EnsurePackageDirectory(root_, "", true), kPackageOk);
 
   EXPECT_EQ(EnsurePackageDirectory(dir_ / "missing", "x", true), kPackageFailed);
   EXPECT_FALSE(fs::exists(dir_ / "missing"));
@@ -214,7 +218,16 @@ TEST_F(PackageDirectoryTest, TempDirectoryIsClearedAndNamedOnlyWhenConfiguredSaf
     EXPECT_EQ(ClearTempDirectory(), 0) << refused;
     EXPECT_EQ(MakeTempFileName(kTempPathSize), "") << refused;
   }
+  // Nor is a directory that holds the client's settings or cache, under
+  // whatever spelling: emptying it would take them along.
+  fs::create_directory_symlink(dir_.path(), dir_ / "link");
+  for (const std::string& holding :
+       {dir_ / "config/..", dir_.path() + "//", dir_ / "cache/.", dir_ / "link", root_}) {
+    SetTempDir(holding);
+    EXPECT_EQ(ClearTempDirectory(), 0) << holding;
+  }
   EXPECT_TRUE(fs::exists(temp + "/old.WEB"));
+  EXPECT_TRUE(fs::exists(dir_ / "config/tarnwick/qxweb.ini"));
 
   SetTempDir(temp + "\\");
   EXPECT_EQ(ClearTempDirectory(), 1);
@@ -309,6 +322,15 @@ TEST_F(PackageDirectoryTest, StampsLocalTimeInTheDosForm) {
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   localtime_r(&info.st_mtime, &local);
   EXPECT_EQ(local.tm_year + 1900, 1997);  // failures change nothing
+
+  // Only a regular file is stamped: a FIFO is refused even while a reader
+  // waits on it, with which opening it for writing would succeed.
+  const std::string fifo = dir_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  EXPECT_EQ(SetFileTimeFromEntry(fifo, 6, 12, 1997, 10, 20, 58), -1);
+  ::close(reader);
 }
 
 }  // namespace
