@@ -14,16 +14,12 @@
 #include <memory>
 
 #include "core/fsutil/path_text.h"
+#include "core/platform/file_handle.h"
 #include "core/platform/user_interface.h"
 
 namespace qx {
 
 namespace {
-
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-using DirPtr = std::unique_ptr<DIR, DirCloser>;
 
 // |directory| and |name| with one "/" between them.
 std::string ChildPath(const std::string& directory, std::string_view name) {
