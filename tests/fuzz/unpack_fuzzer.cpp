@@ -4,9 +4,10 @@
 // introduced by the separator line kSeparator. The client's steps run on it
 // (read the header under the cache root, place the stored files, validate
 // and check them, expand each into the temporary directory, put it in place
-// with its time, write the header back and read it again, delete the files)
-// and nothing outside the scratch tree may change: the target aborts when a
-// name, size, time or byte around it differs afterwards.
+// with its time, write the header back and read it again, delete the files,
+// empty the temporary directory) and nothing outside the scratch tree may
+// change: the target aborts when a name, size, time or byte around it
+// differs afterwards.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -394,6 +395,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       qx::DeleteFileAndEmptyParents(path, true);
     }
   }
+  // The temporary directory is emptied and kept.
+  qx_fuzz::WriteBytes(layout.temp / "left.tmp", "left over");
+  Require(qx::ClearTempDirectory() == 1 && fs::is_directory(layout.temp) &&
+              TempDirectoryIsEmpty(layout),
+          "the temporary directory was not emptied");
   Require(Survey(layout) == before, "something outside the scratch tree changed");
   return 0;
 }
