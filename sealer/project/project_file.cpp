@@ -26,8 +26,8 @@ constexpr char kWindowTitle[] = "Tarnwick Web Lite Sealer";
 constexpr char kNewFileTitle[] = "New Sealer Control File";
 constexpr char kSaveQuestion[] = "Do you want to save the modified Project File?";
 
-// Reads one line whole, however long, and removes its line end (LF or
-// CR LF; a last line without one keeps all of its text). False at end of
+// Reads one line whole, however long, up to its first CR or its LF (a last
+// line without either keeps all of its text). False at end of
 // file or on a read error with nothing read.
 bool ReadProjectLine(std::FILE* file, std::string& line) {
   line.clear();
@@ -39,8 +39,11 @@ bool ReadProjectLine(std::FILE* file, std::string& line) {
     line += static_cast<char>(c);
     c = std::getc(file);
   }
-  if (!line.empty() && line.back() == '\r') {
-    line.pop_back();
+  // A value ends at its first CR, as in a package header: a CR kept inside
+  // a value could never be written back.
+  const size_t cr = line.find('\r');
+  if (cr != std::string::npos) {
+    line.resize(cr);
   }
   return true;
 }
