@@ -274,6 +274,10 @@ TEST_F(ScanTest, LeftOutBoxIsCapped) {
 }
 
 TEST_F(ScanTest, UnreadableSubdirectoryFailsTheScanAndKeepsTheList) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizers' own checks need descriptors that the tight limit denies.
+  GTEST_SKIP() << "the descriptor limit starves the sanitizers";
+#endif
   Touch("a.txt");
   Touch("deep/f");
   const Lines old = {";kept", "File: a.txt;", ";for f", "File: deep\\f;"};
