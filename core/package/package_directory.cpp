@@ -261,8 +261,8 @@ int DeleteFileAndEmptyParents(std::string_view path, bool prune) {
 int SetFileTimeFromEntry(std::string_view path, int32_t day, int32_t month, int32_t year,
                          int32_t hours, int32_t minutes, int32_t seconds) {
   // The packed DOS form: what does not fit its bits is lost, as it would be.
-  const auto dos_date =
-      static_cast<uint16_t>((day & 0x1F) | ((month & 0x0F) << 5) | (((year - 1980) & 0x7F) << 9));
+  const auto dos_date = static_cast<uint16_t>((day & 0x1F) | ((month & 0x0F) << 5) |
+                                              ((static_cast<uint32_t>(year) - 1980U) & 0x7F) << 9);
   const auto dos_time = static_cast<uint16_t>(((seconds / 2) & 0x1F) | ((minutes & 0x3F) << 5) |
                                               ((hours & 0x1F) << 11));
   const std::string native(path);
