@@ -22,7 +22,6 @@ namespace qx {
 namespace {
 
 constexpr char kPackFileNameCaption[] = "Unable to read pack file name";
-constexpr std::string_view kLandingPageExtension = ".htm";
 
 bool Refused(std::string_view text) {
   ErrorBox(text);
@@ -72,8 +71,8 @@ bool CheckSource(const SealPlanItem& item) {
 // Refuses two entries with one output, and an entry over one of the
 // package's own files.
 bool CheckOutputs(const SealerProject& project, const SealPlan& plan) {
-  const std::string header = project.appl_name + "." + std::string(kHeaderExtension);
-  const std::string page = project.appl_name + std::string(kLandingPageExtension);
+  const std::string header = HeaderFileName(project.appl_name);
+  const std::string page = LandingPageFileName(project.appl_name);
   const std::string staging = StagingDirectoryName(project.appl_name);
   const std::string temporary = "." + header + ".";
   std::set<std::string> outputs;

@@ -31,7 +31,6 @@ namespace {
 // Every file of the list is entered under this version; only the named files
 // carry the package's own.
 constexpr std::string_view kListFileVersion = "01.00.00";
-constexpr std::string_view kLandingPageExtension = ".htm";
 
 bool FileExists(const std::string& path) {
   struct stat info {};
@@ -104,8 +103,7 @@ FilePtr OpenRegularSource(const std::string& path) {
 }  // namespace
 
 bool MakeLandingPage(const SealerProject& project, FormView& view, bool* stop_requested) {
-  const std::string path =
-      JoinNativePath(project.put_to, project.appl_name + std::string(kLandingPageExtension));
+  const std::string path = JoinNativePath(project.put_to, LandingPageFileName(project.appl_name));
   // The author may have edited the page; it is never rewritten.
   if (FileExists(path)) {
     return true;
@@ -330,8 +328,7 @@ bool SealCommand(SealerState& state, FormView& view) {
   }
   // A missing put-to directory is offered for creation only once the whole
   // form has passed its checks.
-  const std::string header_path =
-      JoinNativePath(project.put_to, project.appl_name + "." + std::string(kHeaderExtension));
+  const std::string header_path = JoinNativePath(project.put_to, HeaderFileName(project.appl_name));
   const bool sealed = WritePackage(project, view, header_path);
   // The record now holds the form's values and the day's date.
   state.project_modified = true;

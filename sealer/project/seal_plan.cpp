@@ -19,6 +19,14 @@ int64_t SourceBytes(const std::string& path) {
 
 }  // namespace
 
+std::string HeaderFileName(std::string_view appl_name) {
+  return std::string(appl_name) + "." + std::string(kHeaderExtension);
+}
+
+std::string LandingPageFileName(std::string_view appl_name) {
+  return std::string(appl_name) + ".htm";
+}
+
 std::optional<std::string_view> ListLinePath(std::string_view line) {
   const size_t colon = line.find(':');
   if (colon == std::string_view::npos) {

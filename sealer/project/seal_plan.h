@@ -59,6 +59,11 @@ struct SealProgress {
 // fixed order, then the list's lines in list order.
 SealPlan MakeSealPlan(const SealerProject& project, const ListBox& list);
 
+// "NAME.qxw" and "NAME.htm", the package's header and landing page in the
+// put-to directory.
+std::string HeaderFileName(std::string_view appl_name);
+std::string LandingPageFileName(std::string_view appl_name);
+
 // The relative path a file-list line names: from two characters after its
 // first ":" up to the next ";". Nothing for a line without ":".
 std::optional<std::string_view> ListLinePath(std::string_view line);

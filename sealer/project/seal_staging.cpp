@@ -17,6 +17,7 @@
 #include "core/fsutil/directory_tree.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
+#include "sealer/project/seal_plan.h"
 #include "sealer/project/sealer_messages.h"
 
 namespace qx {
@@ -27,10 +28,6 @@ constexpr char kFilesDirectory[] = "files";
 constexpr char kPublishMarker[] = "publish";
 // ReplacingFile's temporary names: ".TARGET." and six characters.
 constexpr size_t kTemporarySuffixLength = 6;
-
-std::string HeaderName(std::string_view appl_name) {
-  return std::string(appl_name) + "." + std::string(kHeaderExtension);
-}
 
 bool PathExists(const std::string& path) {
   struct stat info {};
@@ -128,11 +125,11 @@ bool FinishPublication(const std::string& directory, const std::string& put_to,
       return false;
     }
   }
-  const std::string header = directory + "/" + HeaderName(appl_name);
+  const std::string header = directory + "/" + HeaderFileName(appl_name);
   if (PathExists(header)) {
     // The stored files' new names are on disk before the header names them.
     SyncDirectory(put_to);
-    if (!MoveIntoPlace(header, put_to, HeaderName(appl_name))) {
+    if (!MoveIntoPlace(header, put_to, HeaderFileName(appl_name))) {
       return false;
     }
   }
@@ -143,7 +140,7 @@ bool FinishPublication(const std::string& directory, const std::string& put_to,
 // Removes the temporary headers ".NAME.qxw.XXXXXX" that a killed run of an
 // earlier version left beside the header.
 void RemoveTemporaryHeaders(const std::string& put_to, const std::string& appl_name) {
-  const std::string prefix = "." + HeaderName(appl_name) + ".";
+  const std::string prefix = "." + HeaderFileName(appl_name) + ".";
   DirPtr listing(::opendir(put_to.c_str()));
   if (listing == nullptr) {
     return;
@@ -193,7 +190,7 @@ bool RecoverSealStaging(const std::string& put_to, const std::string& appl_name)
 SealStaging::SealStaging(std::string put_to, std::string appl_name)
     : put_to_(std::move(put_to)), appl_name_(std::move(appl_name)) {
   directory_ = JoinNativePath(put_to_, StagingDirectoryName(appl_name_));
-  header_path_ = directory_ + "/" + HeaderName(appl_name_);
+  header_path_ = directory_ + "/" + HeaderFileName(appl_name_);
 }
 
 SealStaging::~SealStaging() {
@@ -240,7 +237,7 @@ bool SealStaging::Publish() {
     ErrorBox("Unable to read " + files);
     return false;
   }
-  staged.push_back(HeaderName(appl_name_));
+  staged.push_back(HeaderFileName(appl_name_));
   for (const std::string& relative : staged) {
     const std::string obstacle = PublishObstacle(put_to, relative);
     if (!obstacle.empty()) {

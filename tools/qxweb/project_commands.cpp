@@ -226,8 +226,8 @@ int RunSeal(const SealOptions& options) {
     }
     return kExitFailed;
   }
-  const std::string header = qx::JoinNativePath(
-      state.project.put_to, state.project.appl_name + "." + std::string(qx::kHeaderExtension));
+  const std::string header =
+      qx::JoinNativePath(state.project.put_to, qx::HeaderFileName(state.project.appl_name));
   std::printf("%s\n", header.c_str());
   if (options.save && !qx::SaveProject(state, form, false, false)) {
     return kExitFailed;
