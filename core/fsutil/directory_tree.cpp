@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -221,6 +222,12 @@ bool YieldToWindowSystem(int /*code*/, std::string_view /*path*/) {
   return true;
 }
 
+std::string ResolvedPath(std::string_view path) {
+  const std::unique_ptr<char, decltype(&std::free)> resolved(
+      ::realpath(NativeSeparators(path).c_str(), nullptr), &std::free);
+  return resolved == nullptr ? std::string() : std::string(resolved.get());
+}
+
 bool IsSameOrInsideDirectory(std::string_view inner, std::string_view outer) {
   struct stat target {};
   if (::stat(NativeSeparators(outer).c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
@@ -231,19 +238,14 @@ bool IsSameOrInsideDirectory(std::string_view inner, std::string_view outer) {
     path = ".";
   }
   // A path not made yet stands where its nearest existing ancestor is.
-  std::unique_ptr<char, decltype(&std::free)> resolved(nullptr, &std::free);
-  for (;;) {
-    resolved.reset(::realpath(path.c_str(), nullptr));
-    if (resolved != nullptr) {
-      break;
-    }
+  std::string canonical;
+  while ((canonical = ResolvedPath(path)).empty()) {
     if (path == "." || path == "/") {
       return false;
     }
     const size_t slash = path.find_last_of('/');
     path = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   }
-  std::string canonical(resolved.get());
   for (;;) {
     struct stat info {};
     if (::stat(canonical.c_str(), &info) == 0 && info.st_dev == target.st_dev &&

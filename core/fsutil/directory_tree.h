@@ -36,6 +36,11 @@ QXWEBCORE_EXPORT bool CreateDirectoryPath(std::string& path);
 // True when |path| is a directory that can be listed.
 QXWEBCORE_EXPORT bool DirectoryExists(std::string_view path);
 
+// |path| as the file system names it: absolute, every link and "." or ".."
+// resolved. Empty, with errno set, when a part of it does not exist or
+// cannot be looked at.
+QXWEBCORE_EXPORT std::string ResolvedPath(std::string_view path);
+
 // True when |inner| is the directory |outer| or lies inside it, as the file
 // system sees them: "d/.", "d//" and a link to d are all d. A part of |inner|
 // that does not exist yet counts where its nearest existing ancestor is.

@@ -46,6 +46,16 @@ std::string GetDriveRoot(std::string_view path) {
       path.substr(0, separator == std::string_view::npos ? path.size() : separator + 1));
 }
 
+std::string PrintableText(std::string_view text) {
+  std::string shown(text);
+  for (char& c : shown) {
+    if (IsControlCharacter(c)) {
+      c = '?';
+    }
+  }
+  return shown;
+}
+
 std::string NeutralPath(std::string_view path) {
   std::string neutral(path);
   for (char& c : neutral) {
@@ -78,7 +88,7 @@ NameFault CheckRelativeName(std::string_view name) {
     return NameFault::kDrive;
   }
   for (char c : name) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+    if (IsControlCharacter(c)) {
       return NameFault::kControlCharacter;
     }
     if (c == kNeutralSeparator) {

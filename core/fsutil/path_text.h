@@ -23,6 +23,16 @@ constexpr bool IsPathSeparator(char c) {
   return c == '\\' || c == '/';
 }
 
+// True for the bytes below 0x20 and DEL.
+constexpr bool IsControlCharacter(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+
+// |text| with every control character shown as "?", as ls shows names: a
+// hostile name can neither hide the rest of its line nor send a terminal
+// commands.
+QXWEBCORE_EXPORT std::string PrintableText(std::string_view text);
+
 // |path| with every separator replaced by "|".
 QXWEBCORE_EXPORT std::string NeutralPath(std::string_view path);
 // Appends |neutral| to |destination| with every "|" replaced by the first

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <new>
@@ -99,13 +98,11 @@ std::string TempDirectoryToClear() {
   if (directory.empty()) {
     return {};
   }
-  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(directory.c_str(), nullptr),
-                                                             &std::free);
-  if (resolved == nullptr || std::string_view(resolved.get()) == "/" ||
-      HoldsClientFiles(resolved.get())) {
+  const std::string resolved = ResolvedPath(directory);
+  if (resolved.empty() || resolved == "/" || HoldsClientFiles(resolved)) {
     return {};
   }
-  return resolved.get();
+  return resolved;
 }
 
 }  // namespace

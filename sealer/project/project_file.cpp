@@ -6,12 +6,11 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
-#include <memory>
 #include <string>
 
 #include "core/format/header_lines.h"
+#include "core/fsutil/directory_tree.h"
 #include "core/platform/file_handle.h"
 #include "core/platform/replacing_file.h"
 #include "core/widthlist/width_list.h"
@@ -153,13 +152,13 @@ bool SaveTarget(const std::string& project_path, std::string& target) {
     return errno == ENOENT;
   }
   if (S_ISLNK(info.st_mode)) {
-    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(project_path.c_str(), nullptr),
-                                                         &std::free);
-    if (resolved == nullptr) {
+    target = ResolvedPath(project_path);
+    if (target.empty()) {
       // A link to nothing yet: the save puts the file in the link's place.
-      return errno == ENOENT;
+      const bool dangling = errno == ENOENT;
+      target = project_path;
+      return dangling;
     }
-    target = resolved.get();
     if (::stat(target.c_str(), &info) != 0) {
       return false;
     }

@@ -137,11 +137,8 @@ std::string LeftOutMessage(const std::vector<LeftOutEntry>& left_out) {
   std::string text = "These files were left out of the file list:\n";
   const size_t shown = std::min(left_out.size(), kLeftOutShown);
   for (size_t i = 0; i < shown; ++i) {
-    std::string path = left_out[i].path;
     // Control characters would garble the box.
-    std::replace_if(
-        path.begin(), path.end(),
-        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }, '?');
+    std::string path = PrintableText(left_out[i].path);
     if (left_out[i].directory) {
       path += '/';
     }

@@ -29,13 +29,6 @@ std::string Qxweb() {
   return ShellQuote(qx_test::QxwebPath());
 }
 
-std::string Native(std::string name) {
-  for (char& c : name) {
-    c = c == '\\' ? '/' : c;
-  }
-  return name;
-}
-
 // Every file, directory and link under |root| but |skipped|, with what it
 // holds and when it was written.
 std::map<std::string, std::string> Snapshot(const std::string& root, const std::string& skipped) {
@@ -141,7 +134,7 @@ class QxwebHostileNamesTest : public ::testing::Test {
     fs::remove_all(out_);
     HeaderBuilder builder;
     builder.AddFile(Stored("good.txt", "good"));
-    const fs::path target = fs::path(package_) / Native(name);
+    const fs::path target = fs::path(package_) / qx::NativeSeparators(name);
     const bool inside = !name.empty() && !qx::IsPathSeparator(name.front()) &&
                         name.find('\0') == std::string::npos &&
                         target.lexically_normal().string().rfind(package_ + "/", 0) == 0;
@@ -157,7 +150,7 @@ class QxwebHostileNamesTest : public ::testing::Test {
   // when the file cannot be made.
   HeaderBuilder::File Stored(const std::string& name, const std::string& bytes) {
     HeaderBuilder::File file{name, 4, 4};
-    const std::string stored = package_ + "/" + Native(name);
+    const std::string stored = package_ + "/" + qx::NativeSeparators(name);
     std::error_code error;
     fs::create_directories(fs::path(stored).parent_path(), error);
     qx_test::WriteFile(scratch_, bytes);
@@ -193,7 +186,7 @@ TEST_F(QxwebHostileNamesTest, NothingOutsideTheDestinationChangesAndEveryNameIsA
     if (name.problem.empty()) {
       EXPECT_EQ(verify.status, 0) << verify.out;
       EXPECT_EQ(unpack.status, 0) << unpack.out << unpack.err;
-      EXPECT_EQ(qx_test::ReadFile(out_ + "/" + Native(name.written)), "bad!");
+      EXPECT_EQ(qx_test::ReadFile(out_ + "/" + qx::NativeSeparators(name.written)), "bad!");
       EXPECT_EQ(qx_test::ReadFile(out_ + "/good.txt"), "good");
     } else {
       EXPECT_EQ(verify.status, 1);

@@ -15,19 +15,6 @@ namespace qxweb_tool {
 
 namespace {
 
-// |text| fit for a terminal: every control character shows as "?", as ls
-// shows it, so that a hostile name can neither hide the rest of its line nor
-// send the terminal commands.
-std::string Printable(std::string_view text) {
-  std::string shown(text);
-  for (char& c : shown) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-      c = '?';
-    }
-  }
-  return shown;
-}
-
 std::string Describe(int result, const qx::FileEntry& entry, int64_t length_found) {
   switch (result) {
     case qx::kStoredFileUnsafeName:
@@ -82,11 +69,11 @@ PackageCheck CheckPackage(const std::string& header_path) {
   }
   if (!qx::IsSafeApplicationName(record.values.appl_name)) {
     check.problems.push_back("ApplName: unsafe application name \"" +
-                             Printable(record.values.appl_name) + "\"");
+                             qx::PrintableText(record.values.appl_name) + "\"");
   }
   if (!record.values.install_to.empty() && !qx::IsSafeRelativeName(record.values.install_to)) {
     check.problems.push_back("InstallTo: unsafe directory \"" +
-                             Printable(record.values.install_to) + "\"");
+                             qx::PrintableText(record.values.install_to) + "\"");
   }
   // The stored files lie next to the header, wherever the package was put.
   record.package_directory = DirectoryOf(header_path);
@@ -98,7 +85,7 @@ PackageCheck CheckPackage(const std::string& header_path) {
     int64_t length_found = 0;
     const int checked = qx::CheckStoredFile(&record, entry.get(), &length_found);
     if (checked != qx::kStoredFileOk) {
-      check.problems.push_back(Printable(entry->name) + ": " +
+      check.problems.push_back(qx::PrintableText(entry->name) + ": " +
                                Describe(checked, *entry, length_found));
     }
   }

@@ -59,10 +59,6 @@ bool OpenInto(qx::SealerState& state, ConsoleForm& form, const std::string& path
   return false;
 }
 
-bool IsControlCharacter(char c) {
-  return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-}
-
 void PrintCounts(const qx::SealerState& state) {
   std::printf("%s: %d files in %d directories\n", state.project.project_path.c_str(),
               state.project.file_count, state.project.directory_count);
@@ -107,7 +103,7 @@ int RunNew(const NewOptions& options) {
       return kExitUsage;
     }
     // A line break would end its key line early in the project file.
-    if (std::any_of(limit.text.begin(), limit.text.end(), IsControlCharacter)) {
+    if (std::any_of(limit.text.begin(), limit.text.end(), qx::IsControlCharacter)) {
       std::fprintf(stderr, "qxweb: %s holds a line break or another control character\n",
                    limit.what);
       return kExitUsage;
