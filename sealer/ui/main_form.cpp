@@ -1,0 +1,412 @@
+// The main form over Qt widgets, laid out from its dialog template.
+#include "sealer/ui/main_form.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QValidator>
+#include <iterator>
+
+#include "sealer/project/project_file.h"
+#include "sealer/project/seal_engine.h"
+#include "sealer/project/seal_plan.h"
+#include "sealer/project/sealer_project.h"
+#include "sealer/project/source_scan.h"
+#include "sealer/ui/list_box_widget.h"
+#include "sealer/ui/qt_text.h"
+#include "sealer/ui/sealer_dialogs.h"
+#include "sealer/ui/status_texts.h"
+#include "sealer/ui/window_services.h"
+
+namespace qx::ui {
+
+namespace {
+
+enum class Kind { kGroup, kFrame, kLabel, kEdit, kButton, kList, kHiddenList };
+
+struct TemplateControl {
+  int id;  // 0 for a control the code never addresses
+  Kind kind;
+  const char* text;
+  int left, top, width, height;  // dialog units
+  size_t limit;                  // bytes an edit accepts
+};
+
+constexpr int kTemplateWidth = 312;
+constexpr int kTemplateHeight = 250;
+
+// The form's template, in its order (which is also the tab order).
+constexpr TemplateControl kTemplate[] = {
+    {2000, Kind::kGroup, "Header Information", 14, 2, 290, 93, 0},
+    {2001, Kind::kLabel, "Owner:", 23, 17, 27, 10, 0},
+    {2051, Kind::kEdit, "", 59, 16, 87, 12, kOwnerFieldLimit},
+    {2003, Kind::kLabel, "Name:", 155, 17, 21, 8, 0},
+    {2053, Kind::kEdit, "", 207, 16, 87, 12, kNameFieldLimit},
+    {2005, Kind::kLabel, "Install To:", 23, 34, 31, 9, 0},
+    {2055, Kind::kEdit, "", 59, 33, 87, 12, kPathFieldLimit},
+    {2004, Kind::kLabel, "Command Line:", 155, 34, 54, 8, 0},
+    {2054, Kind::kEdit, "", 207, 33, 87, 12, kCommandLineFieldLimit},
+    {2026, Kind::kLabel, "Seal From:", 23, 59, 34, 8, 0},
+    {2064, Kind::kEdit, "", 59, 57, 217, 12, kPathFieldLimit},
+    {2066, Kind::kButton, "...", 283, 57, 12, 12, 0},
+    {2025, Kind::kLabel, "Put To:", 23, 77, 34, 8, 0},
+    {2063, Kind::kEdit, "", 59, 75, 217, 12, kPathFieldLimit},
+    {7016, Kind::kGroup, "Package Information", 14, 100, 290, 110, 0},
+    {3004, Kind::kLabel, "Directory Count:", 31, 113, 54, 8, 0},
+    {3054, Kind::kLabel, "", 86, 113, 19, 8, 0},
+    {3005, Kind::kLabel, "File Count:", 220, 113, 37, 8, 0},
+    {3055, Kind::kLabel, "", 258, 113, 37, 8, 0},
+    {3100, Kind::kHiddenList, "", 22, 128, 272, 81, 0},
+    {3056, Kind::kList, "", 22, 128, 272, 81, 0},
+    {3066, Kind::kButton, "&Scan", 100, 216, 50, 14, 0},
+    {3061, Kind::kButton, "S&eal", 162, 216, 50, 14, 0},
+    {2028, Kind::kFrame, "", 0, 230, 311, 16, 0},
+    {2027, Kind::kLabel, "Status:", 2, 235, 24, 9, 0},
+    {2029, Kind::kFrame, "", 27, 230, 2, 16, 0},
+    {2079, Kind::kLabel, "       ", 30, 235, 280, 9, 0},
+};
+
+// A field's limit counts the bytes of its text, as the record's widths do;
+// only typing is limited, a text the program sets is taken whole.
+class ByteLimit : public QValidator {
+ public:
+  ByteLimit(size_t limit, QObject* parent) : QValidator(parent), limit_(limit) {}
+  State validate(QString& input, int& /*pos*/) const override {
+    return static_cast<size_t>(input.toUtf8().size()) <= limit_ ? Acceptable : Invalid;
+  }
+
+ private:
+  size_t limit_;
+};
+
+bool IsEdit(FormControl id) {
+  switch (id) {
+    case FormControl::kOwner:
+    case FormControl::kName:
+    case FormControl::kCommandLine:
+    case FormControl::kInstallTo:
+    case FormControl::kPutTo:
+    case FormControl::kSealFrom:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::string ProposedPutTo(std::string_view seal_from) {
+  const size_t slash = seal_from.find_last_of("/\\");
+  const size_t component = slash == std::string_view::npos ? 0 : slash + 1;
+  const size_t dot = seal_from.rfind('.');
+  std::string proposed(seal_from.substr(
+      0, dot != std::string_view::npos && dot >= component ? dot : seal_from.size()));
+  return proposed + ".qxd";
+}
+
+MainForm::MainForm(SealerState& state, int& help_context, QWidget* parent)
+    : QWidget(parent), state_(state), help_context_(help_context) {
+  setObjectName(QStringLiteral("mainForm"));
+  Build();
+}
+
+void MainForm::Build() {
+  const DialogUnits units(font());
+  setFixedSize(units.X(kTemplateWidth), units.Y(kTemplateHeight));
+  for (const TemplateControl& c : kTemplate) {
+    QWidget* widget = nullptr;
+    const QString text = QString::fromLatin1(c.text);
+    switch (c.kind) {
+      case Kind::kGroup:
+        widget = new QGroupBox(text, this);
+        widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+        break;
+      case Kind::kFrame: {
+        auto* frame = new QFrame(this);
+        frame->setFrameShape(QFrame::Box);
+        frame->setFrameShadow(QFrame::Sunken);
+        widget = frame;
+        break;
+      }
+      case Kind::kLabel:
+        widget = new QLabel(text, this);
+        break;
+      case Kind::kEdit: {
+        auto* edit = new QLineEdit(this);
+        edit->setValidator(new ByteLimit(c.limit, edit));
+        edit->installEventFilter(this);
+        connect(edit, &QLineEdit::textChanged, this, [this] { state_.project_modified = true; });
+        widget = edit;
+        break;
+      }
+      case Kind::kButton: {
+        auto* button = new QPushButton(text, this);
+        button->setAutoDefault(false);
+        widget = button;
+        break;
+      }
+      case Kind::kList:
+      case Kind::kHiddenList: {
+        auto* list = new ListBoxWidget(this);
+        if (c.kind == Kind::kHiddenList) {
+          list->hide();
+          work_list_ = list;
+        } else {
+          file_list_ = list;
+        }
+        widget = list;
+        break;
+      }
+    }
+    widget->setGeometry(units.Rect(c.left, c.top, c.width, c.height));
+    widget->setProperty(kControlIdProperty, c.id);
+    widget->setObjectName(QStringLiteral("control%1").arg(c.id));
+    controls_[static_cast<FormControl>(c.id)] = widget;
+  }
+  status_ = static_cast<QLabel*>(controls_.at(FormControl::kStatus));
+
+  connect(static_cast<QPushButton*>(Control(FormControl::kBrowse)), &QPushButton::clicked, this,
+          &MainForm::Browse);
+  connect(static_cast<QPushButton*>(Control(FormControl::kScan)), &QPushButton::clicked, this,
+          &MainForm::Scan);
+  connect(static_cast<QPushButton*>(Control(FormControl::kSeal)), &QPushButton::clicked, this,
+          &MainForm::Seal);
+
+  // During a seal the progress bar and Cancel take the place of Scan and Seal.
+  progress_bar_ = new QProgressBar(this);
+  progress_bar_->setObjectName(QStringLiteral("sealProgress"));
+  progress_bar_->setGeometry(units.Rect(22, 216, 210, 14));
+  progress_bar_->setRange(0, 1000);
+  progress_bar_->hide();
+  cancel_button_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancel_button_->setObjectName(QStringLiteral("cancelButton"));
+  cancel_button_->setAutoDefault(false);
+  cancel_button_->setGeometry(units.Rect(244, 216, 50, 14));
+  cancel_button_->hide();
+  connect(cancel_button_, &QPushButton::clicked, this, &MainForm::RequestCancel);
+}
+
+QWidget* MainForm::Control(FormControl id) const {
+  const auto found = controls_.find(id);
+  return found == controls_.end() ? nullptr : found->second;
+}
+
+QLineEdit* MainForm::Edit(FormControl id) const {
+  return IsEdit(id) ? static_cast<QLineEdit*>(Control(id)) : nullptr;
+}
+
+std::string MainForm::FieldText(FormControl id) const {
+  QString shown;
+  if (QLineEdit* edit = Edit(id)) {
+    shown = edit->text();
+  } else if (auto* label = qobject_cast<QLabel*>(Control(id))) {
+    shown = label->text();
+  } else {
+    return {};
+  }
+  const auto given = given_.find(id);
+  if (given != given_.end() && given->second.first == shown) {
+    return given->second.second;
+  }
+  return ToStdString(shown);
+}
+
+void MainForm::SetFieldText(FormControl id, std::string_view text) {
+  const QString shown = ToQString(text);
+  given_[id] = {shown, std::string(text)};
+  if (QLineEdit* edit = Edit(id)) {
+    edit->setText(shown);
+    // A text the program sets still counts as a change of the form.
+    state_.project_modified = true;
+  } else if (auto* label = qobject_cast<QLabel*>(Control(id))) {
+    label->setText(shown);
+  }
+}
+
+void MainForm::EnableControl(FormControl id, bool enabled) {
+  if (QWidget* control = Control(id)) {
+    control->setEnabled(enabled);
+  }
+}
+
+void MainForm::FocusControl(FormControl id, bool select_all) {
+  QWidget* control = Control(id);
+  if (control == nullptr) {
+    return;
+  }
+  control->setFocus(Qt::OtherFocusReason);
+  if (QLineEdit* edit = Edit(id); edit != nullptr && select_all) {
+    edit->selectAll();
+  }
+}
+
+ListBox& MainForm::FileList() {
+  return *file_list_;
+}
+
+ListBox& MainForm::WorkList() {
+  return *work_list_;
+}
+
+void MainForm::SetWindowTitle(std::string_view title) {
+  window()->setWindowTitle(ToQString(title));
+}
+
+void MainForm::ShowStatusText(int id) {
+  if (!status_texts_enabled_ || id == kNoStatusText) {
+    return;
+  }
+  status_->setText(ToQString(StatusText(id)));
+}
+
+QString MainForm::StatusLine() const {
+  return status_->text();
+}
+
+bool MainForm::ProgressStep(std::string_view text, const SealProgress* progress) {
+  if (!sealing_shown_) {
+    ShowSealing(true);
+  }
+  status_->setText(ToQString(text));
+  if (progress != nullptr) {
+    const int value =
+        progress->total_bytes > 0
+            ? static_cast<int>(progress->done_bytes * 1000 / progress->total_bytes)
+            : static_cast<int>(progress->count > 0 ? progress->index * 1000 / progress->count : 0);
+    progress_bar_->setValue(value);
+    progress_bar_->setFormat(QStringLiteral("File %1 of %2").arg(progress->index + 1).arg(progress->count));
+  }
+  QApplication::processEvents();
+  return cancel_requested_;
+}
+
+bool MainForm::ChooseProjectFile(std::string& path) {
+  return qx::ui::ChooseProjectFile(window(), true, path, state_.project.appl_name,
+                                   state_.settings.project_directory, help_context_);
+}
+
+bool MainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::FocusIn && event->type() != QEvent::FocusOut) {
+    return QWidget::eventFilter(watched, event);
+  }
+  const auto id = static_cast<FormControl>(watched->property(kControlIdProperty).toInt());
+  // Focus that comes back from another window or a menu, or goes there,
+  // neither enters nor leaves the field.
+  const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+  if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) {
+    return false;
+  }
+  if (event->type() == QEvent::FocusIn) {
+    ShowStatusText(static_cast<int>(id));
+  } else {
+    FieldLeft(id);
+  }
+  return false;
+}
+
+void MainForm::FieldLeft(FormControl id) {
+  // A refused field shows a box and takes the focus back; the focus that
+  // moves meanwhile is not another leave.
+  if (checking_field_ || state_.seal_running) {
+    return;
+  }
+  checking_field_ = true;
+  switch (id) {
+    case FormControl::kName:
+      CheckNameField(*this);
+      break;
+    case FormControl::kInstallTo:
+      CheckInstallToField(*this);
+      break;
+    case FormControl::kPutTo:
+      EnableControl(FormControl::kScan, true);
+      break;
+    default:
+      break;
+  }
+  checking_field_ = false;
+}
+
+void MainForm::Browse() {
+  if (state_.seal_running) {
+    return;
+  }
+  state_.project.seal_from = FieldText(FormControl::kSealFrom);
+  const std::optional<std::string> chosen =
+      LocateDirectory(this, state_.project.seal_from, help_context_);
+  if (!chosen) {
+    FocusControl(FormControl::kBrowse, false);
+    CommandDone();
+    return;
+  }
+  state_.project.seal_from = *chosen;
+  SetFieldText(FormControl::kSealFrom, *chosen);
+  SetFieldText(FormControl::kPutTo, ProposedPutTo(*chosen));
+  checking_field_ = true;  // moving to Put To leaves no field to check
+  FocusControl(FormControl::kPutTo, true);
+  checking_field_ = false;
+  ShowStatusText(static_cast<int>(FormControl::kBrowse));
+  EnableControl(FormControl::kScan, true);
+  CommandDone();
+}
+
+void MainForm::Scan() {
+  if (state_.seal_running) {
+    return;
+  }
+  {
+    const BusyScope busy;
+    ScanCommand(state_, *this);
+  }
+  // Seal is offered whatever the scan reported.
+  EnableControl(FormControl::kSeal, true);
+  FocusControl(FormControl::kSeal, false);
+  CommandDone();
+}
+
+void MainForm::Seal() {
+  if (state_.seal_running) {
+    return;
+  }
+  cancel_requested_ = false;
+  emit sealRunningChanged(true);
+  {
+    const BusyScope busy(true);
+    SealCommand(state_, *this);
+  }
+  ShowSealing(false);
+  emit sealRunningChanged(false);
+  CommandDone();
+}
+
+void MainForm::RequestCancel() {
+  if (state_.seal_running) {
+    cancel_requested_ = true;
+    status_->setText(QStringLiteral("Cancelling: the file under way finishes, then the seal stops ..."));
+  }
+}
+
+void MainForm::ShowSealing(bool sealing) {
+  sealing_shown_ = sealing;
+  Control(FormControl::kScan)->setVisible(!sealing);
+  Control(FormControl::kSeal)->setVisible(!sealing);
+  progress_bar_->setValue(0);
+  progress_bar_->setFormat(QString());
+  progress_bar_->setVisible(sealing);
+  cancel_button_->setVisible(sealing);
+  for (const auto& [id, control] : controls_) {
+    if (QLineEdit* edit = Edit(id)) {
+      edit->setReadOnly(sealing);
+    }
+  }
+  if (sealing) {
+    cancel_button_->setFocus(Qt::OtherFocusReason);
+  }
+}
+
+}  // namespace qx::ui

@@ -1,0 +1,99 @@
+#pragma once
+
+// The sealer's main form: the project's fields, the file list with its
+// counts, Scan and Seal, and the status line, over real widgets; the engine
+// sees it as its FormView. Sealer window.
+
+#include <QString>
+#include <QWidget>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "sealer/project/form_view.h"
+#include "sealer/project/sealer_state.h"
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace qx::ui {
+
+class ListBoxWidget;
+
+// The property under which each control of the form keeps its id.
+inline constexpr char kControlIdProperty[] = "qxControlId";
+inline constexpr int kFormHelpContext = 2000;
+
+// The Put To that browsing to |seal_from| proposes: the path with its last
+// component's extension, if any, replaced by ".qxd".
+std::string ProposedPutTo(std::string_view seal_from);
+
+class MainForm : public QWidget, public FormView {
+  Q_OBJECT
+
+ public:
+  // |help_context| is the shell's: the form sets it back after each command.
+  MainForm(SealerState& state, int& help_context, QWidget* parent = nullptr);
+
+  // FormView.
+  std::string FieldText(FormControl id) const override;
+  void SetFieldText(FormControl id, std::string_view text) override;
+  void EnableControl(FormControl id, bool enabled) override;
+  void FocusControl(FormControl id, bool select_all) override;
+  ListBox& FileList() override;
+  ListBox& WorkList() override;
+  void SetWindowTitle(std::string_view title) override;
+  void EnableStatusTexts(bool enabled) override { status_texts_enabled_ = enabled; }
+  bool ProgressStep(std::string_view text, const SealProgress* progress) override;
+  bool ChooseProjectFile(std::string& path) override;
+  WindowHandle Owner() const override { return static_cast<const QWidget*>(this); }
+
+  // Shows string |id| in the status line (see status_texts.h), unless the
+  // status texts are off or |id| is kNoStatusText.
+  void ShowStatusText(int id);
+  QString StatusLine() const;
+
+  // The form's commands, as its buttons give them.
+  void Browse();
+  void Scan();
+  void Seal();
+  // Cancel of a running seal: the file under way finishes, nothing new starts.
+  void RequestCancel();
+
+  QWidget* Control(FormControl id) const;
+  QProgressBar* progress_bar() const { return progress_bar_; }
+  QPushButton* cancel_button() const { return cancel_button_; }
+
+ signals:
+  // A seal starts or ends: the shell disables what the engine refuses meanwhile.
+  void sealRunningChanged(bool running);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void Build();
+  void FieldLeft(FormControl id);
+  void ShowSealing(bool sealing);
+  void CommandDone() { help_context_ = kFormHelpContext; }
+  QLineEdit* Edit(FormControl id) const;
+
+  SealerState& state_;
+  int& help_context_;
+  std::map<FormControl, QWidget*> controls_;
+  // The bytes each field was last given, for names that are not UTF-8.
+  std::map<FormControl, std::pair<QString, std::string>> given_;
+  ListBoxWidget* file_list_ = nullptr;
+  ListBoxWidget* work_list_ = nullptr;
+  QLabel* status_ = nullptr;
+  QProgressBar* progress_bar_ = nullptr;
+  QPushButton* cancel_button_ = nullptr;
+  bool status_texts_enabled_ = false;
+  bool cancel_requested_ = false;
+  bool sealing_shown_ = false;
+  bool checking_field_ = false;
+};
+
+}  // namespace qx::ui

@@ -1,0 +1,158 @@
+// About, the project file dialogs and Locate Directory.
+#include "sealer/ui/sealer_dialogs.h"
+
+#include <QFileDialog>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <utility>
+
+#include "core/platform/library_version.h"
+#include "sealer/project/sealer_project.h"
+#include "sealer/ui/qt_text.h"
+#include "sealer/ui/window_services.h"
+
+namespace qx::ui {
+
+namespace {
+
+FileDialogHook& Hook() {
+  static FileDialogHook hook;
+  return hook;
+}
+
+constexpr char kProjectFilter[] = "Sealer Project Files (*.QXS)";
+
+// Shows the dialog of |request|, or asks the hook; the chosen path.
+std::optional<QString> RunFileDialog(QWidget* owner, const FileDialogRequest& request) {
+  if (Hook()) {
+    return Hook()(request);
+  }
+  QFileDialog dialog(owner, request.title, request.directory, request.filter);
+  switch (request.kind) {
+    case FileDialogRequest::Kind::kOpen:
+      dialog.setAcceptMode(QFileDialog::AcceptOpen);
+      dialog.setFileMode(QFileDialog::ExistingFile);
+      break;
+    case FileDialogRequest::Kind::kSaveAs:
+      dialog.setAcceptMode(QFileDialog::AcceptSave);
+      dialog.setFileMode(QFileDialog::AnyFile);
+      dialog.setDefaultSuffix(QString::fromLatin1(kProjectFileExtension.data(),
+                                                  static_cast<qsizetype>(kProjectFileExtension.size())));
+      break;
+    case FileDialogRequest::Kind::kLocateDirectory:
+      dialog.setFileMode(QFileDialog::Directory);
+      dialog.setOption(QFileDialog::ShowDirsOnly);
+      break;
+  }
+  if (!request.proposed_name.isEmpty()) {
+    dialog.selectFile(request.proposed_name);
+  }
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    return std::nullopt;
+  }
+  return dialog.selectedFiles().constFirst();
+}
+
+}  // namespace
+
+AboutDialog::AboutDialog(QWidget* owner) : QDialog(owner) {
+  setWindowTitle(QStringLiteral("About Tarnwick Web Lite Sealer"));
+  setObjectName(QStringLiteral("aboutDialog"));
+  const DialogUnits units(font());
+  setFixedSize(units.X(147), units.Y(150));
+
+  auto* title = new QLabel(QStringLiteral("Tarnwick Web Lite Sealer ") + kProductVersion, this);
+  title->setObjectName(QStringLiteral("label103"));
+  title->setAlignment(Qt::AlignCenter);
+  title->setGeometry(units.Rect(0, 5, 147, 9));
+
+  auto* icon = new QLabel(this);
+  const QRect icon_rect = units.Rect(60, 24, 16, 16);
+  const int side = std::min(icon_rect.width(), icon_rect.height());
+  icon->setPixmap(QIcon(QStringLiteral(":/icons/qxsealer-lite.png")).pixmap(side, side));
+  icon->setGeometry(QRect(units.X(147) / 2 - side / 2, icon_rect.top(), side, side));
+
+  const QString notices[] = {
+      QStringLiteral("Seals desktop applications"),
+      QStringLiteral("for delivery over the web."),
+      QStringLiteral("Copyright \u00a9 Tarnwick Inc."),
+      QStringLiteral("All rights reserved."),
+      QStringLiteral("Core library %1").arg(QString::fromLatin1(LibraryVersion())),
+      QStringLiteral("Qt %1").arg(QString::fromLatin1(qVersion())),
+  };
+  const int tops[] = {54, 71, 80, 89, 98, 107};
+  for (size_t i = 0; i < std::size(notices); ++i) {
+    auto* line = new QLabel(notices[i], this);
+    line->setAlignment(Qt::AlignCenter);
+    line->setGeometry(units.Rect(0, tops[i], 147, 9));
+  }
+
+  auto* ok = new QPushButton(QStringLiteral("&OK"), this);
+  ok->setObjectName(QStringLiteral("okButton"));
+  ok->setDefault(true);
+  ok->setGeometry(units.Rect(61, 125, 24, 13));
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  ok->setFocus();
+}
+
+QString AboutDialog::TitleLine() const {
+  return findChild<QLabel*>(QStringLiteral("label103"))->text();
+}
+
+void AboutDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  CentreWindow(this, true);
+}
+
+void SetFileDialogHook(FileDialogHook hook) {
+  Hook() = std::move(hook);
+}
+
+bool ChooseProjectFile(QWidget* owner, bool save_as, std::string& path, std::string_view appl_name,
+                       std::string_view project_directory, int& help_context) {
+  help_context = save_as ? kSaveAsHelpContext : kOpenHelpContext;
+  FileDialogRequest request;
+  request.kind = save_as ? FileDialogRequest::Kind::kSaveAs : FileDialogRequest::Kind::kOpen;
+  request.title = save_as ? QStringLiteral("Save Project File As") : QStringLiteral("Open Project File");
+  request.filter = QString::fromLatin1(kProjectFilter);
+  const size_t slash = path.find_last_of("/\\");
+  request.directory = ToQString(slash == std::string::npos ? project_directory
+                                                           : std::string_view(path).substr(0, slash));
+  if (save_as) {
+    // The application's name, with the extension project files are saved
+    // with; else the name the project has.
+    request.proposed_name = !appl_name.empty()
+                                ? ToQString(appl_name) + '.' + ToQString(kProjectFileExtension)
+                                : ToQString(std::string_view(path).substr(slash + 1));
+  }
+  const std::optional<QString> chosen = RunFileDialog(owner, request);
+  if (!chosen || chosen->isEmpty()) {
+    path.clear();
+    return false;
+  }
+  path = ToStdString(*chosen);
+  return true;
+}
+
+std::optional<std::string> LocateDirectory(QWidget* owner, const std::string& start,
+                                           int& help_context) {
+  help_context = kLocateDirectoryHelpContext;
+  FileDialogRequest request;
+  request.kind = FileDialogRequest::Kind::kLocateDirectory;
+  request.title = QStringLiteral("Locate Directory");
+  request.directory = ToQString(start);
+  request.filter = QStringLiteral("Any files(*.*)");
+  const std::optional<QString> chosen = RunFileDialog(owner, request);
+  if (!chosen || chosen->isEmpty()) {
+    return std::nullopt;
+  }
+  std::string directory = ToStdString(*chosen);
+  // The root stays "/"; everything else loses its trailing separators.
+  while (directory.size() > 1 && directory.back() == '/') {
+    directory.pop_back();
+  }
+  return directory;
+}
+
+}  // namespace qx::ui

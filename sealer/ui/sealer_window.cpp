@@ -1,0 +1,428 @@
+// The sealer's main window: menus, keys, help, close and end of session.
+#include "sealer/ui/sealer_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSessionManager>
+#include <QShortcut>
+#include <QTimer>
+#include <cstdlib>
+
+#include "core/fsutil/directory_tree.h"
+#include "sealer/project/project_file.h"
+#include "sealer/project/sealer_settings.h"
+#include "sealer/ui/help_window.h"
+#include "sealer/ui/main_form.h"
+#include "sealer/ui/qt_text.h"
+#include "sealer/ui/sealer_dialogs.h"
+#include "sealer/ui/status_texts.h"
+#include "sealer/ui/window_services.h"
+
+namespace qx::ui {
+
+namespace {
+
+constexpr char kWindowTitle[] = "Tarnwick Web Lite Sealer";
+constexpr int kFileMenuText = 100;
+constexpr int kHelpMenuText = 300;
+
+// Watches the whole program for F1: when the key comes up over a dialog,
+// a message box, the form or a menu, the main window is asked for help,
+// after the key has been delivered as usual.
+class HelpKeyFilter : public QObject {
+ public:
+  explicit HelpKeyFilter(SealerWindow& window) : window_(window) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) {
+      return false;
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_F1 || key->modifiers() != Qt::NoModifier || key->isAutoRepeat()) {
+      return false;
+    }
+    if (event->type() == QEvent::KeyPress) {
+      f1_down_ = true;
+      return false;
+    }
+    if (!f1_down_) {
+      return false;
+    }
+    f1_down_ = false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr) {
+      return false;
+    }
+    std::optional<HelpSource> source;
+    if (qobject_cast<QMenu*>(widget) != nullptr || qobject_cast<QMenuBar*>(widget) != nullptr) {
+      source = HelpSource::kMenu;
+    } else if (widget->window() == &window_ || qobject_cast<QDialog*>(widget->window()) != nullptr) {
+      source = HelpSource::kDialog;
+    }
+    if (source) {
+      QPointer<SealerWindow> target(&window_);
+      QTimer::singleShot(0, &window_, [target, s = *source] {
+        if (target) {
+          target->ShowContextHelp(s);
+        }
+      });
+    }
+    return false;
+  }
+
+ private:
+  SealerWindow& window_;
+  bool f1_down_ = false;
+};
+
+}  // namespace
+
+std::string DefaultProjectDirectory() {
+  std::string base;
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
+    base = data;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+    base = std::string(home) + "/.local/share";
+  } else {
+    return "projects";
+  }
+  return base + "/tarnwick/projects";
+}
+
+SealerWindow::SealerWindow(const std::string& project_path, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+  setObjectName(QStringLiteral("sealerWindow"));
+  setWindowTitle(QString::fromLatin1(kWindowTitle));
+  ReadSettings(state_.settings);
+  if (!project_path.empty()) {
+    state_.project.project_path = project_path;
+    AddRecentProject(state_.settings, project_path, Handle());
+  }
+  if (state_.settings.project_directory.empty()) {
+    state_.settings.project_directory = DefaultProjectDirectory();
+    std::string directory = state_.settings.project_directory;
+    CreateDirectoryPath(directory);
+  }
+
+  help_ = std::make_unique<HelpWindow>();
+  BuildMenus();
+  BuildAccelerators();
+
+  // The form: the window is sized around it and centred on the screen.
+  help_context_ = kFormHelpContext;
+  form_ = new MainForm(state_, help_context_, this);
+  setCentralWidget(form_);
+  setFixedSize(form_->width(), form_->height() + menuBar()->sizeHint().height());
+  CentreWindow(this, false);
+  connect(form_, &MainForm::sealRunningChanged, this, &SealerWindow::SealRunningChanged);
+  if (!state_.project.project_path.empty()) {
+    OpenProject(state_, *form_, state_.project.project_path);
+  } else {
+    NewProject(state_, *form_);
+  }
+  form_->EnableStatusTexts(true);
+  form_->ShowStatusText(kWelcomeText);
+
+  help_key_filter_ = std::make_unique<HelpKeyFilter>(*this);
+  qApp->installEventFilter(help_key_filter_.get());
+  connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
+    EndSession(manager.allowsInteraction());
+    manager.release();
+  });
+}
+
+SealerWindow::~SealerWindow() {
+  qApp->removeEventFilter(help_key_filter_.get());
+}
+
+QAction* SealerWindow::AddCommand(QMenu* menu, int id, const QString& label) {
+  QAction* action = menu->addAction(label);
+  action->setData(id);
+  connect(action, &QAction::triggered, this, [this, id] { RunCommand(id); });
+  actions_[id] = action;
+  return action;
+}
+
+QAction* SealerWindow::Action(int id) const {
+  const auto found = actions_.find(id);
+  return found == actions_.end() ? nullptr : found->second;
+}
+
+void SealerWindow::BuildMenus() {
+  // A tab in a label puts the rest in the menu's key column.
+  file_menu_ = menuBar()->addMenu(QStringLiteral("&File"));
+  AddCommand(file_menu_, kNewCommand, QStringLiteral("&New"));
+  AddCommand(file_menu_, kOpenCommand, QStringLiteral("&Open ..."));
+  AddCommand(file_menu_, kSaveCommand, QStringLiteral("&Save"))->setEnabled(false);
+  AddCommand(file_menu_, kSaveAsCommand, QStringLiteral("Save &As ..."));
+  file_menu_->addSeparator();
+  AddCommand(file_menu_, kExitCommand, QStringLiteral("E&xit\tCtrl+X"));
+
+  help_menu_ = menuBar()->addMenu(QStringLiteral("&Help"));
+  AddCommand(help_menu_, kHelpOnProgramCommand, QStringLiteral("Help on Tarnwick Web Lite Sealer"));
+  help_menu_->addSeparator();
+  AddCommand(help_menu_, kHelpContentsCommand, QStringLiteral("Help &Contents\tF1"));
+  AddCommand(help_menu_, kHelpOnHelpCommand, QStringLiteral("&Help On Help"));
+  help_menu_->addSeparator();
+  AddCommand(help_menu_, kAboutCommand, QStringLiteral("About &Tarnwick Web Lite Sealer ... "));
+
+  connect(file_menu_, &QMenu::aboutToShow, this, &SealerWindow::FileMenuAboutToShow);
+  connect(help_menu_, &QMenu::aboutToShow, this, [this] { form_->ShowStatusText(kHelpMenuText); });
+  connect(file_menu_, &QMenu::hovered, this, &SealerWindow::ItemHighlighted);
+  connect(help_menu_, &QMenu::hovered, this, &SealerWindow::ItemHighlighted);
+}
+
+void SealerWindow::BuildAccelerators() {
+  struct Accelerator {
+    QKeySequence key;
+    int command;
+  };
+  const Accelerator accelerators[] = {
+      {QKeySequence(Qt::Key_F2), kOpenCommand},
+      {QKeySequence(Qt::Key_F5), kSaveCommand},
+      {QKeySequence(Qt::Key_F6), kNewCommand},
+      {QKeySequence(Qt::Key_F7), kSaveAsCommand},
+      {QKeySequence(Qt::Key_F8), kExitCommand},
+      {QKeySequence(Qt::SHIFT | Qt::Key_F1), kAboutCommand},
+      {QKeySequence(Qt::CTRL | Qt::Key_F1), kHelpOnProgramCommand},
+  };
+  for (const Accelerator& a : accelerators) {
+    auto* shortcut = new QShortcut(a.key, this);
+    connect(shortcut, &QShortcut::activated, this, [this, id = a.command] { RunCommand(id); });
+  }
+  // The line keys reach the main window only when nothing in the form
+  // takes them, and do nothing there; the lists and fields keep them.
+  const Accelerator line_keys[] = {
+      {QKeySequence(Qt::Key_Up), kLineUpCommand},
+      {QKeySequence(Qt::Key_PageUp), kLineUpCommand},
+      {QKeySequence(Qt::SHIFT | Qt::Key_Up), kLineUpCommand},
+      {QKeySequence(Qt::SHIFT | Qt::Key_PageUp), kLineUpCommand},
+      {QKeySequence(Qt::Key_Down), kLineDownCommand},
+      {QKeySequence(Qt::Key_PageDown), kLineDownCommand},
+      {QKeySequence(Qt::SHIFT | Qt::Key_Down), kLineDownCommand},
+      {QKeySequence(Qt::SHIFT | Qt::Key_PageDown), kLineDownCommand},
+  };
+  for (const Accelerator& a : line_keys) {
+    auto* shortcut = new QShortcut(a.key, this, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this, id = a.command] { RunCommand(id); });
+  }
+  // Escape stops a running seal, as its Cancel button does.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, [this] { form_->RequestCancel(); });
+}
+
+void SealerWindow::FileMenuAboutToShow() {
+  form_->ShowStatusText(kFileMenuText);
+  if (!state_.seal_running) {
+    Action(kSaveCommand)->setEnabled(state_.project.project_path.empty() || state_.project_modified);
+  }
+  if (state_.settings.recent_list_changed) {
+    RebuildRecentMenu();
+    state_.settings.recent_list_changed = false;
+  }
+}
+
+void SealerWindow::ItemHighlighted(QAction* action) {
+  const int id = action->data().toInt();
+  if (id == 0) {
+    return;
+  }
+  form_->ShowStatusText(id);
+  menu_help_context_ = id < kAboutCommand ? std::optional<int>(id) : std::nullopt;
+}
+
+void SealerWindow::RebuildRecentMenu() {
+  for (size_t n = 0; n < kRecentProjectCount; ++n) {
+    const int id = kFirstRecentCommand + static_cast<int>(n);
+    if (QAction* old = Action(id)) {
+      actions_.erase(id);
+      delete old;
+    }
+  }
+  // The six fixed items; anything after them is the recent part.
+  const QList<QAction*> items = file_menu_->actions();
+  for (qsizetype i = 6; i < items.size(); ++i) {
+    file_menu_->removeAction(items[i]);
+    delete items[i];
+  }
+  file_menu_->addSeparator();
+  for (size_t n = 0; n < kRecentProjectCount; ++n) {
+    const std::string& path = state_.settings.recent_projects[n];
+    if (path.empty()) {
+      break;
+    }
+    // "&" in a path is shown as itself, not as a mnemonic.
+    QString shown = ToQString(path);
+    shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    QAction* action = AddCommand(file_menu_, kFirstRecentCommand + static_cast<int>(n),
+                                 QStringLiteral("&%1. %2").arg(n + 1).arg(shown));
+    action->setEnabled(!state_.seal_running);
+  }
+}
+
+bool SealerWindow::SaveIfModified() {
+  return !state_.project_modified || SaveProject(state_, *form_, true, false);
+}
+
+void SealerWindow::OpenInto(const std::string& path) {
+  state_.project.project_path = path;
+  OpenProject(state_, *form_, path);
+  AddRecentProject(state_.settings, state_.project.project_path, Handle());
+  form_->EnableControl(FormControl::kScan, true);
+}
+
+void SealerWindow::SaveAs() {
+  if (!SaveProject(state_, *form_, false, true)) {
+    return;
+  }
+  form_->EnableControl(FormControl::kName, state_.project.appl_name.empty());
+  AddRecentProject(state_.settings, state_.project.project_path, Handle());
+  setWindowTitle(QStringLiteral("%1 - [%2]").arg(QString::fromLatin1(kWindowTitle),
+                                                  ToQString(state_.project.project_path)));
+}
+
+void SealerWindow::RunCommand(int id) {
+  const bool drops_form = (id >= kNewCommand && id <= kSaveAsCommand) ||
+                          (id >= kFirstRecentCommand &&
+                           id < kFirstRecentCommand + static_cast<int>(kRecentProjectCount));
+  if (drops_form && RefuseWhileSealing(state_)) {
+    return;
+  }
+  switch (id) {
+    case kNewCommand:
+      if (SaveIfModified()) {
+        NewProject(state_, *form_);
+      }
+      break;
+    case kOpenCommand: {
+      if (!SaveIfModified()) {
+        break;
+      }
+      std::string path = state_.project.project_path;
+      if (!ChooseProjectFile(this, false, path, state_.project.appl_name,
+                             state_.settings.project_directory, help_context_)) {
+        break;  // the project keeps its path
+      }
+      OpenInto(path);
+      break;
+    }
+    case kSaveCommand:
+      if (state_.project_modified && !state_.project.project_path.empty()) {
+        SaveProject(state_, *form_, false, false);
+      } else {
+        SaveAs();
+      }
+      break;
+    case kSaveAsCommand:
+      SaveAs();
+      break;
+    case kExitCommand:
+      if (state_.seal_running) {
+        close();  // stops the seal first
+      } else if (SaveIfModified()) {
+        state_.project_modified = false;
+        close();
+      }
+      break;
+    case kHelpOnProgramCommand:
+      help_->ShowTopic(kProgramHelpTopic);
+      break;
+    case kHelpContentsCommand:
+      help_->ShowContents();
+      break;
+    case kHelpOnHelpCommand:
+      help_->ShowHelpOnHelp();
+      break;
+    case kAboutCommand: {
+      AboutDialog about(this);
+      about.setWindowModality(Qt::WindowModal);
+      about.exec();
+      break;
+    }
+    default:
+      if (id >= kFirstRecentCommand && id < kFirstRecentCommand + static_cast<int>(kRecentProjectCount)) {
+        // The path is taken before the save question, which may reorder the list.
+        const std::string path = state_.settings.recent_projects[static_cast<size_t>(id - kFirstRecentCommand)];
+        if (!path.empty() && SaveIfModified()) {
+          OpenInto(path);
+        }
+      }
+      break;
+  }
+}
+
+void SealerWindow::ShowContextHelp(HelpSource source) {
+  int context = 0;
+  if (source == HelpSource::kMenu) {
+    if (!menu_help_context_) {
+      return;
+    }
+    context = *menu_help_context_;
+    // The menu closes, so that the topic is not hidden behind it.
+    while (QWidget* popup = QApplication::activePopupWidget()) {
+      popup->close();
+    }
+  } else {
+    context = help_context_;
+    const bool file_dialog = help_context_ >= 801 && help_context_ <= 805;
+    const QWidget* focus = QApplication::focusWidget();
+    if (!file_dialog && focus != nullptr) {
+      const QVariant id = focus->property(kControlIdProperty);
+      if (id.isValid()) {
+        context = id.toInt();
+      }
+    }
+    menu_help_context_ = context;
+  }
+  help_->ShowTopic(context);
+}
+
+void SealerWindow::SealRunningChanged(bool running) {
+  for (const auto& [id, action] : actions_) {
+    if (id != kExitCommand && id < kHelpOnProgramCommand) {
+      action->setEnabled(!running);
+    }
+  }
+  if (!running) {
+    Action(kSaveCommand)->setEnabled(state_.project.project_path.empty() || state_.project_modified);
+    if (close_pending_) {
+      close_pending_ = false;
+      QTimer::singleShot(0, this, &QWidget::close);
+    }
+  }
+}
+
+void SealerWindow::EndSession(bool may_ask) {
+  if (state_.project_modified && may_ask && !state_.seal_running) {
+    SaveProject(state_, *form_, true, false);
+  }
+  WriteSettings(state_.settings, Handle());
+}
+
+void SealerWindow::closeEvent(QCloseEvent* event) {
+  if (state_.seal_running) {
+    // The seal stops at the next file, then the window closes.
+    form_->RequestCancel();
+    close_pending_ = true;
+    event->ignore();
+    return;
+  }
+  if (state_.project_modified) {
+    SaveProject(state_, *form_, true, false);  // Cancel closes as No does
+  }
+  if (!state_.project.project_path.empty()) {
+    AddRecentProject(state_.settings, state_.project.project_path, Handle());
+  }
+  WriteSettings(state_.settings, Handle());
+  help_->Quit();
+  event->accept();
+}
+
+}  // namespace qx::ui

@@ -1,0 +1,716 @@
+// The sealer's window driven as its user drives it: menus and keys, the
+// form's fields and buttons, the dialogs, help, a whole seal and the close.
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/platform/private_profile.h"
+#include "sealer/project/sealer_settings.h"
+#include "sealer/ui/help_window.h"
+#include "sealer/ui/list_box_widget.h"
+#include "sealer/ui/main_form.h"
+#include "sealer/ui/qt_text.h"
+#include "sealer/ui/qt_user_interface.h"
+#include "sealer/ui/sealer_dialogs.h"
+#include "sealer/ui/sealer_window.h"
+#include "tests/support/scripted_user_interface.h"
+#include "tests/support/test_support.h"
+
+using qx::BoxAnswer;
+using qx::FormControl;
+using qx::ui::FileDialogRequest;
+using qx::ui::SealerWindow;
+using qx_test::RunCommand;
+using qx_test::ShellQuote;
+
+Q_DECLARE_METATYPE(FormControl)
+Q_DECLARE_METATYPE(BoxAnswer)
+Q_DECLARE_METATYPE(qx::BoxButtons)
+Q_DECLARE_METATYPE(qx::BoxIcon)
+
+namespace {
+
+std::string Qxweb(const std::string& arguments) {
+  const auto result = RunCommand(ShellQuote(qx_test::QxwebPath()) + " " + arguments + " 2>&1");
+  return result.status == 0 ? std::string() : result.out + "(exit " + std::to_string(result.status) + ")";
+}
+
+// Runs |action| on the next modal window as soon as it is up.
+void OnNextModal(std::function<void(QWidget*)> action) {
+  QTimer::singleShot(0, [action = std::move(action)]() mutable {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      action(modal);
+    } else {
+      OnNextModal(std::move(action));
+    }
+  });
+}
+
+// Every file under |root| by relative path, with its bytes.
+std::map<QString, QByteArray> TreeBytes(const QString& root) {
+  std::map<QString, QByteArray> files;
+  QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString path = it.next();
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    files[QDir(root).relativeFilePath(path)] = file.readAll();
+  }
+  return files;
+}
+
+}  // namespace
+
+class SealerWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+
+  void menusAndInitialStates();
+  void accelerators_data();
+  void accelerators();
+  void fieldLimitsAndLeaveChecks_data();
+  void fieldLimitsAndLeaveChecks();
+  void browseProposesPutTo_data();
+  void browseProposesPutTo();
+  void saveEnableRule();
+  void recentProjects();
+  void helpTopics_data();
+  void helpTopics();
+  void newScanSealSave();
+  void cancelDuringSeal_data();
+  void cancelDuringSeal();
+  void closeWithUnsavedChanges_data();
+  void closeWithUnsavedChanges();
+  void messageBoxes_data();
+  void messageBoxes();
+
+ private:
+  void OpenWindow(const std::string& project_path = {});
+  qx::ui::MainForm& Form() { return *window_->form(); }
+  QLineEdit* Edit(FormControl id) { return qobject_cast<QLineEdit*>(Form().Control(id)); }
+  QPushButton* Button(FormControl id) { return qobject_cast<QPushButton*>(Form().Control(id)); }
+  void Type(FormControl id, const QString& text);
+  // A project made by qxweb over a small source tree; its path.
+  std::string MakeProject(const std::string& name, bool sealed);
+  // Opens the File menu by its key, runs |check| on it, closes it.
+  void WithFileMenu(const std::function<void(QMenu*)>& check);
+  void SaveScreenshot(QWidget* widget, const char* name);
+  std::string Setting(const char* key);
+
+  std::unique_ptr<qx_test::TempDir> home_;
+  std::unique_ptr<qx_test::TempDir> work_;
+  qx::ScriptedUserInterface ui_;
+  std::unique_ptr<qx::ScopedUserInterface> ui_scope_;
+  std::vector<FileDialogRequest> dialogs_;
+  std::vector<std::optional<QString>> answers_;
+  std::unique_ptr<SealerWindow> window_;
+};
+
+void SealerWindowTest::initTestCase() {
+  home_ = std::make_unique<qx_test::TempDir>();
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(*home_ / "config"));
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(*home_ / "data"));
+  ui_scope_ = std::make_unique<qx::ScopedUserInterface>(ui_);
+  qx::ui::SetFileDialogHook([this](const FileDialogRequest& request) -> std::optional<QString> {
+    dialogs_.push_back(request);
+    if (answers_.empty()) {
+      return std::nullopt;
+    }
+    std::optional<QString> answer = answers_.front();
+    answers_.erase(answers_.begin());
+    return answer;
+  });
+}
+
+void SealerWindowTest::init() {
+  work_ = std::make_unique<qx_test::TempDir>();
+  QDir(QString::fromStdString(*home_ / "config")).removeRecursively();
+  ui_.Clear();
+  ui_.SetDefaultAnswer(BoxAnswer::kOk);
+  dialogs_.clear();
+  answers_.clear();
+}
+
+void SealerWindowTest::cleanup() {
+  if (window_ != nullptr) {
+    ui_.SetDefaultAnswer(BoxAnswer::kNo);
+    window_->close();
+    window_.reset();
+  }
+  work_.reset();
+}
+
+void SealerWindowTest::OpenWindow(const std::string& project_path) {
+  window_ = std::make_unique<SealerWindow>(project_path);
+  window_->show();
+  QApplication::setActiveWindow(window_.get());
+  QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+}
+
+void SealerWindowTest::Type(FormControl id, const QString& text) {
+  QLineEdit* edit = Edit(id);
+  edit->setFocus();
+  edit->selectAll();
+  QTest::keyClick(edit, Qt::Key_Delete);
+  QTest::keyClicks(edit, text);
+}
+
+std::string SealerWindowTest::MakeProject(const std::string& name, bool sealed) {
+  const std::string source = *work_ / (name + "-src");
+  qx_test::WriteFile(source + "/bin/run.sh", "#!/bin/sh\necho " + name + "\n");
+  qx_test::WriteFile(source + "/data/notes.txt", qx_test::TextBytes(20000, 7));
+  qx_test::WriteFile(source + "/data/blob.bin", qx_test::RandomBytes(50000, 11));
+  const std::string project = *work_ / (name + ".QXS");
+  std::string failed = Qxweb("new " + ShellQuote(project) + " --name " + name +
+                             " --command-line bin/run.sh --install-to apps --seal-from " +
+                             ShellQuote(source) + " --put-to " + ShellQuote(*work_ / (name + "-out")));
+  if (failed.empty() && sealed) {
+    failed = Qxweb("seal --scan --create-put-to --save " + ShellQuote(project));
+  }
+  if (!failed.empty()) {
+    qWarning("qxweb failed: %s", failed.c_str());
+    return {};
+  }
+  return project;
+}
+
+void SealerWindowTest::WithFileMenu(const std::function<void(QMenu*)>& check) {
+  QMenu* menu = window_->file_menu();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::AltModifier);
+  QTRY_VERIFY(menu->isVisible());
+  check(menu);
+  if (menu->isVisible()) {
+    QTest::keyClick(menu, Qt::Key_Escape);
+    QTest::keyClick(window_->menuBar(), Qt::Key_Escape);
+  }
+}
+
+void SealerWindowTest::SaveScreenshot(QWidget* widget, const char* name) {
+  const QString directory = qEnvironmentVariable("QX_SCREENSHOT_DIR");
+  if (directory.isEmpty()) {
+    return;
+  }
+  QDir().mkpath(directory);
+  QVERIFY(widget->grab().save(directory + "/" + name + ".png"));
+}
+
+std::string SealerWindowTest::Setting(const char* key) {
+  std::string value;
+  qx::ReadProfileString(qx::SettingsFilePath(), qx::kSettingsSection, key, "", 1024, value);
+  return value;
+}
+
+void SealerWindowTest::menusAndInitialStates() {
+  OpenWindow();
+  QCOMPARE(window_->windowTitle(),
+           QStringLiteral("Tarnwick Web Lite Sealer - [New Sealer Control File]"));
+  QCOMPARE(Form().StatusLine(), QStringLiteral("Welcome to Tarnwick Web Lite Sealer"));
+  const struct {
+    int id;
+    const char* label;
+    bool enabled;
+  } items[] = {
+      {101, "&New", true},
+      {102, "&Open ...", true},
+      {103, "&Save", false},
+      {104, "Save &As ...", true},
+      {105, "E&xit\tCtrl+X", true},
+      {301, "Help on Tarnwick Web Lite Sealer", true},
+      {302, "Help &Contents\tF1", true},
+      {303, "&Help On Help", true},
+      {304, "About &Tarnwick Web Lite Sealer ... ", true},
+  };
+  for (const auto& item : items) {
+    QAction* action = window_->Action(item.id);
+    QVERIFY2(action != nullptr, qPrintable(QString::number(item.id)));
+    QCOMPARE(action->text(), QString::fromLatin1(item.label));
+    QCOMPARE(action->isEnabled(), item.enabled);
+  }
+  QCOMPARE(window_->menuBar()->actions().size(), 2);
+  QCOMPARE(window_->menuBar()->actions()[0]->text(), QStringLiteral("&File"));
+  QCOMPARE(window_->menuBar()->actions()[1]->text(), QStringLiteral("&Help"));
+  QVERIFY(!Button(FormControl::kScan)->isEnabled());
+  QVERIFY(!Button(FormControl::kSeal)->isEnabled());
+  QVERIFY(Edit(FormControl::kName)->isEnabled());
+  QCOMPARE(QApplication::focusWidget(), Edit(FormControl::kOwner));
+  SaveScreenshot(window_.get(), "main-window-empty");
+
+  // Highlighting an item shows its text; a popup's title shows its own.
+  WithFileMenu([this](QMenu* menu) {
+    QCOMPARE(Form().StatusLine(), QStringLiteral("Create new control file"));
+    QTest::keyClick(menu, Qt::Key_Down);
+    QCOMPARE(Form().StatusLine(), QStringLiteral("Open an existing control file"));
+    QCOMPARE(window_->menu_help_context(), std::optional<int>(102));
+  });
+}
+
+void SealerWindowTest::accelerators_data() {
+  QTest::addColumn<int>("key");
+  QTest::addColumn<int>("modifiers");
+  QTest::addColumn<QString>("expected");
+  QTest::newRow("F2 open") << int(Qt::Key_F2) << 0 << "dialog:Open Project File";
+  QTest::newRow("F5 save, no path yet") << int(Qt::Key_F5) << 0 << "dialog:Save Project File As";
+  QTest::newRow("F7 save as") << int(Qt::Key_F7) << 0 << "dialog:Save Project File As";
+  QTest::newRow("F6 new") << int(Qt::Key_F6) << 0 << "new";
+  QTest::newRow("F8 exit") << int(Qt::Key_F8) << 0 << "closed";
+  QTest::newRow("Shift+F1 about") << int(Qt::Key_F1) << int(Qt::ShiftModifier) << "about";
+  QTest::newRow("Ctrl+F1 help on the program") << int(Qt::Key_F1) << int(Qt::ControlModifier)
+                                               << "help:qrc:/help/503.html";
+  QTest::newRow("Up does nothing") << int(Qt::Key_Up) << 0 << "nothing";
+}
+
+void SealerWindowTest::accelerators() {
+  QFETCH(int, key);
+  QFETCH(int, modifiers);
+  QFETCH(QString, expected);
+  OpenWindow();
+  Type(FormControl::kOwner, QStringLiteral("Ann"));
+  ui_.SetDefaultAnswer(BoxAnswer::kNo);  // the save question: go on without saving
+  QString about;
+  if (expected == "about") {
+    OnNextModal([&about](QWidget* modal) {
+      if (auto* box = qobject_cast<qx::ui::AboutDialog*>(modal)) {
+        about = box->TitleLine();
+      }
+      QTest::keyClick(modal, Qt::Key_Return);
+    });
+  }
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+  const bool asked = !ui_.boxes().empty();
+
+  if (expected.startsWith("dialog:")) {
+    QCOMPARE(dialogs_.size(), size_t{1});
+    QCOMPARE(dialogs_[0].title, expected.mid(7));
+  } else if (expected == "new") {
+    QVERIFY(asked);
+    QCOMPARE(Edit(FormControl::kOwner)->text(), QString());
+    QVERIFY(!window_->state().project_modified);
+  } else if (expected == "closed") {
+    QVERIFY(asked);
+    QVERIFY(!window_->isVisible());
+  } else if (expected == "about") {
+    QCOMPARE(about, QStringLiteral("Tarnwick Web Lite Sealer 02.00"));
+  } else if (expected.startsWith("help:")) {
+    QCOMPARE(window_->help_window()->CurrentPage(), expected.mid(5));
+  } else {
+    QVERIFY(dialogs_.empty() && !asked && window_->isVisible());
+    QCOMPARE(Edit(FormControl::kOwner)->text(), QStringLiteral("Ann"));
+  }
+}
+
+void SealerWindowTest::fieldLimitsAndLeaveChecks_data() {
+  QTest::addColumn<FormControl>("field");
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QString>("kept");
+  QTest::addColumn<QString>("message");
+  const QString name_message = "Invalid application Name (no space(s) allow).";
+  const QString install_message =
+      "Invalid Install To entry. Specify a relative directory path to control where the "
+      "application is delivered on the client.";
+  QTest::newRow("name cut at 8") << FormControl::kName << "abcdefghij" << "abcdefgh" << "";
+  QTest::newRow("name with a blank") << FormControl::kName << "my app" << "my app" << name_message;
+  QTest::newRow("owner cut at 127") << FormControl::kOwner << QString(130, 'o') << QString(127, 'o')
+                                    << "";
+  QTest::newRow("install to, backslash first") << FormControl::kInstallTo << "\\apps" << "\\apps"
+                                               << install_message;
+  QTest::newRow("install to, drive") << FormControl::kInstallTo << "C:apps" << "C:apps"
+                                     << install_message;
+  QTest::newRow("install to, separator last") << FormControl::kInstallTo << "apps\\" << "apps\\"
+                                              << install_message;
+  QTest::newRow("install to, absolute") << FormControl::kInstallTo << "/apps" << "/apps"
+                                        << install_message;
+  QTest::newRow("install to, relative") << FormControl::kInstallTo << "apps\\demo" << "apps\\demo"
+                                        << "";
+  QTest::newRow("install to, empty") << FormControl::kInstallTo << "" << "" << "";
+}
+
+void SealerWindowTest::fieldLimitsAndLeaveChecks() {
+  QFETCH(FormControl, field);
+  QFETCH(QString, typed);
+  QFETCH(QString, kept);
+  QFETCH(QString, message);
+  OpenWindow();
+  Type(field, typed);
+  QCOMPARE(Edit(field)->text(), kept);
+  QVERIFY(window_->state().project_modified || typed.isEmpty());
+  QTest::keyClick(Edit(field), Qt::Key_Tab);
+  QApplication::processEvents();
+  if (message.isEmpty()) {
+    QVERIFY(ui_.boxes().empty());
+    QVERIFY(QApplication::focusWidget() != Edit(field));
+  } else {
+    QCOMPARE(ui_.boxes().size(), size_t{1});
+    QCOMPARE(QString::fromStdString(ui_.boxes()[0].text), message);
+    QCOMPARE(ui_.boxes()[0].icon, qx::BoxIcon::kInformation);
+    QCOMPARE(QApplication::focusWidget(), Edit(field));
+  }
+}
+
+void SealerWindowTest::browseProposesPutTo_data() {
+  QTest::addColumn<QString>("chosen");
+  QTest::addColumn<QString>("seal_from");
+  QTest::addColumn<QString>("put_to");
+  QTest::newRow("plain") << "/srv/apps/demo" << "/srv/apps/demo" << "/srv/apps/demo.qxd";
+  QTest::newRow("extension replaced") << "/srv/apps/demo.old/" << "/srv/apps/demo.old"
+                                      << "/srv/apps/demo.qxd";
+  QTest::newRow("dot in a parent only") << "/srv/a.b/demo" << "/srv/a.b/demo" << "/srv/a.b/demo.qxd";
+  QTest::newRow("cancelled") << "" << "/start" << "";
+}
+
+void SealerWindowTest::browseProposesPutTo() {
+  QFETCH(QString, chosen);
+  QFETCH(QString, seal_from);
+  QFETCH(QString, put_to);
+  OpenWindow();
+  Type(FormControl::kSealFrom, QStringLiteral("/start"));
+  window_->state().project_modified = false;
+  answers_.push_back(chosen.isEmpty() ? std::nullopt : std::optional<QString>(chosen));
+  QTest::mouseClick(Button(FormControl::kBrowse), Qt::LeftButton);
+
+  QCOMPARE(dialogs_.size(), size_t{1});
+  QCOMPARE(dialogs_[0].title, QStringLiteral("Locate Directory"));
+  QCOMPARE(dialogs_[0].directory, QStringLiteral("/start"));
+  QCOMPARE(Edit(FormControl::kSealFrom)->text(), seal_from);
+  QCOMPARE(Edit(FormControl::kPutTo)->text(), put_to);
+  if (chosen.isEmpty()) {
+    QVERIFY(!window_->state().project_modified);
+    QVERIFY(!Button(FormControl::kScan)->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), Button(FormControl::kBrowse));
+    return;
+  }
+  QVERIFY(window_->state().project_modified);
+  QVERIFY(Button(FormControl::kScan)->isEnabled());
+  QCOMPARE(QApplication::focusWidget(), Edit(FormControl::kPutTo));
+  QCOMPARE(Edit(FormControl::kPutTo)->selectedText(), put_to);
+  QCOMPARE(Form().StatusLine(), QStringLiteral("Browse for directory to seal from."));
+}
+
+void SealerWindowTest::saveEnableRule() {
+  const std::string project = MakeProject("Keep", false);
+  QVERIFY(!project.empty());
+  OpenWindow(project);
+  QVERIFY(!Edit(FormControl::kName)->isEnabled());  // a named project keeps its name
+  WithFileMenu([this](QMenu*) { QVERIFY(!window_->Action(103)->isEnabled()); });
+
+  Type(FormControl::kOwner, QStringLiteral("New Owner"));
+  WithFileMenu([this](QMenu*) { QVERIFY(window_->Action(103)->isEnabled()); });
+  QTest::keyClick(Edit(FormControl::kOwner), Qt::Key_F5);
+  QVERIFY(dialogs_.empty());  // saved under its path without asking
+  QVERIFY(!window_->state().project_modified);
+  QVERIFY(qx_test::ReadFile(project).find("Owner=New Owner") != std::string::npos);
+}
+
+void SealerWindowTest::recentProjects() {
+  std::vector<std::string> projects;
+  for (const char* name : {"P1", "P2", "P3", "P4", "P5"}) {
+    projects.push_back(MakeProject(name, false));
+    QVERIFY(!projects.back().empty());
+  }
+  OpenWindow();
+  for (const std::string& project : projects) {
+    answers_.push_back(QString::fromStdString(project));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F2);
+    QCOMPARE(window_->state().project.project_path, project);
+  }
+  const auto& recent = window_->state().settings.recent_projects;
+  QCOMPARE(recent[0], projects[4]);
+  QCOMPARE(recent[3], projects[1]);
+
+  // Rebuilt twice: still one separator before the recent items.
+  for (int round = 0; round < 2; ++round) {
+    WithFileMenu([&](QMenu* menu) {
+      const QList<QAction*> items = menu->actions();
+      QCOMPARE(items.size(), 6 + 1 + 4);
+      QVERIFY(items[6]->isSeparator());
+      QCOMPARE(items[10]->text(), QStringLiteral("&4. ") + QString::fromStdString(projects[1]));
+      QTest::keyClick(menu, Qt::Key_Escape);
+    });
+    window_->state().settings.recent_list_changed = true;
+  }
+  // Reopen the third by its number.
+  WithFileMenu([](QMenu* menu) { QTest::keyClick(menu, Qt::Key_3); });
+  QCOMPARE(window_->state().project.project_path, projects[2]);
+  QCOMPARE(recent[0], projects[2]);
+  QCOMPARE(recent[1], projects[4]);
+  QCOMPARE(recent[2], projects[3]);
+  QVERIFY(Button(FormControl::kScan)->isEnabled());
+
+  window_->close();
+  QCOMPARE(Setting("LastControl.1"), projects[2]);
+  QCOMPARE(Setting("LastControl.4"), projects[1]);
+}
+
+void SealerWindowTest::helpTopics_data() {
+  QTest::addColumn<QString>("where");
+  QTest::addColumn<QString>("page");
+  QTest::newRow("Put To field") << "2063" << "qrc:/help/2063.html";
+  QTest::newRow("Seal From field") << "2064" << "qrc:/help/2064.html";
+  QTest::newRow("file list") << "3056" << "qrc:/help/3056.html";
+  QTest::newRow("OK of the About box") << "about" << "qrc:/help/2000.html";
+  QTest::newRow("after the Open dialog") << "open" << "qrc:/help/802.html";
+  QTest::newRow("New highlighted") << "menu-new" << "qrc:/help/101.html";
+  QTest::newRow("About highlighted") << "menu-about" << "";
+}
+
+void SealerWindowTest::helpTopics() {
+  QFETCH(QString, where);
+  QFETCH(QString, page);
+  OpenWindow();
+  qx::ui::HelpWindow* help = window_->help_window();
+  bool shown_over_dialog = false;
+  if (where == "about") {
+    OnNextModal([&](QWidget* modal) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+      QTRY_VERIFY(help->isVisible());
+      shown_over_dialog = true;
+      QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    window_->RunCommand(qx::ui::kAboutCommand);
+    QVERIFY(shown_over_dialog);
+  } else if (where == "open") {
+    window_->RunCommand(qx::ui::kOpenCommand);  // cancelled
+    QTest::keyClick(Edit(FormControl::kPutTo), Qt::Key_F1);
+  } else if (where.startsWith("menu-")) {
+    QMenu* menu = where == "menu-new" ? window_->file_menu() : window_->help_menu();
+    QTest::keyClick(QApplication::focusWidget(), where == "menu-new" ? Qt::Key_F : Qt::Key_H,
+                    Qt::AltModifier);
+    QTRY_VERIFY(menu->isVisible());
+    if (where == "menu-about") {
+      QTest::keyClick(menu, Qt::Key_Up);  // round to the last item
+      QCOMPARE(Form().StatusLine(), QStringLiteral("About Tarnwick Web Lite Sealer"));
+    }
+    QTest::keyClick(menu, Qt::Key_F1);
+  } else {
+    QWidget* control = Form().Control(static_cast<FormControl>(where.toInt()));
+    control->setFocus();
+    QTest::keyClick(control, Qt::Key_F1);
+  }
+  QApplication::processEvents();
+  QTRY_COMPARE(help->CurrentPage(), page);
+  if (!page.isEmpty()) {
+    QVERIFY(help->isVisible());
+    QVERIFY(!help->browser()->toPlainText().isEmpty());
+  }
+  help->close();
+}
+
+void SealerWindowTest::newScanSealSave() {
+  const std::string source = *work_ / "src";
+  qx_test::WriteFile(source + "/bin/run.sh", "#!/bin/sh\necho demo\n");
+  qx_test::WriteFile(source + "/lib/core.dat", qx_test::RandomBytes(300000, 3));
+  qx_test::WriteFile(source + "/doc/guide.txt", qx_test::TextBytes(80000, 5));
+  qx_test::WriteFile(source + "/doc/Read Me.txt", "blank in a name\n");
+  const std::string out = *work_ / "out";
+
+  OpenWindow();
+  Type(FormControl::kOwner, QStringLiteral("Demo Works"));
+  Type(FormControl::kName, QStringLiteral("Demo"));
+  Type(FormControl::kInstallTo, QStringLiteral("apps/demo"));
+  Type(FormControl::kCommandLine, QStringLiteral("bin/run.sh"));
+  answers_.push_back(QString::fromStdString(source));
+  QTest::mouseClick(Button(FormControl::kBrowse), Qt::LeftButton);
+  Type(FormControl::kPutTo, QString::fromStdString(out));
+  QTest::keyClick(Edit(FormControl::kPutTo), Qt::Key_Tab);
+  QVERIFY(Button(FormControl::kScan)->isEnabled());
+
+  QTest::mouseClick(Button(FormControl::kScan), Qt::LeftButton);
+  QCOMPARE(qobject_cast<QLabel*>(Form().Control(FormControl::kFileCount))->text(), QStringLiteral("4"));
+  QCOMPARE(Form().FileList().Count(), 4 + 3);  // three directory lines
+  QVERIFY(Button(FormControl::kSeal)->isEnabled());
+  QCOMPARE(QApplication::focusWidget(), Button(FormControl::kSeal));
+  SaveScreenshot(window_.get(), "main-window-scanned");
+
+  // The put-to directory is offered for creation (OK), then the seal runs.
+  bool grabbed = false;
+  std::function<void()> grab_during_seal = [&] {
+    if (Form().progress_bar()->isVisible() && Form().progress_bar()->value() > 0 && !grabbed) {
+      SaveScreenshot(window_.get(), "main-window-sealing");
+      grabbed = true;
+    }
+    if (!grabbed && window_->state().seal_running) {
+      QTimer::singleShot(0, grab_during_seal);
+    }
+  };
+  QTimer::singleShot(0, grab_during_seal);
+  QTest::mouseClick(Button(FormControl::kSeal), Qt::LeftButton);
+  QCOMPARE(ui_.texts().back(), "The Demo package seal is complete.");
+  QCOMPARE(ui_.texts().front(), "Directory " + out + " does not exist, create it?");
+  QVERIFY(grabbed);
+  QVERIFY(!Form().progress_bar()->isVisible());
+  QVERIFY(Button(FormControl::kSeal)->isVisible());
+  QVERIFY(window_->Action(101)->isEnabled());
+  QVERIFY(window_->state().project_modified);
+  QCOMPARE(Qxweb("verify " + ShellQuote(out + "/Demo.qxw")), std::string());
+
+  const std::string project = *work_ / "Demo.QXS";
+  answers_.push_back(QString::fromStdString(project));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F7);
+  QCOMPARE(dialogs_.back().proposed_name, QStringLiteral("Demo.QXS"));
+  QCOMPARE(window_->windowTitle(), QString::fromStdString("Tarnwick Web Lite Sealer - [" + project + "]"));
+  QVERIFY(!Edit(FormControl::kName)->isEnabled());
+
+  // qxweb seals the saved project into the same bytes.
+  const auto by_window = TreeBytes(QString::fromStdString(out));
+  QVERIFY(QDir(QString::fromStdString(out)).removeRecursively());
+  QCOMPARE(Qxweb("seal --create-put-to " + ShellQuote(project)), std::string());
+  const auto by_qxweb = TreeBytes(QString::fromStdString(out));
+  QCOMPARE(by_window.size(), size_t{1 + 1 + 4});  // header, landing page, stored files
+  QVERIFY(by_window == by_qxweb);
+}
+
+void SealerWindowTest::cancelDuringSeal_data() {
+  QTest::addColumn<bool>("by_escape");
+  QTest::newRow("Cancel button") << false;
+  QTest::newRow("Escape") << true;
+}
+
+void SealerWindowTest::cancelDuringSeal() {
+  QFETCH(bool, by_escape);
+  const std::string project = MakeProject("Stay", true);
+  QVERIFY(!project.empty());
+  const std::string out = *work_ / "Stay-out";
+  const auto before = TreeBytes(QString::fromStdString(out));
+  qx_test::WriteFile(*work_ / "Stay-src/data/notes.txt", "changed\n");
+
+  OpenWindow(project);
+  QTest::mouseClick(Button(FormControl::kScan), Qt::LeftButton);
+  bool cancelled = false;
+  std::function<void()> cancel = [&] {
+    if (!Form().cancel_button()->isVisible()) {
+      QTimer::singleShot(0, cancel);
+      return;
+    }
+    QVERIFY(!window_->Action(102)->isEnabled());
+    QVERIFY(!Button(FormControl::kSeal)->isVisible());
+    if (by_escape) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    } else {
+      QTest::mouseClick(Form().cancel_button(), Qt::LeftButton);
+    }
+    cancelled = true;
+  };
+  QTimer::singleShot(0, cancel);
+  QTest::mouseClick(Button(FormControl::kSeal), Qt::LeftButton);
+  QVERIFY(cancelled);
+  QVERIFY(!window_->state().seal_running);
+  for (const std::string& text : ui_.texts()) {
+    QVERIFY2(text.find("complete") == std::string::npos, text.c_str());
+  }
+  QVERIFY(TreeBytes(QString::fromStdString(out)) == before);
+  QVERIFY(window_->Action(102)->isEnabled());
+}
+
+void SealerWindowTest::closeWithUnsavedChanges_data() {
+  QTest::addColumn<bool>("by_exit");
+  QTest::addColumn<BoxAnswer>("answer");
+  QTest::addColumn<bool>("closed");
+  QTest::addColumn<bool>("saved");
+  QTest::newRow("close box, Yes") << false << BoxAnswer::kYes << true << true;
+  QTest::newRow("close box, No") << false << BoxAnswer::kNo << true << false;
+  QTest::newRow("close box, Cancel") << false << BoxAnswer::kCancel << true << false;
+  QTest::newRow("Exit, Cancel") << true << BoxAnswer::kCancel << false << false;
+  QTest::newRow("Exit, Yes") << true << BoxAnswer::kYes << true << true;
+}
+
+void SealerWindowTest::closeWithUnsavedChanges() {
+  QFETCH(bool, by_exit);
+  QFETCH(BoxAnswer, answer);
+  QFETCH(bool, closed);
+  QFETCH(bool, saved);
+  const std::string project = MakeProject("Edit", false);
+  QVERIFY(!project.empty());
+  OpenWindow(project);
+  Type(FormControl::kCommandLine, QStringLiteral("bin/other.sh"));
+  ui_.QueueAnswer(answer);
+  if (by_exit) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F8);
+  } else {
+    window_->close();
+  }
+  QCOMPARE(ui_.texts(), std::vector<std::string>{"Do you want to save the modified Project File?"});
+  QCOMPARE(ui_.boxes()[0].buttons, qx::BoxButtons::kYesNoCancel);
+  QCOMPARE(window_->isVisible(), !closed);
+  QCOMPARE(qx_test::ReadFile(project).find("CommandLine=bin/other.sh") != std::string::npos, saved);
+  if (closed) {
+    QCOMPARE(Setting("LastControl.1"), project);
+  }
+}
+
+void SealerWindowTest::messageBoxes_data() {
+  QTest::addColumn<qx::BoxIcon>("icon");
+  QTest::addColumn<qx::BoxButtons>("buttons");
+  QTest::addColumn<int>("click");  // a QMessageBox::StandardButton; 0 presses Return
+  QTest::addColumn<BoxAnswer>("answer");
+  QTest::addColumn<int>("shown_icon");
+  QTest::newRow("stop, OK") << qx::BoxIcon::kStop << qx::BoxButtons::kOk << 0 << BoxAnswer::kOk
+                            << int(QMessageBox::Critical);
+  QTest::newRow("information, OK") << qx::BoxIcon::kInformation << qx::BoxButtons::kOk << 0
+                                   << BoxAnswer::kOk << int(QMessageBox::Information);
+  QTest::newRow("question, OK first") << qx::BoxIcon::kQuestion << qx::BoxButtons::kOkCancel << 0
+                                      << BoxAnswer::kOk << int(QMessageBox::Question);
+  QTest::newRow("OK/Cancel, Cancel") << qx::BoxIcon::kNone << qx::BoxButtons::kOkCancel
+                                     << int(QMessageBox::Cancel) << BoxAnswer::kCancel
+                                     << int(QMessageBox::NoIcon);
+  QTest::newRow("Yes first") << qx::BoxIcon::kQuestion << qx::BoxButtons::kYesNoCancel << 0
+                             << BoxAnswer::kYes << int(QMessageBox::Question);
+  QTest::newRow("No") << qx::BoxIcon::kQuestion << qx::BoxButtons::kYesNoCancel
+                      << int(QMessageBox::No) << BoxAnswer::kNo << int(QMessageBox::Question);
+  QTest::newRow("Yes/No, No") << qx::BoxIcon::kWarning << qx::BoxButtons::kYesNo
+                              << int(QMessageBox::No) << BoxAnswer::kNo << int(QMessageBox::Warning);
+}
+
+void SealerWindowTest::messageBoxes() {
+  QFETCH(qx::BoxIcon, icon);
+  QFETCH(qx::BoxButtons, buttons);
+  QFETCH(int, click);
+  QFETCH(BoxAnswer, answer);
+  QFETCH(int, shown_icon);
+  OpenWindow();
+  qx::ui::QtUserInterface qt_ui;
+  qt_ui.RegisterOwner(window_->Handle(), window_.get());
+  const qx::ScopedUserInterface scope(qt_ui);
+  QString caption;
+  int seen_icon = -1;
+  QWidget* parent = nullptr;
+  OnNextModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    QVERIFY(box != nullptr);
+    caption = box->windowTitle();
+    seen_icon = box->icon();
+    parent = box->parentWidget();
+    if (click == 0) {
+      QTest::keyClick(box, Qt::Key_Return);  // the default button
+    } else {
+      box->button(QMessageBox::StandardButton(click))->click();
+    }
+  });
+  const BoxAnswer given = qx::CurrentUserInterface().ShowMessageBox(
+      {window_->Handle(), "text", "Tarnwick Web Sealer", icon, buttons});
+  QCOMPARE(given, answer);
+  QCOMPARE(caption, QStringLiteral("Tarnwick Web Sealer"));
+  QCOMPARE(seen_icon, shown_icon);
+  QCOMPARE(parent, window_.get());
+}
+
+QTEST_MAIN(SealerWindowTest)
+#include "sealer_window_test.moc"
