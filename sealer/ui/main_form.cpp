@@ -4,12 +4,14 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QValidator>
+#include <algorithm>
 #include <iterator>
 
 #include "sealer/project/project_file.h"
@@ -38,6 +40,7 @@ struct TemplateControl {
 };
 
 constexpr int kTemplateWidth = 312;
+constexpr double kMostWidening = 1.6;
 constexpr int kTemplateHeight = 250;
 
 // The form's template, in its order (which is also the tab order).
@@ -116,7 +119,18 @@ MainForm::MainForm(SealerState& state, int& help_context, QWidget* parent)
 }
 
 void MainForm::Build() {
-  const DialogUnits units(font());
+  DialogUnits units(font());
+  // Every label's text fits its rectangle: the layout widens as a whole
+  // rather than cut a word.
+  const QFontMetrics metrics(font());
+  double widest = 1.0;
+  for (const TemplateControl& c : kTemplate) {
+    if (c.kind == Kind::kLabel && c.text[0] != '\0') {
+      const int needed = metrics.horizontalAdvance(QString::fromLatin1(c.text)) + 2;
+      widest = std::max(widest, static_cast<double>(needed) / units.X(c.width));
+    }
+  }
+  units.Widen(std::min(widest, kMostWidening));
   setFixedSize(units.X(kTemplateWidth), units.Y(kTemplateHeight));
   for (const TemplateControl& c : kTemplate) {
     QWidget* widget = nullptr;
@@ -279,7 +293,9 @@ bool MainForm::ProgressStep(std::string_view text, const SealProgress* progress)
             ? static_cast<int>(progress->done_bytes * 1000 / progress->total_bytes)
             : static_cast<int>(progress->count > 0 ? progress->index * 1000 / progress->count : 0);
     progress_bar_->setValue(value);
-    progress_bar_->setFormat(QStringLiteral("File %1 of %2").arg(progress->index + 1).arg(progress->count));
+    progress_bar_->setFormat(
+        QStringLiteral("File %1 of %2").arg(progress->index + 1).arg(progress->count));
+    emit sealProgress(static_cast<int>(progress->index), static_cast<int>(progress->count));
   }
   QApplication::processEvents();
   return cancel_requested_;
@@ -387,7 +403,8 @@ void MainForm::Seal() {
 void MainForm::RequestCancel() {
   if (state_.seal_running) {
     cancel_requested_ = true;
-    status_->setText(QStringLiteral("Cancelling: the file under way finishes, then the seal stops ..."));
+    status_->setText(
+        QStringLiteral("Cancelling: the file under way finishes, then the seal stops ..."));
   }
 }
 

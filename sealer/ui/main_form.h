@@ -69,6 +69,8 @@ class MainForm : public QWidget, public FormView {
  signals:
   // A seal starts or ends: the shell disables what the engine refuses meanwhile.
   void sealRunningChanged(bool running);
+  // A seal starts file |index| (from 0) of |count|, before its events are delivered.
+  void sealProgress(int index, int count);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -37,8 +37,8 @@ std::optional<QString> RunFileDialog(QWidget* owner, const FileDialogRequest& re
     case FileDialogRequest::Kind::kSaveAs:
       dialog.setAcceptMode(QFileDialog::AcceptSave);
       dialog.setFileMode(QFileDialog::AnyFile);
-      dialog.setDefaultSuffix(QString::fromLatin1(kProjectFileExtension.data(),
-                                                  static_cast<qsizetype>(kProjectFileExtension.size())));
+      dialog.setDefaultSuffix(QString::fromLatin1(
+          kProjectFileExtension.data(), static_cast<qsizetype>(kProjectFileExtension.size())));
       break;
     case FileDialogRequest::Kind::kLocateDirectory:
       dialog.setFileMode(QFileDialog::Directory);
@@ -114,11 +114,12 @@ bool ChooseProjectFile(QWidget* owner, bool save_as, std::string& path, std::str
   help_context = save_as ? kSaveAsHelpContext : kOpenHelpContext;
   FileDialogRequest request;
   request.kind = save_as ? FileDialogRequest::Kind::kSaveAs : FileDialogRequest::Kind::kOpen;
-  request.title = save_as ? QStringLiteral("Save Project File As") : QStringLiteral("Open Project File");
+  request.title =
+      save_as ? QStringLiteral("Save Project File As") : QStringLiteral("Open Project File");
   request.filter = QString::fromLatin1(kProjectFilter);
   const size_t slash = path.find_last_of("/\\");
-  request.directory = ToQString(slash == std::string::npos ? project_directory
-                                                           : std::string_view(path).substr(0, slash));
+  request.directory = ToQString(
+      slash == std::string::npos ? project_directory : std::string_view(path).substr(0, slash));
   if (save_as) {
     // The application's name, with the extension project files are saved
     // with; else the name the project has.

@@ -62,7 +62,8 @@ class HelpKeyFilter : public QObject {
     std::optional<HelpSource> source;
     if (qobject_cast<QMenu*>(widget) != nullptr || qobject_cast<QMenuBar*>(widget) != nullptr) {
       source = HelpSource::kMenu;
-    } else if (widget->window() == &window_ || qobject_cast<QDialog*>(widget->window()) != nullptr) {
+    } else if (widget->window() == &window_ ||
+               qobject_cast<QDialog*>(widget->window()) != nullptr) {
       source = HelpSource::kDialog;
     }
     if (source) {
@@ -221,7 +222,8 @@ void SealerWindow::BuildAccelerators() {
 void SealerWindow::FileMenuAboutToShow() {
   form_->ShowStatusText(kFileMenuText);
   if (!state_.seal_running) {
-    Action(kSaveCommand)->setEnabled(state_.project.project_path.empty() || state_.project_modified);
+    Action(kSaveCommand)
+        ->setEnabled(state_.project.project_path.empty() || state_.project_modified);
   }
   if (state_.settings.recent_list_changed) {
     RebuildRecentMenu();
@@ -284,8 +286,9 @@ void SealerWindow::SaveAs() {
   }
   form_->EnableControl(FormControl::kName, state_.project.appl_name.empty());
   AddRecentProject(state_.settings, state_.project.project_path, Handle());
-  setWindowTitle(QStringLiteral("%1 - [%2]").arg(QString::fromLatin1(kWindowTitle),
-                                                  ToQString(state_.project.project_path)));
+  setWindowTitle(
+      QStringLiteral("%1 - [%2]")
+          .arg(QString::fromLatin1(kWindowTitle), ToQString(state_.project.project_path)));
 }
 
 void SealerWindow::RunCommand(int id) {
@@ -347,9 +350,11 @@ void SealerWindow::RunCommand(int id) {
       break;
     }
     default:
-      if (id >= kFirstRecentCommand && id < kFirstRecentCommand + static_cast<int>(kRecentProjectCount)) {
+      if (id >= kFirstRecentCommand &&
+          id < kFirstRecentCommand + static_cast<int>(kRecentProjectCount)) {
         // The path is taken before the save question, which may reorder the list.
-        const std::string path = state_.settings.recent_projects[static_cast<size_t>(id - kFirstRecentCommand)];
+        const std::string path =
+            state_.settings.recent_projects[static_cast<size_t>(id - kFirstRecentCommand)];
         if (!path.empty() && SaveIfModified()) {
           OpenInto(path);
         }
@@ -391,7 +396,8 @@ void SealerWindow::SealRunningChanged(bool running) {
     }
   }
   if (!running) {
-    Action(kSaveCommand)->setEnabled(state_.project.project_path.empty() || state_.project_modified);
+    Action(kSaveCommand)
+        ->setEnabled(state_.project.project_path.empty() || state_.project_modified);
     if (close_pending_) {
       close_pending_ = false;
       QTimer::singleShot(0, this, &QWidget::close);

@@ -36,7 +36,8 @@ int BusyCursorDepth() {
 
 void CentreWindow(QWidget* window, bool over_parent) {
   const QRect frame = window->frameGeometry();
-  QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
+  QScreen* screen =
+      window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
   const QRect desktop = screen != nullptr ? screen->geometry() : QRect();
   QWidget* parent = window->parentWidget();
   QPoint top_left;
@@ -60,14 +61,18 @@ void CentreWindow(QWidget* window, bool over_parent) {
 DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
   // The average width of the 52 letters, rounded, as dialog base units are.
-  const int letters =
-      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int letters = metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   base_x_ = std::max(1, (letters / 26 + 1) / 2);
   base_y_ = std::max(1, metrics.height());
 }
 
+void DialogUnits::Widen(double factor) {
+  base_x_ *= std::max(factor, 1.0);
+}
+
 int DialogUnits::X(int units) const {
-  return (units * base_x_ + 2) / 4;
+  return static_cast<int>(units * base_x_ / 4 + 0.5);
 }
 
 int DialogUnits::Y(int units) const {

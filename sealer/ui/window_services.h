@@ -37,12 +37,15 @@ void CentreWindow(QWidget* window, bool over_parent);
 class DialogUnits {
  public:
   explicit DialogUnits(const QFont& font);
+  // Widens the horizontal unit by |factor| (at least 1), for a font whose
+  // words run wider against its average letter than the template's did.
+  void Widen(double factor);
   int X(int units) const;
   int Y(int units) const;
   QRect Rect(int left, int top, int width, int height) const;
 
  private:
-  int base_x_;
+  double base_x_;
   int base_y_;
 };
 

@@ -29,6 +29,7 @@
 #include "sealer/ui/qt_user_interface.h"
 #include "sealer/ui/sealer_dialogs.h"
 #include "sealer/ui/sealer_window.h"
+#include "sealer/ui/window_services.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
@@ -48,7 +49,8 @@ namespace {
 
 std::string Qxweb(const std::string& arguments) {
   const auto result = RunCommand(ShellQuote(qx_test::QxwebPath()) + " " + arguments + " 2>&1");
-  return result.status == 0 ? std::string() : result.out + "(exit " + std::to_string(result.status) + ")";
+  return result.status == 0 ? std::string()
+                            : result.out + "(exit " + std::to_string(result.status) + ")";
 }
 
 // Runs |action| on the next modal window as soon as it is up.
@@ -103,6 +105,8 @@ class SealerWindowTest : public QObject {
   void closeWithUnsavedChanges();
   void messageBoxes_data();
   void messageBoxes();
+  void everyContextHasATopic();
+  void busyCursorNests();
 
  private:
   void OpenWindow(const std::string& project_path = {});
@@ -181,9 +185,10 @@ std::string SealerWindowTest::MakeProject(const std::string& name, bool sealed) 
   qx_test::WriteFile(source + "/data/notes.txt", qx_test::TextBytes(20000, 7));
   qx_test::WriteFile(source + "/data/blob.bin", qx_test::RandomBytes(50000, 11));
   const std::string project = *work_ / (name + ".QXS");
-  std::string failed = Qxweb("new " + ShellQuote(project) + " --name " + name +
-                             " --command-line bin/run.sh --install-to apps --seal-from " +
-                             ShellQuote(source) + " --put-to " + ShellQuote(*work_ / (name + "-out")));
+  std::string failed =
+      Qxweb("new " + ShellQuote(project) + " --name " + name +
+            " --command-line bin/run.sh --install-to apps --seal-from " + ShellQuote(source) +
+            " --put-to " + ShellQuote(*work_ / (name + "-out")));
   if (failed.empty() && sealed) {
     failed = Qxweb("seal --scan --create-put-to --save " + ShellQuote(project));
   }
@@ -274,8 +279,8 @@ void SealerWindowTest::accelerators_data() {
   QTest::newRow("F6 new") << int(Qt::Key_F6) << 0 << "new";
   QTest::newRow("F8 exit") << int(Qt::Key_F8) << 0 << "closed";
   QTest::newRow("Shift+F1 about") << int(Qt::Key_F1) << int(Qt::ShiftModifier) << "about";
-  QTest::newRow("Ctrl+F1 help on the program") << int(Qt::Key_F1) << int(Qt::ControlModifier)
-                                               << "help:qrc:/help/503.html";
+  QTest::newRow("Ctrl+F1 help on the program")
+      << int(Qt::Key_F1) << int(Qt::ControlModifier) << "help:qrc:/help/503.html";
   QTest::newRow("Up does nothing") << int(Qt::Key_Up) << 0 << "nothing";
 }
 
@@ -288,9 +293,10 @@ void SealerWindowTest::accelerators() {
   ui_.SetDefaultAnswer(BoxAnswer::kNo);  // the save question: go on without saving
   QString about;
   if (expected == "about") {
-    OnNextModal([&about](QWidget* modal) {
+    OnNextModal([this, &about](QWidget* modal) {
       if (auto* box = qobject_cast<qx::ui::AboutDialog*>(modal)) {
         about = box->TitleLine();
+        SaveScreenshot(box, "about-box");
       }
       QTest::keyClick(modal, Qt::Key_Return);
     });
@@ -327,21 +333,27 @@ void SealerWindowTest::fieldLimitsAndLeaveChecks_data() {
   const QString install_message =
       "Invalid Install To entry. Specify a relative directory path to control where the "
       "application is delivered on the client.";
-  QTest::newRow("name cut at 8") << FormControl::kName << "abcdefghij" << "abcdefgh" << "";
-  QTest::newRow("name with a blank") << FormControl::kName << "my app" << "my app" << name_message;
-  QTest::newRow("owner cut at 127") << FormControl::kOwner << QString(130, 'o') << QString(127, 'o')
-                                    << "";
-  QTest::newRow("install to, backslash first") << FormControl::kInstallTo << "\\apps" << "\\apps"
-                                               << install_message;
-  QTest::newRow("install to, drive") << FormControl::kInstallTo << "C:apps" << "C:apps"
-                                     << install_message;
-  QTest::newRow("install to, separator last") << FormControl::kInstallTo << "apps\\" << "apps\\"
-                                              << install_message;
-  QTest::newRow("install to, absolute") << FormControl::kInstallTo << "/apps" << "/apps"
-                                        << install_message;
-  QTest::newRow("install to, relative") << FormControl::kInstallTo << "apps\\demo" << "apps\\demo"
+  QTest::newRow("name cut at 8") << FormControl::kName << "abcdefghij"
+                                 << "abcdefgh"
+                                 << "";
+  QTest::newRow("name with a blank") << FormControl::kName << "my app"
+                                     << "my app" << name_message;
+  QTest::newRow("owner cut at 127")
+      << FormControl::kOwner << QString(130, 'o') << QString(127, 'o') << "";
+  QTest::newRow("install to, backslash first") << FormControl::kInstallTo << "\\apps"
+                                               << "\\apps" << install_message;
+  QTest::newRow("install to, drive") << FormControl::kInstallTo << "C:apps"
+                                     << "C:apps" << install_message;
+  QTest::newRow("install to, separator last") << FormControl::kInstallTo << "apps\\"
+                                              << "apps\\" << install_message;
+  QTest::newRow("install to, absolute") << FormControl::kInstallTo << "/apps"
+                                        << "/apps" << install_message;
+  QTest::newRow("install to, relative") << FormControl::kInstallTo << "apps\\demo"
+                                        << "apps\\demo"
                                         << "";
-  QTest::newRow("install to, empty") << FormControl::kInstallTo << "" << "" << "";
+  QTest::newRow("install to, empty") << FormControl::kInstallTo << ""
+                                     << ""
+                                     << "";
 }
 
 void SealerWindowTest::fieldLimitsAndLeaveChecks() {
@@ -370,11 +382,18 @@ void SealerWindowTest::browseProposesPutTo_data() {
   QTest::addColumn<QString>("chosen");
   QTest::addColumn<QString>("seal_from");
   QTest::addColumn<QString>("put_to");
-  QTest::newRow("plain") << "/srv/apps/demo" << "/srv/apps/demo" << "/srv/apps/demo.qxd";
-  QTest::newRow("extension replaced") << "/srv/apps/demo.old/" << "/srv/apps/demo.old"
+  QTest::newRow("plain") << "/srv/apps/demo"
+                         << "/srv/apps/demo"
+                         << "/srv/apps/demo.qxd";
+  QTest::newRow("extension replaced") << "/srv/apps/demo.old/"
+                                      << "/srv/apps/demo.old"
                                       << "/srv/apps/demo.qxd";
-  QTest::newRow("dot in a parent only") << "/srv/a.b/demo" << "/srv/a.b/demo" << "/srv/a.b/demo.qxd";
-  QTest::newRow("cancelled") << "" << "/start" << "";
+  QTest::newRow("dot in a parent only") << "/srv/a.b/demo"
+                                        << "/srv/a.b/demo"
+                                        << "/srv/a.b/demo.qxd";
+  QTest::newRow("cancelled") << ""
+                             << "/start"
+                             << "";
 }
 
 void SealerWindowTest::browseProposesPutTo() {
@@ -417,7 +436,7 @@ void SealerWindowTest::saveEnableRule() {
   QTest::keyClick(Edit(FormControl::kOwner), Qt::Key_F5);
   QVERIFY(dialogs_.empty());  // saved under its path without asking
   QVERIFY(!window_->state().project_modified);
-  QVERIFY(qx_test::ReadFile(project).find("Owner=New Owner") != std::string::npos);
+  QVERIFY(qx_test::ReadFile(project).find("Owner: New Owner") != std::string::npos);
 }
 
 void SealerWindowTest::recentProjects() {
@@ -463,13 +482,20 @@ void SealerWindowTest::recentProjects() {
 void SealerWindowTest::helpTopics_data() {
   QTest::addColumn<QString>("where");
   QTest::addColumn<QString>("page");
-  QTest::newRow("Put To field") << "2063" << "qrc:/help/2063.html";
-  QTest::newRow("Seal From field") << "2064" << "qrc:/help/2064.html";
-  QTest::newRow("file list") << "3056" << "qrc:/help/3056.html";
-  QTest::newRow("OK of the About box") << "about" << "qrc:/help/2000.html";
-  QTest::newRow("after the Open dialog") << "open" << "qrc:/help/802.html";
-  QTest::newRow("New highlighted") << "menu-new" << "qrc:/help/101.html";
-  QTest::newRow("About highlighted") << "menu-about" << "";
+  QTest::newRow("Put To field") << "2063"
+                                << "qrc:/help/2063.html";
+  QTest::newRow("Seal From field") << "2064"
+                                   << "qrc:/help/2064.html";
+  QTest::newRow("file list") << "3056"
+                             << "qrc:/help/3056.html";
+  QTest::newRow("OK of the About box") << "about"
+                                       << "qrc:/help/2000.html";
+  QTest::newRow("after the Open dialog") << "open"
+                                         << "qrc:/help/802.html";
+  QTest::newRow("New highlighted") << "menu-new"
+                                   << "qrc:/help/101.html";
+  QTest::newRow("About highlighted") << "menu-about"
+                                     << "";
 }
 
 void SealerWindowTest::helpTopics() {
@@ -480,6 +506,7 @@ void SealerWindowTest::helpTopics() {
   bool shown_over_dialog = false;
   if (where == "about") {
     OnNextModal([&](QWidget* modal) {
+      QTRY_COMPARE(QApplication::focusWidget(), modal->findChild<QWidget*>("okButton"));
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
       QTRY_VERIFY(help->isVisible());
       shown_over_dialog = true;
@@ -534,24 +561,22 @@ void SealerWindowTest::newScanSealSave() {
   QVERIFY(Button(FormControl::kScan)->isEnabled());
 
   QTest::mouseClick(Button(FormControl::kScan), Qt::LeftButton);
-  QCOMPARE(qobject_cast<QLabel*>(Form().Control(FormControl::kFileCount))->text(), QStringLiteral("4"));
-  QCOMPARE(Form().FileList().Count(), 4 + 3);  // three directory lines
+  QCOMPARE(qobject_cast<QLabel*>(Form().Control(FormControl::kFileCount))->text(),
+           QStringLiteral("4"));
+  QCOMPARE(Form().FileList().Count(), 4);
   QVERIFY(Button(FormControl::kSeal)->isEnabled());
   QCOMPARE(QApplication::focusWidget(), Button(FormControl::kSeal));
   SaveScreenshot(window_.get(), "main-window-scanned");
 
   // The put-to directory is offered for creation (OK), then the seal runs.
   bool grabbed = false;
-  std::function<void()> grab_during_seal = [&] {
-    if (Form().progress_bar()->isVisible() && Form().progress_bar()->value() > 0 && !grabbed) {
+  connect(&Form(), &qx::ui::MainForm::sealProgress, window_.get(), [&](int index, int) {
+    if (index == 2) {
+      QApplication::processEvents();  // the progress bar paints
       SaveScreenshot(window_.get(), "main-window-sealing");
       grabbed = true;
     }
-    if (!grabbed && window_->state().seal_running) {
-      QTimer::singleShot(0, grab_during_seal);
-    }
-  };
-  QTimer::singleShot(0, grab_during_seal);
+  });
   QTest::mouseClick(Button(FormControl::kSeal), Qt::LeftButton);
   QCOMPARE(ui_.texts().back(), "The Demo package seal is complete.");
   QCOMPARE(ui_.texts().front(), "Directory " + out + " does not exist, create it?");
@@ -566,7 +591,8 @@ void SealerWindowTest::newScanSealSave() {
   answers_.push_back(QString::fromStdString(project));
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_F7);
   QCOMPARE(dialogs_.back().proposed_name, QStringLiteral("Demo.QXS"));
-  QCOMPARE(window_->windowTitle(), QString::fromStdString("Tarnwick Web Lite Sealer - [" + project + "]"));
+  QCOMPARE(window_->windowTitle(),
+           QString::fromStdString("Tarnwick Web Lite Sealer - [" + project + "]"));
   QVERIFY(!Edit(FormControl::kName)->isEnabled());
 
   // qxweb seals the saved project into the same bytes.
@@ -593,11 +619,14 @@ void SealerWindowTest::cancelDuringSeal() {
   qx_test::WriteFile(*work_ / "Stay-src/data/notes.txt", "changed\n");
 
   OpenWindow(project);
+  // Leaving Put To offers Scan, and a scan offers Seal.
+  Edit(FormControl::kPutTo)->setFocus();
+  QTest::keyClick(Edit(FormControl::kPutTo), Qt::Key_Tab);
   QTest::mouseClick(Button(FormControl::kScan), Qt::LeftButton);
+  QVERIFY(Button(FormControl::kSeal)->isEnabled());
   bool cancelled = false;
-  std::function<void()> cancel = [&] {
-    if (!Form().cancel_button()->isVisible()) {
-      QTimer::singleShot(0, cancel);
+  connect(&Form(), &qx::ui::MainForm::sealProgress, window_.get(), [&](int index, int) {
+    if (index != 1) {
       return;
     }
     QVERIFY(!window_->Action(102)->isEnabled());
@@ -608,8 +637,7 @@ void SealerWindowTest::cancelDuringSeal() {
       QTest::mouseClick(Form().cancel_button(), Qt::LeftButton);
     }
     cancelled = true;
-  };
-  QTimer::singleShot(0, cancel);
+  });
   QTest::mouseClick(Button(FormControl::kSeal), Qt::LeftButton);
   QVERIFY(cancelled);
   QVERIFY(!window_->state().seal_running);
@@ -630,6 +658,7 @@ void SealerWindowTest::closeWithUnsavedChanges_data() {
   QTest::newRow("close box, Cancel") << false << BoxAnswer::kCancel << true << false;
   QTest::newRow("Exit, Cancel") << true << BoxAnswer::kCancel << false << false;
   QTest::newRow("Exit, Yes") << true << BoxAnswer::kYes << true << true;
+  QTest::newRow("end of session, Cancel") << false << BoxAnswer::kCancel << false << false;
 }
 
 void SealerWindowTest::closeWithUnsavedChanges() {
@@ -642,15 +671,20 @@ void SealerWindowTest::closeWithUnsavedChanges() {
   OpenWindow(project);
   Type(FormControl::kCommandLine, QStringLiteral("bin/other.sh"));
   ui_.QueueAnswer(answer);
+  const bool session_ends = QByteArray(QTest::currentDataTag()).startsWith("end of session");
   if (by_exit) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F8);
+  } else if (session_ends) {
+    window_->EndSession(true);  // the window stays; the settings are written
+    QCOMPARE(Setting("LastControl.1"), project);
   } else {
     window_->close();
   }
   QCOMPARE(ui_.texts(), std::vector<std::string>{"Do you want to save the modified Project File?"});
   QCOMPARE(ui_.boxes()[0].buttons, qx::BoxButtons::kYesNoCancel);
   QCOMPARE(window_->isVisible(), !closed);
-  QCOMPARE(qx_test::ReadFile(project).find("CommandLine=bin/other.sh") != std::string::npos, saved);
+  QCOMPARE(qx_test::ReadFile(project).find("CommandLine: bin/other.sh") != std::string::npos,
+           saved);
   if (closed) {
     QCOMPARE(Setting("LastControl.1"), project);
   }
@@ -668,15 +702,16 @@ void SealerWindowTest::messageBoxes_data() {
                                    << BoxAnswer::kOk << int(QMessageBox::Information);
   QTest::newRow("question, OK first") << qx::BoxIcon::kQuestion << qx::BoxButtons::kOkCancel << 0
                                       << BoxAnswer::kOk << int(QMessageBox::Question);
-  QTest::newRow("OK/Cancel, Cancel") << qx::BoxIcon::kNone << qx::BoxButtons::kOkCancel
-                                     << int(QMessageBox::Cancel) << BoxAnswer::kCancel
-                                     << int(QMessageBox::NoIcon);
+  QTest::newRow("OK/Cancel, Cancel")
+      << qx::BoxIcon::kNone << qx::BoxButtons::kOkCancel << int(QMessageBox::Cancel)
+      << BoxAnswer::kCancel << int(QMessageBox::NoIcon);
   QTest::newRow("Yes first") << qx::BoxIcon::kQuestion << qx::BoxButtons::kYesNoCancel << 0
                              << BoxAnswer::kYes << int(QMessageBox::Question);
   QTest::newRow("No") << qx::BoxIcon::kQuestion << qx::BoxButtons::kYesNoCancel
                       << int(QMessageBox::No) << BoxAnswer::kNo << int(QMessageBox::Question);
   QTest::newRow("Yes/No, No") << qx::BoxIcon::kWarning << qx::BoxButtons::kYesNo
-                              << int(QMessageBox::No) << BoxAnswer::kNo << int(QMessageBox::Warning);
+                              << int(QMessageBox::No) << BoxAnswer::kNo
+                              << int(QMessageBox::Warning);
 }
 
 void SealerWindowTest::messageBoxes() {
@@ -710,6 +745,36 @@ void SealerWindowTest::messageBoxes() {
   QCOMPARE(caption, QStringLiteral("Tarnwick Web Sealer"));
   QCOMPARE(seen_icon, shown_icon);
   QCOMPARE(parent, window_.get());
+}
+
+void SealerWindowTest::everyContextHasATopic() {
+  std::vector<int> contexts = {101, 102, 103, 104, 105, 151, 152, 153, 154,
+                               301, 302, 303, 503, 801, 802, 803, 2000};
+  OpenWindow();
+  for (QWidget* control : Form().findChildren<QWidget*>()) {
+    const QVariant id = control->property(qx::ui::kControlIdProperty);
+    if (id.isValid()) {
+      contexts.push_back(id.toInt());
+    }
+  }
+  QCOMPARE(contexts.size(), size_t{17 + 27});
+  for (int context : contexts) {
+    QVERIFY2(qx::ui::HasHelpTopic(context), qPrintable(QString::number(context)));
+  }
+  QCOMPARE(qx::ui::HelpTopicPage(4242), QStringLiteral("qrc:/help/contents.html"));
+}
+
+void SealerWindowTest::busyCursorNests() {
+  qx::ui::BusyCursor(false);  // an end without a begin does nothing
+  QCOMPARE(QApplication::overrideCursor(), nullptr);
+  qx::ui::BusyCursor(true);
+  qx::ui::BusyCursor(true);
+  qx::ui::BusyCursor(false);
+  QVERIFY(QApplication::overrideCursor() != nullptr);
+  QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  qx::ui::BusyCursor(false);
+  QCOMPARE(QApplication::overrideCursor(), nullptr);
+  QCOMPARE(qx::ui::BusyCursorDepth(), 0);
 }
 
 QTEST_MAIN(SealerWindowTest)
