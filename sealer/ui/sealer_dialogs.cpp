@@ -118,8 +118,12 @@ bool ChooseProjectFile(QWidget* owner, bool save_as, std::string& path, std::str
       save_as ? QStringLiteral("Save Project File As") : QStringLiteral("Open Project File");
   request.filter = QString::fromLatin1(kProjectFilter);
   const size_t slash = path.find_last_of("/\\");
-  request.directory = ToQString(
-      slash == std::string::npos ? project_directory : std::string_view(path).substr(0, slash));
+  if (slash == std::string::npos) {
+    request.directory = ToQString(project_directory);
+  } else {
+    // A project in the root starts there, not nowhere.
+    request.directory = ToQString(std::string_view(path).substr(0, slash == 0 ? 1 : slash));
+  }
   if (save_as) {
     // The application's name, with the extension project files are saved
     // with; else the name the project has.
