@@ -412,6 +412,7 @@ void MainForm::ShowSealing(bool sealing) {
   sealing_shown_ = sealing;
   Control(FormControl::kScan)->setVisible(!sealing);
   Control(FormControl::kSeal)->setVisible(!sealing);
+  Control(FormControl::kBrowse)->setEnabled(!sealing);
   progress_bar_->setValue(0);
   progress_bar_->setFormat(QString());
   progress_bar_->setVisible(sealing);

@@ -605,13 +605,14 @@ void SealerWindowTest::newScanSealSave() {
 }
 
 void SealerWindowTest::cancelDuringSeal_data() {
-  QTest::addColumn<bool>("by_escape");
-  QTest::newRow("Cancel button") << false;
-  QTest::newRow("Escape") << true;
+  QTest::addColumn<QString>("how");
+  QTest::newRow("Cancel button") << "button";
+  QTest::newRow("Escape") << "escape";
+  QTest::newRow("closing the window") << "close";
 }
 
 void SealerWindowTest::cancelDuringSeal() {
-  QFETCH(bool, by_escape);
+  QFETCH(QString, how);
   const std::string project = MakeProject("Stay", true);
   QVERIFY(!project.empty());
   const std::string out = *work_ / "Stay-out";
@@ -631,8 +632,13 @@ void SealerWindowTest::cancelDuringSeal() {
     }
     QVERIFY(!window_->Action(102)->isEnabled());
     QVERIFY(!Button(FormControl::kSeal)->isVisible());
-    if (by_escape) {
+    QVERIFY(!Button(FormControl::kBrowse)->isEnabled());
+    QVERIFY(Edit(FormControl::kOwner)->isReadOnly());
+    if (how == "escape") {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    } else if (how == "close") {
+      window_->close();  // stops the seal, then closes
+      QVERIFY(window_->isVisible());
     } else {
       QTest::mouseClick(Form().cancel_button(), Qt::LeftButton);
     }
@@ -646,6 +652,7 @@ void SealerWindowTest::cancelDuringSeal() {
   }
   QVERIFY(TreeBytes(QString::fromStdString(out)) == before);
   QVERIFY(window_->Action(102)->isEnabled());
+  QTRY_COMPARE(window_->isVisible(), how != "close");
 }
 
 void SealerWindowTest::closeWithUnsavedChanges_data() {
