@@ -538,6 +538,9 @@ void SealerWindowTest::helpTopics() {
     QVERIFY(help->isVisible());
     QVERIFY(!help->browser()->toPlainText().isEmpty());
   }
+  if (where == "2063") {
+    SaveScreenshot(help, "help-put-to");
+  }
   help->close();
 }
 
