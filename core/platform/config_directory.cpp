@@ -33,21 +33,30 @@ bool MakeDirectories(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-}  // namespace
-
-std::string ConfigDirectory() {
-  std::string base = AbsoluteEnv("XDG_CONFIG_HOME");
+// $|variable|/tarnwick/, else $HOME/|fallback|/tarnwick/.
+std::string UserDirectory(const char* variable, const char* fallback) {
+  std::string base = AbsoluteEnv(variable);
   if (base.empty()) {
     std::string home = AbsoluteEnv("HOME");
     if (home.empty()) {
       return {};
     }
-    base = home + (home.back() == '/' ? "" : "/") + ".config";
+    base = home + (home.back() == '/' ? "" : "/") + fallback;
   }
   if (base.back() != '/') {
     base += '/';
   }
   return base + "tarnwick/";
+}
+
+}  // namespace
+
+std::string ConfigDirectory() {
+  return UserDirectory("XDG_CONFIG_HOME", ".config");
+}
+
+std::string DataDirectory() {
+  return UserDirectory("XDG_DATA_HOME", ".local/share");
 }
 
 std::string ConfigFilePath(const std::string& file_name) {

@@ -54,6 +54,11 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(QStringLiteral("Tarnwick Web Lite Sealer Help"));
   setObjectName(QStringLiteral("helpWindow"));
   browser_ = new QTextBrowser(this);
+  // One style sheet for all topics; a page keeps it when the browser moves on.
+  QFile style(QStringLiteral(":/help/help.css"));
+  if (style.open(QIODevice::ReadOnly)) {
+    browser_->document()->setDefaultStyleSheet(QString::fromUtf8(style.readAll()));
+  }
   browser_->setOpenExternalLinks(false);
   browser_->setOpenLinks(true);
 

@@ -77,9 +77,8 @@ BoxAnswer QtUserInterface::ShowMessageBox(const MessageBoxRequest& request) {
       break;
   }
   box.setDefaultButton(first);
-  if (request.owner == nullptr) {
-    box.setWindowModality(Qt::ApplicationModal);
-  }
+  // A box over a window blocks that window alone, so the help stays usable.
+  box.setWindowModality(box.parentWidget() != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
   box.exec();
   switch (box.standardButton(box.clickedButton())) {
     case QMessageBox::Ok:

@@ -11,9 +11,9 @@
 #include <QSessionManager>
 #include <QShortcut>
 #include <QTimer>
-#include <cstdlib>
 
 #include "core/fsutil/directory_tree.h"
+#include "core/platform/config_directory.h"
 #include "sealer/project/project_file.h"
 #include "sealer/project/sealer_settings.h"
 #include "sealer/ui/help_window.h"
@@ -30,6 +30,12 @@ namespace {
 constexpr char kWindowTitle[] = "Tarnwick Web Lite Sealer";
 constexpr int kFileMenuText = 100;
 constexpr int kHelpMenuText = 300;
+constexpr qsizetype kFixedFileItems = 6;
+
+bool IsRecentCommand(int id) {
+  return id >= kFirstRecentCommand &&
+         id < kFirstRecentCommand + static_cast<int>(kRecentProjectCount);
+}
 
 // Watches the whole program for F1: when the key comes up over a dialog,
 // a message box, the form or a menu, the main window is asked for help,
@@ -85,15 +91,8 @@ class HelpKeyFilter : public QObject {
 }  // namespace
 
 std::string DefaultProjectDirectory() {
-  std::string base;
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
-    base = data;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-    base = std::string(home) + "/.local/share";
-  } else {
-    return "projects";
-  }
-  return base + "/tarnwick/projects";
+  const std::string data = DataDirectory();
+  return data.empty() ? std::string("projects") : data + "projects";
 }
 
 SealerWindow::SealerWindow(const std::string& project_path, QWidget* parent)
@@ -222,13 +221,17 @@ void SealerWindow::BuildAccelerators() {
 void SealerWindow::FileMenuAboutToShow() {
   form_->ShowStatusText(kFileMenuText);
   if (!state_.seal_running) {
-    Action(kSaveCommand)
-        ->setEnabled(state_.project.project_path.empty() || state_.project_modified);
+    UpdateSaveItem();
   }
   if (state_.settings.recent_list_changed) {
     RebuildRecentMenu();
     state_.settings.recent_list_changed = false;
   }
+}
+
+// Save is grayed while the project file holds what the form shows.
+void SealerWindow::UpdateSaveItem() {
+  Action(kSaveCommand)->setEnabled(state_.project.project_path.empty() || state_.project_modified);
 }
 
 void SealerWindow::ItemHighlighted(QAction* action) {
@@ -241,17 +244,10 @@ void SealerWindow::ItemHighlighted(QAction* action) {
 }
 
 void SealerWindow::RebuildRecentMenu() {
-  for (size_t n = 0; n < kRecentProjectCount; ++n) {
-    const int id = kFirstRecentCommand + static_cast<int>(n);
-    if (QAction* old = Action(id)) {
-      actions_.erase(id);
-      delete old;
-    }
-  }
-  // The six fixed items; anything after them is the recent part.
+  // The six fixed items stay; the separator and the recent items after them go.
   const QList<QAction*> items = file_menu_->actions();
-  for (qsizetype i = 6; i < items.size(); ++i) {
-    file_menu_->removeAction(items[i]);
+  for (qsizetype i = kFixedFileItems; i < items.size(); ++i) {
+    actions_.erase(items[i]->data().toInt());
     delete items[i];
   }
   file_menu_->addSeparator();
@@ -292,9 +288,7 @@ void SealerWindow::SaveAs() {
 }
 
 void SealerWindow::RunCommand(int id) {
-  const bool drops_form = (id >= kNewCommand && id <= kSaveAsCommand) ||
-                          (id >= kFirstRecentCommand &&
-                           id < kFirstRecentCommand + static_cast<int>(kRecentProjectCount));
+  const bool drops_form = (id >= kNewCommand && id <= kSaveAsCommand) || IsRecentCommand(id);
   if (drops_form && RefuseWhileSealing(state_)) {
     return;
   }
@@ -350,8 +344,7 @@ void SealerWindow::RunCommand(int id) {
       break;
     }
     default:
-      if (id >= kFirstRecentCommand &&
-          id < kFirstRecentCommand + static_cast<int>(kRecentProjectCount)) {
+      if (IsRecentCommand(id)) {
         // The path is taken before the save question, which may reorder the list.
         const std::string path =
             state_.settings.recent_projects[static_cast<size_t>(id - kFirstRecentCommand)];
@@ -396,8 +389,7 @@ void SealerWindow::SealRunningChanged(bool running) {
     }
   }
   if (!running) {
-    Action(kSaveCommand)
-        ->setEnabled(state_.project.project_path.empty() || state_.project_modified);
+    UpdateSaveItem();
     if (close_pending_) {
       close_pending_ = false;
       QTimer::singleShot(0, this, &QWidget::close);

@@ -84,6 +84,7 @@ class SealerWindow : public QMainWindow {
   void FileMenuAboutToShow();
   void ItemHighlighted(QAction* action);
   void RebuildRecentMenu();
+  void UpdateSaveItem();
   void SealRunningChanged(bool running);
 
   // The project-dropping commands' first step: true when the caller may go on.

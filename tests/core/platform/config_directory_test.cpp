@@ -48,6 +48,11 @@ TEST(ConfigDirectory, PrefersXdgConfigHomeThenHome) {
   EXPECT_EQ(ConfigDirectory(), "/home/u/.config/tarnwick/");
   ::setenv("XDG_CONFIG_HOME", "relative/dir", 1);  // not absolute: ignored
   EXPECT_EQ(ConfigDirectory(), "/home/u/.config/tarnwick/");
+
+  ScopedEnv data("XDG_DATA_HOME", "/x/data/");
+  EXPECT_EQ(DataDirectory(), "/x/data/tarnwick/");
+  ::unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(DataDirectory(), "/home/u/.local/share/tarnwick/");
 }
 
 TEST(ConfigDirectory, FilePathCreatesTheDirectory) {
