@@ -2,9 +2,26 @@
 // shown after a question. Platform layer.
 #include "core/platform/console_user_interface.h"
 
+#include <cctype>
+#include <string>
 #include <string_view>
 
 namespace qx {
+
+namespace {
+
+// Reads one answer line; Yes only for "y" or "yes" in any case.
+BoxAnswer ReadYesNo(std::FILE* input) {
+  std::string line;
+  for (int c = std::fgetc(input); c != EOF && c != '\n'; c = std::fgetc(input)) {
+    if (!std::isspace(c)) {
+      line += static_cast<char>(std::tolower(c));
+    }
+  }
+  return line == "y" || line == "yes" ? BoxAnswer::kYes : BoxAnswer::kNo;
+}
+
+}  // namespace
 
 void ConsoleUserInterface::Beep(BeepKind) {}
 
@@ -39,6 +56,11 @@ BoxAnswer ConsoleUserInterface::ShowMessageBox(const MessageBoxRequest& request)
   }
   std::fprintf(stream_, "%s: %.*s", request.caption.c_str(), static_cast<int>(text.size()),
                text.data());
+  if (prompt_input_ != nullptr && request.buttons == BoxButtons::kYesNo) {
+    std::fputs(" [y/N] ", stream_);
+    std::fflush(stream_);
+    return ReadYesNo(prompt_input_);
+  }
   if (answer_text != nullptr) {
     std::fprintf(stream_, " [%s]", answer_text);
   }

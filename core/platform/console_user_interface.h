@@ -1,7 +1,8 @@
 #pragma once
 
 // The console user interface: message boxes printed as lines to a stream,
-// questions answered from defaults the caller sets. Platform layer.
+// questions answered from defaults the caller sets or asked on a terminal.
+// Platform layer.
 
 #include <cstdio>
 
@@ -20,6 +21,10 @@ class QXWEBCORE_EXPORT ConsoleUserInterface : public UserInterface {
   void SetOkCancelAnswer(BoxAnswer answer) { ok_cancel_answer_ = answer; }
   // Answer given to Yes/No and Yes/No/Cancel questions (kYes, kNo or kCancel).
   void SetYesNoAnswer(BoxAnswer answer) { yes_no_answer_ = answer; }
+  // Asks Yes/No questions on |input| instead (a terminal): "y" or "yes"
+  // answers Yes, anything else and the end of input answer No. Null goes
+  // back to the preset answer.
+  void SetPromptInput(std::FILE* input) { prompt_input_ = input; }
 
   void Beep(BeepKind kind) override;
   BoxAnswer ShowMessageBox(const MessageBoxRequest& request) override;
@@ -28,6 +33,7 @@ class QXWEBCORE_EXPORT ConsoleUserInterface : public UserInterface {
   std::FILE* stream_;
   BoxAnswer ok_cancel_answer_ = BoxAnswer::kOk;
   BoxAnswer yes_no_answer_ = BoxAnswer::kYes;
+  std::FILE* prompt_input_ = nullptr;
 };
 
 }  // namespace qx

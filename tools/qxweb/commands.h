@@ -24,5 +24,7 @@ void AddUnpackCommand(CLI::App& app, int& status);
 void AddNewCommand(CLI::App& app, int& status);
 void AddScanCommand(CLI::App& app, int& status);
 void AddSealCommand(CLI::App& app, int& status);
+// The client's cache: "cache" with its subcommands.
+void AddCacheCommand(CLI::App& app, int& status);
 
 }  // namespace qxweb_tool

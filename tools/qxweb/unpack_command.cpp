@@ -19,7 +19,7 @@
 #include "core/platform/file_handle.h"
 #include "core/platform/replacing_file.h"
 #include "tools/qxweb/commands.h"
-#include "tools/qxweb/package_check.h"
+#include "client/package_check.h"
 
 namespace qxweb_tool {
 
@@ -60,7 +60,7 @@ bool StaysInside(const std::string& destination, std::string_view name) {
 std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& entry,
                         const std::string& destination) {
   const std::string target = qx::JoinNativePath(destination, entry.name);
-  std::string directory = DirectoryOf(target);
+  std::string directory = qx::DirectoryOf(target);
   if (!qx::CreateDirectoryPath(directory)) {
     return "cannot create the directory " + directory;
   }
@@ -113,18 +113,18 @@ std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& en
 bool LandsInPackage(const qx::PackageHeader& record, const std::string& destination,
                     std::string_view name) {
   const std::string target = qx::JoinNativePath(destination, name);
-  return qx::IsSameOrInsideDirectory(DirectoryOf(target), record.package_directory);
+  return qx::IsSameOrInsideDirectory(qx::DirectoryOf(target), record.package_directory);
 }
 
 int Unpack(const std::string& header, const std::string& destination_arg) {
   // Expanding into the package itself would put each file's expansion over
   // its stored form: the package would be gone and the copy no better.
-  if (qx::IsSameOrInsideDirectory(destination_arg, DirectoryOf(header))) {
+  if (qx::IsSameOrInsideDirectory(destination_arg, qx::DirectoryOf(header))) {
     std::fprintf(stderr, "qxweb unpack: %s is the package directory or lies inside it\n",
                  destination_arg.c_str());
     return kExitFailed;
   }
-  const PackageCheck check = CheckPackage(header);
+  const qx::PackageCheck check = qx::CheckPackage(header);
   for (const std::string& problem : check.problems) {
     std::printf("%s\n", problem.c_str());
   }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tools/qxweb/commands.h"
-#include "tools/qxweb/package_check.h"
+#include "client/package_check.h"
 
 namespace qxweb_tool {
 
@@ -17,7 +17,7 @@ void AddVerifyCommand(CLI::App& app, int& status) {
   auto header = std::make_shared<std::string>();
   cmd->add_option("HEADER", *header, "Package header (.qxw)")->required();
   cmd->callback([header, &status] {
-    const PackageCheck check = CheckPackage(*header);
+    const qx::PackageCheck check = qx::CheckPackage(*header);
     for (const std::string& problem : check.problems) {
       std::printf("%s\n", problem.c_str());
     }

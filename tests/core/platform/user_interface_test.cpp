@@ -54,6 +54,26 @@ TEST(ConsoleUserInterface, AnswersQuestionsFromTheDefaultsItWasGiven) {
   std::fclose(stream);
 }
 
+TEST(ConsoleUserInterface, AsksYesNoQuestionsOnItsPromptInput) {
+  std::FILE* stream = std::tmpfile();
+  std::FILE* input = std::tmpfile();
+  std::fputs("Yes\n y \nyess\n\n", input);
+  std::rewind(input);
+  ConsoleUserInterface ui(stream);
+  ui.SetPromptInput(input);
+  MessageBoxRequest question;
+  question.caption = "C";
+  question.text = "Delete it?";
+  question.buttons = BoxButtons::kYesNo;
+  for (const BoxAnswer expected :
+       {BoxAnswer::kYes, BoxAnswer::kYes, BoxAnswer::kNo, BoxAnswer::kNo, BoxAnswer::kNo}) {
+    EXPECT_EQ(ui.ShowMessageBox(question), expected);  // the last one at the end of input
+  }
+  EXPECT_NE(Captured(stream).find("C: Delete it? [y/N] "), std::string::npos);
+  std::fclose(input);
+  std::fclose(stream);
+}
+
 TEST(ScriptedUserInterface, RecordsBoxesAndBeepsInOrderAndAnswersFromItsQueue) {
   ScriptedUserInterface ui;
   ScopedUserInterface scope(ui);

@@ -1,7 +1,7 @@
 #pragma once
 
 // A package header read and every stored file checked as a client checks
-// them, for verify and unpack. Command-line program.
+// them, for verify and unpack. Client.
 
 #include <memory>
 #include <string>
@@ -9,22 +9,34 @@
 
 #include "core/format/header_reader.h"
 
-namespace qxweb_tool {
+namespace qx {
 
 // A package header read and checked as a client checks it, with its package
 // directory taken as the header's own directory.
 struct PackageCheck {
-  std::unique_ptr<qx::PackageHeader> record;  // null when no header could be read
+  std::unique_ptr<PackageHeader> record;  // null when no header could be read
   std::vector<std::string> problems;          // "NAME: what is wrong", in order; control
                                               // characters of names shown as "?"
   int stored_files = 0;                       // file entries checked
 };
 
+// Reads the header at |header_path|. Null, with the reason added to
+// |problems|, when it cannot be read at all; otherwise the record, with a
+// problem added for a digest that does not match and for an ApplName or
+// InstallTo that cannot name a safe directory.
+std::unique_ptr<PackageHeader> ReadHeaderFile(const std::string& header_path,
+                                              std::vector<std::string>& problems);
+
 // Reads |header_path| and checks the header digest, the application name and
 // install-to path, and every stored file's existence, Length and digest.
 PackageCheck CheckPackage(const std::string& header_path);
 
+// Checks every file entry's stored file in the record's package directory
+// (existence, Length, keyed digest), adding one problem per file that fails.
+// Returns the number of file entries checked.
+int CheckStoredFiles(const PackageHeader& record, std::vector<std::string>& problems);
+
 // The directory that holds |path| ("." for a bare name).
 std::string DirectoryOf(const std::string& path);
 
-}  // namespace qxweb_tool
+}  // namespace qx

@@ -1,0 +1,110 @@
+// A package checked as a client checks it. Client.
+#include "client/package_check.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "core/fsutil/path_text.h"
+#include "core/package/stored_file_check.h"
+#include "core/platform/file_handle.h"
+
+namespace qx {
+
+namespace {
+
+std::string Describe(int result, const FileEntry& entry, int64_t length_found) {
+  switch (result) {
+    case kStoredFileUnsafeName:
+      return std::string("unsafe name: ") + NameFaultText(CheckRelativeName(entry.name));
+    case kStoredFileMissing:
+      return "missing";
+    case kStoredFileWrongLength: {
+      char text[96];
+      std::snprintf(text, sizeof text, "length %" PRId64 ", the header says %" PRId64, length_found,
+                    entry.length);
+      return text;
+    }
+    case kStoredFileUnreadable:
+      return "cannot be read";
+    case kStoredFileDigestMismatch:
+      return "digest mismatch";
+    default:
+      return "cannot be checked";
+  }
+}
+
+}  // namespace
+
+std::string DirectoryOf(const std::string& path) {
+  const std::string::size_type slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    return ".";
+  }
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::unique_ptr<PackageHeader> ReadHeaderFile(const std::string& header_path,
+                                              std::vector<std::string>& problems) {
+  FilePtr file(std::fopen(header_path.c_str(), "rb"));
+  if (!file) {
+    problems.push_back(header_path + ": " + std::strerror(errno));
+    return nullptr;
+  }
+  FormatVersion version;
+  std::unique_ptr<PackageHeader> record;
+  const int result = ReadPackageHeader(file.get(), &version, &record);
+  if (result == kHeaderNoMemory || !record) {
+    problems.push_back(header_path + ": " +
+                       (result == kHeaderNoMemory
+                            ? "out of memory, or more entries than its size allows"
+                            : "not a package header (no magic line or no entries)"));
+    return nullptr;
+  }
+  if (record->corrupt) {
+    problems.push_back(header_path + ": corrupt (the header digest does not match)");
+  }
+  if (!IsSafeApplicationName(record->values.appl_name)) {
+    problems.push_back("ApplName: unsafe application name \"" +
+                       PrintableText(record->values.appl_name) + "\"");
+  }
+  if (!record->values.install_to.empty() && !IsSafeRelativeName(record->values.install_to)) {
+    problems.push_back("InstallTo: unsafe directory \"" +
+                       PrintableText(record->values.install_to) + "\"");
+  }
+  return record;
+}
+
+PackageCheck CheckPackage(const std::string& header_path) {
+  PackageCheck check;
+  check.record = ReadHeaderFile(header_path, check.problems);
+  if (!check.record) {
+    return check;
+  }
+  PackageHeader& record = *check.record;
+  // The stored files lie next to the header, wherever the package was put.
+  record.package_directory = DirectoryOf(header_path);
+  check.stored_files = CheckStoredFiles(record, check.problems);
+  return check;
+}
+
+int CheckStoredFiles(const PackageHeader& record, std::vector<std::string>& problems) {
+  int files = 0;
+  for (const auto& entry : record.entries) {
+    if (entry->comment || entry->state == kEntryStateComment) {
+      continue;
+    }
+    ++files;
+    int64_t length_found = 0;
+    const int checked = CheckStoredFile(&record, entry.get(), &length_found);
+    if (checked != kStoredFileOk) {
+      problems.push_back(PrintableText(entry->name) + ": " +
+                         Describe(checked, *entry, length_found));
+    }
+  }
+  return files;
+}
+
+}  // namespace qx

@@ -1,0 +1,332 @@
+// qxweb cache: the client's cache of applications from the command line.
+// Command-line program.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/client_cache.h"
+#include "core/fsutil/path_text.h"
+#include "core/launch/registration.h"
+#include "core/platform/console_user_interface.h"
+#include "core/platform/registry_store.h"
+#include "tools/qxweb/commands.h"
+
+namespace qxweb_tool {
+
+namespace {
+
+// Message boxes of the registry and registration code go to stderr.
+struct Console {
+  qx::ConsoleUserInterface ui{stderr};
+  qx::ScopedUserInterface scope{ui};
+};
+
+void PrintProblems(const char* command, const std::vector<std::string>& problems) {
+  for (const std::string& problem : problems) {
+    std::fprintf(stderr, "qxweb cache %s: %s\n", command, problem.c_str());
+  }
+}
+
+// The cache made ready, or an error printed; false then.
+bool Prepare(const char* command) {
+  std::string error;
+  if (qx::PrepareClientCache(&error).empty()) {
+    PrintProblems(command, {error});
+    return false;
+  }
+  return true;
+}
+
+// The listed application the user named, or an error printed; empty then.
+std::string Find(const char* command, const std::string& typed) {
+  std::string error;
+  std::string name = qx::FindCachedApplication(typed, &error);
+  if (name.empty()) {
+    PrintProblems(command, {error});
+  }
+  return name;
+}
+
+const char* FormOf(const qx::CachedApplication& application) {
+  return application.compressed == qx::kYes ? "stored" : "expanded";
+}
+
+int RunInstall(const std::string& header) {
+  if (!Prepare("install")) {
+    return kExitFailed;
+  }
+  const qx::InstallOutcome outcome = qx::InstallPackage(header);
+  if (!outcome.problems.empty()) {
+    PrintProblems("install", outcome.problems);
+    std::fprintf(stderr, "qxweb cache install: %s not installed\n", header.c_str());
+    return kExitFailed;
+  }
+  std::printf("%s: %s %d files into %s\n", qx::PrintableText(outcome.name).c_str(),
+              outcome.replaced ? "replaced the cached version with" : "installed",
+              outcome.files, outcome.directory.c_str());
+  return kExitOk;
+}
+
+int RunList() {
+  if (!Prepare("list")) {
+    return kExitFailed;
+  }
+  const std::vector<std::string> names = qx::ListedApplications();
+  if (names.empty()) {
+    std::printf("no applications cached in %s\n", qx::GetCacheRoot().c_str());
+    return kExitOk;
+  }
+  size_t width = 4;
+  for (const std::string& name : names) {
+    width = std::max(width, name.size());
+  }
+  const int name_width = static_cast<int>(width);
+  std::printf("%-*s  %-9s  %-8s  %12s  %12s\n", name_width, "NAME", "VERSION", "FORM", "STORED",
+              "EXPANDED");
+  for (const std::string& name : names) {
+    qx::CachedApplication application;
+    qx::ReadApplication(name, &application);
+    std::printf("%-*s  %-9s  %-8s  %12" PRId64 "  %12" PRId64 "%s\n", name_width,
+                qx::PrintableText(name).c_str(), qx::PrintableText(application.version).c_str(),
+                FormOf(application), application.compressed_size, application.uncompressed_size,
+                application.delete_mark == qx::kYes ? "  marked for deletion" : "");
+  }
+  return kExitOk;
+}
+
+int RunShow(const std::string& typed) {
+  if (!Prepare("show")) {
+    return kExitFailed;
+  }
+  const std::string name = Find("show", typed);
+  if (name.empty()) {
+    return kExitFailed;
+  }
+  qx::CachedApplication application;
+  qx::ReadApplication(name, &application);
+  const auto line = [](const char* label, const std::string& value) {
+    std::printf("%-13s %s\n", label, qx::PrintableText(value).c_str());
+  };
+  line("Name:", name);
+  line("Directory:", qx::CachedApplicationDirectory(qx::GetCacheRoot(), name));
+  line("Owner:", application.owner);
+  line("Copyright:", application.copyright);
+  line("Version:", application.version);
+  line("Command line:", application.command_line);
+  line("Read-me:", application.readme);
+  line("Form:", FormOf(application));
+  line("Stored:", std::to_string(application.compressed_size) + " bytes");
+  line("Expanded:", std::to_string(application.uncompressed_size) + " bytes");
+  line("Marked:", application.delete_mark == qx::kYes ? "yes, for deletion" : "no");
+  const qx::RegistryStore registry;
+  const std::string key = qx::ApplicationKeyPath(name);
+  if (registry.KeyExists(key)) {
+    line("Registered:", registry.ReadValue(key, "InstallTo").value_or("") + ", version " +
+                            registry.ReadValue(key, "Version").value_or("") + ", \"" +
+                            registry.ReadValue(key, "Description").value_or("") + "\"");
+  } else {
+    line("Registered:", "no");
+  }
+  return kExitOk;
+}
+
+// The exit status of a finished child as a shell gives it.
+int ExitStatusOf(int wait_status) {
+  if (WIFEXITED(wait_status)) {
+    return WEXITSTATUS(wait_status);
+  }
+  return WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status) : kExitFailed;
+}
+
+int RunLaunch(const std::string& typed, const std::vector<std::string>& arguments) {
+  if (!Prepare("launch")) {
+    return kExitFailed;
+  }
+  const std::string name = Find("launch", typed);
+  if (name.empty()) {
+    return kExitFailed;
+  }
+  const qx::LaunchOutcome outcome = qx::LaunchCachedApplication(name, arguments);
+  if (!outcome.problems.empty() || outcome.result <= 32) {
+    PrintProblems("launch", outcome.problems);
+    // As a shell reports it: 127 for a program not found, 126 for one that
+    // cannot be run.
+    const char* reason = outcome.result == qx::kLaunchExpandFailed ? "the files could not be expanded"
+                         : outcome.result == qx::kStartNotFound    ? "the program was not found"
+                         : outcome.result == qx::kStartNothing     ? "there is no command line"
+                                                                   : "the program cannot be run";
+    if (outcome.problems.empty()) {
+      PrintProblems("launch", {qx::PrintableText(name) + ": not started, " + reason});
+    }
+    return !outcome.problems.empty() || outcome.result == qx::kLaunchExpandFailed ? kExitFailed
+           : outcome.result == qx::kStartNotFound                                ? 127
+                                                                                  : 126;
+  }
+  // Ctrl-C reaches the application; qxweb waits for it and passes its status on.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction old_interrupt {};
+  struct sigaction old_quit {};
+  sigaction(SIGINT, &ignore, &old_interrupt);
+  sigaction(SIGQUIT, &ignore, &old_quit);
+  int wait_status = 0;
+  pid_t waited = -1;
+  do {
+    waited = ::waitpid(outcome.pid, &wait_status, 0);
+  } while (waited < 0 && errno == EINTR);
+  sigaction(SIGINT, &old_interrupt, nullptr);
+  sigaction(SIGQUIT, &old_quit, nullptr);
+  return waited == outcome.pid ? ExitStatusOf(wait_status) : kExitFailed;
+}
+
+int RunMark(const std::string& typed, bool mark) {
+  const char* command = mark ? "mark" : "unmark";
+  if (!Prepare(command)) {
+    return kExitFailed;
+  }
+  const std::string name = Find(command, typed);
+  if (name.empty()) {
+    return kExitFailed;
+  }
+  if (qx::WriteDeleteCacheSetting(name, mark ? qx::kYes : qx::kNo) != 1) {
+    return kExitFailed;
+  }
+  std::printf("%s: %s\n", qx::PrintableText(name).c_str(),
+              mark ? "marked for deletion" : "no longer marked");
+  return kExitOk;
+}
+
+int RunSweep(bool yes) {
+  if (!Prepare("sweep")) {
+    return kExitFailed;
+  }
+  Console console;
+  if (yes) {
+    console.ui.SetYesNoAnswer(qx::BoxAnswer::kYes);
+  } else if (isatty(STDIN_FILENO) != 0) {
+    console.ui.SetPromptInput(stdin);
+  } else {
+    // Nobody to ask: nothing is deleted without --yes.
+    console.ui.SetYesNoAnswer(qx::BoxAnswer::kNo);
+  }
+  const std::vector<std::string> removed = qx::SweepCachedApplications();
+  for (const std::string& name : removed) {
+    std::printf("%s: removed\n", qx::PrintableText(name).c_str());
+  }
+  std::printf("%zu application%s removed\n", removed.size(), removed.size() == 1 ? "" : "s");
+  return kExitOk;
+}
+
+int RunRemove(const std::string& typed) {
+  if (!Prepare("remove")) {
+    return kExitFailed;
+  }
+  const std::string name = Find("remove", typed);
+  if (name.empty()) {
+    return kExitFailed;
+  }
+  const std::vector<std::string> problems = qx::RemoveCachedApplication(name);
+  if (!problems.empty()) {
+    PrintProblems("remove", problems);
+    return kExitFailed;
+  }
+  std::printf("%s: removed\n", qx::PrintableText(name).c_str());
+  return kExitOk;
+}
+
+int RunRoot(const std::string& directory) {
+  if (!directory.empty()) {
+    const std::string error = qx::ChangeCacheRoot(directory);
+    if (!error.empty()) {
+      PrintProblems("root", {error});
+      return kExitFailed;
+    }
+  }
+  if (!Prepare("root")) {
+    return kExitFailed;
+  }
+  std::printf("%s\n", qx::GetCacheRoot().c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+void AddCacheCommand(CLI::App& app, int& status) {
+  auto* cache = app.add_subcommand(
+      "cache",
+      "The client's cache of applications: install a package, list, show, launch, mark, sweep "
+      "and remove applications, show or set the cache root");
+  cache->require_subcommand(1);
+
+  // Every command runs with the console's message boxes.
+  auto run = [&status](auto body) {
+    return [&status, body] {
+      Console console;
+      status = body();
+      std::fflush(stdout);
+    };
+  };
+
+  auto header = std::make_shared<std::string>();
+  auto* install = cache->add_subcommand(
+      "install",
+      "Verify a package (header digest, every stored file) and take it into the cache under its "
+      "InstallTo and ApplName; an earlier version stays whole until the new one is complete");
+  install->add_option("HEADER", *header, "Package header (.qxw)")->required();
+  install->callback(run([header] { return RunInstall(*header); }));
+
+  cache->add_subcommand("list", "One line per cached application")
+      ->callback(run([] { return RunList(); }));
+
+  auto name = std::make_shared<std::string>();
+  auto add_named = [&](const char* command, const char* description) {
+    auto* sub = cache->add_subcommand(command, description);
+    sub->add_option("NAME", *name,
+                    "Application: its whole cache name (InstallTo\\ApplName) or its ApplName")
+        ->required();
+    return sub;
+  };
+  add_named("show", "Everything the cache records of an application")
+      ->callback(run([name] { return RunShow(*name); }));
+
+  auto arguments = std::make_shared<std::vector<std::string>>();
+  auto* launch = add_named(
+      "launch",
+      "Start an application in its directory with its command line and ARGS (after --), "
+      "expanding its files first while they are stored; exits with the application's status");
+  launch->add_option("ARGS", *arguments, "Arguments after the command line's own");
+  launch->callback(run([name, arguments] { return RunLaunch(*name, *arguments); }));
+
+  add_named("mark", "Mark an application for deletion by the next sweep")
+      ->callback(run([name] { return RunMark(*name, true); }));
+  add_named("unmark", "Take the deletion mark off an application")
+      ->callback(run([name] { return RunMark(*name, false); }));
+  add_named("remove", "Remove an application: its files, its record and its registration")
+      ->callback(run([name] { return RunRemove(*name); }));
+
+  auto yes = std::make_shared<bool>(false);
+  auto* sweep = cache->add_subcommand(
+      "sweep",
+      "Remove the applications marked for deletion, asking for each on the terminal; without "
+      "a terminal only --yes removes them");
+  sweep->add_flag("-y,--yes", *yes, "Answer yes to every question");
+  sweep->callback([&status, yes] {
+    status = RunSweep(*yes);
+    std::fflush(stdout);
+  });
+
+  auto directory = std::make_shared<std::string>();
+  auto* root = cache->add_subcommand(
+      "root", "Show the cache root, or set it to DIR (absolute) while no application is cached");
+  root->add_option("DIR", *directory, "New cache root");
+  root->callback(run([directory] { return RunRoot(*directory); }));
+}
+
+}  // namespace qxweb_tool
