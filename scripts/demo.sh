@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds qxweb and runs the main job: seals the sample application under
-# examples/ into a package in the build directory and verifies it as a
-# client would.
+# examples/ into a package in the build directory, verifies it as a client
+# would, then installs it into a client's cache and launches it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -19,3 +19,11 @@ mkdir -p "$work"
 "$qxweb" seal --scan --create-put-to --save --verbose "$project"
 "$qxweb" verify "$package/Demo.qxw"
 echo "Package: $package (header Demo.qxw, landing page Demo.htm)"
+
+# The client's side: the package taken into a cache, listed and launched. The
+# demo keeps the client's settings and cache under build/demo/client, away
+# from the user's own.
+export XDG_CONFIG_HOME=$work/client/config XDG_DATA_HOME=$work/client/data
+"$qxweb" cache install "$package/Demo.qxw"
+"$qxweb" cache list
+"$qxweb" cache launch Demo
