@@ -4,6 +4,7 @@
 #include "core/format/header_reader.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <limits>
 #include <new>
 
@@ -608,6 +609,18 @@ const std::string& HeaderTextValue(const HeaderValues& values, HeaderKey key) {
   static const std::string kEmpty;
   const std::string* field = TextField(values, key);
   return field == nullptr ? kEmpty : *field;
+}
+
+bool IsNamedFileEntry(const HeaderValues& values, std::string_view name) {
+  const std::string neutral = NeutralPath(name);
+  for (const std::string* value :
+       {&values.readme_file, &values.registry_file, &values.download_splash, &values.launch_splash,
+        &values.download_icon, &values.launch_icon, &values.corrupt_icon}) {
+    if (!value->empty() && NeutralPath(*value) == neutral) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace qx

@@ -170,4 +170,9 @@ QXWEBCORE_EXPORT bool IsSafeApplicationName(std::string_view name);
 // The record's text value of a key; empty for keys whose values are not texts.
 QXWEBCORE_EXPORT const std::string& HeaderTextValue(const HeaderValues& values, HeaderKey key);
 
+// Whether |name| is one of the header's named files (ReadmeFile to
+// CorruptIcon), which the sealer stores unchanged; separators of either kind
+// compare alike.
+QXWEBCORE_EXPORT bool IsNamedFileEntry(const HeaderValues& values, std::string_view name);
+
 }  // namespace qx

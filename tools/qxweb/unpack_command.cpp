@@ -12,6 +12,7 @@
 
 #include "core/compress/codec.h"
 #include "core/digest/secure_digest.h"
+#include "core/format/header_reader.h"
 #include "core/fsutil/directory_tree.h"
 #include "core/fsutil/path_text.h"
 #include "core/package/package_directory.h"
@@ -26,19 +27,6 @@ namespace qxweb_tool {
 namespace {
 
 using qx::FilePtr;
-
-// Whether the entry names one of the files the sealer stores unchanged.
-bool IsNamedFile(const qx::HeaderValues& values, const std::string& name) {
-  const std::string neutral = qx::NeutralPath(name);
-  for (const std::string* value :
-       {&values.readme_file, &values.registry_file, &values.download_splash, &values.launch_splash,
-        &values.download_icon, &values.launch_icon, &values.corrupt_icon}) {
-    if (!value->empty() && qx::NeutralPath(*value) == neutral) {
-      return true;
-    }
-  }
-  return false;
-}
 
 // False when a directory on the way from |destination| to the entry's file
 // is a symbolic link, which could lead the file out of the destination.
@@ -77,7 +65,7 @@ std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& en
   char digest[qx::kDigestBufferSize] = {};
   int64_t stored = 0;
   int64_t expanded = 0;
-  if (IsNamedFile(record.values, entry.name)) {
+  if (qx::IsNamedFileEntry(record.values, entry.name)) {
     if (qx::DigestCopyFile(input.get(), output.file(), &stored, digest, sizeof digest, key) !=
         qx::kCopyOk) {
       return "cannot be copied";
