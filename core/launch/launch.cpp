@@ -29,7 +29,8 @@ bool HasStoredForm(const HeaderValues& values, const FileEntry& entry) {
 
 // Expands every stored file into a temporary first and replaces the stored
 // files only when all of them expanded, so a broken member leaves the
-// package as it was. kPackageOk or kLaunchExpandFailed.
+// package as it was. kPackageOk or kLaunchExpandFailed (also when a copy
+// over a stored file fails; the files after it are then left stored).
 int ExpandStoredFiles(PackageHeader* record) {
   bool failed = false;
   for (const auto& entry : record->entries) {
@@ -46,11 +47,13 @@ int ExpandStoredFiles(PackageHeader* record) {
     if (!entry || entry->temp_path.empty()) {
       continue;
     }
-    if (!failed) {
-      // The very file the expansion read, whose name it found safe. A copy
-      // that breaks off is not reported here: the program's own start, or
-      // the next check of the stored files, shows it.
-      CopyFilePlain(entry->temp_path, JoinNativePath(record->package_directory, entry->name));
+    // The very file the expansion read, whose name it found safe. A copy
+    // that breaks off (a full disk) leaves a broken file: that is a failure
+    // of the launch, not a start of a damaged program.
+    if (!failed &&
+        CopyFilePlain(entry->temp_path, JoinNativePath(record->package_directory, entry->name)) !=
+            kFileCopyOk) {
+      failed = true;
     }
     DeleteFileAndEmptyParents(entry->temp_path, false);
   }

@@ -161,7 +161,10 @@ std::vector<std::string> SplitParameters(std::string_view parameters) {
       if (i < end) {
         ++i;  // the closing quote
       }
-    } else if (c == '\\' && i + 1 < end) {
+    } else if (c == '\\' && i + 1 < end &&
+               std::string_view(" \t'\"\\").find(parameters[i + 1]) != std::string_view::npos) {
+      // Only where it must escape: "data\file" from a package made on a
+      // system with backslash paths keeps its separator.
       word += parameters[i + 1];
       i += 2;
     } else {

@@ -26,7 +26,8 @@ inline constexpr int kStartedOk = 33;
 // Splits |parameters| into words as a shell would, but without a shell:
 // blanks separate words; '...' keeps everything in it literally; "..." keeps
 // everything but \" and \\, which stand for " and \; a backslash outside
-// quotes takes the next character literally. Nothing is expanded ($, *, ~)
+// quotes takes a following blank, quote or backslash literally and is an
+// ordinary character elsewhere, so that "data\file" keeps its separator. Nothing is expanded ($, *, ~)
 // and ; | & < > ( ) are ordinary characters. An unclosed quote runs to the end.
 QXWEBCORE_EXPORT std::vector<std::string> SplitParameters(std::string_view parameters);
 

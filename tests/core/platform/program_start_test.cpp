@@ -36,6 +36,7 @@ TEST(ProgramStart, SplitsLikeAShellWithoutExpandingAnything) {
        {"x;y", "|", "&&", "$(touch", "p)", "`id`", ">", "out", "*.txt", "~", "$HOME"}},
       {"\"open x", {"open x"}},
       {"end\\", {"end\\"}},
+      {"data\\file \\$x", {"data\\file", "\\$x"}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(SplitParameters(c.text), c.words) << c.text;
