@@ -1,11 +1,12 @@
 #pragma once
 
 // The client cache registry, qxweb.ini in the configuration directory: its
-// names, one application's record, and reads of texts, numbers and the
-// temporary directory setting. Cache layer.
+// names, one application's record, reads and writes of texts and numbers,
+// the settings, and the numbered list of cached applications. Cache layer.
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -59,12 +60,92 @@ QXWEBCORE_EXPORT size_t ReadCacheString(std::string_view section, std::string_vi
 QXWEBCORE_EXPORT int ReadCacheLong(std::string_view section, std::string_view key,
                                    int64_t default_value, int64_t* out);
 
-// Reads the application's section into |application| (its name is not
-// touched): Compressed defaults to "Yes", DeleteCache to "No". Returns 1.
-QXWEBCORE_EXPORT int ReadApplication(std::string_view name, CachedApplication* application);
+// Writes |key| of |section|; a null |value| deletes the key, a null |key|
+// the whole section. Returns 1, or 0 after a box telling of the failure.
+QXWEBCORE_EXPORT int WriteCacheString(std::string_view section, std::optional<std::string_view> key,
+                                      std::optional<std::string_view> value);
+
+// |key| of |section| as a decimal int (|default_value| when missing) into
+// |out|. Returns 1.
+QXWEBCORE_EXPORT int ReadCacheInt(std::string_view section, std::string_view key, int default_value,
+                                  int* out);
+
+// Writes |value| in decimal as WriteCacheString does; -1 deletes the key.
+QXWEBCORE_EXPORT int WriteCacheInt(std::string_view section, std::string_view key, int value);
+QXWEBCORE_EXPORT int WriteCacheLong(std::string_view section, std::string_view key, int64_t value);
+
+// General/Root into |out| (at most |size| - 1 characters) without one
+// trailing separator: 1, or 0 when nothing was read.
+QXWEBCORE_EXPORT int ReadRootSetting(size_t size, std::string* out);
+// Removes one trailing separator from |path| itself, then writes it as General/Root.
+QXWEBCORE_EXPORT void WriteRootSetting(std::string* path);
 
 // General/TempDir into |out| (at most |size| - 1 characters) without one
 // trailing separator: 1, or 0 when nothing was read.
 QXWEBCORE_EXPORT int ReadTempDirSetting(size_t size, std::string* out);
+// Removes one trailing separator from |path| itself, then writes it as General/TempDir.
+QXWEBCORE_EXPORT void WriteTempDirSetting(std::string* path);
+
+// Environment/OS, unchanged: the read returns the number of characters, the
+// write the result of WriteCacheString.
+QXWEBCORE_EXPORT size_t ReadOSSetting(size_t size, std::string* out);
+QXWEBCORE_EXPORT int WriteOSSetting(std::string_view text);
+
+// The application's Compressed and DeleteCache values, read with an empty
+// default; results as for the OS setting.
+QXWEBCORE_EXPORT size_t ReadCompressedSetting(std::string_view name, size_t size, std::string* out);
+QXWEBCORE_EXPORT int WriteCompressedSetting(std::string_view name, std::string_view text);
+QXWEBCORE_EXPORT size_t ReadDeleteCacheSetting(std::string_view name, size_t size,
+                                               std::string* out);
+QXWEBCORE_EXPORT int WriteDeleteCacheSetting(std::string_view name, std::string_view text);
+
+// General/ApplCount (0 when missing) into |out|; returns 1.
+QXWEBCORE_EXPORT int ReadApplCount(int* out);
+QXWEBCORE_EXPORT void WriteApplCount(int count);
+
+// Splash Screens/Splash into |out| without one trailing separator: 1, or 0
+// when nothing was read.
+QXWEBCORE_EXPORT int ReadSplashSetting(size_t size, std::string* out);
+
+// The list index (1 to ApplCount) of |name|, compared without case, or -1.
+// Stores ApplCount through |count| when given.
+QXWEBCORE_EXPORT int FindApplication(std::string_view name, int* count);
+
+// The name held by list key |index| into |out| (at most kCachedNameSize - 1
+// characters): 1, or 0 when the key holds none.
+QXWEBCORE_EXPORT int GetApplicationName(int index, std::string* out);
+
+// Reads the application's section into |application| (its name is not
+// touched): Compressed defaults to "Yes", DeleteCache to "No". Returns 1.
+QXWEBCORE_EXPORT int ReadApplication(std::string_view name, CachedApplication* application);
+
+// Reads the record of the application at list |index| (the record's name is
+// not touched): 1, or 0 when the index holds no name.
+QXWEBCORE_EXPORT int ReadApplicationByIndex(int index, CachedApplication* application);
+
+// Writes the record's values into the section |name|. Without |search|: 1
+// when every value was written, else 0; the list is not touched. With
+// |search|: the list index of |name| (compared with case), appending it to
+// the list when it is not there.
+QXWEBCORE_EXPORT int StoreApplication(std::string_view name, const CachedApplication& application,
+                                      bool search);
+// StoreApplication with search.
+QXWEBCORE_EXPORT int StoreApplicationListed(std::string_view name,
+                                            const CachedApplication& application);
+
+// Stores the record under its name, first appending the name to the list
+// when its section has no command line yet (a new application). Returns the
+// store's result: 1 when the record was written whole.
+QXWEBCORE_EXPORT int AddOrUpdateApplication(const CachedApplication& application);
+
+// Writes the record's CommandLine and Compressed values; nothing for an
+// unnamed record.
+QXWEBCORE_EXPORT void SaveLaunchSettings(const CachedApplication& application);
+
+// Takes |name| out of the list (at |index|, or wherever it is for -1),
+// moving the later names up, and deletes its section; the files stay. With an
+// index, |count| gives ApplCount. Stores the new count through |count|.
+// Returns 1, or 0 when the name is not listed there.
+QXWEBCORE_EXPORT int RemoveApplicationEntry(std::string_view name, int index, int* count);
 
 }  // namespace qx

@@ -1,12 +1,18 @@
 // Tests of the cache registry (cache layer): record defaults, case-blind reads
-// cut at the buffer sizes, and the temporary directory setting.
+// cut at the buffer sizes, settings, the numbered list's lookups, stores,
+// removals and repair of damaged files, and the write-failure box.
 #include "core/cache/cache_registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
+#include <vector>
 
+#include "core/platform/private_profile.h"
 #include "tests/support/scoped_env.h"
+#include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
 namespace qx {
@@ -16,6 +22,46 @@ class CacheRegistryTest : public ::testing::Test {
  protected:
   void WriteIni(const std::string& text) {
     qx_test::WriteFile(dir_.path() + "/tarnwick/qxweb.ini", text);
+  }
+
+  // A list of |names|, each with a section whose Owner is its name.
+  void Seed(const std::vector<std::string>& names) {
+    std::string text = "[General]\nApplCount=" + std::to_string(names.size()) + "\n";
+    for (size_t i = 0; i < names.size(); ++i) {
+      text += "Application." + std::to_string(i + 1) + "=" + names[i] + "\n";
+    }
+    for (const std::string& name : names) {
+      text += "[" + name + "]\nOwner=" + name + "\nCommandLine=run\n";
+    }
+    WriteIni(text);
+  }
+
+  static std::string Value(std::string_view section, std::string_view key) {
+    std::string value;
+    ReadCacheString(section, key, 256, "", value);
+    return value;
+  }
+
+  // The list as stored, checking that keys 1..ApplCount hold names and that
+  // no list key lies beyond.
+  static std::vector<std::string> List() {
+    int count = -1;
+    ReadApplCount(&count);
+    std::vector<std::string> names;
+    for (int i = 1; i <= count; ++i) {
+      std::string name;
+      EXPECT_EQ(GetApplicationName(i, &name), 1) << "gap at " << i;
+      names.push_back(name);
+    }
+    for (const std::string& key : ReadProfileKeys(CacheFilePath(), "General")) {
+      const std::string number = key.substr(std::min<size_t>(key.size(), 12));
+      if (Value("General", key).empty() || number.empty() || number[0] == '0' ||
+          strncasecmp(key.c_str(), "Application.", 12) != 0) {
+        continue;
+      }
+      EXPECT_LE(std::stoll(number), count) << key << " beyond ApplCount";
+    }
+    return names;
   }
 
   qx_test::TempDir dir_;
@@ -62,6 +108,180 @@ TEST_F(CacheRegistryTest, TempDirSettingIsZeroWhenNothingIsRead) {
   WriteIni("[General]\nTempDir=\n");
   EXPECT_EQ(ReadTempDirSetting(kTempDirSettingSize, &temp), 0);
   EXPECT_EQ(ReadTempDirSetting(kTempDirSettingSize, nullptr), 0);
+}
+
+TEST_F(CacheRegistryTest, RemovalRenumbersTheList) {
+  const std::vector<std::string> all = {"A", "B", "C"};
+  struct Case {
+    const char* name;
+    int index;
+    int result;
+    std::vector<std::string> list;
+  };
+  const Case cases[] = {
+      {"A", 1, 1, {"B", "C"}},  {"B", 2, 1, {"A", "C"}},  {"C", 3, 1, {"A", "B"}},
+      {"a", -1, 1, {"B", "C"}}, {"b", -1, 1, {"A", "C"}}, {"c", -1, 1, {"A", "B"}},
+      {"Z", -1, 0, all},        {"C", 2, 0, all},         {"C", 4, 0, all},
+      {"A", 0, 0, all},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(c.index));
+    Seed(all);
+    int count = 3;
+    EXPECT_EQ(RemoveApplicationEntry(c.name, c.index, &count), c.result);
+    EXPECT_EQ(count, static_cast<int>(c.list.size()));
+    EXPECT_EQ(List(), c.list);
+    for (const std::string& name : all) {
+      const bool listed = std::find(c.list.begin(), c.list.end(), name) != c.list.end();
+      EXPECT_EQ(Value(name, "Owner"), listed ? name : "") << name;
+    }
+  }
+}
+
+TEST_F(CacheRegistryTest, LookupsAndStoresOfTheList) {
+  EXPECT_EQ(FindApplication("A", nullptr), -1);  // empty list
+  Seed({"A", "B", "Demo"});
+  int count = 0;
+  EXPECT_EQ(FindApplication("DEMO", &count), 3);
+  EXPECT_EQ(count, 3);
+  EXPECT_EQ(FindApplication("Other", nullptr), -1);
+
+  CachedApplication app;
+  app.name = "Demo";
+  app.command_line = "demo.sh";
+  app.compressed = "No";
+  app.compressed_size = 5000000000;
+  EXPECT_EQ(StoreApplicationListed("Demo", app), 3);  // found, not appended
+  EXPECT_EQ(StoreApplicationListed("demo", app), 4);  // other case: a second entry
+  EXPECT_EQ(AddOrUpdateApplication(app), 1);          // has a command line: list unchanged
+  EXPECT_EQ(List(), (std::vector<std::string>{"A", "B", "Demo", "demo"}));
+  app.name = "New";
+  EXPECT_EQ(AddOrUpdateApplication(app), 1);
+  EXPECT_EQ(List(), (std::vector<std::string>{"A", "B", "Demo", "demo", "New"}));
+
+  CachedApplication read;
+  EXPECT_EQ(ReadApplicationByIndex(5, &read), 1);
+  EXPECT_EQ(read.command_line, "demo.sh");
+  EXPECT_EQ(read.compressed_size, 5000000000);
+  EXPECT_EQ(ReadApplicationByIndex(6, &read), 0);
+
+  app.command_line = "again.sh";
+  app.owner = "not saved";
+  SaveLaunchSettings(app);
+  EXPECT_EQ(Value("New", "CommandLine"), "again.sh");
+  EXPECT_EQ(Value("New", "Owner"), "");
+}
+
+TEST_F(CacheRegistryTest, SettingsAndNumbers) {
+  std::string root = "/srv/cache/";
+  WriteRootSetting(&root);
+  EXPECT_EQ(root, "/srv/cache");
+  EXPECT_EQ(Value("General", "Root"), "/srv/cache");
+  std::string text;
+  EXPECT_EQ(ReadRootSetting(256, &text), 1);
+  EXPECT_EQ(ReadSplashSetting(256, &text), 0);
+  WriteIni("[Splash Screens]\nSplash=/img\\\n[Demo]\nCompressedSize=7\n");
+  EXPECT_EQ(ReadSplashSetting(256, &text), 1);
+  EXPECT_EQ(text, "/img");
+  EXPECT_EQ(ReadCompressedSetting("Demo", 4, &text), 0u);  // empty default, unlike ReadApplication
+  EXPECT_EQ(WriteOSSetting("  free text "), 1);
+  EXPECT_EQ(ReadOSSetting(256, &text), 9u);
+
+  EXPECT_EQ(WriteCacheLong("Demo", "CompressedSize", -1), 1);
+  EXPECT_EQ(ReadProfileKeys(CacheFilePath(), "Demo"), std::vector<std::string>{});
+  EXPECT_EQ(WriteCacheInt("Demo", "N", -2), 1);
+  int number = 0;
+  EXPECT_EQ(ReadCacheInt("Demo", "N", 9, &number), 1);
+  EXPECT_EQ(number, -2);
+}
+
+// Files damaged by hand or by a crash between two writes are read without
+// harm, and the next store leaves a whole list that has kept every name.
+TEST_F(CacheRegistryTest, DamagedListIsRepairedByTheNextStore) {
+  struct Case {
+    const char* what;
+    const char* ini;
+    std::vector<std::string> kept;
+  };
+  const Case cases[] = {
+      {"gap", "[General]\nApplCount=3\nApplication.1=A\nApplication.3=C\n", {"A", "C"}},
+      {"count above keys",
+       "[General]\nApplCount=5\nApplication.1=A\nApplication.2=B\n",
+       {"A", "B"}},
+      {"keys beyond count",
+       "[General]\nApplCount=1\nApplication.1=A\nApplication.3=C\n"
+       "Application.2=B\n",
+       {"A", "B", "C"}},
+      {"duplicate sections",
+       "[General]\nApplCount=1\nApplication.1=A\n[X]\n[General]\n"
+       "Application.1=lost\nApplication.2=B\n",
+       {"A", "B"}},
+      {"case", "[general]\napplcount=1\nAPPLICATION.1=A\napplication.2=b\n", {"A", "b"}},
+      {"empty values and twins",
+       "[General]\nApplCount=4\nApplication.1=\nApplication.2=A\n"
+       "Application.4=A\n",
+       {"A", "A"}},
+      {"absurd counts",
+       "[General]\nApplCount=2000000000\nApplication.1=A\n"
+       "Application.999999999999=B\n",
+       {"A", "B"}},
+      {"not a list key", "[General]\nApplication.07=X\nApplication.1=A\n", {"A"}},
+      {"negative count", "[General]\nApplCount=-3\nApplication.1=A\n", {"A"}},
+  };
+  CachedApplication app;
+  app.name = "New";
+  for (const Case& c : cases) {
+    for (const bool listed_store : {true, false}) {
+      SCOPED_TRACE(std::string(c.what) + (listed_store ? " listed" : " add"));
+      WriteIni(c.ini);
+      CachedApplication read;
+      std::string name;
+      for (int i = -1; i <= 6; ++i) {
+        ReadApplicationByIndex(i, &read);
+        GetApplicationName(i, &name);
+      }
+      EXPECT_EQ(FindApplication("Z", nullptr), -1);
+      std::vector<std::string> expected = c.kept;
+      expected.push_back("New");
+      if (listed_store) {
+        EXPECT_EQ(StoreApplicationListed("New", app), static_cast<int>(expected.size()));
+      } else {
+        EXPECT_EQ(AddOrUpdateApplication(app), 1);
+      }
+      EXPECT_EQ(List(), expected);
+      if (std::string_view(c.ini).find(".07=") != std::string_view::npos) {
+        EXPECT_EQ(Value("General", "Application.07"), "X");  // left alone
+      }
+    }
+  }
+}
+
+TEST_F(CacheRegistryTest, FailedWritesShowABoxAndLeaveTheRecordIncomplete) {
+  Seed({"Demo"});
+  const std::string config = dir_.path() + "/tarnwick";
+  ASSERT_EQ(::chmod(config.c_str(), 0555), 0);
+  if (::access(config.c_str(), W_OK) == 0) {
+    // Root writes into a read-only directory; a directory in the file's
+    // place cannot be replaced by anyone.
+    ASSERT_EQ(::chmod(config.c_str(), 0755), 0);
+    ASSERT_EQ(::unlink(CacheFilePath().c_str()), 0);
+    ASSERT_EQ(::mkdir(CacheFilePath().c_str(), 0755), 0);
+  }
+  ScriptedUserInterface ui;
+  ScopedUserInterface install(ui);
+  EXPECT_EQ(WriteCacheString("Demo", "Owner", "x"), 0);
+  EXPECT_EQ(WriteCacheString("Demo", std::nullopt, std::nullopt), 0);
+  CachedApplication app;
+  EXPECT_EQ(StoreApplication("Demo", app, false), 0);
+  ASSERT_EQ(ui.boxes().size(), 11u);  // two, then one per value of the record
+  const MessageBoxRequest& box = ui.boxes()[0];
+  EXPECT_EQ(box.text, "Unable to write Owner field");
+  EXPECT_EQ(box.caption, "Tarnwick Inc.");
+  EXPECT_EQ(box.owner, nullptr);
+  EXPECT_EQ(box.icon, BoxIcon::kNone);
+  EXPECT_EQ(box.buttons, BoxButtons::kOk);
+  EXPECT_EQ(ui.boxes()[1].text, "Unable to write Demo section");
+  EXPECT_EQ(ui.beeps(), 0);
 }
 
 }  // namespace
