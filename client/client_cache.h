@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/cache/cache_registry.h"
+#include "core/cache/cache_list.h"
 #include "core/format/header_reader.h"
 
 namespace qx {

@@ -149,7 +149,7 @@ TEST_F(QxwebCacheTest, APackageThatFailsVerificationChangesNothing) {
       {"header", "corrupt (the header digest does not match)",
        [](const std::string& out) {
          std::string header = ReadFile(out + "/Demo.qxw");
-         header.replace(header.find("bin/probe"), 9, "bin/probf");
+         header.replace(header.find("Copyright: copyright"), 20, "Copyright: copyleft");
          qx_test::WriteFile(out + "/Demo.qxw", header);
        }},
   };

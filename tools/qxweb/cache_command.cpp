@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "client/client_cache.h"
+#include "core/cache/cache_root.h"
 #include "core/fsutil/path_text.h"
+#include "core/launch/launch.h"
 #include "core/launch/registration.h"
 #include "core/platform/console_user_interface.h"
 #include "core/platform/registry_store.h"
