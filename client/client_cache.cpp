@@ -21,6 +21,7 @@
 #include "core/launch/registration.h"
 #include "core/platform/config_directory.h"
 #include "core/platform/list_box.h"
+#include "core/platform/private_profile.h"
 #include "core/platform/registry_store.h"
 
 namespace qx {
@@ -41,10 +42,6 @@ std::string HeaderFileName(std::string_view appl_name) {
 std::string_view LastPart(std::string_view name) {
   const size_t separator = name.find_last_of("\\/");
   return separator == std::string_view::npos ? name : name.substr(separator + 1);
-}
-
-bool SameNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && StartsWithNoCase(a, b);
 }
 
 // Removes the directories that |directory|'s removal left empty, from its
@@ -264,10 +261,10 @@ std::string FindCachedApplication(std::string_view typed, std::string* error) {
   const std::vector<std::string> names = ListedApplications();
   std::vector<std::string> by_last_part;
   for (const std::string& name : names) {
-    if (SameNoCase(name, typed)) {
+    if (ProfileNamesEqual(name, typed)) {
       return name;
     }
-    if (SameNoCase(LastPart(name), typed)) {
+    if (ProfileNamesEqual(LastPart(name), typed)) {
       by_last_part.push_back(name);
     }
   }
@@ -431,8 +428,8 @@ LaunchOutcome LaunchCachedApplication(const std::string& name,
   CachedApplication application;
   application.name = name;
   ReadApplication(name, &application);
-  std::unique_ptr<PackageHeader> record = ReadHeaderFile(
-      JoinNativePath(directory, HeaderFileName(LastPart(name))), outcome.problems);
+  std::unique_ptr<PackageHeader> record =
+      ReadHeaderFile(JoinNativePath(directory, HeaderFileName(LastPart(name))), outcome.problems);
   if (!record || !outcome.problems.empty()) {
     return outcome;
   }

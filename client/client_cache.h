@@ -43,10 +43,10 @@ std::string FindCachedApplication(std::string_view typed, std::string* error);
 std::vector<std::string> ListedApplications();
 
 struct InstallOutcome {
-  std::string name;       // registry name of the application
-  std::string directory;  // its package directory in the cache
-  int files = 0;          // stored files taken
-  bool replaced = false;  // an earlier version was replaced
+  std::string name;                   // registry name of the application
+  std::string directory;              // its package directory in the cache
+  int files = 0;                      // stored files taken
+  bool replaced = false;              // an earlier version was replaced
   std::vector<std::string> problems;  // empty when installed
 };
 
@@ -69,8 +69,8 @@ std::vector<std::string> RemoveCachedApplication(const std::string& name);
 std::vector<std::string> SweepCachedApplications();
 
 struct LaunchOutcome {
-  int result = 0;   // the launch result: above 32 when started
-  pid_t pid = -1;   // the started program
+  int result = 0;  // the launch result: above 32 when started
+  pid_t pid = -1;  // the started program
   std::vector<std::string> problems;
 };
 

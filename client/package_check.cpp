@@ -71,8 +71,8 @@ std::unique_ptr<PackageHeader> ReadHeaderFile(const std::string& header_path,
                        PrintableText(record->values.appl_name) + "\"");
   }
   if (!record->values.install_to.empty() && !IsSafeRelativeName(record->values.install_to)) {
-    problems.push_back("InstallTo: unsafe directory \"" +
-                       PrintableText(record->values.install_to) + "\"");
+    problems.push_back("InstallTo: unsafe directory \"" + PrintableText(record->values.install_to) +
+                       "\"");
   }
   return record;
 }

@@ -15,9 +15,9 @@ namespace qx {
 // directory taken as the header's own directory.
 struct PackageCheck {
   std::unique_ptr<PackageHeader> record;  // null when no header could be read
-  std::vector<std::string> problems;          // "NAME: what is wrong", in order; control
-                                              // characters of names shown as "?"
-  int stored_files = 0;                       // file entries checked
+  std::vector<std::string> problems;      // "NAME: what is wrong", in order; control
+                                          // characters of names shown as "?"
+  int stored_files = 0;                   // file entries checked
 };
 
 // Reads the header at |header_path|. Null, with the reason added to

@@ -50,23 +50,12 @@ int64_t ParseLong(std::string_view text) {
   return negative ? -value : value;
 }
 
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Application names compare as the profile compares section names.
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return AsciiLower(x) == AsciiLower(y);
-         });
-}
-
 // The number of a list key name ("Application.7", in any case), or 0 for any
 // other key. Only the form the list is written in counts: "Application.07"
 // is not the key "Application.7" and is left alone.
 int64_t ListKeyNumber(std::string_view key) {
   if (key.size() <= kListKeyPrefix.size() ||
-      !EqualsNoCase(key.substr(0, kListKeyPrefix.size()), kListKeyPrefix)) {
+      !ProfileNamesEqual(key.substr(0, kListKeyPrefix.size()), kListKeyPrefix)) {
     return 0;
   }
   const std::string_view digits = key.substr(kListKeyPrefix.size());
@@ -293,7 +282,7 @@ int FindApplication(std::string_view name, int* count) {
   std::string entry;
   for (const int64_t number : ListedNumbers(listed)) {
     ReadCacheString(kGeneralSection, ListKey(number), kCachedNameSize, "", entry);
-    if (EqualsNoCase(entry, name)) {
+    if (ProfileNamesEqual(entry, name)) {
       return static_cast<int>(number);
     }
   }
@@ -408,7 +397,7 @@ int RemoveApplicationEntry(std::string_view name, int index, int* count) {
     // An index beyond the count would shift the count past a listed name.
     std::string entry;
     if (index < 1 || index > listed || GetApplicationName(index, &entry) == 0 ||
-        !EqualsNoCase(entry, name)) {
+        !ProfileNamesEqual(entry, name)) {
       return 0;
     }
   }

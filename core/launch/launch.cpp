@@ -50,9 +50,8 @@ int ExpandStoredFiles(PackageHeader* record) {
     // The very file the expansion read, whose name it found safe. A copy
     // that breaks off (a full disk) leaves a broken file: that is a failure
     // of the launch, not a start of a damaged program.
-    if (!failed &&
-        CopyFilePlain(entry->temp_path, JoinNativePath(record->package_directory, entry->name)) !=
-            kFileCopyOk) {
+    if (!failed && CopyFilePlain(entry->temp_path, JoinNativePath(record->package_directory,
+                                                                  entry->name)) != kFileCopyOk) {
       failed = true;
     }
     DeleteFileAndEmptyParents(entry->temp_path, false);

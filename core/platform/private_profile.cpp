@@ -32,22 +32,6 @@ std::string_view Trim(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 enum class LineKind { kOther, kSection, kKey };
 
 struct Line {
@@ -101,8 +85,8 @@ struct Profile {
     for (size_t i = 0; i < lines.size(); ++i) {
       const Line& line = lines[i];
       if (line.kind == LineKind::kSection) {
-        inside = SameName(line.name, section);
-      } else if (inside && line.kind == LineKind::kKey && SameName(line.name, key)) {
+        inside = ProfileNamesEqual(line.name, section);
+      } else if (inside && line.kind == LineKind::kKey && ProfileNamesEqual(line.name, key)) {
         return i;
       }
     }
@@ -111,7 +95,7 @@ struct Profile {
 
   std::optional<size_t> FindSection(std::string_view section) const {
     for (size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i].kind == LineKind::kSection && SameName(lines[i].name, section)) {
+      if (lines[i].kind == LineKind::kSection && ProfileNamesEqual(lines[i].name, section)) {
         return i;
       }
     }
@@ -289,7 +273,7 @@ bool DeleteSection(Profile& profile, std::string_view section) {
   std::vector<Line> kept;
   for (Line& line : profile.lines) {
     if (line.kind == LineKind::kSection) {
-      inside = SameName(line.name, section);
+      inside = ProfileNamesEqual(line.name, section);
     }
     if (inside) {
       changed = true;
@@ -309,9 +293,9 @@ bool DeleteKey(Profile& profile, std::string_view section, std::string_view key)
   std::vector<Line> kept;
   for (Line& line : profile.lines) {
     if (line.kind == LineKind::kSection) {
-      inside = SameName(line.name, section);
+      inside = ProfileNamesEqual(line.name, section);
     }
-    if (inside && line.kind == LineKind::kKey && SameName(line.name, key)) {
+    if (inside && line.kind == LineKind::kKey && ProfileNamesEqual(line.name, key)) {
       changed = true;
     } else {
       kept.push_back(std::move(line));
@@ -371,7 +355,7 @@ std::optional<std::string> FindValue(const std::string& path, std::string_view s
 
 void AppendUnique(std::vector<std::string>& names, const std::string& name) {
   for (const std::string& known : names) {
-    if (SameName(known, name)) {
+    if (ProfileNamesEqual(known, name)) {
       return;
     }
   }
@@ -379,6 +363,21 @@ void AppendUnique(std::vector<std::string>& names, const std::string& name) {
 }
 
 }  // namespace
+
+bool ProfileNamesEqual(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) {
+      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    if (lower(a[i]) != lower(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
 
 size_t ReadProfileString(const std::string& path, std::string_view section, std::string_view key,
                          std::string_view default_value, size_t buffer_size, std::string& out) {
@@ -447,7 +446,7 @@ std::vector<std::string> ReadProfileKeys(const std::string& path, std::string_vi
   bool inside = false;
   for (const Line& line : profile.lines) {
     if (line.kind == LineKind::kSection) {
-      inside = SameName(line.name, section);
+      inside = ProfileNamesEqual(line.name, section);
     } else if (inside && line.kind == LineKind::kKey) {
       AppendUnique(names, line.name);
     }

@@ -23,6 +23,10 @@
 // atomically through a temporary file in the same directory.
 namespace qx {
 
+// Whether two section or key names are the same name: equal without regard
+// to ASCII case.
+QXWEBCORE_EXPORT bool ProfileNamesEqual(std::string_view a, std::string_view b);
+
 // The value of |key| in |section|, or |default_value| (trailing blanks
 // removed) when the file, the section or the key is missing. Like a buffer of
 // |buffer_size| characters with its terminating zero, |out| receives at most

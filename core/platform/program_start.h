@@ -27,8 +27,8 @@ inline constexpr int kStartedOk = 33;
 // blanks separate words; '...' keeps everything in it literally; "..." keeps
 // everything but \" and \\, which stand for " and \; a backslash outside
 // quotes takes a following blank, quote or backslash literally and is an
-// ordinary character elsewhere, so that "data\file" keeps its separator. Nothing is expanded ($, *, ~)
-// and ; | & < > ( ) are ordinary characters. An unclosed quote runs to the end.
+// ordinary character elsewhere, so that "data\file" keeps its separator. Nothing is expanded ($, *,
+// ~) and ; | & < > ( ) are ordinary characters. An unclosed quote runs to the end.
 QXWEBCORE_EXPORT std::vector<std::string> SplitParameters(std::string_view parameters);
 
 // Starts |program| with |arguments| (argv[0] is |program|) in

@@ -21,22 +21,6 @@ constexpr std::string_view kClassName = "(class)";
 // What the profile layer trims from names and values.
 constexpr std::string_view kBlanks = " \t\r\v\f";
 
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool HasEdgeBlank(std::string_view text) {
   return !text.empty() && (kBlanks.find(text.front()) != std::string_view::npos ||
                            kBlanks.find(text.back()) != std::string_view::npos);
@@ -49,7 +33,7 @@ bool IsStorableKeyPath(std::string_view key_path) {
 }
 
 bool IsStorableValueName(std::string_view name) {
-  return !name.empty() && !HasEdgeBlank(name) && !SameName(name, kClassName);
+  return !name.empty() && !HasEdgeBlank(name) && !ProfileNamesEqual(name, kClassName);
 }
 
 // The profile trims values; a value with blanks at either end, or one that
@@ -75,7 +59,7 @@ std::string DecodeValue(std::string_view text) {
 
 bool ContainsName(const std::vector<std::string>& names, std::string_view name) {
   for (const std::string& known : names) {
-    if (SameName(known, name)) {
+    if (ProfileNamesEqual(known, name)) {
       return true;
     }
   }

@@ -71,8 +71,8 @@ int RunInstall(const std::string& header) {
     return kExitFailed;
   }
   std::printf("%s: %s %d files into %s\n", qx::PrintableText(outcome.name).c_str(),
-              outcome.replaced ? "replaced the cached version with" : "installed",
-              outcome.files, outcome.directory.c_str());
+              outcome.replaced ? "replaced the cached version with" : "installed", outcome.files,
+              outcome.directory.c_str());
   return kExitOk;
 }
 
@@ -160,15 +160,16 @@ int RunLaunch(const std::string& typed, const std::vector<std::string>& argument
     PrintProblems("launch", outcome.problems);
     // As a shell reports it: 127 for a program not found, 126 for one that
     // cannot be run.
-    const char* reason = outcome.result == qx::kLaunchExpandFailed ? "the files could not be expanded"
-                         : outcome.result == qx::kStartNotFound    ? "the program was not found"
-                         : outcome.result == qx::kStartNothing     ? "there is no command line"
-                                                                   : "the program cannot be run";
+    const char* reason = outcome.result == qx::kLaunchExpandFailed
+                             ? "the files could not be expanded"
+                         : outcome.result == qx::kStartNotFound ? "the program was not found"
+                         : outcome.result == qx::kStartNothing  ? "there is no command line"
+                                                                : "the program cannot be run";
     if (outcome.problems.empty()) {
       PrintProblems("launch", {qx::PrintableText(name) + ": not started, " + reason});
     }
     return !outcome.problems.empty() || outcome.result == qx::kLaunchExpandFailed ? kExitFailed
-           : outcome.result == qx::kStartNotFound                                ? 127
+           : outcome.result == qx::kStartNotFound                                 ? 127
                                                                                   : 126;
   }
   // Ctrl-C reaches the application; qxweb waits for it and passes its status on.
@@ -284,8 +285,9 @@ void AddCacheCommand(CLI::App& app, int& status) {
   install->add_option("HEADER", *header, "Package header (.qxw)")->required();
   install->callback(run([header] { return RunInstall(*header); }));
 
-  cache->add_subcommand("list", "One line per cached application")
-      ->callback(run([] { return RunList(); }));
+  cache->add_subcommand("list", "One line per cached application")->callback(run([] {
+    return RunList();
+  }));
 
   auto name = std::make_shared<std::string>();
   auto add_named = [&](const char* command, const char* description) {
@@ -295,8 +297,9 @@ void AddCacheCommand(CLI::App& app, int& status) {
         ->required();
     return sub;
   };
-  add_named("show", "Everything the cache records of an application")
-      ->callback(run([name] { return RunShow(*name); }));
+  add_named("show", "Everything the cache records of an application")->callback(run([name] {
+    return RunShow(*name);
+  }));
 
   auto arguments = std::make_shared<std::vector<std::string>>();
   auto* launch = add_named(
@@ -306,10 +309,12 @@ void AddCacheCommand(CLI::App& app, int& status) {
   launch->add_option("ARGS", *arguments, "Arguments after the command line's own");
   launch->callback(run([name, arguments] { return RunLaunch(*name, *arguments); }));
 
-  add_named("mark", "Mark an application for deletion by the next sweep")
-      ->callback(run([name] { return RunMark(*name, true); }));
-  add_named("unmark", "Take the deletion mark off an application")
-      ->callback(run([name] { return RunMark(*name, false); }));
+  add_named("mark", "Mark an application for deletion by the next sweep")->callback(run([name] {
+    return RunMark(*name, true);
+  }));
+  add_named("unmark", "Take the deletion mark off an application")->callback(run([name] {
+    return RunMark(*name, false);
+  }));
   add_named("remove", "Remove an application: its files, its record and its registration")
       ->callback(run([name] { return RunRemove(*name); }));
 

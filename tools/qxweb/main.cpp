@@ -5,8 +5,10 @@
 #include "tools/qxweb/commands.h"
 
 int main(int argc, char** argv) {
-  CLI::App app{"Seals applications into web packages, verifies and expands them, and keeps a client's "
-                "cache of applications.", "qxweb"};
+  CLI::App app{
+      "Seals applications into web packages, verifies and expands them, and keeps a client's "
+      "cache of applications.",
+      "qxweb"};
   app.require_subcommand(1);
   app.set_help_all_flag("--help-all", "Show the help of every subcommand");
   app.set_version_flag("--version", std::string("qxweb ") + QX_PROGRAM_VERSION + " (qxwebcore " +

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "client/package_check.h"
 #include "core/compress/codec.h"
 #include "core/digest/secure_digest.h"
 #include "core/format/header_reader.h"
@@ -20,7 +21,6 @@
 #include "core/platform/file_handle.h"
 #include "core/platform/replacing_file.h"
 #include "tools/qxweb/commands.h"
-#include "client/package_check.h"
 
 namespace qxweb_tool {
 

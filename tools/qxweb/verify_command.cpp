@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "tools/qxweb/commands.h"
 #include "client/package_check.h"
+#include "tools/qxweb/commands.h"
 
 namespace qxweb_tool {
 
