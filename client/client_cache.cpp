@@ -195,11 +195,7 @@ std::string PrepareClientCache(std::string* error) {
   }
   std::string temp;
   if (ReadTempDirSetting(kTempDirSettingSize, &temp) == 0) {
-    const char* from_environment = std::getenv("TEMP");
-    if (from_environment == nullptr || *from_environment == '\0') {
-      from_environment = std::getenv("TMP");
-    }
-    temp = from_environment != nullptr && *from_environment != '\0' ? from_environment : "/tmp";
+    temp = TempDirFromEnvironment();
     WriteTempDirSetting(&temp);
   }
   if (root.empty() || root.front() != '/') {

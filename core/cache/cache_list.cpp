@@ -25,16 +25,6 @@ void KeepAtMost(std::string& text, size_t size) {
   }
 }
 
-std::string TempDirFromEnvironment() {
-  for (const char* name : {"TEMP", "TMP"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') {
-      return value;
-    }
-  }
-  return std::string(kFallbackTempDir);
-}
-
 // The application's directory when removing it stays inside the root: it
 // exists and no part of it below the root is a link (a link would make the
 // removal empty whatever it points to).
@@ -90,6 +80,16 @@ MessageBoxRequest YesNoQuestion(WindowHandle owner, std::string text, std::strin
 }
 
 }  // namespace
+
+std::string TempDirFromEnvironment() {
+  for (const char* name : {"TEMP", "TMP"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') {
+      return value;
+    }
+  }
+  return std::string(kFallbackTempDir);
+}
 
 std::string CachedApplicationDirectory(std::string_view root, std::string_view name) {
   if (root.empty()) {

@@ -56,6 +56,10 @@ QXWEBCORE_EXPORT int SaveApplicationOrder(ListBox* list_box, CacheState* state);
 QXWEBCORE_EXPORT int SweepMarkedApplications(WindowHandle owner, std::string_view prompt_format,
                                              std::string_view caption);
 
+// The temporary directory when the registry names none: $TEMP, else $TMP,
+// else /tmp.
+QXWEBCORE_EXPORT std::string TempDirFromEnvironment();
+
 // The directory of a listed application: |root| joined with |name|
 // ("InstallTo\ApplName", either separator, one leading separator allowed).
 // Empty when |root| is empty or |name| is not a safe relative name.
