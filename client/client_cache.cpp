@@ -165,16 +165,6 @@ bool Unregister(const std::string& name) {
          UnregisterApplication(kNoWindow, name) == 1;
 }
 
-// The root as the registry names it, for operations on listed applications.
-std::string ListedRoot(std::vector<std::string>& problems) {
-  std::string error;
-  std::string root = PrepareClientCache(&error);
-  if (root.empty()) {
-    problems.push_back(error);
-  }
-  return root;
-}
-
 }  // namespace
 
 std::string DefaultCacheRoot() {
@@ -314,12 +304,8 @@ void StageAndSwitch(const std::string& header_path, const PackageHeader& record,
 
 }  // namespace
 
-InstallOutcome InstallPackage(const std::string& header_path) {
+InstallOutcome InstallPackage(const std::string& root, const std::string& header_path) {
   InstallOutcome outcome;
-  const std::string root = ListedRoot(outcome.problems);
-  if (root.empty()) {
-    return outcome;
-  }
   // The names decide where the package goes; nothing is made for a header
   // that fails already.
   std::unique_ptr<PackageHeader> record = ReadHeaderFile(header_path, outcome.problems);
@@ -351,12 +337,8 @@ InstallOutcome InstallPackage(const std::string& header_path) {
   return outcome;
 }
 
-std::vector<std::string> RemoveCachedApplication(const std::string& name) {
+std::vector<std::string> RemoveCachedApplication(const std::string& root, const std::string& name) {
   std::vector<std::string> problems;
-  const std::string root = ListedRoot(problems);
-  if (root.empty()) {
-    return problems;
-  }
   const std::string directory = CachedApplicationDirectory(root, name);
   if (directory.empty()) {
     problems.push_back("\"" + PrintableText(name) +
@@ -377,12 +359,7 @@ std::vector<std::string> RemoveCachedApplication(const std::string& name) {
   return problems;
 }
 
-std::vector<std::string> SweepCachedApplications() {
-  std::vector<std::string> problems;
-  const std::string root = ListedRoot(problems);
-  if (root.empty()) {
-    return {};
-  }
+std::vector<std::string> SweepCachedApplications(const std::string& root) {
   std::vector<std::string> marked;
   for (const std::string& name : ListedApplications()) {
     std::string mark;
@@ -408,13 +385,9 @@ std::vector<std::string> SweepCachedApplications() {
   return removed;
 }
 
-LaunchOutcome LaunchCachedApplication(const std::string& name,
+LaunchOutcome LaunchCachedApplication(const std::string& root, const std::string& name,
                                       const std::vector<std::string>& arguments) {
   LaunchOutcome outcome;
-  const std::string root = ListedRoot(outcome.problems);
-  if (root.empty()) {
-    return outcome;
-  }
   const std::string directory = CachedApplicationDirectory(root, name);
   if (directory.empty()) {
     outcome.problems.push_back("\"" + PrintableText(name) +

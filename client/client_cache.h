@@ -2,7 +2,8 @@
 
 // The client's cache of applications: its root and settings, and taking a
 // package in, launching, removing and sweeping applications, through the
-// cache registry, registration and launch of the core. Client.
+// cache registry, registration and launch of the core. The operations on
+// the cache take the root that PrepareClientCache gave. Client.
 
 #include <sys/types.h>
 
@@ -55,18 +56,18 @@ struct InstallOutcome {
 // beside the package directory (checking each copy again), switches it in
 // place of an earlier version, then records and registers the application.
 // On any problem nothing is recorded and an earlier version stays whole.
-InstallOutcome InstallPackage(const std::string& header_path);
+InstallOutcome InstallPackage(const std::string& root, const std::string& header_path);
 
 // Removes a listed application: its files (and the directories they leave
 // empty below the root), its list entry and section, and its registration.
 // Returns the problems; empty when all of it is gone.
-std::vector<std::string> RemoveCachedApplication(const std::string& name);
+std::vector<std::string> RemoveCachedApplication(const std::string& root, const std::string& name);
 
 // Asks for each application marked for deletion whether to delete it, and
 // deletes the confirmed ones as RemoveCachedApplication does (the
 // registry's list loading removes files and entries; the registration and
 // empty parent directories follow). Returns the names removed.
-std::vector<std::string> SweepCachedApplications();
+std::vector<std::string> SweepCachedApplications(const std::string& root);
 
 struct LaunchOutcome {
   int result = 0;  // the launch result: above 32 when started
@@ -77,7 +78,7 @@ struct LaunchOutcome {
 // Starts a listed application with |arguments| after its command line's
 // own. A package still in stored form is verified and expanded first, and
 // the registry then records it as expanded.
-LaunchOutcome LaunchCachedApplication(const std::string& name,
+LaunchOutcome LaunchCachedApplication(const std::string& root, const std::string& name,
                                       const std::vector<std::string>& arguments);
 
 }  // namespace qx

@@ -92,6 +92,16 @@ std::vector<int64_t> ListedNumbers(int count) {
   return numbers;
 }
 
+// Appends |name| to a repaired list of |count| names. The key goes before
+// the count: a crash between them leaves a key beyond the count, which the
+// next repair lists, rather than a count without its key. Returns the new
+// index.
+int AppendToList(std::string_view name, int count) {
+  WriteCacheString(kGeneralSection, ListKey(count + 1), name);
+  WriteApplCount(count + 1);
+  return count + 1;
+}
+
 void ShowWriteFailure(std::string_view section, std::optional<std::string_view> key) {
   MessageBoxRequest request;
   request.text = key ? "Unable to write " + std::string(*key) + " field"
@@ -350,11 +360,7 @@ int StoreApplication(std::string_view name, const CachedApplication& application
       return index;
     }
   }
-  // The key before the count: a crash between them leaves a key beyond the
-  // count, which the next repair lists, rather than a count without its key.
-  WriteCacheString(kGeneralSection, ListKey(count + 1), name);
-  WriteApplCount(count + 1);
-  return count + 1;
+  return AppendToList(name, count);
 }
 
 int StoreApplicationListed(std::string_view name, const CachedApplication& application) {
@@ -365,10 +371,8 @@ int AddOrUpdateApplication(const CachedApplication& application) {
   std::string command_line;
   ReadCacheString(application.name, kCommandLineKey, kCommandLineProbeSize, "", command_line);
   if (command_line.empty()) {
-    // Key before count, for the reason given in StoreApplication.
-    const int count = detail::RepairApplicationList();
-    WriteCacheString(kGeneralSection, ListKey(count + 1), application.name);
-    WriteApplCount(count + 1);
+    // Repaired first, so that a name kept in a stray key is not listed twice.
+    AppendToList(application.name, detail::RepairApplicationList());
   }
   return StoreApplication(application.name, application, false);
 }

@@ -36,14 +36,14 @@ void PrintProblems(const char* command, const std::vector<std::string>& problems
   }
 }
 
-// The cache made ready, or an error printed; false then.
-bool Prepare(const char* command) {
+// The cache made ready and its root, or an error printed and empty.
+std::string Prepare(const char* command) {
   std::string error;
-  if (qx::PrepareClientCache(&error).empty()) {
+  std::string root = qx::PrepareClientCache(&error);
+  if (root.empty()) {
     PrintProblems(command, {error});
-    return false;
   }
-  return true;
+  return root;
 }
 
 // The listed application the user named, or an error printed; empty then.
@@ -61,10 +61,11 @@ const char* FormOf(const qx::CachedApplication& application) {
 }
 
 int RunInstall(const std::string& header) {
-  if (!Prepare("install")) {
+  const std::string root = Prepare("install");
+  if (root.empty()) {
     return kExitFailed;
   }
-  const qx::InstallOutcome outcome = qx::InstallPackage(header);
+  const qx::InstallOutcome outcome = qx::InstallPackage(root, header);
   if (!outcome.problems.empty()) {
     PrintProblems("install", outcome.problems);
     std::fprintf(stderr, "qxweb cache install: %s not installed\n", header.c_str());
@@ -77,7 +78,7 @@ int RunInstall(const std::string& header) {
 }
 
 int RunList() {
-  if (!Prepare("list")) {
+  if (Prepare("list").empty()) {
     return kExitFailed;
   }
   const std::vector<std::string> names = qx::ListedApplications();
@@ -104,7 +105,7 @@ int RunList() {
 }
 
 int RunShow(const std::string& typed) {
-  if (!Prepare("show")) {
+  if (Prepare("show").empty()) {
     return kExitFailed;
   }
   const std::string name = Find("show", typed);
@@ -148,14 +149,15 @@ int ExitStatusOf(int wait_status) {
 }
 
 int RunLaunch(const std::string& typed, const std::vector<std::string>& arguments) {
-  if (!Prepare("launch")) {
+  const std::string root = Prepare("launch");
+  if (root.empty()) {
     return kExitFailed;
   }
   const std::string name = Find("launch", typed);
   if (name.empty()) {
     return kExitFailed;
   }
-  const qx::LaunchOutcome outcome = qx::LaunchCachedApplication(name, arguments);
+  const qx::LaunchOutcome outcome = qx::LaunchCachedApplication(root, name, arguments);
   if (!outcome.problems.empty() || outcome.result <= 32) {
     PrintProblems("launch", outcome.problems);
     // As a shell reports it: 127 for a program not found, 126 for one that
@@ -191,7 +193,7 @@ int RunLaunch(const std::string& typed, const std::vector<std::string>& argument
 
 int RunMark(const std::string& typed, bool mark) {
   const char* command = mark ? "mark" : "unmark";
-  if (!Prepare(command)) {
+  if (Prepare(command).empty()) {
     return kExitFailed;
   }
   const std::string name = Find(command, typed);
@@ -207,7 +209,8 @@ int RunMark(const std::string& typed, bool mark) {
 }
 
 int RunSweep(bool yes) {
-  if (!Prepare("sweep")) {
+  const std::string root = Prepare("sweep");
+  if (root.empty()) {
     return kExitFailed;
   }
   Console console;
@@ -219,7 +222,7 @@ int RunSweep(bool yes) {
     // Nobody to ask: nothing is deleted without --yes.
     console.ui.SetYesNoAnswer(qx::BoxAnswer::kNo);
   }
-  const std::vector<std::string> removed = qx::SweepCachedApplications();
+  const std::vector<std::string> removed = qx::SweepCachedApplications(root);
   for (const std::string& name : removed) {
     std::printf("%s: removed\n", qx::PrintableText(name).c_str());
   }
@@ -228,14 +231,15 @@ int RunSweep(bool yes) {
 }
 
 int RunRemove(const std::string& typed) {
-  if (!Prepare("remove")) {
+  const std::string root = Prepare("remove");
+  if (root.empty()) {
     return kExitFailed;
   }
   const std::string name = Find("remove", typed);
   if (name.empty()) {
     return kExitFailed;
   }
-  const std::vector<std::string> problems = qx::RemoveCachedApplication(name);
+  const std::vector<std::string> problems = qx::RemoveCachedApplication(root, name);
   if (!problems.empty()) {
     PrintProblems("remove", problems);
     return kExitFailed;
@@ -252,7 +256,7 @@ int RunRoot(const std::string& directory) {
       return kExitFailed;
     }
   }
-  if (!Prepare("root")) {
+  if (Prepare("root").empty()) {
     return kExitFailed;
   }
   std::printf("%s\n", qx::GetCacheRoot().c_str());
