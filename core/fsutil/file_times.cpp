@@ -112,6 +112,11 @@ void FormatDosStamp(uint16_t dos_date, uint16_t dos_time, std::string* date_text
   }
 }
 
+void FormatLastWriteTime(time_t when, std::string* date_text, std::string* time_text) {
+  const DosStamp stamp = LocalDosStamp(when);
+  FormatDosStamp(stamp.date, stamp.time, date_text, time_text);
+}
+
 int CopyFileTimes(const std::string& source, const std::string& destination, std::string* date_text,
                   std::string* time_text) {
   // Non-blocking so that a FIFO named by mistake cannot hang the call.
@@ -124,8 +129,7 @@ int CopyFileTimes(const std::string& source, const std::string& destination, std
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(out.get(), times) == 0) {
       if (text_wanted) {
-        const DosStamp stamp = LocalDosStamp(st.st_mtim.tv_sec);
-        FormatDosStamp(stamp.date, stamp.time, date_text, time_text);
+        FormatLastWriteTime(st.st_mtim.tv_sec, date_text, time_text);
       }
       return 1;
     }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "qxwebcore_export.h"
@@ -28,6 +29,11 @@ inline constexpr size_t kTimeTextSize = 9;
 // can be read, else from the current local time (not rounded).
 QXWEBCORE_EXPORT int CopyFileTimes(const std::string& source, const std::string& destination,
                                    std::string* date_text, std::string* time_text);
+
+// The date and time texts of the last-write time |when| as CopyFileTimes
+// gives them: local time in the two-second DOS form, kept within its years.
+QXWEBCORE_EXPORT void FormatLastWriteTime(time_t when, std::string* date_text,
+                                          std::string* time_text);
 
 // Formats a packed DOS date (year - 1980 in bits 9-15, month in 5-8, day in
 // 0-4) and time (hours in bits 11-15, minutes in 5-10, seconds / 2 in 0-4)

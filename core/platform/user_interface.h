@@ -1,10 +1,12 @@
 #pragma once
 
 // The user interface behind every message box and beep: box requests and
-// answers, the one interface installed per process, and a scoped install.
+// answers, the one interface installed per process, scoped installs for the
+// process and for one thread, and an interface that defers what it is shown.
 // Platform layer.
 
 #include <string>
+#include <vector>
 
 #include "qxwebcore_export.h"
 
@@ -41,7 +43,8 @@ class QXWEBCORE_EXPORT UserInterface {
   virtual void DeliverPendingEvents() {}
 };
 
-// The installed interface; a console interface answering OK/Yes when none is.
+// The calling thread's interface when one is installed for it, else the
+// process's; a console interface answering OK/Yes when none is.
 QXWEBCORE_EXPORT UserInterface& CurrentUserInterface();
 // Installs |ui| (not owned; null restores the default) and returns the previous one.
 QXWEBCORE_EXPORT UserInterface* InstallUserInterface(UserInterface* ui);
@@ -56,6 +59,39 @@ class QXWEBCORE_EXPORT ScopedUserInterface {
 
  private:
   UserInterface* previous_;
+};
+
+// Installs |ui| for the calling thread only, over the process's interface,
+// for the lifetime of a scope. A worker thread installs one so that nothing
+// it does can reach a window that belongs to another thread.
+class QXWEBCORE_EXPORT ScopedThreadUserInterface {
+ public:
+  explicit ScopedThreadUserInterface(UserInterface& ui);
+  ~ScopedThreadUserInterface();
+  ScopedThreadUserInterface(const ScopedThreadUserInterface&) = delete;
+  ScopedThreadUserInterface& operator=(const ScopedThreadUserInterface&) = delete;
+
+ private:
+  UserInterface* previous_;
+};
+
+// Keeps every beep and box instead of showing it, for the thread that owns
+// the window to show later. A box is answered at once with its first button
+// (OK or Yes).
+class QXWEBCORE_EXPORT DeferredUserInterface : public UserInterface {
+ public:
+  void Beep(BeepKind kind) override;
+  BoxAnswer ShowMessageBox(const MessageBoxRequest& request) override;
+  // Beeps and shows, in order, through |ui| what was kept, and forgets it.
+  void Replay(UserInterface& ui);
+
+ private:
+  struct Event {
+    bool is_beep = false;
+    BeepKind beep = BeepKind::kSimple;
+    MessageBoxRequest box;
+  };
+  std::vector<Event> events_;
 };
 
 // Convenience: beep, then show a box.

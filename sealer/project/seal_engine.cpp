@@ -21,7 +21,9 @@
 #include "core/platform/file_handle.h"
 #include "sealer/project/project_header.h"
 #include "sealer/project/seal_check.h"
+#include "sealer/project/seal_reuse.h"
 #include "sealer/project/seal_staging.h"
+#include "sealer/project/seal_workers.h"
 #include "sealer/project/sealer_messages.h"
 
 namespace qx {
@@ -174,9 +176,8 @@ bool StoreFile(bool compress, const std::string& source_path, const std::string&
   return true;
 }
 
-bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, const SealPlanItem& item,
-                 std::string* made_directory) {
-  const bool named = item.kind == SealItemKind::kNamedFile;
+bool StorePlanFile(const SealerProject& project, const SealPlanItem& item, StoredFile& stored,
+                   std::string* made_directory) {
   // The name comes from a project file that anyone may have written: it must
   // not reach outside the seal-from and put-to directories.
   if (!CheckItemName(item) || item.source_path.empty()) {
@@ -197,35 +198,27 @@ bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, const S
       *made_directory = directory;
     }
   }
-  StoredFile stored;
-  if (!StoreFile(!named, item.source_path, output_path, project.appl_name, stored)) {
-    return false;
-  }
-  const std::array<std::string, 3> lines =
-      SealerEntryLines(item.name, stored.time_text, stored.date_text,
-                       named ? std::string_view(project.version) : kListFileVersion, stored.length,
-                       stored.size, stored.digest);
-  // A client would read a cut entry and never find the file it names.
-  if (!EntryFitsReader(lines)) {
-    ErrorBox("File name " + item.name + " is too long for the package header");
-    return false;
-  }
-  header.WriteEntryLines(lines);
-  return header.ok();
+  return StoreFile(item.kind != SealItemKind::kNamedFile, item.source_path, output_path,
+                   project.appl_name, stored);
 }
 
 bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormView& view,
-                      HeaderLineWriter& header) {
+                      HeaderLineWriter& header, int jobs, const EarlierPackage& earlier) {
   bool stop = false;
   MakeLandingPage(project, view, &stop);
   if (stop) {
     return false;
   }
+  SealWorkers workers(plan, jobs,
+                      [&](const SealPlanItem& item, StoredFile& stored, std::string& made) {
+                        return earlier.Keep(item, stored) ||
+                               StorePlanFile(project, item, stored, &made);
+                      });
   SealProgress progress;
   progress.count = plan.file_count;
   progress.total_bytes = plan.total_bytes;
-  std::string made_directory;
-  for (const SealPlanItem& item : plan.items) {
+  for (size_t i = 0; i < plan.items.size(); ++i) {
+    const SealPlanItem& item = plan.items[i];
     if (item.kind == SealItemKind::kComment) {
       header.WriteLine(item.text, false);
       if (!header.ok()) {
@@ -234,13 +227,28 @@ bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormVi
       continue;
     }
     // A list line is shown without its trailing comment.
-    const std::string_view shown = std::string_view(item.text).substr(
-        0, item.kind == SealItemKind::kNamedFile ? std::string_view::npos
-                                                 : item.text.find(kCommentMark));
+    const bool named = item.kind == SealItemKind::kNamedFile;
+    const std::string_view shown =
+        std::string_view(item.text).substr(0, named ? std::string_view::npos
+                                                    : item.text.find(kCommentMark));
     progress.name = item.name;
     progress.bytes = item.bytes;
+    StoredFile stored;
     if (view.ProgressStep("Sealing " + std::string(shown) + " ...", &progress) ||
-        !SealOneFile(project, header, item, &made_directory)) {
+        !workers.Take(i, stored)) {
+      return false;
+    }
+    const std::array<std::string, 3> lines =
+        SealerEntryLines(item.name, stored.time_text, stored.date_text,
+                         named ? std::string_view(project.version) : kListFileVersion,
+                         stored.length, stored.size, stored.digest);
+    // A client would read a cut entry and never find the file it names.
+    if (!EntryFitsReader(lines)) {
+      ErrorBox("File name " + item.name + " is too long for the package header");
+      return false;
+    }
+    header.WriteEntryLines(lines);
+    if (!header.ok()) {
       return false;
     }
     ++progress.index;
@@ -249,7 +257,8 @@ bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormVi
   return true;
 }
 
-bool WritePackage(SealerProject& project, FormView& view, const std::string& header_path) {
+bool WritePackage(SealerProject& project, FormView& view, const std::string& header_path,
+                  const SealOptions& options) {
   DigestPtr digest = DigestNew();
   if (!digest) {
     ErrorBox("Unable to create MD5 buffer");
@@ -276,6 +285,9 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
       item.output_path = staging.StagedPath(item.name);
     }
   }
+  // Read once the staging has finished whatever an earlier run left.
+  const EarlierPackage earlier_package = options.reuse ? EarlierPackage(project.put_to, project.appl_name)
+                                               : EarlierPackage();
   FilePtr file(std::fopen(staging.header_path().c_str(), "wb"));
   if (!file) {
     ErrorBox("Unable to create " + header_path + " file");
@@ -292,7 +304,8 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
     ErrorBox(write_failed);
     return false;
   }
-  if (!WriteFileEntries(project, plan, view, header)) {
+  const int jobs = options.jobs > 0 ? options.jobs : AvailableProcessors();
+  if (!WriteFileEntries(project, plan, view, header, jobs, earlier_package)) {
     // Every other failure has shown its own message.
     if (!header.ok()) {
       ErrorBox(write_failed);
@@ -329,7 +342,7 @@ bool SealCommand(SealerState& state, FormView& view) {
   // A missing put-to directory is offered for creation only once the whole
   // form has passed its checks.
   const std::string header_path = JoinNativePath(project.put_to, HeaderFileName(project.appl_name));
-  const bool sealed = WritePackage(project, view, header_path);
+  const bool sealed = WritePackage(project, view, header_path, state.seal_options);
   // The record now holds the form's values and the day's date.
   state.project_modified = true;
   if (!sealed) {

@@ -1,7 +1,9 @@
 #pragma once
 
 // The Seal command: the package header, the landing page and every stored
-// file written into the put-to directory by running the seal plan. Sealer engine, without a window.
+// file written into the put-to directory by running the seal plan on worker
+// threads, keeping what an earlier seal stored and nothing has changed
+// since. Sealer engine, without a window.
 
 #include <cstdint>
 #include <optional>
@@ -16,27 +18,7 @@
 
 namespace qx {
 
-// The Seal command: seals the project and its file list into the put-to
-// directory and shows the completion message. True only after that message.
-bool SealCommand(SealerState& state, FormView& view);
-
-// Collects and checks the form and the plan, then writes the landing page,
-// every stored file and the header (which goes to |header_path|). The files
-// are staged and published only when the whole run succeeded, so a failed,
-// cancelled or killed run leaves an earlier package as it was.
-bool WritePackage(SealerProject& project, FormView& view, const std::string& header_path);
-
-// Writes the landing page when it is missing, then runs |plan|: stores each
-// file and writes its entry, and copies each comment line, into |header|.
-// False at the first failure or when Cancel was asked.
-bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormView& view,
-                      HeaderLineWriter& header);
-
-// Stores the file of one plan item and writes its three entry lines to
-// |header|. |made_directory|, when given, holds the output directory made
-// last, which is then not made again.
-bool SealOneFile(const SealerProject& project, HeaderLineWriter& header, const SealPlanItem& item,
-                 std::string* made_directory = nullptr);
+class EarlierPackage;
 
 // What StoreFile reports of a stored file.
 struct StoredFile {
@@ -46,6 +28,31 @@ struct StoredFile {
   int64_t size = 0;       // bytes of the source
   std::string digest;     // secure digest of the stored bytes, keyed by |key|
 };
+
+// The Seal command: seals the project and its file list into the put-to
+// directory and shows the completion message. True only after that message.
+bool SealCommand(SealerState& state, FormView& view);
+
+// Collects and checks the form and the plan, then writes the landing page,
+// every stored file and the header (which goes to |header_path|). The files
+// are staged and published only when the whole run succeeded, so a failed,
+// cancelled or killed run leaves an earlier package as it was.
+bool WritePackage(SealerProject& project, FormView& view, const std::string& header_path,
+                  const SealOptions& options = {});
+
+// Writes the landing page when it is missing, then runs |plan|: each file
+// kept from |earlier| or stored (on |jobs| threads), its entry written, and
+// each comment line copied, into |header| in plan order. False at the first
+// failure in plan order, whose message alone is shown, or when Cancel was
+// asked; the files in flight then finish and no more are started.
+bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormView& view,
+                      HeaderLineWriter& header, int jobs, const EarlierPackage& earlier);
+
+// Stores the file of one plan item; safe on any thread. |made_directory|,
+// when given, holds the output directory made last, which is then not made
+// again.
+bool StorePlanFile(const SealerProject& project, const SealPlanItem& item, StoredFile& stored,
+                   std::string* made_directory = nullptr);
 
 // Copies |source_path| to |output_path|, compressed or unchanged, digesting
 // the stored bytes with |key|, and gives the output the source's times.

@@ -23,6 +23,14 @@ struct SealerSettings {
   bool recent_list_changed = false;  // the File menu's recent items are stale
 };
 
+// How a seal runs.
+struct SealOptions {
+  // Threads that store files; 0: one per processor the process may use.
+  int jobs = 0;
+  // Keep the stored files of an earlier seal whose sources have not changed.
+  bool reuse = true;
+};
+
 // The program state the engine works on; the window and qxweb each create
 // one for the life of the process.
 struct SealerState {
@@ -34,6 +42,7 @@ struct SealerState {
   // commands that would change the form or start another run are refused
   // until it ends.
   bool seal_running = false;
+  SealOptions seal_options;
 };
 
 // Beeps and returns true while a seal runs: the caller then does nothing.

@@ -189,12 +189,14 @@ struct SealOptions {
   bool create_put_to = false;
   bool save = false;
   bool verbose = false;
+  qx::SealOptions seal;
 };
 
 int RunSeal(const SealOptions& options) {
   ConsoleForm form(options.verbose, options.create_put_to);
   qx::ScopedUserInterface scope(form);
   qx::SealerState state;
+  state.seal_options = options.seal;
   const std::string path = AbsolutePath(options.project);
   if (!OpenInto(state, form, path)) {
     return kExitFailed;
@@ -274,6 +276,12 @@ void AddSealCommand(CLI::App& app, int& status) {
   cmd->add_flag("--create-put-to", options->create_put_to,
                 "Create a missing put-to directory (otherwise the seal stops)");
   cmd->add_flag("--save", options->save, "Save the project afterwards");
+  cmd->add_option("-j,--jobs", options->seal.jobs,
+                  "Files stored at once (default: one per processor this process may use)")
+      ->check(CLI::Range(1, 1024));
+  cmd->add_flag_callback(
+      "--full", [options] { options->seal.reuse = false; },
+      "Store every file again, even where the earlier package holds it unchanged");
   cmd->add_flag("-v,--verbose", options->verbose,
                 "One line per stored file when standard error is not a terminal");
   cmd->callback([options, &status] { status = RunSeal(*options); });

@@ -1,0 +1,112 @@
+// Worker threads that store a seal plan's files in plan order, a bounded
+// window ahead of the header. Sealer engine, without a window.
+#include "sealer/project/seal_workers.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace qx {
+
+namespace {
+
+// How many files each worker may run ahead of the header: enough to keep
+// every worker busy behind a large file, few enough that the results waiting
+// stay a handful.
+constexpr size_t kFilesAheadPerWorker = 4;
+
+}  // namespace
+
+int AvailableProcessors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+    return CPU_COUNT(&set);
+  }
+  const unsigned count = std::thread::hardware_concurrency();
+  return count > 0 ? static_cast<int>(count) : 1;
+}
+
+SealWorkers::SealWorkers(const SealPlan& plan, int jobs, Work work)
+    : plan_(plan), work_(std::move(work)) {
+  for (size_t i = 0; i < plan.items.size(); ++i) {
+    if (plan.items[i].kind != SealItemKind::kComment) {
+      files_.push_back(i);
+    }
+  }
+  results_.resize(files_.size());
+  ready_.assign(files_.size(), 0);
+  if (jobs <= 1 || files_.size() <= 1) {
+    return;
+  }
+  const size_t workers = std::min(static_cast<size_t>(jobs), files_.size());
+  window_ = workers * kFilesAheadPerWorker;
+  threads_.reserve(workers);
+  for (size_t i = 0; i < workers; ++i) {
+    threads_.emplace_back([this] { Run(); });
+  }
+}
+
+SealWorkers::~SealWorkers() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  file_taken_.notify_all();
+  for (std::thread& thread : threads_) {
+    thread.join();
+  }
+}
+
+void SealWorkers::Run() {
+  std::string made_directory;
+  for (;;) {
+    size_t file = 0;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      file_taken_.wait(lock, [this] {
+        return stop_ || next_ >= files_.size() || next_ < taken_ + window_;
+      });
+      if (stop_ || next_ >= files_.size()) {
+        return;
+      }
+      file = next_++;
+    }
+    SealedFile& result = results_[file];
+    {
+      // Boxes wait for the file's turn on the header's thread.
+      ScopedThreadUserInterface deferred(result.messages);
+      result.ok = work_(plan_.items[files_[file]], result.stored, made_directory);
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ready_[file] = 1;
+    }
+    file_ready_.notify_all();
+  }
+}
+
+bool SealWorkers::Take(size_t index, StoredFile& stored) {
+  const size_t file = taken_;
+  if (file >= files_.size() || files_[file] != index) {
+    return false;
+  }
+  SealedFile& result = results_[file];
+  if (threads_.empty()) {
+    result.ok = work_(plan_.items[index], result.stored, made_directory_);
+    ++taken_;
+  } else {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      file_ready_.wait(lock, [&] { return ready_[file] != 0; });
+      ++taken_;
+    }
+    file_taken_.notify_all();
+    result.messages.Replay(CurrentUserInterface());
+  }
+  stored = std::move(result.stored);
+  return result.ok;
+}
+
+}  // namespace qx
