@@ -209,11 +209,10 @@ bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormVi
   if (stop) {
     return false;
   }
-  SealWorkers workers(plan, jobs,
-                      [&](const SealPlanItem& item, StoredFile& stored, std::string& made) {
-                        return earlier.Keep(item, stored) ||
-                               StorePlanFile(project, item, stored, &made);
-                      });
+  SealWorkers workers(
+      plan, jobs, [&](const SealPlanItem& item, StoredFile& stored, std::string& made) {
+        return earlier.Keep(item, stored) || StorePlanFile(project, item, stored, &made);
+      });
   SealProgress progress;
   progress.count = plan.file_count;
   progress.total_bytes = plan.total_bytes;
@@ -228,9 +227,8 @@ bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormVi
     }
     // A list line is shown without its trailing comment.
     const bool named = item.kind == SealItemKind::kNamedFile;
-    const std::string_view shown =
-        std::string_view(item.text).substr(0, named ? std::string_view::npos
-                                                    : item.text.find(kCommentMark));
+    const std::string_view shown = std::string_view(item.text).substr(
+        0, named ? std::string_view::npos : item.text.find(kCommentMark));
     progress.name = item.name;
     progress.bytes = item.bytes;
     StoredFile stored;
@@ -286,8 +284,8 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
     }
   }
   // Read once the staging has finished whatever an earlier run left.
-  const EarlierPackage earlier_package = options.reuse ? EarlierPackage(project.put_to, project.appl_name)
-                                               : EarlierPackage();
+  const EarlierPackage earlier_package =
+      options.reuse ? EarlierPackage(project.put_to, project.appl_name) : EarlierPackage();
   FilePtr file(std::fopen(staging.header_path().c_str(), "wb"));
   if (!file) {
     ErrorBox("Unable to create " + header_path + " file");

@@ -65,9 +65,8 @@ void SealWorkers::Run() {
     size_t file = 0;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      file_taken_.wait(lock, [this] {
-        return stop_ || next_ >= files_.size() || next_ < taken_ + window_;
-      });
+      file_taken_.wait(
+          lock, [this] { return stop_ || next_ >= files_.size() || next_ < taken_ + window_; });
       if (stop_ || next_ >= files_.size()) {
         return;
       }

@@ -159,7 +159,8 @@ TEST_F(QxwebSealTest, InterruptStopsTheSealAndKeepsTheEarlierPackage) {
 
 // Re-seals of a changed tree killed at random moments: the put-to directory
 // always holds the earlier or the new package, never a mix, once a
-// publication that a kill cut short has been finished.
+// publication that a kill cut short has been finished. The re-seals run on
+// several threads and keep the files that did not change.
 TEST_F(QxwebSealTest, KilledSealsLeaveTheEarlierOrTheNewPackage) {
   constexpr int kFiles = 120;
   auto change_sources = [&](int round) {
@@ -188,9 +189,9 @@ TEST_F(QxwebSealTest, KilledSealsLeaveTheEarlierOrTheNewPackage) {
     change_sources(round);
     const long ms = delay(random);
     qx_test::RunCommand("XDG_CONFIG_HOME=" + ShellQuote(config_) + " " +
-                        ShellQuote(qx_test::QxwebPath()) + " seal " + ShellQuote(project_) +
-                        " >/dev/null 2>&1 & pid=$!; sleep " + std::to_string(ms / 1000.0) +
-                        "; kill -KILL $pid; wait $pid");
+                        ShellQuote(qx_test::QxwebPath()) + " seal --jobs 3 " +
+                        ShellQuote(project_) + " >/dev/null 2>&1 & pid=$!; sleep " +
+                        std::to_string(ms / 1000.0) + "; kill -KILL $pid; wait $pid");
     if (Qxweb(verify).status != 0) {
       // Only a publication under way may leave the directory unverified.
       ASSERT_TRUE(qx_test::FileExists(out_ + "/.Demo.seal/publish"));

@@ -3,6 +3,7 @@
 #include "sealer/project/seal_engine.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -10,7 +11,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,6 +68,9 @@ class SealTest : public ::testing::Test {
     WriteFile(src + "/a.txt", qx_test::TextBytes(20000, 1));
     WriteFile(src + "/sub/B.bin", qx_test::RandomBytes(3000, 2));
     ::mkdir(out.c_str(), 0777);
+    // More workers than most machines have processors, so every run here
+    // stores its files on worker threads.
+    state.seal_options.jobs = 4;
   }
 
   bool Seal() { return SealCommand(state, view); }
@@ -433,6 +439,161 @@ TEST_F(SealTest, EveryFailedRunKeepsTheEarlierHeaderAndRemovesItsTemporary) {
   EXPECT_EQ(ui.boxes()[0].icon, BoxIcon::kNone);
   EXPECT_EQ(ui.boxes()[0].owner, nullptr);
   EXPECT_EQ(ui.beeps(), 1);
+}
+
+// Each change before a re-seal: the package that the parallel re-seal, which
+// keeps what it can of the earlier package, writes must be byte for byte the
+// package a full seal on one thread writes; and exactly the files the change
+// touched are stored again.
+TEST_F(SealTest, ReSealsKeepOnlyUnchangedFilesAndWriteWhatAFullOneThreadSealWrites) {
+  const std::string ref = dir / "ref";
+  auto native = [](std::string name) {
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+  };
+  std::vector<std::string> names = {"Down.ico"};
+  auto make_tree = [&] {
+    view.file_list().Clear();
+    state.project.launch_icon.clear();
+    state.project.download_icon = "Down.ico";
+    WriteFile(src + "/Down.ico", qx_test::RandomBytes(766, 3));
+    names.resize(1);
+    for (int i = 0; i < 24; ++i) {
+      const std::string name = "d" + std::to_string(i % 3) + "\\f" + std::to_string(i) + ".txt";
+      WriteFile(src + "/" + native(name), qx_test::TextBytes(500 + 997 * i, 10 + i));
+      view.file_list().Add("File: " + name + ";");
+      names.push_back(name);
+    }
+    view.file_list().Add("File: a.txt;");
+    names.push_back("a.txt");
+  };
+  auto inodes = [&] {
+    std::map<std::string, ino_t> found;
+    for (const std::string& name : names) {
+      struct stat info {};
+      found[name] = ::stat((out + "/" + native(name)).c_str(), &info) == 0 ? info.st_ino : 0;
+    }
+    return found;
+  };
+  auto seal_into = [&](const std::string& put_to, int jobs, bool reuse) {
+    view.SetFieldText(FormControl::kPutTo, put_to);
+    state.seal_options = {jobs, reuse};
+    const bool sealed = Seal();
+    view.SetFieldText(FormControl::kPutTo, out);
+    return sealed;
+  };
+  // Sets |path|'s last-write time to |seconds| and |nanoseconds|.
+  auto set_time = [](const std::string& path, time_t seconds, long nanoseconds) {
+    const timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  };
+  auto mtime = [](const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0);
+    return info.st_mtim;
+  };
+  // Changes the bytes of a stored file, then gives it back its times.
+  auto alter_stored = [&](const std::string& name, std::function<void(std::string&)> edit) {
+    const std::string path = out + "/" + name;
+    const timespec was = mtime(path);
+    std::string bytes = ReadFile(path);
+    edit(bytes);
+    WriteFile(path, bytes);
+    set_time(path, was.tv_sec, was.tv_nsec);
+  };
+
+  struct ReSealCase {
+    std::string what;
+    std::function<void()> change;
+    std::set<std::string> stored_again;  // "*": every file
+    bool reuse = true;
+  };
+  const std::vector<ReSealCase> cases = {
+      {"nothing changed", [] {}, {}},
+      {"a source rewritten", [&] { WriteFile(src + "/d0/f3.txt", "shorter now"); }, {"d0\\f3.txt"}},
+      {"same size within the same two seconds",
+       [&] {
+         const std::string path = src + "/d1/f4.txt";
+         const timespec was = mtime(path);
+         WriteFile(path, qx_test::TextBytes(500 + 997 * 4, 99));
+         set_time(path, was.tv_sec, (was.tv_nsec + 1) % 1000000000);
+       },
+       {"d1\\f4.txt"}},
+      {"a stored byte altered",
+       [&] { alter_stored("d2/f5.txt", [](std::string& b) { b[b.size() / 2] ^= 1; }); },
+       {"d2\\f5.txt"}},
+      {"a stored file truncated",
+       [&] { alter_stored("d0/f6.txt", [](std::string& b) { b.resize(b.size() - 1); }); },
+       {"d0\\f6.txt"}},
+      {"a stored file removed", [&] { std::remove((out + "/d1/f7.txt").c_str()); }, {"d1\\f7.txt"}},
+      {"a list file made a named file",
+       [&] {
+         state.project.launch_icon = "a.txt";
+         view.file_list().Delete(view.file_list().Count() - 1);
+       },
+       {"a.txt"}},
+      {"the earlier header hand-edited",
+       [&] {
+         std::string header = HeaderBytes();
+         header.replace(header.find("Copyright:"), 10, "Copyleft: ");
+         WriteFile(HeaderPath(), header);
+       },
+       {"*"}},
+      {"--full", [] {}, {"*"}, false},
+  };
+  for (const ReSealCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    make_tree();
+    ASSERT_TRUE(seal_into(out, 4, false));
+    c.change();
+    const std::map<std::string, ino_t> before = inodes();
+    ASSERT_TRUE(seal_into(out, 4, c.reuse));
+    const std::map<std::string, ino_t> after = inodes();
+    for (const std::string& name : names) {
+      const bool again = c.stored_again.count("*") != 0 || c.stored_again.count(name) != 0;
+      EXPECT_EQ(before.at(name) != after.at(name), again) << name;
+    }
+    qx_test::RunCommand("rm -rf " + qx_test::ShellQuote(ref));
+    ::mkdir(ref.c_str(), 0777);
+    ASSERT_TRUE(seal_into(ref, 1, false));
+    EXPECT_EQ(HeaderBytes(), ReadFile(ref + "/demo.qxw"));
+    EXPECT_EQ(ReadFile(out + "/demo.htm"), ReadFile(ref + "/demo.htm"));
+    std::unique_ptr<PackageHeader> record = ReadBack();
+    ASSERT_TRUE(record);
+    for (const std::unique_ptr<FileEntry>& entry : record->entries) {
+      const std::string name = native(entry->name);
+      EXPECT_TRUE(ReadFile(out + "/" + name) == ReadFile(ref + "/" + name)) << name;
+    }
+  }
+}
+
+// Files that fail on several workers at once: only the first in plan order
+// is reported, as a one-thread seal would, and the earlier package stays.
+TEST_F(SealTest, ParallelSealReportsOnlyTheFirstFailureInPlanOrder) {
+  WriteFile(src + "/big.bin", qx_test::RandomBytes(4 << 20, 5));
+  view.file_list().Add("File: big.bin;");
+  for (int i = 1; i < 8; ++i) {
+    WriteFile(src + "/f" + std::to_string(i), qx_test::TextBytes(1000, i));
+    view.file_list().Add("File: f" + std::to_string(i) + ";");
+  }
+  ASSERT_TRUE(Seal());
+  const std::string earlier = HeaderBytes();
+  std::remove((out + "/demo.htm").c_str());
+  ui.Clear();
+  // Once the plan has passed its checks: f3 goes, and f5 becomes a FIFO.
+  view.SetProgressHook([&](std::string_view text) {
+    if (text.rfind("Creating HTM file", 0) == 0) {
+      std::remove((src + "/f3").c_str());
+      std::remove((src + "/f5").c_str());
+      EXPECT_EQ(::mkfifo((src + "/f5").c_str(), 0644), 0);
+    }
+    return false;
+  });
+  EXPECT_FALSE(Seal());
+  EXPECT_EQ(ui.texts(), std::vector<std::string>{"Unable to open source file " + src + "/f3"});
+  EXPECT_EQ(ui.beeps(), 1);
+  EXPECT_EQ(HeaderBytes(), earlier);
+  EXPECT_FALSE(FileExists(out + "/.demo.seal"));
 }
 
 TEST_F(SealTest, SecondSealFromInsideTheProgressStepIsRefused) {
