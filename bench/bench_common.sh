@@ -9,11 +9,11 @@ root=$PWD
 work=${QX_BENCH_DIR:-${TMPDIR:-/tmp}/qxweb-bench}
 rounds=${QX_BENCH_ROUNDS:-3}
 
-# GNU time reports the peak memory of a child.
-if [ ! -x /usr/bin/time ]; then
+# GNU time reports the peak memory of a child; pigz is a peer.
+if [ ! -x /usr/bin/time ] || ! command -v pigz >/dev/null; then
   sudo=()
   [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  "${sudo[@]}" apt-get install -y -q --no-install-recommends time >/dev/null
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends time pigz >/dev/null
 fi
 
 cmake --workflow --preset release >/dev/null

@@ -3,9 +3,14 @@
 # deterministic corpus of the codec benchmark once, and reports in one run on
 # the same tree:
 #   - "qxweb seal --scan" (scan, then every file deflated and digested, header
-#     and landing page) against "zip -6 -r" (one process, one deflated member
-#     per file) and against "tar cf - | gzip -6",
-#   - peak memory of a seal of a small file and of the 200 MB file.
+#     and landing page) with the default jobs and with --jobs 1, into a new
+#     put-to directory each time;
+#   - re-seals of that package: with nothing changed, and after 1% of the
+#     files were touched (stored again, as after an edit);
+#   - the peers: "zip -6 -r" (one process, one deflated member per file),
+#     "tar cf - | gzip -6" and "tar cf - | pigz -6" (deflate on every core);
+#   - peak memory of a seal of a small file, of the 200 MB file and of the
+#     whole tree.
 # Each timing is the best of QX_BENCH_ROUNDS rounds (default 3), the
 # programs taking turns going first (see bench_common.sh for the settings).
 set -euo pipefail
@@ -20,34 +25,47 @@ mkdir -p "$XDG_CONFIG_HOME"
 out=$work/seal-out
 project=$work/bench.QXS
 
-# "elapsed cpu" seconds of one run of $1, which writes $2.
+# "elapsed cpu" seconds of one run of $1, which writes $2 (none: keep).
 pass() {
-  rm -rf "$2"
+  if [ -n "$2" ]; then rm -rf "$2"; fi
   local start=$EPOCHREALTIME
   /usr/bin/time -f '%U %S' -o "$work/cpu" bash -c "$1" >/dev/null 2>&1
   local end=$EPOCHREALTIME
   echo "$(echo "$end - $start" | bc) $(awk '{ print $1 + $2 }' "$work/cpu")"
 }
 
-# Each round seals into a directory of its own, removed only at the end:
+# Each round seals into directories of its own, removed only at the end:
 # creating thousands of files right after deleting as many makes the file
 # system search its inode tables, which would be timed as part of the seal.
-rm -rf "$out".*
-declare -A written=([zip]=$work/out.zip [targz]=$work/out.tgz)
+rm -rf "$out".* "$work"/one.*
+declare -A written=([zip]=$work/out.zip [targz]=$work/out.tgz [pigz]=$work/out.pigz.tgz)
+# One in a hundred files, touched before the second re-seal of each round.
+mapfile -t touched < <(find "$tree" -type f | sort | awk 'NR % 100 == 1')
 declare -A run=(
   [seal]="'$qxweb' seal --scan --create-put-to '$project'"
+  [seal1]="'$qxweb' seal --scan --jobs 1 --create-put-to '$work/one.QXS'"
+  [same]="'$qxweb' seal --scan '$project'"
+  [touched]="'$qxweb' seal --scan '$project'"
   [zip]="cd '$tree' && zip -6 -r -q '$work/out.zip' ."
   [targz]="tar cf - -C '$tree' . | gzip -6 >'$work/out.tgz'"
+  [pigz]="tar cf - -C '$tree' . | pigz -6 >'$work/out.pigz.tgz'"
 )
 find "$tree" -type f -exec cat {} + >/dev/null
 declare -A best
 for ((round = 1; round <= rounds; round++)); do
   "$qxweb" new "$project" --force --name Bench --command-line bench \
     --seal-from "$tree" --put-to "$out.$round" >/dev/null
+  "$qxweb" new "$work/one.QXS" --force --name Bench --command-line bench \
+    --seal-from "$tree" --put-to "$work/one.$round" >/dev/null
   written[seal]=$out.$round
-  order="seal zip targz"
-  ((round % 2 == 0)) && order="targz zip seal"
-  for who in $order; do
+  written[seal1]=$work/one.$round
+  written[same]=
+  written[touched]=
+  order="seal seal1 zip targz pigz"
+  ((round % 2 == 0)) && order="pigz targz zip seal1 seal"
+  # The re-seals go over the package the seal of this round made.
+  for who in $order same touched; do
+    [ "$who" = touched ] && touch "${touched[@]}"
     best[$who]=$(best_of "${best[$who]:-}" "$(pass "${run[$who]}" "${written[$who]}")")
   done
 done
@@ -69,6 +87,7 @@ peak_of() {
 small=$(find "$tree" -type f -size +8k -size -12k | sort | head -n 1)
 mem_small=$(peak_of "$small")
 mem_big=$(peak_of "$single")
+mem_tree=$(/usr/bin/time -f %M "$qxweb" seal --scan --full "$project" 2>&1 >/dev/null | tail -n 1)
 
 echo
 echo "Corpus: $file_count files, $((tree_bytes / 1048576)) MB. Best of $rounds rounds."
@@ -78,11 +97,18 @@ line() {
     title, $1, $2, $1 / $3, $2 / $4 }'
 }
 line "qxweb seal --scan" seal
+line "qxweb seal --scan --jobs 1" seal1
+line "re-seal, nothing changed" same
+line "re-seal, 1% of files touched" touched
 line "zip -6 -r" zip
 line "tar cf - | gzip -6" targz
+line "tar cf - | pigz -6" pigz
+echo "$(nproc) processors. Fresh seal / unchanged re-seal: $(echo "${best[seal]} ${best[same]}" |
+  awk '{ printf "%.1f", $1 / $3 }')x"
 echo "MB/s of qxweb seal (elapsed): $(echo "${best[seal]}" |
   awk -v b="$tree_bytes" '{ printf "%.1f", b / 1048576 / $1 }')"
 echo "Stored bytes: seal $stored_bytes, zip $(stat -c %s "$work/out.zip"), tar+gzip" \
   "$(stat -c %s "$work/out.tgz")"
-echo "Peak memory of a seal (max RSS, kB): small file $mem_small, 200 MB file $mem_big"
-rm -rf "$out".* "$work/out.zip" "$work/out.tgz"
+echo "Peak memory of a seal (max RSS, kB): small file $mem_small, 200 MB file $mem_big," \
+  "whole tree $mem_tree"
+rm -rf "$out".* "$work"/one.* "$work/out.zip" "$work/out.tgz" "$work/out.pigz.tgz"

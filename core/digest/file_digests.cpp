@@ -1,6 +1,10 @@
-// Digests of a bitmap resource and of a text file, both keyed by their names.
-// Digest layer.
+// Digests of a bitmap resource and of a text file, both keyed by their names,
+// and of an open file's bytes. Digest layer.
 #include "core/digest/file_digests.h"
+
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +19,8 @@ namespace qx {
 namespace {
 
 constexpr size_t kMaxTextLine = 255;
+// Read size of DigestFileBytes: few calls for a large file, little memory.
+constexpr size_t kFileBlock = 128 * 1024;
 
 }  // namespace
 
@@ -85,6 +91,33 @@ int DigestTextFile(const char* path, size_t out_len, char* out) {
     key.erase(0, slash + 1);
   }
   return SecureDigest(context.get(), out, out_len, key.c_str());
+}
+
+int DigestFileBytes(int fd, int64_t* size, size_t out_len, char* out, const char* key_name) {
+  DigestPtr context = DigestNew();
+  std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kFileBlock]);
+  if (!context || !block) {
+    return kDigestFailed;
+  }
+  int64_t total = 0;
+  for (;;) {
+    const ssize_t n = ::read(fd, block.get(), kFileBlock);
+    if (n == 0) {
+      break;
+    }
+    if (n < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return kDigestFailed;
+    }
+    DigestUpdate(context.get(), block.get(), static_cast<size_t>(n));
+    total += n;
+  }
+  if (size != nullptr) {
+    *size = total;
+  }
+  return SecureDigest(context.get(), out, out_len, key_name);
 }
 
 }  // namespace qx

@@ -10,6 +10,8 @@
 #include <ctime>
 #include <optional>
 
+#include "core/platform/file_handle.h"
+
 namespace qx {
 
 namespace {
@@ -17,23 +19,6 @@ namespace {
 // Years a DOS date can hold.
 constexpr int kFirstDosYear = 1980;
 constexpr int kLastDosYear = 2107;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  bool is_open() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 struct DosStamp {
   uint16_t date;
@@ -117,17 +102,12 @@ void FormatLastWriteTime(time_t when, std::string* date_text, std::string* time_
   FormatDosStamp(stamp.date, stamp.time, date_text, time_text);
 }
 
-int CopyFileTimes(const std::string& source, const std::string& destination, std::string* date_text,
-                  std::string* time_text) {
-  // Non-blocking so that a FIFO named by mistake cannot hang the call.
-  const FileDescriptor in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  const FileDescriptor out(
-      ::open(destination.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+int CopyFileTimes(int source, int destination, std::string* date_text, std::string* time_text) {
   const bool text_wanted = date_text != nullptr || time_text != nullptr;
   struct stat st {};
-  if (in.is_open() && out.is_open() && ::fstat(in.get(), &st) == 0) {
+  if (source >= 0 && destination >= 0 && ::fstat(source, &st) == 0) {
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(out.get(), times) == 0) {
+    if (::futimens(destination, times) == 0) {
       if (text_wanted) {
         FormatLastWriteTime(st.st_mtim.tv_sec, date_text, time_text);
       }
@@ -137,13 +117,22 @@ int CopyFileTimes(const std::string& source, const std::string& destination, std
   if (text_wanted) {
     // The source's own time is the right text even when the destination
     // could not take it; only without it does the current time stand in.
-    if (const auto stamp = LastWriteStamp(in.get())) {
+    if (const auto stamp = LastWriteStamp(source)) {
       FormatDosStamp(stamp->date, stamp->time, date_text, time_text);
     } else {
       FormatNow(date_text, time_text);
     }
   }
   return 0;
+}
+
+int CopyFileTimes(const std::string& source, const std::string& destination, std::string* date_text,
+                  std::string* time_text) {
+  // Non-blocking so that a FIFO named by mistake cannot hang the call.
+  const FileDescriptor in(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  const FileDescriptor out(
+      ::open(destination.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  return CopyFileTimes(in.get(), out.get(), date_text, time_text);
 }
 
 }  // namespace qx

@@ -29,6 +29,10 @@ inline constexpr size_t kTimeTextSize = 9;
 // can be read, else from the current local time (not rounded).
 QXWEBCORE_EXPORT int CopyFileTimes(const std::string& source, const std::string& destination,
                                    std::string* date_text, std::string* time_text);
+// The same between open files: |source| may be open for reading only, and
+// nothing may be written to |destination| afterwards.
+QXWEBCORE_EXPORT int CopyFileTimes(int source, int destination, std::string* date_text,
+                                   std::string* time_text);
 
 // The date and time texts of the last-write time |when| as CopyFileTimes
 // gives them: local time in the two-second DOS form, kept within its years.

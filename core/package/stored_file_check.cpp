@@ -2,14 +2,16 @@
 // bytes keyed by the ApplName. Package layer.
 #include "core/package/stored_file_check.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <string_view>
 
-#include "core/compress/codec.h"
+#include "core/digest/file_digests.h"
 #include "core/digest/secure_digest.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
@@ -23,8 +25,14 @@ int Check(const PackageHeader& record, const FileEntry& entry, int64_t* length_f
     return kStoredFileUnsafeName;
   }
   const std::string path = JoinNativePath(record.package_directory, entry.name);
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (!file.is_open()) {
+    // A file that is there but cannot be opened is unreadable, not missing.
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? kStoredFileUnreadable
+                                                                      : kStoredFileMissing;
+  }
+  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
     return kStoredFileMissing;
   }
   if (length_found != nullptr) {
@@ -33,14 +41,10 @@ int Check(const PackageHeader& record, const FileEntry& entry, int64_t* length_f
   if (static_cast<int64_t>(info.st_size) != entry.length) {
     return kStoredFileWrongLength;
   }
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    return kStoredFileUnreadable;
-  }
   int64_t size = 0;
   char digest[kDigestBufferSize] = {};
-  if (DigestCopyFile(file.get(), nullptr, &size, digest, sizeof digest,
-                     record.values.appl_name.c_str()) != kCopyOk) {
+  if (DigestFileBytes(file.get(), &size, sizeof digest, digest,
+                      record.values.appl_name.c_str()) != kDigestOk) {
     return kStoredFileUnreadable;
   }
   // The file may have changed since it was measured.

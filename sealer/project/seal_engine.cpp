@@ -163,6 +163,12 @@ bool StoreFile(bool compress, const std::string& source_path, const std::string&
     stored.length = copied;
     stored.size = copied;
   }
+  // The publication waits until every staged byte is on the disk: starting
+  // the write now lets the disk work while the next files are compressed.
+  ::sync_file_range(::fileno(output.get()), 0, 0, SYNC_FILE_RANGE_WRITE);
+  // Every byte has reached the descriptor, so the times set now stay.
+  CopyFileTimes(::fileno(source.get()), ::fileno(output.get()), &stored.date_text,
+                &stored.time_text);
   source.reset();
   if (!CloseChecked(output)) {
     if (!compress) {
@@ -172,7 +178,6 @@ bool StoreFile(bool compress, const std::string& source_path, const std::string&
     return false;
   }
   stored.digest.assign(digest, kDigestTextLength);
-  CopyFileTimes(source_path, output_path, &stored.date_text, &stored.time_text);
   return true;
 }
 

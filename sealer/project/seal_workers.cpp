@@ -11,10 +11,10 @@ namespace qx {
 
 namespace {
 
-// How many files each worker may run ahead of the header: enough to keep
-// every worker busy behind a large file, few enough that the results waiting
-// stay a handful.
-constexpr size_t kFilesAheadPerWorker = 4;
+// How many files the workers may run ahead of the header. Small files go
+// by in a millisecond or two each, so the other workers keep busy for a good
+// while behind a large one; the results waiting stay a few hundred kB.
+constexpr size_t kFilesAhead = 1024;
 
 }  // namespace
 
@@ -41,7 +41,7 @@ SealWorkers::SealWorkers(const SealPlan& plan, int jobs, Work work)
     return;
   }
   const size_t workers = std::min(static_cast<size_t>(jobs), files_.size());
-  window_ = workers * kFilesAheadPerWorker;
+  window_ = kFilesAhead;
   threads_.reserve(workers);
   for (size_t i = 0; i < workers; ++i) {
     threads_.emplace_back([this] { Run(); });
@@ -78,11 +78,16 @@ void SealWorkers::Run() {
       ScopedThreadUserInterface deferred(result.messages);
       result.ok = work_(plan_.items[files_[file]], result.stored, made_directory);
     }
+    bool awaited = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ready_[file] = 1;
+      awaited = file == taken_;
     }
-    file_ready_.notify_all();
+    // Only the file the header waits for is worth waking it.
+    if (awaited) {
+      file_ready_.notify_one();
+    }
   }
 }
 
