@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "core/format/header_lines.h"
@@ -26,6 +28,10 @@ namespace {
 
 constexpr char kFilesDirectory[] = "files";
 constexpr char kPublishMarker[] = "publish";
+// Up to this many staged files are put on the disk one by one; more with
+// one sync of the whole file system, which also waits for whatever else
+// is waiting to be written.
+constexpr size_t kSyncOneByOne = 64;
 // ReplacingFile's temporary names: ".TARGET." and six characters.
 constexpr size_t kTemporarySuffixLength = 6;
 
@@ -39,14 +45,13 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool SyncPath(const std::string& path, int flags) {
+  const FileDescriptor fd(::open(path.c_str(), flags | O_CLOEXEC));
+  return fd.is_open() && ::fsync(fd.get()) == 0;
+}
+
 bool SyncDirectory(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
-    return false;
-  }
-  const bool synced = ::fsync(fd) == 0;
-  ::close(fd);
-  return synced;
+  return SyncPath(path, O_RDONLY | O_DIRECTORY);
 }
 
 // Appends the relative name of every file under |root|/|relative| to
@@ -111,19 +116,53 @@ bool MoveIntoPlace(const std::string& from, const std::string& put_to,
   return ::rename(from.c_str(), target.c_str()) == 0;
 }
 
+// Moves everything under the directory |from| into the directory |to|: a
+// name |to| lacks in one rename, file or whole directory, and a directory
+// |to| also holds entry by entry.
+bool MoveTree(const std::string& from, const std::string& to) {
+  std::vector<std::string> names;
+  {
+    DirPtr listing(::opendir(from.c_str()));
+    if (listing == nullptr) {
+      return false;
+    }
+    errno = 0;
+    while (const dirent* entry = ::readdir(listing.get())) {
+      const std::string_view name = entry->d_name;
+      if (name != "." && name != "..") {
+        names.emplace_back(name);
+      }
+      errno = 0;
+    }
+    if (errno != 0) {
+      return false;
+    }
+  }
+  for (const std::string& name : names) {
+    const std::string source = from + "/" + name;
+    const std::string target = to + "/" + name;
+    struct stat staged {};
+    struct stat there {};
+    if (::lstat(source.c_str(), &staged) != 0) {
+      return false;
+    }
+    // A directory reached through a link takes the files, as it did before.
+    const bool merge = S_ISDIR(staged.st_mode) && ::stat(target.c_str(), &there) == 0 &&
+                       S_ISDIR(there.st_mode);
+    if (merge ? !MoveTree(source, target) : ::rename(source.c_str(), target.c_str()) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Moves whatever a begun publication still holds into |put_to|, the header
 // last, and removes the staging directory.
 bool FinishPublication(const std::string& directory, const std::string& put_to,
                        const std::string& appl_name) {
   const std::string files = directory + "/" + kFilesDirectory;
-  std::vector<std::string> staged;
-  if (IsDirectory(files) && !ListStagedFiles(files, "", staged)) {
+  if (IsDirectory(files) && !MoveTree(files, put_to)) {
     return false;
-  }
-  for (const std::string& relative : staged) {
-    if (!MoveIntoPlace(files + "/" + relative, put_to, relative)) {
-      return false;
-    }
   }
   const std::string header = directory + "/" + HeaderFileName(appl_name);
   if (PathExists(header)) {
@@ -135,6 +174,30 @@ bool FinishPublication(const std::string& directory, const std::string& put_to,
   }
   SyncDirectory(put_to);
   return RemoveDirectoryTree(directory, {}, true);
+}
+
+// Puts the staged files |staged| (relative to |files|), the header and the
+// directories that name them on the disk: one by one when they are few, as
+// after a small change, else with one sync of the whole file system.
+bool SyncStaged(const std::string& directory, const std::string& files,
+                const std::vector<std::string>& staged, const std::string& header) {
+  if (staged.size() > kSyncOneByOne) {
+    const FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.is_open() && ::syncfs(fd.get()) == 0;
+  }
+  std::set<std::string> directories = {directory, files};
+  bool synced = SyncPath(header, O_RDONLY);
+  for (const std::string& relative : staged) {
+    synced = synced && SyncPath(files + "/" + relative, O_RDONLY);
+    for (size_t slash = relative.find('/'); slash != std::string::npos;
+         slash = relative.find('/', slash + 1)) {
+      directories.insert(files + "/" + relative.substr(0, slash));
+    }
+  }
+  for (const std::string& path : directories) {
+    synced = synced && SyncDirectory(path);
+  }
+  return synced;
 }
 
 // Removes the temporary headers ".NAME.qxw.XXXXXX" that a killed run of an
@@ -237,23 +300,25 @@ bool SealStaging::Publish() {
     ErrorBox("Unable to read " + files);
     return false;
   }
-  staged.push_back(HeaderFileName(appl_name_));
-  for (const std::string& relative : staged) {
+  auto refused = [&](const std::string& relative) {
     const std::string obstacle = PublishObstacle(put_to, relative);
     if (!obstacle.empty()) {
       ErrorBox("Unable to publish " + relative + ": " + obstacle);
-      return false;
     }
+    return !obstacle.empty();
+  };
+  if (std::any_of(staged.begin(), staged.end(), refused) || refused(HeaderFileName(appl_name_))) {
+    return false;
   }
   // Every staged byte is on disk before the marker makes the publication
   // one that must be finished.
-  const std::string marker = directory_ + "/" + kPublishMarker;
-  const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  bool marked = fd >= 0 && ::syncfs(fd) == 0;
-  if (fd >= 0 && ::close(fd) != 0) {
-    marked = false;
+  if (!SyncStaged(directory_, files, staged, header_path_)) {
+    ErrorBox("Unable to write the staged files of " + directory_ + " to the disk");
+    return false;
   }
-  if (!marked || !SyncDirectory(directory_)) {
+  const std::string marker = directory_ + "/" + kPublishMarker;
+  const FileDescriptor fd(::open(marker.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!fd.is_open() || ::fsync(fd.get()) != 0 || !SyncDirectory(directory_)) {
     ErrorBox("Unable to create " + marker);
     return false;
   }
