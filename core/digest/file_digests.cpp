@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <cstdint>
@@ -93,15 +94,17 @@ int DigestTextFile(const char* path, size_t out_len, char* out) {
   return SecureDigest(context.get(), out, out_len, key.c_str());
 }
 
-int DigestFileBytes(int fd, int64_t* size, size_t out_len, char* out, const char* key_name) {
+int DigestFileBytes(int fd, int64_t limit, int64_t* size, size_t out_len, char* out,
+                    const char* key_name) {
   DigestPtr context = DigestNew();
   std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kFileBlock]);
   if (!context || !block) {
     return kDigestFailed;
   }
   int64_t total = 0;
-  for (;;) {
-    const ssize_t n = ::read(fd, block.get(), kFileBlock);
+  while (total < limit) {
+    const size_t want = static_cast<size_t>(std::min<int64_t>(limit - total, kFileBlock));
+    const ssize_t n = ::read(fd, block.get(), want);
     if (n == 0) {
       break;
     }

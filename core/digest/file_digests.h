@@ -20,11 +20,11 @@ QXWEBCORE_EXPORT int DigestBitmapResource(ModuleHandle module, const char* name,
 // keyed by the file name without its directories. 0, or -1 on any failure.
 QXWEBCORE_EXPORT int DigestTextFile(const char* path, size_t out_len, char* out);
 
-// Digest of the bytes of the open file |fd| from its offset to its end, read
-// in large blocks, keyed by |key_name| as SecureDigest keys (null: plain);
-// |size| (may be null) receives the bytes read. 0, or -1 when reading or
-// the digest failed.
-QXWEBCORE_EXPORT int DigestFileBytes(int fd, int64_t* size, size_t out_len, char* out,
-                                     const char* key_name);
+// Digest of at most |limit| bytes of the open file |fd| from its offset,
+// read in large blocks, keyed by |key_name| as SecureDigest keys (null:
+// plain); |size| (may be null) receives the bytes read, fewer at the file's
+// end. 0, or -1 when reading or the digest failed.
+QXWEBCORE_EXPORT int DigestFileBytes(int fd, int64_t limit, int64_t* size, size_t out_len,
+                                     char* out, const char* key_name);
 
 }  // namespace qx

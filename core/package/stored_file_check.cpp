@@ -24,34 +24,14 @@ int Check(const PackageHeader& record, const FileEntry& entry, int64_t* length_f
   if (!IsSafeRelativeName(entry.name)) {
     return kStoredFileUnsafeName;
   }
-  const std::string path = JoinNativePath(record.package_directory, entry.name);
-  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat info {};
-  if (!file.is_open()) {
-    // A file that is there but cannot be opened is unreadable, not missing.
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? kStoredFileUnreadable
-                                                                      : kStoredFileMissing;
-  }
-  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    return kStoredFileMissing;
-  }
-  if (length_found != nullptr) {
+  info.st_size = -1;
+  const int result = CheckStoredFileAt(JoinNativePath(record.package_directory, entry.name), entry,
+                                       record.values.appl_name.c_str(), &info);
+  if (length_found != nullptr && info.st_size >= 0) {
     *length_found = static_cast<int64_t>(info.st_size);
   }
-  if (static_cast<int64_t>(info.st_size) != entry.length) {
-    return kStoredFileWrongLength;
-  }
-  int64_t size = 0;
-  char digest[kDigestBufferSize] = {};
-  if (DigestFileBytes(file.get(), &size, sizeof digest, digest,
-                      record.values.appl_name.c_str()) != kDigestOk) {
-    return kStoredFileUnreadable;
-  }
-  // The file may have changed since it was measured.
-  if (size != entry.length) {
-    return kStoredFileWrongLength;
-  }
-  return std::string_view(digest) == entry.digest ? kStoredFileOk : kStoredFileDigestMismatch;
+  return result;
 }
 
 }  // namespace
@@ -66,6 +46,41 @@ int CheckStoredFile(const PackageHeader* record, const FileEntry* entry, int64_t
   } catch (const std::bad_alloc&) {
     return kStoredFileUnreadable;
   }
+}
+
+int CheckStoredFileAt(const std::string& path, const FileEntry& entry, const char* key,
+                      struct stat* info) {
+  const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat found {};
+  if (!file.is_open()) {
+    // A file that is there but cannot be opened is unreadable, not missing.
+    if (::stat(path.c_str(), &found) != 0 || !S_ISREG(found.st_mode)) {
+      return kStoredFileMissing;
+    }
+    if (info != nullptr) {
+      *info = found;
+    }
+    return kStoredFileUnreadable;
+  }
+  if (::fstat(file.get(), &found) != 0 || !S_ISREG(found.st_mode)) {
+    return kStoredFileMissing;
+  }
+  if (info != nullptr) {
+    *info = found;
+  }
+  if (static_cast<int64_t>(found.st_size) != entry.length) {
+    return kStoredFileWrongLength;
+  }
+  int64_t size = 0;
+  char digest[kDigestBufferSize] = {};
+  if (DigestFileBytes(file.get(), entry.length, &size, sizeof digest, digest, key) != kDigestOk) {
+    return kStoredFileUnreadable;
+  }
+  // The file may have shrunk since it was measured.
+  if (size != entry.length) {
+    return kStoredFileWrongLength;
+  }
+  return std::string_view(digest) == entry.digest ? kStoredFileOk : kStoredFileDigestMismatch;
 }
 
 }  // namespace qx

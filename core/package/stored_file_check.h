@@ -3,7 +3,10 @@
 // CheckStoredFile: one stored file against its header entry, by name, length
 // and keyed digest. Package layer.
 
+#include <sys/stat.h>
+
 #include <cstdint>
+#include <string>
 
 #include "core/format/header_reader.h"
 #include "qxwebcore_export.h"
@@ -28,5 +31,11 @@ inline constexpr int kStoredFileDigestMismatch = 5;
 // without a package directory.
 QXWEBCORE_EXPORT int CheckStoredFile(const PackageHeader* record, const FileEntry* entry,
                                      int64_t* length_found);
+
+// The same checks, but the name's, of the file at |path| against |entry|,
+// the digest keyed by |key|. |info| (may be null) receives the file's status
+// when it could be opened.
+QXWEBCORE_EXPORT int CheckStoredFileAt(const std::string& path, const FileEntry& entry,
+                                       const char* key, struct stat* info);
 
 }  // namespace qx

@@ -2,8 +2,6 @@
 // back by the client's own reader. Sealer engine, without a window.
 #include "sealer/project/seal_check.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <memory>
 #include <set>
@@ -56,12 +54,11 @@ bool CheckNamedFiles(const SealerProject& project) {
 }
 
 bool CheckSource(const SealPlanItem& item) {
-  struct stat info {};
-  if (::stat(item.source_path.c_str(), &info) != 0) {
+  if (!item.source_found) {
     return Refused("Unable to open source file " + item.source_path);
   }
   // A FIFO or a device would block the seal or never end.
-  if (!S_ISREG(info.st_mode)) {
+  if (!item.source_regular) {
     return Refused("Unable to seal " + item.name + ": " + item.source_path +
                    " is not a regular file");
   }

@@ -10,11 +10,15 @@ namespace qx {
 
 namespace {
 
-int64_t SourceBytes(const std::string& path) {
+void FindSource(SealPlanItem& item) {
   struct stat info {};
-  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)
-             ? static_cast<int64_t>(info.st_size)
-             : 0;
+  if (::stat(item.source_path.c_str(), &info) != 0) {
+    return;
+  }
+  item.source_found = true;
+  item.source_regular = S_ISREG(info.st_mode);
+  item.bytes = item.source_regular ? static_cast<int64_t>(info.st_size) : 0;
+  item.source_time = info.st_mtim;
 }
 
 }  // namespace
@@ -48,7 +52,7 @@ SealPlan MakeSealPlan(const SealerProject& project, const ListBox& list) {
       if (IsSafeRelativeName(item.name)) {
         item.source_path = JoinNativePath(project.seal_from, item.name);
         item.output_path = JoinNativePath(project.put_to, item.name);
-        item.bytes = SourceBytes(item.source_path);
+        FindSource(item);
       }
       ++plan.file_count;
       plan.total_bytes += item.bytes;

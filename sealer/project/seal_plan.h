@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,8 +35,12 @@ struct SealPlanItem {
   // relative name, which the run then refuses when it reaches the item.
   std::string source_path;
   std::string output_path;
-  // The source's size when the plan was made; 0 when it could not be read.
+  // The source as the plan found it: whether it was there and a regular
+  // file, its size (0 unless regular) and its last-write time.
+  bool source_found = false;
+  bool source_regular = false;
   int64_t bytes = 0;
+  timespec source_time{};
 };
 
 struct SealPlan {

@@ -50,33 +50,30 @@ EarlierPackage::EarlierPackage(const std::string& put_to, const std::string& app
 }
 
 bool EarlierPackage::Keep(const SealPlanItem& item, StoredFile& stored) const {
-  if (item.source_path.empty()) {
-    return false;
-  }
   const auto found = entries_.find(item.name);
-  if (found == entries_.end()) {
+  if (item.source_path.empty() || !item.source_regular || found == entries_.end()) {
     return false;
   }
   const FileEntry& entry = *found->second;
   // A named file is stored as it is and a list file compressed: a file that
   // moved from one to the other is stored again.
-  if (IsNamedFileEntry(record_->values, entry.name) != (item.kind == SealItemKind::kNamedFile)) {
-    return false;
-  }
-  struct stat source {};
-  struct stat kept {};
-  const std::string kept_path = JoinNativePath(record_->package_directory, item.name);
-  if (::stat(item.source_path.c_str(), &source) != 0 || !S_ISREG(source.st_mode) ||
-      source.st_size != entry.size || ::lstat(kept_path.c_str(), &kept) != 0 ||
-      !S_ISREG(kept.st_mode) || !SameTime(kept.st_mtim, source.st_mtim)) {
+  if (IsNamedFileEntry(record_->values, entry.name) != (item.kind == SealItemKind::kNamedFile) ||
+      item.bytes != entry.size) {
     return false;
   }
   std::string date_text;
   std::string time_text;
   EntryTimeTexts(entry, date_text, time_text);
-  FormatLastWriteTime(source.st_mtim.tv_sec, &stored.date_text, &stored.time_text);
-  if (stored.date_text != date_text || stored.time_text != time_text ||
-      CheckStoredFile(record_.get(), &entry, nullptr) != kStoredFileOk) {
+  FormatLastWriteTime(item.source_time.tv_sec, &stored.date_text, &stored.time_text);
+  if (stored.date_text != date_text || stored.time_text != time_text) {
+    return false;
+  }
+  // The seal gave the stored file its source's time to the nanosecond, which
+  // tells a source changed within the entry's two seconds.
+  struct stat kept {};
+  if (CheckStoredFileAt(JoinNativePath(record_->package_directory, item.name), entry,
+                        record_->values.appl_name.c_str(), &kept) != kStoredFileOk ||
+      !SameTime(kept.st_mtim, item.source_time)) {
     return false;
   }
   stored.length = entry.length;

@@ -26,8 +26,8 @@ class EarlierPackage {
 
   // Whether the stored file of |item| in the put-to directory can be kept as
   // it stands: the earlier header has an entry of its name and kind (named
-  // file or list file), its source still has the entry's Size and last-write
-  // Time and Date, and the stored file is a regular file with the source's
+  // file or list file), the source had, when the plan was made, the entry's
+  // Size and last-write Time and Date, and the stored file has the source's
   // exact last-write time, the entry's Length and the entry's digest. Then
   // |stored| receives what sealing the source again would give. Safe to call
   // from several threads at once.

@@ -147,8 +147,8 @@ bool MoveTree(const std::string& from, const std::string& to) {
       return false;
     }
     // A directory reached through a link takes the files, as it did before.
-    const bool merge = S_ISDIR(staged.st_mode) && ::stat(target.c_str(), &there) == 0 &&
-                       S_ISDIR(there.st_mode);
+    const bool merge =
+        S_ISDIR(staged.st_mode) && ::stat(target.c_str(), &there) == 0 && S_ISDIR(there.st_mode);
     if (merge ? !MoveTree(source, target) : ::rename(source.c_str(), target.c_str()) != 0) {
       return false;
     }
