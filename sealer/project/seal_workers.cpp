@@ -5,6 +5,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace qx {
@@ -15,6 +16,10 @@ namespace {
 // by in a millisecond or two each, so the other workers keep busy for a good
 // while behind a large one; the results waiting stay a few hundred kB.
 constexpr size_t kFilesAhead = 1024;
+// Files ready in a row that wake the header's thread, and how long it sleeps
+// at most while it waits for fewer.
+constexpr size_t kWakeRun = 32;
+constexpr std::chrono::milliseconds kLookAgain(50);
 
 }  // namespace
 
@@ -78,14 +83,19 @@ void SealWorkers::Run() {
       ScopedThreadUserInterface deferred(result.messages);
       result.ok = work_(plan_.items[files_[file]], result.stored, made_directory);
     }
-    bool awaited = false;
+    bool wake = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       ready_[file] = 1;
-      awaited = file == taken_;
+      // The header's thread is woken for a run of files, not for each: a
+      // wake-up costs more than writing a few entries.
+      size_t run = 0;
+      while (taken_ + run < files_.size() && ready_[taken_ + run] != 0 && run < kWakeRun) {
+        ++run;
+      }
+      wake = run == kWakeRun || taken_ + run == files_.size();
     }
-    // Only the file the header waits for is worth waking it.
-    if (awaited) {
+    if (wake) {
       file_ready_.notify_one();
     }
   }
@@ -102,8 +112,12 @@ bool SealWorkers::Take(size_t index, StoredFile& stored) {
     ++taken_;
   } else {
     {
+      // Between runs it looks now and then, so that a file done just before
+      // a large one is not left waiting for it.
       std::unique_lock<std::mutex> lock(mutex_);
-      file_ready_.wait(lock, [&] { return ready_[file] != 0; });
+      while (ready_[file] == 0) {
+        file_ready_.wait_for(lock, kLookAgain);
+      }
       ++taken_;
     }
     file_taken_.notify_all();
