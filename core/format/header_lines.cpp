@@ -133,17 +133,21 @@ bool ReadHeaderLine(std::FILE* file, std::string& line) {
   if (file == nullptr) {
     return false;
   }
-  while (line.size() < kMaxHeaderLine) {
-    const int c = std::getc(file);
+  // The caller's stream, read by one thread: no lock for each character.
+  char text[kMaxHeaderLine];
+  size_t length = 0;
+  while (length < kMaxHeaderLine) {
+    const int c = getc_unlocked(file);
     if (c == EOF) {
       break;
     }
-    line += static_cast<char>(c);
+    text[length++] = static_cast<char>(c);
     if (c == '\n') {
       break;
     }
   }
-  return !line.empty();
+  line.assign(text, length);
+  return length > 0;
 }
 
 std::string_view SkipBlanks(std::string_view text) {
