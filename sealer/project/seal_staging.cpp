@@ -54,37 +54,45 @@ bool SyncDirectory(const std::string& path) {
   return SyncPath(path, O_RDONLY | O_DIRECTORY);
 }
 
-// Appends the relative name of every file under |root|/|relative| to
-// |files|. The names are gathered before anything is renamed, since a
-// directory's listing need not survive renames out of it.
-bool ListStagedFiles(const std::string& root, const std::string& relative,
-                     std::vector<std::string>& files) {
-  const std::string directory = relative.empty() ? root : root + "/" + relative;
-  DirPtr listing(::opendir(directory.c_str()));
+// The names in the directory |path|, but "." and "..", gathered before
+// anything is renamed, since a listing need not survive renames out of it.
+bool ListNames(const std::string& path, std::vector<std::string>& names) {
+  DirPtr listing(::opendir(path.c_str()));
   if (listing == nullptr) {
     return false;
   }
   errno = 0;
   while (const dirent* entry = ::readdir(listing.get())) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") {
-      continue;
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") {
+      names.emplace_back(name);
     }
+    errno = 0;
+  }
+  return errno == 0;
+}
+
+// Appends the relative name of every file under |root|/|relative| to
+// |files|.
+bool ListStagedFiles(const std::string& root, const std::string& relative,
+                     std::vector<std::string>& files) {
+  std::vector<std::string> names;
+  if (!ListNames(relative.empty() ? root : root + "/" + relative, names)) {
+    return false;
+  }
+  for (const std::string& name : names) {
     const std::string child = relative.empty() ? name : relative + "/" + name;
     struct stat info {};
     if (::lstat((root + "/" + child).c_str(), &info) != 0) {
       return false;
     }
-    if (S_ISDIR(info.st_mode)) {
-      if (!ListStagedFiles(root, child, files)) {
-        return false;
-      }
-    } else {
+    if (!S_ISDIR(info.st_mode)) {
       files.push_back(child);
+    } else if (!ListStagedFiles(root, child, files)) {
+      return false;
     }
-    errno = 0;
   }
-  return errno == 0;
+  return true;
 }
 
 // Why |relative| cannot take its place in |put_to|, or empty when it can: a
@@ -121,22 +129,8 @@ bool MoveIntoPlace(const std::string& from, const std::string& put_to,
 // |to| also holds entry by entry.
 bool MoveTree(const std::string& from, const std::string& to) {
   std::vector<std::string> names;
-  {
-    DirPtr listing(::opendir(from.c_str()));
-    if (listing == nullptr) {
-      return false;
-    }
-    errno = 0;
-    while (const dirent* entry = ::readdir(listing.get())) {
-      const std::string_view name = entry->d_name;
-      if (name != "." && name != "..") {
-        names.emplace_back(name);
-      }
-      errno = 0;
-    }
-    if (errno != 0) {
-      return false;
-    }
+  if (!ListNames(from, names)) {
+    return false;
   }
   for (const std::string& name : names) {
     const std::string source = from + "/" + name;
@@ -146,7 +140,7 @@ bool MoveTree(const std::string& from, const std::string& to) {
     if (::lstat(source.c_str(), &staged) != 0) {
       return false;
     }
-    // A directory reached through a link takes the files, as it did before.
+    // A directory reached through a link takes the staged files too.
     const bool merge =
         S_ISDIR(staged.st_mode) && ::stat(target.c_str(), &there) == 0 && S_ISDIR(there.st_mode);
     if (merge ? !MoveTree(source, target) : ::rename(source.c_str(), target.c_str()) != 0) {
@@ -204,19 +198,12 @@ bool SyncStaged(const std::string& directory, const std::string& files,
 // earlier version left beside the header.
 void RemoveTemporaryHeaders(const std::string& put_to, const std::string& appl_name) {
   const std::string prefix = "." + HeaderFileName(appl_name) + ".";
-  DirPtr listing(::opendir(put_to.c_str()));
-  if (listing == nullptr) {
-    return;
-  }
-  std::vector<std::string> stale;
-  while (const dirent* entry = ::readdir(listing.get())) {
-    const std::string_view name = entry->d_name;
+  std::vector<std::string> names;
+  ListNames(put_to, names);
+  for (const std::string& name : names) {
     if (name.size() == prefix.size() + kTemporarySuffixLength && name.rfind(prefix, 0) == 0) {
-      stale.emplace_back(name);
+      ::unlink((put_to + "/" + name).c_str());
     }
-  }
-  for (const std::string& name : stale) {
-    ::unlink((put_to + "/" + name).c_str());
   }
 }
 
