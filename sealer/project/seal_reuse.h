@@ -33,9 +33,6 @@ class EarlierPackage {
   // from several threads at once.
   bool Keep(const SealPlanItem& item, StoredFile& stored) const;
 
-  // Entries a re-seal may keep.
-  size_t size() const { return entries_.size(); }
-
  private:
   std::unique_ptr<PackageHeader> record_;
   std::unordered_map<std::string_view, const FileEntry*> entries_;

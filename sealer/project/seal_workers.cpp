@@ -1,5 +1,5 @@
 // Worker threads that store a seal plan's files in plan order, a bounded
-// window ahead of the header. Sealer engine, without a window.
+// number of files ahead of the header. Sealer engine, without a window.
 #include "sealer/project/seal_workers.h"
 
 #include <sched.h>
@@ -46,7 +46,6 @@ SealWorkers::SealWorkers(const SealPlan& plan, int jobs, Work work)
     return;
   }
   const size_t workers = std::min(static_cast<size_t>(jobs), files_.size());
-  window_ = kFilesAhead;
   threads_.reserve(workers);
   for (size_t i = 0; i < workers; ++i) {
     threads_.emplace_back([this] { Run(); });
@@ -71,13 +70,13 @@ void SealWorkers::Run() {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       file_taken_.wait(
-          lock, [this] { return stop_ || next_ >= files_.size() || next_ < taken_ + window_; });
+          lock, [this] { return stop_ || next_ >= files_.size() || next_ < taken_ + kFilesAhead; });
       if (stop_ || next_ >= files_.size()) {
         return;
       }
       file = next_++;
     }
-    SealedFile& result = results_[file];
+    Result& result = results_[file];
     {
       // Boxes wait for the file's turn on the header's thread.
       ScopedThreadUserInterface deferred(result.messages);
@@ -106,7 +105,7 @@ bool SealWorkers::Take(size_t index, StoredFile& stored) {
   if (file >= files_.size() || files_[file] != index) {
     return false;
   }
-  SealedFile& result = results_[file];
+  Result& result = results_[file];
   if (threads_.empty()) {
     result.ok = work_(plan_.items[index], result.stored, made_directory_);
     ++taken_;

@@ -21,24 +21,16 @@ namespace qx {
 // The processors this process may run on; at least 1.
 int AvailableProcessors();
 
-// What storing one file of the plan gave.
-struct SealedFile {
-  bool ok = false;
-  StoredFile stored;
-  // The boxes and beeps of a worker, shown when the file's turn comes.
-  DeferredUserInterface messages;
-};
-
 class SealWorkers {
  public:
   // Stores one file: |made_directory| is the worker's own, for
-  // SealOneFile's use. Returns whether the file was stored.
+  // StorePlanFile's use. Returns whether the file was stored.
   using Work = std::function<bool(const SealPlanItem& item, StoredFile& stored,
                                   std::string& made_directory)>;
 
   // Starts |jobs| workers over the plan's files (1 or less: none, each file
   // is then stored by Take on the calling thread). They take the files in
-  // plan order and run at most a few files ahead of the last one taken.
+  // plan order and run a bounded number of files ahead of the last taken.
   SealWorkers(const SealPlan& plan, int jobs, Work work);
   // Lets the files in flight finish, starts no more, and joins the workers.
   ~SealWorkers();
@@ -51,18 +43,25 @@ class SealWorkers {
   bool Take(size_t index, StoredFile& stored);
 
  private:
+  // What storing one file of the plan gave.
+  struct Result {
+    bool ok = false;
+    StoredFile stored;
+    // The boxes and beeps of a worker, shown when the file's turn comes.
+    DeferredUserInterface messages;
+  };
+
   void Run();
 
   const SealPlan& plan_;
   Work work_;
   // The plan indices of the items that store a file, in order.
   std::vector<size_t> files_;
-  std::vector<SealedFile> results_;
+  std::vector<Result> results_;
   std::vector<char> ready_;
   std::string made_directory_;  // the calling thread's, without workers
-  size_t window_ = 0;
-  size_t next_ = 0;   // the next file a worker takes
-  size_t taken_ = 0;  // files taken by the header's thread
+  size_t next_ = 0;             // the next file a worker takes
+  size_t taken_ = 0;            // files taken by the header's thread
   bool stop_ = false;
   std::mutex mutex_;
   std::condition_variable file_ready_;
