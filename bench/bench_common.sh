@@ -9,11 +9,12 @@ root=$PWD
 work=${QX_BENCH_DIR:-${TMPDIR:-/tmp}/qxweb-bench}
 rounds=${QX_BENCH_ROUNDS:-3}
 
-# GNU time reports the peak memory of a child; pigz is a peer.
-if [ ! -x /usr/bin/time ] || ! command -v pigz >/dev/null; then
+# GNU time reports the peak memory of a child (pigz, a peer, comes with the set-up).
+bash scripts/setup.sh
+if [ ! -x /usr/bin/time ]; then
   sudo=()
   [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  "${sudo[@]}" apt-get install -y -q --no-install-recommends time pigz >/dev/null
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends time >/dev/null
 fi
 
 cmake --workflow --preset release >/dev/null

@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   zlib1g-dev libssl-dev libgtest-dev libgmock-dev libcli11-dev
   qt6-base-dev qt6-qpa-plugins
-  gzip zip unzip clang-format-14 ca-certificates
+  gzip zip unzip pigz clang-format-14 ca-certificates
 )
 
 missing=()

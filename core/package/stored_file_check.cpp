@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <memory>
 #include <new>
 #include <string_view>
 

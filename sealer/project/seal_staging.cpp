@@ -113,17 +113,6 @@ std::string PublishObstacle(const std::string& put_to, const std::string& relati
   return {};
 }
 
-bool MoveIntoPlace(const std::string& from, const std::string& put_to,
-                   const std::string& relative) {
-  const std::string target = put_to + "/" + relative;
-  const size_t slash = target.rfind('/');
-  std::string parent = target.substr(0, slash);
-  if (!IsDirectory(parent) && !CreateDirectoryPath(parent)) {
-    return false;
-  }
-  return ::rename(from.c_str(), target.c_str()) == 0;
-}
-
 // Moves everything under the directory |from| into the directory |to|: a
 // name |to| lacks in one rename, file or whole directory, and a directory
 // |to| also holds entry by entry.
@@ -162,7 +151,7 @@ bool FinishPublication(const std::string& directory, const std::string& put_to,
   if (PathExists(header)) {
     // The stored files' new names are on disk before the header names them.
     SyncDirectory(put_to);
-    if (!MoveIntoPlace(header, put_to, HeaderFileName(appl_name))) {
+    if (::rename(header.c_str(), (put_to + "/" + HeaderFileName(appl_name)).c_str()) != 0) {
       return false;
     }
   }
