@@ -12,6 +12,7 @@
 #include <cstring>
 #include <set>
 
+#include "client/cache_staging.h"
 #include "client/package_check.h"
 #include "core/cache/cache_root.h"
 #include "core/fsutil/directory_tree.h"
@@ -33,93 +34,6 @@ constexpr size_t kRootSettingSize = kMaxCacheRoot + 1;
 
 // The owner handle of the client's boxes: the client has no window.
 constexpr WindowHandle kNoWindow = nullptr;
-
-std::string HeaderFileName(std::string_view appl_name) {
-  return std::string(appl_name) + "." + std::string(kHeaderExtension);
-}
-
-// The last part of a registry name: the application's ApplName.
-std::string_view LastPart(std::string_view name) {
-  const size_t separator = name.find_last_of("\\/");
-  return separator == std::string_view::npos ? name : name.substr(separator + 1);
-}
-
-// Removes the directories that |directory|'s removal left empty, from its
-// parent up to, not including, |root|.
-void PruneEmptyParents(const std::string& root, std::string directory) {
-  for (directory = DirectoryOf(directory);
-       directory.size() > root.size() && IsSameOrInsideDirectory(directory, root) &&
-       !IsSameOrInsideDirectory(root, directory);
-       directory = DirectoryOf(directory)) {
-    if (::rmdir(directory.c_str()) != 0) {
-      break;
-    }
-  }
-}
-
-// A staging directory beside a package directory, removed with everything
-// in it unless it was switched into place.
-class StagingDirectory {
- public:
-  explicit StagingDirectory(const std::string& package_directory) {
-    std::string pattern = DirectoryOf(package_directory) + "/." +
-                          std::string(LastPart(package_directory)) + ".install-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) {
-      path_ = pattern;
-    }
-  }
-  ~StagingDirectory() {
-    if (!path_.empty()) {
-      RemoveDirectoryTree(path_, TreeCallback(), true);
-    }
-  }
-  StagingDirectory(const StagingDirectory&) = delete;
-  StagingDirectory& operator=(const StagingDirectory&) = delete;
-
-  const std::string& path() const { return path_; }
-
-  // Puts the staged files in place of |package_directory|. An earlier
-  // version is exchanged with the staging directory in one step, so there
-  // is never a moment without a whole package, and is then removed with it.
-  bool SwitchInto(const std::string& package_directory, bool* replaced) {
-    *replaced = DirectoryExists(package_directory);
-    if (!*replaced) {
-      if (std::rename(path_.c_str(), package_directory.c_str()) != 0) {
-        return false;
-      }
-      path_.clear();
-      return true;
-    }
-    if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, package_directory.c_str(),
-                    RENAME_EXCHANGE) == 0) {
-      return true;  // path_ now holds the earlier version, removed with this object
-    }
-    // A file system without the exchange: move the old version aside first.
-    const std::string old = path_ + ".old";
-    if (std::rename(package_directory.c_str(), old.c_str()) != 0) {
-      return false;
-    }
-    if (std::rename(path_.c_str(), package_directory.c_str()) != 0) {
-      std::rename(old.c_str(), package_directory.c_str());
-      return false;
-    }
-    path_ = old;
-    return true;
-  }
-
- private:
-  std::string path_;
-};
-
-// Flushes the file system that holds |directory|, so that the staged files
-// are on disk before they are switched in.
-void SyncFileSystem(const std::string& directory) {
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::syncfs(fd);
-    ::close(fd);
-  }
-}
 
 // Copies the header and every stored file it lists into |staging|. A file
 // that cannot be copied is left out; the check of the staged package names it.
@@ -148,7 +62,6 @@ CachedApplication RecordOf(const std::string& name, const HeaderValues& values,
   application.version = FormatVersionText(values.version);
   application.command_line = values.command_line;
   application.readme = values.readme_file;
-  application.compressed = std::string(kYes);
   application.delete_mark = std::string(kNo);
   for (const auto& entry : record.entries) {
     if (!entry->comment && entry->state != kEntryStateComment) {
@@ -166,6 +79,55 @@ bool Unregister(const std::string& name) {
 }
 
 }  // namespace
+
+std::string_view LastPart(std::string_view name) {
+  const size_t separator = name.find_last_of("\\/");
+  return separator == std::string_view::npos ? name : name.substr(separator + 1);
+}
+
+void PruneEmptyParents(const std::string& root, std::string directory) {
+  for (directory = DirectoryOf(directory);
+       directory.size() > root.size() && IsSameOrInsideDirectory(directory, root) &&
+       !IsSameOrInsideDirectory(root, directory);
+       directory = DirectoryOf(directory)) {
+    if (::rmdir(directory.c_str()) != 0) {
+      break;
+    }
+  }
+}
+
+void SyncFileSystem(const std::string& directory) {
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::syncfs(fd);
+    ::close(fd);
+  }
+}
+
+bool PlaceInCache(const std::string& root, const HeaderValues& values, InstallOutcome& outcome) {
+  outcome.name = CacheNameOf(values);
+  outcome.directory = CachedApplicationDirectory(root, outcome.name);
+  std::string parent = DirectoryOf(outcome.directory);
+  if (outcome.directory.empty() || !CreateDirectoryPath(parent)) {
+    outcome.problems.push_back("cannot create the directory " + parent + " in the cache");
+    return false;
+  }
+  return true;
+}
+
+void RecordAndRegister(const PackageHeader& record, bool stored_form, InstallOutcome& outcome) {
+  const HeaderValues& values = record.values;
+  CachedApplication application = RecordOf(outcome.name, values, record);
+  application.compressed = std::string(stored_form ? kYes : kNo);
+  if (AddOrUpdateApplication(application) != 1) {
+    outcome.problems.push_back("the cache registry could not be written");
+  }
+  const std::string description = values.comment.empty() ? values.appl_name : values.comment;
+  if (RegisterApplication(kNoWindow, outcome.name, values.install_to,
+                          FormatVersionText(values.version), description) != 1) {
+    outcome.problems.push_back("the application could not be registered");
+  }
+}
 
 std::string DefaultCacheRoot() {
   const std::string data = DataDirectory();
@@ -309,14 +271,7 @@ InstallOutcome InstallPackage(const std::string& root, const std::string& header
   // The names decide where the package goes; nothing is made for a header
   // that fails already.
   std::unique_ptr<PackageHeader> record = ReadHeaderFile(header_path, outcome.problems);
-  if (!record || !outcome.problems.empty()) {
-    return outcome;
-  }
-  outcome.name = CacheNameOf(record->values);
-  outcome.directory = CachedApplicationDirectory(root, outcome.name);
-  std::string parent = DirectoryOf(outcome.directory);
-  if (outcome.directory.empty() || !CreateDirectoryPath(parent)) {
-    outcome.problems.push_back("cannot create the directory " + parent + " in the cache");
+  if (!record || !outcome.problems.empty() || !PlaceInCache(root, record->values, outcome)) {
     return outcome;
   }
   std::unique_ptr<PackageHeader> staged;
@@ -325,15 +280,7 @@ InstallOutcome InstallPackage(const std::string& root, const std::string& header
     PruneEmptyParents(root, outcome.directory);
     return outcome;
   }
-  const HeaderValues& values = staged->values;
-  if (AddOrUpdateApplication(RecordOf(outcome.name, values, *staged)) != 1) {
-    outcome.problems.push_back("the cache registry could not be written");
-  }
-  const std::string description = values.comment.empty() ? values.appl_name : values.comment;
-  if (RegisterApplication(kNoWindow, outcome.name, values.install_to,
-                          FormatVersionText(values.version), description) != 1) {
-    outcome.problems.push_back("the application could not be registered");
-  }
+  RecordAndRegister(*staged, true, outcome);
   return outcome;
 }
 

@@ -53,9 +53,14 @@ std::unique_ptr<PackageHeader> ReadHeaderFile(const std::string& header_path,
     problems.push_back(header_path + ": " + std::strerror(errno));
     return nullptr;
   }
+  return ReadHeaderStream(file.get(), header_path, problems);
+}
+
+std::unique_ptr<PackageHeader> ReadHeaderStream(std::FILE* file, const std::string& header_path,
+                                                std::vector<std::string>& problems) {
   FormatVersion version;
   std::unique_ptr<PackageHeader> record;
-  const int result = ReadPackageHeader(file.get(), &version, &record);
+  const int result = ReadPackageHeader(file, &version, &record);
   if (result == kHeaderNoMemory || !record) {
     problems.push_back(header_path + ": " +
                        (result == kHeaderNoMemory
@@ -88,6 +93,21 @@ PackageCheck CheckPackage(const std::string& header_path) {
   record.package_directory = DirectoryOf(header_path);
   check.stored_files = CheckStoredFiles(record, check.problems);
   return check;
+}
+
+int CheckEntryNames(const PackageHeader& record, std::vector<std::string>& problems) {
+  int files = 0;
+  for (const auto& entry : record.entries) {
+    if (entry->comment || entry->state == kEntryStateComment) {
+      continue;
+    }
+    ++files;
+    if (!IsSafeRelativeName(entry->name)) {
+      problems.push_back(PrintableText(entry->name) + ": " +
+                         Describe(kStoredFileUnsafeName, *entry, 0));
+    }
+  }
+  return files;
 }
 
 int CheckStoredFiles(const PackageHeader& record, std::vector<std::string>& problems) {

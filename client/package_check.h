@@ -3,6 +3,7 @@
 // A package header read and every stored file checked as a client checks
 // them, for verify and unpack. Client.
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,14 @@ struct PackageCheck {
 // InstallTo that cannot name a safe directory.
 std::unique_ptr<PackageHeader> ReadHeaderFile(const std::string& header_path,
                                               std::vector<std::string>& problems);
+
+// The same for a header already open as |file|; |label| names it in problems.
+std::unique_ptr<PackageHeader> ReadHeaderStream(std::FILE* file, const std::string& label,
+                                                std::vector<std::string>& problems);
+
+// Adds a problem for every file entry whose name a client cannot take
+// safely. Returns the number of file entries.
+int CheckEntryNames(const PackageHeader& record, std::vector<std::string>& problems);
 
 // Reads |header_path| and checks the header digest, the application name and
 // install-to path, and every stored file's existence, Length and digest.

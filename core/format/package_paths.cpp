@@ -7,6 +7,10 @@
 
 namespace qx {
 
+std::string HeaderFileName(std::string_view appl_name) {
+  return std::string(appl_name) + "." + std::string(kHeaderExtension);
+}
+
 bool IsRelativeReference(std::string_view text) {
   return text.find(':') == std::string_view::npos;
 }

@@ -11,6 +11,9 @@
 
 namespace qx {
 
+// "NAME.qxw", the header's file name beside its stored files.
+QXWEBCORE_EXPORT std::string HeaderFileName(std::string_view appl_name);
+
 // True when |text| holds no ":" (no drive and no scheme).
 QXWEBCORE_EXPORT bool IsRelativeReference(std::string_view text);
 // True when |text| begins with "file:/" (exact case).

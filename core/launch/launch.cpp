@@ -27,37 +27,6 @@ bool HasStoredForm(const HeaderValues& values, const FileEntry& entry) {
          !IsNamedFileEntry(values, entry.name);
 }
 
-// Expands every stored file into a temporary first and replaces the stored
-// files only when all of them expanded, so a broken member leaves the
-// package as it was. kPackageOk or kLaunchExpandFailed (also when a copy
-// over a stored file fails; the files after it are then left stored).
-int ExpandStoredFiles(PackageHeader* record) {
-  bool failed = false;
-  for (const auto& entry : record->entries) {
-    if (!entry) {
-      continue;
-    }
-    entry->temp_path.clear();
-    if (!failed && HasStoredForm(record->values, *entry) &&
-        ExpandEntryToTemp(record, entry.get()) != kPackageOk) {
-      failed = true;
-    }
-  }
-  for (const auto& entry : record->entries) {
-    if (!entry || entry->temp_path.empty()) {
-      continue;
-    }
-    // The very file the expansion read, whose name it found safe. A copy
-    // that breaks off (a full disk) leaves a broken file: that is a failure
-    // of the launch, not a start of a damaged program.
-    if (!failed && CopyFilePlain(entry->temp_path, JoinNativePath(record->package_directory,
-                                                                  entry->name)) != kFileCopyOk) {
-      failed = true;
-    }
-    DeleteFileAndEmptyParents(entry->temp_path, false);
-  }
-  return failed ? kLaunchExpandFailed : kPackageOk;
-}
 
 bool HasParentComponent(std::string_view path) {
   size_t start = 0;
@@ -116,6 +85,34 @@ void MakeRunnable(const std::string& path) {
 }
 
 }  // namespace
+
+int ExpandStoredFiles(PackageHeader* record) {
+  bool failed = false;
+  for (const auto& entry : record->entries) {
+    if (!entry) {
+      continue;
+    }
+    entry->temp_path.clear();
+    if (!failed && HasStoredForm(record->values, *entry) &&
+        ExpandEntryToTemp(record, entry.get()) != kPackageOk) {
+      failed = true;
+    }
+  }
+  for (const auto& entry : record->entries) {
+    if (!entry || entry->temp_path.empty()) {
+      continue;
+    }
+    // The very file the expansion read, whose name it found safe. A copy
+    // that breaks off (a full disk) leaves a broken file: that is a failure
+    // of the launch, not a start of a damaged program.
+    if (!failed && CopyFilePlain(entry->temp_path, JoinNativePath(record->package_directory,
+                                                                  entry->name)) != kFileCopyOk) {
+      failed = true;
+    }
+    DeleteFileAndEmptyParents(entry->temp_path, false);
+  }
+  return failed ? kLaunchExpandFailed : kPackageOk;
+}
 
 int LaunchApplication(WindowHandle owner, PackageHeader* record, const LaunchOptions& options) {
   if (owner == nullptr || record == nullptr) {

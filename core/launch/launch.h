@@ -28,6 +28,14 @@ struct LaunchOptions {
   pid_t* process = nullptr;                  // receives the started child's pid
 };
 
+// Expands every stored file of the record's package in place: each into a
+// temporary first, and the stored files are replaced only when all of them
+// expanded, so a broken member leaves the package as it was. Comment
+// entries and named files are left alone. kPackageOk, or
+// kLaunchExpandFailed (also when a copy over a stored file fails; the files
+// after it are then left stored).
+QXWEBCORE_EXPORT int ExpandStoredFiles(PackageHeader* record);
+
 // Starts the record's CommandLine in its package directory. While the record
 // is in stored form, every file entry except the header's named files is
 // first expanded into a temporary file; when all expanded, each temporary

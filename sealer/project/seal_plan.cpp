@@ -23,10 +23,6 @@ void FindSource(SealPlanItem& item) {
 
 }  // namespace
 
-std::string HeaderFileName(std::string_view appl_name) {
-  return std::string(appl_name) + "." + std::string(kHeaderExtension);
-}
-
 std::string LandingPageFileName(std::string_view appl_name) {
   return std::string(appl_name) + ".htm";
 }

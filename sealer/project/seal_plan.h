@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/format/package_paths.h"
 #include "core/platform/list_box.h"
 #include "sealer/project/sealer_project.h"
 
@@ -64,9 +65,8 @@ struct SealProgress {
 // fixed order, then the list's lines in list order.
 SealPlan MakeSealPlan(const SealerProject& project, const ListBox& list);
 
-// "NAME.qxw" and "NAME.htm", the package's header and landing page in the
-// put-to directory.
-std::string HeaderFileName(std::string_view appl_name);
+// "NAME.htm", the package's landing page in the put-to directory (its
+// header is HeaderFileName's).
 std::string LandingPageFileName(std::string_view appl_name);
 
 // The relative path a file-list line names: from two characters after its

@@ -1,7 +1,5 @@
 // qxweb cache: the client's cache of applications from the command line.
 // Command-line program.
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +12,6 @@
 #include "client/client_cache.h"
 #include "core/cache/cache_root.h"
 #include "core/fsutil/path_text.h"
-#include "core/launch/launch.h"
 #include "core/launch/registration.h"
 #include "core/platform/console_user_interface.h"
 #include "core/platform/registry_store.h"
@@ -140,14 +137,6 @@ int RunShow(const std::string& typed) {
   return kExitOk;
 }
 
-// The exit status of a finished child as a shell gives it.
-int ExitStatusOf(int wait_status) {
-  if (WIFEXITED(wait_status)) {
-    return WEXITSTATUS(wait_status);
-  }
-  return WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status) : kExitFailed;
-}
-
 int RunLaunch(const std::string& typed, const std::vector<std::string>& arguments) {
   const std::string root = Prepare("launch");
   if (root.empty()) {
@@ -157,38 +146,7 @@ int RunLaunch(const std::string& typed, const std::vector<std::string>& argument
   if (name.empty()) {
     return kExitFailed;
   }
-  const qx::LaunchOutcome outcome = qx::LaunchCachedApplication(root, name, arguments);
-  if (!outcome.problems.empty() || outcome.result <= 32) {
-    PrintProblems("launch", outcome.problems);
-    // As a shell reports it: 127 for a program not found, 126 for one that
-    // cannot be run.
-    const char* reason = outcome.result == qx::kLaunchExpandFailed
-                             ? "the files could not be expanded"
-                         : outcome.result == qx::kStartNotFound ? "the program was not found"
-                         : outcome.result == qx::kStartNothing  ? "there is no command line"
-                                                                : "the program cannot be run";
-    if (outcome.problems.empty()) {
-      PrintProblems("launch", {qx::PrintableText(name) + ": not started, " + reason});
-    }
-    return !outcome.problems.empty() || outcome.result == qx::kLaunchExpandFailed ? kExitFailed
-           : outcome.result == qx::kStartNotFound                                 ? 127
-                                                                                  : 126;
-  }
-  // Ctrl-C reaches the application; qxweb waits for it and passes its status on.
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  struct sigaction old_interrupt {};
-  struct sigaction old_quit {};
-  sigaction(SIGINT, &ignore, &old_interrupt);
-  sigaction(SIGQUIT, &ignore, &old_quit);
-  int wait_status = 0;
-  pid_t waited = -1;
-  do {
-    waited = ::waitpid(outcome.pid, &wait_status, 0);
-  } while (waited < 0 && errno == EINTR);
-  sigaction(SIGINT, &old_interrupt, nullptr);
-  sigaction(SIGQUIT, &old_quit, nullptr);
-  return waited == outcome.pid ? ExitStatusOf(wait_status) : kExitFailed;
+  return LaunchAndWait("qxweb cache launch", root, name, arguments);
 }
 
 int RunMark(const std::string& typed, bool mark) {

@@ -3,8 +3,20 @@
 // The subcommands of qxweb and their exit statuses. Command-line program.
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace qxweb_tool {
+
+// |bytes| as "12.3 MB", for progress lines.
+inline std::string Megabytes(int64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  return text;
+}
 
 // Exit statuses of every subcommand.
 inline constexpr int kExitOk = 0;
@@ -26,5 +38,29 @@ void AddScanCommand(CLI::App& app, int& status);
 void AddSealCommand(CLI::App& app, int& status);
 // The client's cache: "cache" with its subcommands.
 void AddCacheCommand(CLI::App& app, int& status);
+
+// What "install URL" and "update NAME" were given.
+struct WebArguments {
+  bool update = false;
+  std::string target;  // the URL, or the application's name
+  bool launch = false;
+  bool verbose = false;
+  std::string ca_file;
+  std::vector<std::string> launch_arguments;
+};
+using WebRunner = std::function<int(const WebArguments&)>;
+
+// "install" and "update", which |runner| carries out: the web client
+// qxweb-net runs them, qxweb hands them over to it.
+void AddWebCommands(CLI::App& app, int& status, const WebRunner& runner);
+
+// The web client's work: installs or updates, and launches when asked.
+int RunWebCommand(const WebArguments& arguments);
+
+// Starts the listed application |name| with |arguments| and waits for it.
+// Returns its exit status, or the status of a failed start (as a shell
+// gives it); problems go to stderr after |command|.
+int LaunchAndWait(const char* command, const std::string& root, const std::string& name,
+                  const std::vector<std::string>& arguments);
 
 }  // namespace qxweb_tool

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "sealer/project/seal_plan.h"
+#include "tools/qxweb/commands.h"
 
 namespace qxweb_tool {
 
@@ -18,13 +19,6 @@ namespace {
 
 void OnInterrupt(int) {
   cancel_requested = 1;
-}
-
-// Prints "MB" figures with one decimal.
-std::string Megabytes(int64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-  return text;
 }
 
 }  // namespace

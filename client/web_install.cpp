@@ -1,0 +1,326 @@
+// A package taken into the cache from a web server, and kept current.
+// Client.
+#include "client/web_install.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <string_view>
+#include <vector>
+
+#include "client/cache_staging.h"
+#include "core/cache/cache_registry.h"
+#include "core/launch/launch.h"
+#include "core/package/package_directory.h"
+#include "core/package/stored_file_check.h"
+#include "core/platform/file_handle.h"
+
+namespace qx {
+
+namespace {
+
+constexpr size_t kPageLimit = size_t{1} << 20;
+constexpr size_t kHeaderLimit = size_t{64} << 20;
+// Characters of the recorded URL as it is read, terminating zero included.
+constexpr size_t kSourceUrlSize = 4097;
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return lower;
+}
+
+// Whether |url| names a landing page: its path ends in ".htm" or ".html".
+bool IsLandingPage(const std::string& url) {
+  const std::string path = Lower(url.substr(0, url.find_first_of("?#")));
+  const auto ends_with = [&path](std::string_view suffix) {
+    return path.size() >= suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(),
+                                                        suffix) == 0;
+  };
+  return ends_with(".htm") || ends_with(".html");
+}
+
+// The src of the page's first embed tag; empty when it has none.
+std::string EmbeddedSource(const std::string& page) {
+  const std::string lower = Lower(page);
+  const size_t tag = lower.find("<embed");
+  const size_t end = tag == std::string::npos ? tag : lower.find('>', tag);
+  size_t at = tag == std::string::npos ? tag : lower.find("src", tag);
+  if (at == std::string::npos || at > end) {
+    return {};
+  }
+  at = lower.find_first_not_of(" \t\r\n", at + 3);
+  if (at == std::string::npos || lower[at] != '=') {
+    return {};
+  }
+  at = lower.find_first_not_of(" \t\r\n", at + 1);
+  if (at == std::string::npos || at >= end) {
+    return {};
+  }
+  const char quote = page[at];
+  const bool quoted = quote == '"' || quote == '\'';
+  const size_t first = quoted ? at + 1 : at;
+  const size_t last = quoted ? page.find(quote, first) : page.find_first_of(" \t\r\n>", first);
+  std::string source = page.substr(first, last == std::string::npos ? last : last - first);
+  for (size_t amp = source.find("&amp;"); amp != std::string::npos; amp = source.find("&amp;", amp + 1)) {
+    source.erase(amp + 1, 4);
+  }
+  return source;
+}
+
+// The cached version of the package, when the cache lists it and its
+// header still reads and verifies.
+struct CachedVersion {
+  std::unique_ptr<PackageHeader> record;
+  std::string header_bytes;
+  bool stored_form = true;
+  std::map<std::string, const FileEntry*> entries;
+};
+
+std::string ReadWholeFile(const std::string& path) {
+  std::string bytes;
+  FilePtr file(std::fopen(path.c_str(), "rb"));
+  char buffer[65536];
+  for (size_t got = 0; file && (got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) {
+    bytes.append(buffer, got);
+  }
+  return bytes;
+}
+
+CachedVersion FindCachedVersion(const WebInstallOutcome& outcome, const std::string& appl_name) {
+  CachedVersion cached;
+  CachedApplication application;
+  if (FindApplication(outcome.name, nullptr) == -1 || !DirectoryExists(outcome.directory) ||
+      ReadApplication(outcome.name, &application) != 1) {
+    return cached;
+  }
+  const std::string header_path = JoinNativePath(outcome.directory, HeaderFileName(appl_name));
+  std::vector<std::string> problems;
+  cached.record = ReadHeaderFile(header_path, problems);
+  if (!cached.record || !problems.empty()) {
+    cached.record.reset();
+    return cached;
+  }
+  cached.header_bytes = ReadWholeFile(header_path);
+  cached.stored_form = application.compressed != kNo;
+  cached.record->package_directory = outcome.directory;
+  for (const auto& entry : cached.record->entries) {
+    if (!entry->comment && entry->state != kEntryStateComment) {
+      cached.entries.emplace(entry->name, entry.get());
+    }
+  }
+  return cached;
+}
+
+// Whether the cache holds |entry|'s file as the new version needs it: the
+// same name, Length, digest and kind, and a file that still is what the
+// cached header says (its stored bytes, or in an expanded cache its size).
+bool CacheHolds(const CachedVersion& cached, const HeaderValues& values, const FileEntry& entry) {
+  if (!cached.record) {
+    return false;
+  }
+  const auto found = cached.entries.find(entry.name);
+  if (found == cached.entries.end()) {
+    return false;
+  }
+  const FileEntry& earlier = *found->second;
+  const HeaderValues& earlier_values = cached.record->values;
+  const bool named = IsNamedFileEntry(values, entry.name);
+  if (earlier.length != entry.length || earlier.digest != entry.digest ||
+      named != IsNamedFileEntry(earlier_values, entry.name)) {
+    return false;
+  }
+  const std::string path = JoinNativePath(cached.record->package_directory, entry.name);
+  if (cached.stored_form || named) {
+    return CheckStoredFileAt(path, entry, values.appl_name.c_str(), nullptr) == kStoredFileOk;
+  }
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == entry.size;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  FilePtr file(std::fopen(path.c_str(), "wb"));
+  return file && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size() &&
+         CloseChecked(file);
+}
+
+// Fetches the header that |url| names, directly or through a landing page,
+// and reads it. Null, with problems added, when it cannot be had or fails
+// the client's checks.
+std::unique_ptr<PackageHeader> FetchHeader(HttpFetcher& fetcher, const std::string& url,
+                                           WebInstallOutcome& outcome, std::string& bytes) {
+  std::string error;
+  outcome.header_url = ResolveUrl(url, url, &error);
+  if (!outcome.header_url.empty() && IsLandingPage(outcome.header_url)) {
+    std::string page;
+    error = fetcher.FetchDocument(outcome.header_url, kPageLimit, &page);
+    const std::string source = error.empty() ? EmbeddedSource(page) : std::string();
+    if (error.empty() && source.empty()) {
+      error = PrintableText(url) + ": the page has no embed tag that names a package header";
+    }
+    outcome.header_url = error.empty() ? ResolveUrl(outcome.header_url, source, &error) : "";
+  }
+  if (error.empty()) {
+    error = fetcher.FetchDocument(outcome.header_url, kHeaderLimit, &bytes);
+  }
+  if (!error.empty()) {
+    outcome.problems.push_back(error);
+    return nullptr;
+  }
+  const std::string label = PrintableText(outcome.header_url);
+  FilePtr file(bytes.empty() ? nullptr : ::fmemopen(bytes.data(), bytes.size(), "rb"));
+  if (!file) {
+    outcome.problems.push_back(label + ": not a package header (empty)");
+    return nullptr;
+  }
+  std::unique_ptr<PackageHeader> record = ReadHeaderStream(file.get(), label, outcome.problems);
+  if (record) {
+    CheckEntryNames(*record, outcome.problems);
+  }
+  return outcome.problems.empty() ? std::move(record) : nullptr;
+}
+
+// Expands the fetched files in the staging directory, for a cache that
+// holds its files expanded.
+bool ExpandFetched(const HeaderValues& values, const std::vector<FileFetch>& fetched,
+                   const std::string& staging) {
+  PackageHeader part;
+  part.values = values;
+  part.package_directory = staging;
+  part.stored_form = true;
+  for (const FileFetch& file : fetched) {
+    part.entries.push_back(std::make_unique<FileEntry>(*file.entry));
+  }
+  return ExpandStoredFiles(&part) == kPackageOk;
+}
+
+WebInstallOutcome Install(const std::string& root, const std::string& url,
+                          const std::string& expected_name, const WebInstallSettings& settings) {
+  WebInstallOutcome outcome;
+  HttpFetcher fetcher(settings.fetch);
+  const auto count_transfers = [&outcome, &fetcher] {
+    outcome.bytes_fetched = fetcher.bytes_received();
+    outcome.requests = fetcher.requests();
+  };
+  std::string header_bytes;
+  std::unique_ptr<PackageHeader> record = FetchHeader(fetcher, url, outcome, header_bytes);
+  count_transfers();
+  if (!record || !PlaceInCache(root, record->values, outcome)) {
+    return outcome;
+  }
+  const HeaderValues& values = record->values;
+  if (!expected_name.empty() && outcome.name != expected_name) {
+    outcome.problems.push_back(PrintableText(url) + " now holds " + PrintableText(outcome.name) +
+                               ", not " + PrintableText(expected_name));
+    return outcome;
+  }
+  const CachedVersion cached = FindCachedVersion(outcome, values.appl_name);
+  if (cached.record && cached.header_bytes == header_bytes) {
+    outcome.current = true;
+    outcome.kept = static_cast<int>(cached.entries.size());
+    return outcome;
+  }
+
+  StagingDirectory staging(outcome.directory);
+  if (staging.path().empty()) {
+    outcome.problems.push_back("cannot create a staging directory beside " + outcome.directory +
+                               ": " + std::strerror(errno));
+    return outcome;
+  }
+  // What the cache holds is linked into the staging directory; the rest is
+  // fetched.
+  std::vector<FileFetch> fetches;
+  for (const auto& entry : record->entries) {
+    if (entry->comment || entry->state == kEntryStateComment) {
+      continue;
+    }
+    FileFetch fetch;
+    fetch.path = JoinNativePath(staging.path(), entry->name);
+    fetch.entry = entry.get();
+    std::string directory = DirectoryOf(fetch.path);
+    if (!CreateDirectoryPath(directory)) {
+      outcome.problems.push_back("cannot create " + directory + ": " + std::strerror(errno));
+      return outcome;
+    }
+    if (CacheHolds(cached, values, *entry) &&
+        ::link(JoinNativePath(outcome.directory, entry->name).c_str(), fetch.path.c_str()) == 0) {
+      ++outcome.kept;
+      continue;
+    }
+    std::string error;
+    fetch.url = ResolveUrl(outcome.header_url, UrlPathOf(entry->name), &error);
+    fetches.push_back(std::move(fetch));
+  }
+  outcome.problems = fetcher.FetchFiles(fetches, values.appl_name.c_str(), settings.callbacks);
+  count_transfers();
+  outcome.fetched = static_cast<int>(fetches.size());
+  const bool stored_form = !cached.record || cached.stored_form;
+  if (outcome.problems.empty() && !stored_form &&
+      !ExpandFetched(values, fetches, staging.path())) {
+    outcome.problems.push_back("the fetched files could not be expanded like the cached ones");
+  }
+  if (outcome.problems.empty() &&
+      !WriteWholeFile(JoinNativePath(staging.path(), HeaderFileName(values.appl_name)),
+                      header_bytes)) {
+    outcome.problems.push_back("cannot write the header into " + staging.path() + ": " +
+                               std::strerror(errno));
+  }
+  if (outcome.problems.empty()) {
+    SyncFileSystem(staging.path());
+    if (!staging.SwitchInto(outcome.directory, &outcome.replaced)) {
+      outcome.problems.push_back("cannot move the package into " + outcome.directory + ": " +
+                                 std::strerror(errno));
+    }
+  }
+  if (!outcome.problems.empty()) {
+    if (!cached.record) {
+      PruneEmptyParents(root, outcome.directory);
+    }
+    return outcome;
+  }
+  std::set<std::string_view> listed;
+  for (const auto& entry : record->entries) {
+    listed.insert(entry->name);
+  }
+  for (const auto& [name, entry] : cached.entries) {
+    outcome.removed += listed.count(name) == 0 ? 1 : 0;
+  }
+  outcome.files = outcome.kept + outcome.fetched;
+  RecordAndRegister(*record, stored_form, outcome);
+  if (WriteCacheString(outcome.name, kSourceUrlKey, url) != 1) {
+    outcome.problems.push_back("the cache registry could not be written");
+  }
+  return outcome;
+}
+
+}  // namespace
+
+WebInstallOutcome InstallFromWeb(const std::string& root, const std::string& url,
+                                 const WebInstallSettings& settings) {
+  return Install(root, url, std::string(), settings);
+}
+
+WebInstallOutcome UpdateFromWeb(const std::string& root, const std::string& name,
+                                const WebInstallSettings& settings) {
+  std::string url;
+  ReadCacheString(name, kSourceUrlKey, kSourceUrlSize, "", url);
+  if (url.empty()) {
+    WebInstallOutcome outcome;
+    outcome.name = name;
+    outcome.problems.push_back(PrintableText(name) +
+                               " was not installed from a URL; install it with qxweb install URL");
+    return outcome;
+  }
+  return Install(root, url, name, settings);
+}
+
+}  // namespace qx

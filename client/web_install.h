@@ -1,0 +1,47 @@
+#pragma once
+
+// Taking a package into the cache from a web server, and keeping it
+// current: the header fetched and checked first, then only the stored files
+// the cache does not already hold, each verified as it arrives, and the
+// whole switched in once every file verified. Client.
+
+#include <cstdint>
+#include <string>
+
+#include "client/client_cache.h"
+#include "client/http_fetch.h"
+
+namespace qx {
+
+// The cache section key that records the URL an application came from.
+inline constexpr std::string_view kSourceUrlKey = "URL";
+
+struct WebInstallSettings {
+  FetchSettings fetch;
+  FetchCallbacks callbacks;
+};
+
+struct WebInstallOutcome : InstallOutcome {
+  std::string header_url;    // the header's URL, found from a landing page
+  int fetched = 0;           // stored files fetched
+  int kept = 0;              // stored files the cache already held
+  int removed = 0;           // files of the earlier version no longer listed
+  bool current = false;      // the cache already held this very package
+  int64_t bytes_fetched = 0;  // bodies received, header and page included
+  int requests = 0;
+};
+
+// Installs the package that |url| names (its header, or its landing page
+// whose embed tag names the header) into the cache under |root|, or brings
+// a cached version up to it. Refuses a header whose digest does not match
+// or whose names a client cannot take before any stored file is fetched.
+// On any problem the cache is left as it was.
+WebInstallOutcome InstallFromWeb(const std::string& root, const std::string& url,
+                                 const WebInstallSettings& settings);
+
+// Brings the listed application |name| up to the package at the URL it was
+// installed from.
+WebInstallOutcome UpdateFromWeb(const std::string& root, const std::string& name,
+                                const WebInstallSettings& settings);
+
+}  // namespace qx
