@@ -116,6 +116,7 @@ struct HttpFetcher::Transfer {
 
   bool status_seen = false;
   bool broke_off = false;  // the connection failed, not the answer
+  long refused_status = 0;  // an answer that was not the body asked for
   std::string failure;     // set while receiving
 
   ~Transfer() {
@@ -166,11 +167,18 @@ struct HttpFetcher::Transfer {
       return true;
     }
     failure = StatusText(code);
+    refused_status = code;
     return false;
   }
 
   size_t Receive(const char* data, size_t count) {
-    if (!status_seen && !AcceptStatus()) {
+    if (!status_seen) {
+      AcceptStatus();
+    }
+    if (refused_status != 0) {
+      return count;  // an error page or a redirect's: read to its end and dropped
+    }
+    if (!failure.empty()) {
       return 0;
     }
     if (body != nullptr) {
@@ -258,6 +266,7 @@ void HttpFetcher::Start(Transfer& transfer) {
   transfer.failure.clear();
   transfer.status_seen = false;
   transfer.broke_off = false;
+  transfer.refused_status = 0;
   ++transfer.attempts;
   ++requests_;
   curl_easy_setopt(transfer.handle, CURLOPT_URL, transfer.url.c_str());
@@ -270,6 +279,10 @@ void HttpFetcher::Start(Transfer& transfer) {
 // Called when a transfer ended with |result|. True when the body is
 // complete; otherwise |transfer.failure| says why.
 bool HttpFetcher::Finish(Transfer& transfer, int result) {
+  if (transfer.refused_status != 0) {
+    // Where a redirect leads is known only once the answer is complete.
+    transfer.failure = transfer.StatusText(transfer.refused_status);
+  }
   curl_multi_remove_handle(multi_, transfer.handle);
   transfer.running = false;
   if (!transfer.failure.empty()) {

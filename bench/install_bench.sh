@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Install benchmark (not run by CI). Builds the release preset, writes the
+# deterministic corpus of the codec benchmark once, seals a copy of its tree,
+# serves the package and a tar.gz of the same tree from a local nginx, and
+# reports in one run:
+#   - "qxweb install URL" into a fresh cache (every file fetched, verified and
+#     written), against "curl | tar xzf -" of the whole archive into a fresh
+#     directory, elapsed and CPU, and the peak memory of the install;
+#   - "qxweb update NAME" after 1% of the files were changed and the copy
+#     re-sealed: its time, and the bytes and requests it took from the server
+#     (nginx's access log) against the archive a "curl | tar" would fetch again.
+# Each timing is the best of QX_BENCH_ROUNDS rounds (default 3), the
+# programs taking turns going first (see bench_common.sh for the settings).
+set -euo pipefail
+source "$(dirname "$0")/bench_common.sh"
+if ! command -v curl >/dev/null; then
+  sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends curl >/dev/null
+fi
+
+# The tree is sealed from a copy: the update changes files, the corpus stays as generated.
+src=$work/install-src serve=$work/serve ng=$work/nginx project=$work/install.QXS
+rm -rf "$src" "$serve" "$ng" "$work"/inst.* "$work"/untar.*
+cp -a "$tree" "$src"
+mkdir -p "$serve" "$ng"
+export XDG_CONFIG_HOME=$work/seal-config
+mkdir -p "$XDG_CONFIG_HOME"
+"$qxweb" new "$project" --force --name Bench --command-line bench \
+  --seal-from "$src" --put-to "$serve/put" >/dev/null
+"$qxweb" seal --scan --create-put-to "$project" >/dev/null
+tar cf - -C "$src" . | gzip -6 >"$serve/tree.tar.gz"
+file_count=$(find "$src" -type f | wc -l)
+tree_bytes=$(du -sb --apparent-size "$src" | cut -f1)
+archive_bytes=$(stat -c %s "$serve/tree.tar.gz")
+stored_bytes=$(du -sb --apparent-size "$serve/put" | cut -f1)
+
+# A server of its own on a free port, stopped at exit.
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+user=
+[ "$(id -u)" -eq 0 ] && user="user root;"
+cat >"$ng/nginx.conf" <<EOF
+$user
+worker_processes 2;
+daemon off;
+error_log $ng/error.log;
+pid $ng/nginx.pid;
+events { worker_connections 256; }
+http {
+  log_format bench '\$request \$status \$body_bytes_sent';
+  access_log $ng/access.log bench;
+  client_body_temp_path $ng/body;
+  proxy_temp_path $ng/proxy;
+  fastcgi_temp_path $ng/fastcgi;
+  uwsgi_temp_path $ng/uwsgi;
+  scgi_temp_path $ng/scgi;
+  types { text/html htm; }
+  default_type application/octet-stream;
+  sendfile on;
+  server { listen 127.0.0.1:$port; root $serve; }
+}
+EOF
+nginx -p "$ng" -c "$ng/nginx.conf" -e "$ng/error.log" &
+nginx_pid=$!
+trap 'kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true' EXIT
+base=http://127.0.0.1:$port
+for ((i = 0; i < 50; i++)); do
+  curl -sfo /dev/null "$base/put/Bench.qxw" && break
+  sleep 0.1
+done
+
+# One run of $1: its output in $work/out, "elapsed cpu" in $took, its peak memory in $rss.
+pass() {
+  local start=$EPOCHREALTIME
+  /usr/bin/time -f '%U %S %M' -o "$work/cpu" bash -c "$1" >"$work/out" 2>&1 ||
+    { echo "install_bench: failed: $1" >&2; cat "$work/out" "$work/cpu" >&2; exit 1; }
+  local end=$EPOCHREALTIME
+  took="$(echo "$end - $start" | bc) $(tail -n 1 "$work/cpu" | awk '{ print $1 + $2 }')"
+  rss=$(tail -n 1 "$work/cpu" | awk '{ print $3 }')
+}
+# Bytes and requests the server logged after line $1 of its access log.
+served_since() {
+  tail -n +$(($1 + 1)) "$ng/access.log" | awk '{ n++; b += $NF; if ($(NF - 1) >= 400) bad++ }
+    END { printf "%d %d %d\n", b, n, bad }'
+}
+fresh() { # Each round its own cache and settings, removed only at the end.
+  export XDG_DATA_HOME=$work/inst.$1/data XDG_CONFIG_HOME=$work/inst.$1/config
+  mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$work/untar.$1"
+}
+
+# A first install, untimed: it must work, and it warms the page cache.
+fresh 0
+logged=$(wc -l <"$ng/access.log")
+"$qxweb" install "$base/put/Bench.qxw" | tee "$work/install.txt"
+read -r install_fetched install_requests install_bad < <(served_since "$logged")
+curl -s "$base/tree.tar.gz" | tar xzf - -C "$work/untar.0"
+
+declare -A run=(
+  [install]="'$qxweb' install '$base/put/Bench.qxw'"
+  [untar]="curl -s '$base/tree.tar.gz' | tar xzf - -C \"\$QX_UNTAR\""
+)
+declare -A best
+install_rss=0
+for ((round = 1; round <= rounds; round++)); do
+  fresh "$round"
+  export QX_UNTAR=$work/untar.$round
+  order="install untar"
+  ((round % 2 == 0)) && order="untar install"
+  for who in $order; do
+    pass "${run[$who]}"
+    best[$who]=$(best_of "${best[$who]:-}" "$took")
+    if [ "$who" = install ] && ((rss > install_rss)); then install_rss=$rss; fi
+  done
+done
+
+# Updates of the last install: each round changes one file in a hundred
+# (a line appended), re-seals, and times "qxweb update".
+mapfile -t changed < <(find "$src" -type f | sort | awk 'NR % 100 == 1')
+update_fetched=0 update_requests=0
+for ((round = 1; round <= rounds; round++)); do
+  for f in "${changed[@]}"; do echo "bench change $round" >>"$f"; done
+  XDG_CONFIG_HOME=$work/seal-config "$qxweb" seal --scan "$project" >/dev/null
+  logged=$(wc -l <"$ng/access.log")
+  pass "'$qxweb' update Bench"
+  best[update]=$(best_of "${best[update]:-}" "$took")
+  cat "$work/out"
+  read -r bytes requests bad < <(served_since "$logged")
+  if ((bad > 0)); then echo "install_bench: $bad failed requests in the update" >&2; exit 1; fi
+  if ((bytes > update_fetched)); then update_fetched=$bytes update_requests=$requests; fi
+done
+tar cf - -C "$src" . | gzip -6 >"$serve/tree.tar.gz"
+archive_after=$(stat -c %s "$serve/tree.tar.gz")
+
+echo
+echo "Corpus: $file_count files, $((tree_bytes / 1048576)) MB; sealed $stored_bytes bytes," \
+  "tar.gz $archive_bytes bytes. Best of $rounds rounds."
+echo "Seconds, best of each: elapsed, CPU (user+system), and the ratio to curl | tar xzf."
+line() {
+  echo "${best[$2]} ${best[untar]}" | awk -v title="$1" '{ printf "%-34s %7.2f %7.2f   %6.3f %6.3f\n",
+    title, $1, $2, $1 / $3, $2 / $4 }'
+}
+line "qxweb install (fresh cache)" install
+line "curl | tar xzf (fresh directory)" untar
+line "qxweb update, 1% of files changed" update
+echo "$(nproc) processors. Peak memory of qxweb install (max RSS): $install_rss kB"
+echo "Install took $install_fetched bytes in $install_requests requests" \
+  "($install_bad failed); the archive is $archive_bytes bytes."
+echo "Update, ${#changed[@]} files changed: at most $update_fetched bytes in $update_requests" \
+  "requests, $(echo "$update_fetched $archive_after" | awk '{ printf "%.2f", 100 * $1 / $2 }')%" \
+  "of the $archive_after bytes curl | tar would fetch again."
+rm -rf "$work"/inst.* "$work"/untar.*
