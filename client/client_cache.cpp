@@ -271,6 +271,9 @@ InstallOutcome InstallPackage(const std::string& root, const std::string& header
   // The names decide where the package goes; nothing is made for a header
   // that fails already.
   std::unique_ptr<PackageHeader> record = ReadHeaderFile(header_path, outcome.problems);
+  if (record) {
+    CheckEntryNames(*record, outcome.problems);
+  }
   if (!record || !outcome.problems.empty() || !PlaceInCache(root, record->values, outcome)) {
     return outcome;
   }

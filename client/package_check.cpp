@@ -5,8 +5,10 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string_view>
 
+#include "core/format/package_paths.h"
 #include "core/fsutil/path_text.h"
 #include "core/package/stored_file_check.h"
 #include "core/platform/file_handle.h"
@@ -97,6 +99,9 @@ PackageCheck CheckPackage(const std::string& header_path) {
 
 int CheckEntryNames(const PackageHeader& record, std::vector<std::string>& problems) {
   int files = 0;
+  // Two entries for one path would be written over each other, and an
+  // entry named as the header would be replaced by it.
+  std::set<std::string> paths = {HeaderFileName(record.values.appl_name)};
   for (const auto& entry : record.entries) {
     if (entry->comment || entry->state == kEntryStateComment) {
       continue;
@@ -105,6 +110,9 @@ int CheckEntryNames(const PackageHeader& record, std::vector<std::string>& probl
     if (!IsSafeRelativeName(entry->name)) {
       problems.push_back(PrintableText(entry->name) + ": " +
                          Describe(kStoredFileUnsafeName, *entry, 0));
+    } else if (!paths.insert(NativeSeparators(entry->name)).second) {
+      problems.push_back(PrintableText(entry->name) +
+                         ": names the same file as another entry or the header");
     }
   }
   return files;

@@ -33,7 +33,8 @@ std::unique_ptr<PackageHeader> ReadHeaderStream(std::FILE* file, const std::stri
                                                 std::vector<std::string>& problems);
 
 // Adds a problem for every file entry whose name a client cannot take
-// safely. Returns the number of file entries.
+// safely, or that names the same file as an earlier entry or as the header.
+// Returns the number of file entries.
 int CheckEntryNames(const PackageHeader& record, std::vector<std::string>& problems);
 
 // Reads |header_path| and checks the header digest, the application name and

@@ -139,12 +139,16 @@ bool CacheHolds(const CachedVersion& cached, const HeaderValues& values, const F
       named != IsNamedFileEntry(earlier_values, entry.name)) {
     return false;
   }
+  // A link is taken over as a link: only a regular file will do.
   const std::string path = JoinNativePath(cached.record->package_directory, entry.name);
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return false;
+  }
   if (cached.stored_form || named) {
     return CheckStoredFileAt(path, entry, values.appl_name.c_str(), nullptr) == kStoredFileOk;
   }
-  struct stat info {};
-  return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == entry.size;
+  return info.st_size == entry.size;
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes) {

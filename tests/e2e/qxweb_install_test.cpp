@@ -260,11 +260,14 @@ TEST_F(QxwebInstallTest, DownloadsThatFailLeaveTheCacheAsItWas) {
     bytes[bytes.size() / 2] ^= 1;
     WriteFile(tasks, bytes);
   };
-  const auto unsafe_header = [&] {
-    qx_test::HeaderBuilder()
-        .Set(qx::HeaderKey::kInstallTo, "apps\\demo")
-        .AddFile({"..\\..\\escape", 4, 4})
-        .Write(out_ + "/Demo.qxw");
+  const auto header_listing = [&](std::vector<std::string> names) {
+    return [&, names] {
+      qx_test::HeaderBuilder header;
+      for (const std::string& name : names) {
+        header.AddFile({name, 4, 4});
+      }
+      header.Write(out_ + "/Demo.qxw");
+    };
   };
   const auto stop_mid_file = [&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -282,8 +285,10 @@ TEST_F(QxwebInstallTest, DownloadsThatFailLeaveTheCacheAsItWas) {
        "data\\tasks.csv: the server sent", {}},
       {"missing file", server_.Url("/Demo.qxw"), [&] { fs::remove(tasks); }, nullptr, 1,
        "data\\tasks.csv: not found on the server (HTTP 404)", {}},
-      {"unsafe name", server_.Url("/Demo.qxw"), unsafe_header, nullptr, 1,
-       "..\\..\\escape: unsafe name", {"/Demo.qxw"}},
+      {"unsafe name", server_.Url("/Demo.qxw"), header_listing({"a", "..\\..\\escape"}), nullptr,
+       1, "..\\..\\escape: unsafe name", {"/Demo.qxw"}},
+      {"one file listed twice", server_.Url("/Demo.qxw"), header_listing({"a\\b", "a/b"}),
+       nullptr, 1, "a/b: names the same file as another entry", {"/Demo.qxw"}},
       {"corrupt header", server_.Url("/Demo.qxw"),
        [&] {
          std::string header = ReadFile(out_ + "/Demo.qxw");
