@@ -4,8 +4,10 @@
 # serves the package and a tar.gz of the same tree from a local nginx, and
 # reports in one run:
 #   - "qxweb install URL" into a fresh cache (every file fetched, verified and
-#     written), against "curl | tar xzf -" of the whole archive into a fresh
-#     directory, elapsed and CPU, and the peak memory of the install;
+#     written as stored), and "qxweb install URL --launch" (the files expanded
+#     too, then a program of the tree that does nothing started), against
+#     "curl | tar xzf -" of the whole archive into a fresh directory: elapsed
+#     and CPU, and the peak memory of the installs;
 #   - "qxweb update NAME" after 1% of the files were changed and the copy
 #     re-sealed: its time, and the bytes and requests it took from the server
 #     (nginx's access log) against the archive a "curl | tar" would fetch again.
@@ -23,6 +25,7 @@ fi
 src=$work/install-src serve=$work/serve ng=$work/nginx project=$work/install.QXS
 rm -rf "$src" "$serve" "$ng" "$work"/inst.* "$work"/untar.*
 cp -a "$tree" "$src"
+printf '#!/bin/sh\nexit 0\n' >"$src/bench" # the command line, for --launch
 mkdir -p "$serve" "$ng"
 export XDG_CONFIG_HOME=$work/seal-config
 mkdir -p "$XDG_CONFIG_HOME"
@@ -36,7 +39,8 @@ archive_bytes=$(stat -c %s "$serve/tree.tar.gz")
 stored_bytes=$(du -sb --apparent-size "$serve/put" | cut -f1)
 
 # A server of its own on a free port, stopped at exit.
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=18480
+while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((port + 1)); done
 user=
 [ "$(id -u)" -eq 0 ] && user="user root;"
 cat >"$ng/nginx.conf" <<EOF
@@ -60,7 +64,7 @@ http {
   server { listen 127.0.0.1:$port; root $serve; }
 }
 EOF
-nginx -p "$ng" -c "$ng/nginx.conf" -e "$ng/error.log" &
+/usr/sbin/nginx -p "$ng" -c "$ng/nginx.conf" -e "$ng/error.log" &
 nginx_pid=$!
 trap 'kill "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true' EXIT
 base=http://127.0.0.1:$port
@@ -75,7 +79,8 @@ pass() {
   /usr/bin/time -f '%U %S %M' -o "$work/cpu" bash -c "$1" >"$work/out" 2>&1 ||
     { echo "install_bench: failed: $1" >&2; cat "$work/out" "$work/cpu" >&2; exit 1; }
   local end=$EPOCHREALTIME
-  took="$(echo "$end - $start" | bc) $(tail -n 1 "$work/cpu" | awk '{ print $1 + $2 }')"
+  took="$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.2f", e - s }')"
+  took+=" $(tail -n 1 "$work/cpu" | awk '{ print $1 + $2 }')"
   rss=$(tail -n 1 "$work/cpu" | awk '{ print $3 }')
 }
 # Bytes and requests the server logged after line $1 of its access log.
@@ -83,33 +88,39 @@ served_since() {
   tail -n +$(($1 + 1)) "$ng/access.log" | awk '{ n++; b += $NF; if ($(NF - 1) >= 400) bad++ }
     END { printf "%d %d %d\n", b, n, bad }'
 }
-fresh() { # Each round its own cache and settings, removed only at the end.
-  export XDG_DATA_HOME=$work/inst.$1/data XDG_CONFIG_HOME=$work/inst.$1/config
-  mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$work/untar.$1"
+# Each round writes into directories of its own, removed only at the end;
+# a cache is its own settings and data directories.
+client() {
+  echo "XDG_DATA_HOME='$work/inst.$1/data' XDG_CONFIG_HOME='$work/inst.$1/config'"
+}
+fresh() {
+  mkdir -p "$work"/inst.{,launch.}$1/{data,config} "$work/untar.$1"
 }
 
 # A first install, untimed: it must work, and it warms the page cache.
 fresh 0
 logged=$(wc -l <"$ng/access.log")
-"$qxweb" install "$base/put/Bench.qxw" | tee "$work/install.txt"
+env XDG_DATA_HOME="$work/inst.0/data" XDG_CONFIG_HOME="$work/inst.0/config" \
+  "$qxweb" install "$base/put/Bench.qxw"
 read -r install_fetched install_requests install_bad < <(served_since "$logged")
 curl -s "$base/tree.tar.gz" | tar xzf - -C "$work/untar.0"
 
-declare -A run=(
-  [install]="'$qxweb' install '$base/put/Bench.qxw'"
-  [untar]="curl -s '$base/tree.tar.gz' | tar xzf - -C \"\$QX_UNTAR\""
-)
-declare -A best
-install_rss=0
+declare -A best each
+declare -A rss_of=([install]=0 [launch]=0)
 for ((round = 1; round <= rounds; round++)); do
   fresh "$round"
-  export QX_UNTAR=$work/untar.$round
-  order="install untar"
-  ((round % 2 == 0)) && order="untar install"
+  declare -A run=(
+    [install]="$(client "$round") '$qxweb' install '$base/put/Bench.qxw'"
+    [launch]="$(client "launch.$round") '$qxweb' install '$base/put/Bench.qxw' --launch"
+    [untar]="curl -s '$base/tree.tar.gz' | tar xzf - -C '$work/untar.$round'"
+  )
+  order="install launch untar"
+  ((round % 2 == 0)) && order="untar launch install"
   for who in $order; do
     pass "${run[$who]}"
     best[$who]=$(best_of "${best[$who]:-}" "$took")
-    if [ "$who" = install ] && ((rss > install_rss)); then install_rss=$rss; fi
+    each[$who]+=" ${took%% *}"
+    if [ "$who" != untar ] && ((rss > rss_of[$who])); then rss_of[$who]=$rss; fi
   done
 done
 
@@ -119,9 +130,9 @@ mapfile -t changed < <(find "$src" -type f | sort | awk 'NR % 100 == 1')
 update_fetched=0 update_requests=0
 for ((round = 1; round <= rounds; round++)); do
   for f in "${changed[@]}"; do echo "bench change $round" >>"$f"; done
-  XDG_CONFIG_HOME=$work/seal-config "$qxweb" seal --scan "$project" >/dev/null
+  "$qxweb" seal --scan "$project" >/dev/null
   logged=$(wc -l <"$ng/access.log")
-  pass "'$qxweb' update Bench"
+  pass "$(client "$rounds") '$qxweb' update Bench"
   best[update]=$(best_of "${best[update]:-}" "$took")
   cat "$work/out"
   read -r bytes requests bad < <(served_since "$logged")
@@ -140,9 +151,13 @@ line() {
     title, $1, $2, $1 / $3, $2 / $4 }'
 }
 line "qxweb install (fresh cache)" install
+line "qxweb install --launch (expanded)" launch
 line "curl | tar xzf (fresh directory)" untar
 line "qxweb update, 1% of files changed" update
-echo "$(nproc) processors. Peak memory of qxweb install (max RSS): $install_rss kB"
+echo "$(nproc) processors. Peak memory (max RSS): qxweb install ${rss_of[install]} kB," \
+  "with --launch ${rss_of[launch]} kB"
+echo "Elapsed of each round: install${each[install]}; --launch${each[launch]};" \
+  "curl | tar${each[untar]}"
 echo "Install took $install_fetched bytes in $install_requests requests" \
   "($install_bad failed); the archive is $archive_bytes bytes."
 echo "Update, ${#changed[@]} files changed: at most $update_fetched bytes in $update_requests" \

@@ -416,10 +416,12 @@ std::vector<std::string> HttpFetcher::FetchFiles(const std::vector<FileFetch>& f
     int running = 0;
     curl_multi_perform(multi_, &running);
     int left = 0;
+    bool ended = false;  // a slot may take the next file at once
     while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
       if (message->msg != CURLMSG_DONE) {
         continue;
       }
+      ended = true;
       Transfer* transfer = nullptr;
       curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
       bool done = Finish(*transfer, message->data.result);
@@ -440,7 +442,6 @@ std::vector<std::string> HttpFetcher::FetchFiles(const std::vector<FileFetch>& f
           callbacks.file_done(*transfer->file);
         }
         transfer->file = nullptr;
-        report();
         continue;
       }
       if (transfer->attempts >= 2 || transfer->fd < 0) {
@@ -461,7 +462,11 @@ std::vector<std::string> HttpFetcher::FetchFiles(const std::vector<FileFetch>& f
       last_report = Clock::now();
       report();
     }
-    curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
+    // Nothing wakes the wait while no transfer runs, so it is only for
+    // transfers that still run or a retry that is not yet due.
+    if (!ended) {
+      curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
+    }
   }
 
   for (Transfer* transfer : pool) {

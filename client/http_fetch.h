@@ -35,7 +35,7 @@ struct FetchProgress {
 };
 
 struct FetchCallbacks {
-  // Now and then while bytes arrive, and after every file.
+  // Every tenth of a second or so while files are fetched.
   std::function<void(const FetchProgress&)> progress;
   // Once for every file that verified.
   std::function<void(const FileFetch&)> file_done;

@@ -17,7 +17,7 @@ void AddWebCommands(CLI::App& app, int& status, const WebRunner& runner) {
     command->add_option("--cacert", arguments->ca_file,
                         "Trust the certificates in FILE for https instead of the system's")
         ->type_name("FILE")
-        ->check(CLI::ExistingFile);
+        ->check(CLI::Validator(CLI::ExistingFile).description(""));
     command->add_flag("-v,--verbose", arguments->verbose, "Print every file fetched");
     command->callback([&status, arguments, runner] {
       status = runner(*arguments);
