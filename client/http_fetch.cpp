@@ -115,9 +115,9 @@ struct HttpFetcher::Transfer {
   bool running = false;
 
   bool status_seen = false;
-  bool broke_off = false;  // the connection failed, not the answer
+  bool broke_off = false;   // the connection failed, not the answer
   long refused_status = 0;  // an answer that was not the body asked for
-  std::string failure;     // set while receiving
+  std::string failure;      // set while receiving
 
   ~Transfer() {
     if (fd >= 0) {
@@ -290,9 +290,8 @@ bool HttpFetcher::Finish(Transfer& transfer, int result) {
   }
   if (result != CURLE_OK) {
     transfer.broke_off = true;
-    const char* reason = transfer.error[0] != 0
-                             ? transfer.error
-                             : curl_easy_strerror(static_cast<CURLcode>(result));
+    const char* reason =
+        transfer.error[0] != 0 ? transfer.error : curl_easy_strerror(static_cast<CURLcode>(result));
     transfer.failure = transfer.file == nullptr
                            ? std::string(reason)
                            : "the transfer broke off after " + Bytes(transfer.received) + " of " +
@@ -346,8 +345,7 @@ std::string HttpFetcher::FetchDocument(const std::string& url, size_t limit, std
 }
 
 std::vector<std::string> HttpFetcher::FetchFiles(const std::vector<FileFetch>& files,
-                                                 const char* key,
-                                                 const FetchCallbacks& callbacks) {
+                                                 const char* key, const FetchCallbacks& callbacks) {
   std::vector<std::string> problems;
   FetchProgress progress;
   progress.files_total = static_cast<int>(files.size());

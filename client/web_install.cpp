@@ -43,8 +43,8 @@ std::string Lower(std::string_view text) {
 bool IsLandingPage(const std::string& url) {
   const std::string path = Lower(url.substr(0, url.find_first_of("?#")));
   const auto ends_with = [&path](std::string_view suffix) {
-    return path.size() >= suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(),
-                                                        suffix) == 0;
+    return path.size() >= suffix.size() &&
+           path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
   };
   return ends_with(".htm") || ends_with(".html");
 }
@@ -71,7 +71,8 @@ std::string EmbeddedSource(const std::string& page) {
   const size_t first = quoted ? at + 1 : at;
   const size_t last = quoted ? page.find(quote, first) : page.find_first_of(" \t\r\n>", first);
   std::string source = page.substr(first, last == std::string::npos ? last : last - first);
-  for (size_t amp = source.find("&amp;"); amp != std::string::npos; amp = source.find("&amp;", amp + 1)) {
+  for (size_t amp = source.find("&amp;"); amp != std::string::npos;
+       amp = source.find("&amp;", amp + 1)) {
     source.erase(amp + 1, 4);
   }
   return source;
@@ -268,8 +269,7 @@ WebInstallOutcome Install(const std::string& root, const std::string& url,
   count_transfers();
   outcome.fetched = static_cast<int>(fetches.size());
   const bool stored_form = !cached.record || cached.stored_form;
-  if (outcome.problems.empty() && !stored_form &&
-      !ExpandFetched(values, fetches, staging.path())) {
+  if (outcome.problems.empty() && !stored_form && !ExpandFetched(values, fetches, staging.path())) {
     outcome.problems.push_back("the fetched files could not be expanded like the cached ones");
   }
   if (outcome.problems.empty() &&

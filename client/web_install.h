@@ -22,11 +22,11 @@ struct WebInstallSettings {
 };
 
 struct WebInstallOutcome : InstallOutcome {
-  std::string header_url;    // the header's URL, found from a landing page
-  int fetched = 0;           // stored files fetched
-  int kept = 0;              // stored files the cache already held
-  int removed = 0;           // files of the earlier version no longer listed
-  bool current = false;      // the cache already held this very package
+  std::string header_url;     // the header's URL, found from a landing page
+  int fetched = 0;            // stored files fetched
+  int kept = 0;               // stored files the cache already held
+  int removed = 0;            // files of the earlier version no longer listed
+  bool current = false;       // the cache already held this very package
   int64_t bytes_fetched = 0;  // bodies received, header and page included
   int requests = 0;
 };

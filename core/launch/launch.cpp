@@ -27,7 +27,6 @@ bool HasStoredForm(const HeaderValues& values, const FileEntry& entry) {
          !IsNamedFileEntry(values, entry.name);
 }
 
-
 bool HasParentComponent(std::string_view path) {
   size_t start = 0;
   for (;;) {

@@ -140,8 +140,8 @@ class WebServer {
     for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
       conf << "  " << temp << "_temp_path " << temp << ";\n";
     }
-    conf << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    listen 127.0.0.1:"
-         << tls_port_ << " ssl;\n    ssl_certificate cert.pem;\n    ssl_certificate_key key.pem;\n"
+    conf << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    listen 127.0.0.1:" << tls_port_
+         << " ssl;\n    ssl_certificate cert.pem;\n    ssl_certificate_key key.pem;\n"
          << "    root " << root_ << ";\n"
          << "    location /slow/ { alias " << root_ << "/; limit_rate 512k; }\n"
          << "    location = /moved/Demo.qxw { return 301 /Demo.qxw; }\n  }\n}\n";
@@ -162,10 +162,9 @@ class QxwebInstallTest : public ::testing::Test {
     fs::copy(qx_test::SourceDir() + "/examples/demo/app", src_, fs::copy_options::recursive);
     WriteFile(src_ + "/bin/probe", kProbe);
     WriteFile(src_ + "/data/big.bin", qx_test::RandomBytes(2 << 20, 1));
-    CommandResult made =
-        Qxweb("new " + ShellQuote(project_) + " --name Demo --command-line bin/probe" +
-              " --seal-from " + ShellQuote(src_) + " --put-to " + ShellQuote(out_) +
-              " --install-to apps/demo");
+    CommandResult made = Qxweb(
+        "new " + ShellQuote(project_) + " --name Demo --command-line bin/probe" + " --seal-from " +
+        ShellQuote(src_) + " --put-to " + ShellQuote(out_) + " --install-to apps/demo");
     ASSERT_EQ(made.status, 0) << made.err;
     Seal();
     ASSERT_TRUE(server_.Start()) << ReadFile(dir_ / "web/error.log");
@@ -214,8 +213,7 @@ class QxwebInstallTest : public ::testing::Test {
 };
 
 TEST_F(QxwebInstallTest, InstallsFromTheLandingPageLaunchesAndUpdatesOnlyWhatChanged) {
-  CommandResult install =
-      Qxweb("install " + server_.Url("/Demo.htm") + " --launch -- 'two words'");
+  CommandResult install = Qxweb("install " + server_.Url("/Demo.htm") + " --launch -- 'two words'");
   ASSERT_EQ(install.status, 7) << install.err;  // the probe's own status
   EXPECT_NE(install.out.find("apps\\demo\\Demo: installed 10 files"), std::string::npos)
       << install.out;
@@ -248,8 +246,8 @@ TEST_F(QxwebInstallTest, DownloadsThatFailLeaveTheCacheAsItWas) {
   struct Case {
     const char* label;
     std::string url;
-    std::function<void()> spoil;        // before the install
-    std::function<void()> interrupt;    // while it runs
+    std::function<void()> spoil;      // before the install
+    std::function<void()> interrupt;  // while it runs
     int status;
     std::string says;
     std::vector<std::string> requested;  // but the 2 MB file; empty: not checked
@@ -278,37 +276,94 @@ TEST_F(QxwebInstallTest, DownloadsThatFailLeaveTheCacheAsItWas) {
     ASSERT_TRUE(server_.Start());
   };
   const std::vector<Case> cases = {
-      {"altered file", server_.Url("/Demo.qxw"), flip_byte, nullptr, 1,
-       "data\\tasks.csv: digest mismatch", {"/Demo.qxw", "/data/tasks.csv", "/data/tasks.csv"}},
-      {"truncated file", server_.Url("/Demo.qxw"),
-       [&] { fs::resize_file(tasks, fs::file_size(tasks) - 5); }, nullptr, 1,
-       "data\\tasks.csv: the server sent", {}},
-      {"missing file", server_.Url("/Demo.qxw"), [&] { fs::remove(tasks); }, nullptr, 1,
-       "data\\tasks.csv: not found on the server (HTTP 404)", {}},
-      {"unsafe name", server_.Url("/Demo.qxw"), header_listing({"a", "..\\..\\escape"}), nullptr,
-       1, "..\\..\\escape: unsafe name", {"/Demo.qxw"}},
-      {"one file listed twice", server_.Url("/Demo.qxw"), header_listing({"a\\b", "a/b"}),
-       nullptr, 1, "a/b: names the same file as another entry", {"/Demo.qxw"}},
-      {"corrupt header", server_.Url("/Demo.qxw"),
+      {"altered file",
+       server_.Url("/Demo.qxw"),
+       flip_byte,
+       nullptr,
+       1,
+       "data\\tasks.csv: digest mismatch",
+       {"/Demo.qxw", "/data/tasks.csv", "/data/tasks.csv"}},
+      {"truncated file",
+       server_.Url("/Demo.qxw"),
+       [&] { fs::resize_file(tasks, fs::file_size(tasks) - 5); },
+       nullptr,
+       1,
+       "data\\tasks.csv: the server sent",
+       {}},
+      {"missing file",
+       server_.Url("/Demo.qxw"),
+       [&] { fs::remove(tasks); },
+       nullptr,
+       1,
+       "data\\tasks.csv: not found on the server (HTTP 404)",
+       {}},
+      {"unsafe name",
+       server_.Url("/Demo.qxw"),
+       header_listing({"a", "..\\..\\escape"}),
+       nullptr,
+       1,
+       "..\\..\\escape: unsafe name",
+       {"/Demo.qxw"}},
+      {"one file listed twice",
+       server_.Url("/Demo.qxw"),
+       header_listing({"a\\b", "a/b"}),
+       nullptr,
+       1,
+       "a/b: names the same file as another entry",
+       {"/Demo.qxw"}},
+      {"corrupt header",
+       server_.Url("/Demo.qxw"),
        [&] {
          std::string header = ReadFile(out_ + "/Demo.qxw");
          header.replace(header.find("copyright"), 9, "COPYRIGHT");
          WriteFile(out_ + "/Demo.qxw", header);
        },
-       nullptr, 1,
-       "the header digest does not match", {"/Demo.qxw"}},
-      {"redirect", server_.Url("/moved/Demo.qxw"), nullptr, nullptr, 1,
-       "the server redirects it to " + server_.Url("/Demo.qxw"), {"/moved/Demo.qxw"}},
-      {"no page", server_.Url("/Nothing.htm"), nullptr, nullptr, 1,
-       "not found on the server (HTTP 404)", {"/Nothing.htm"}},
-      {"server stopped mid-file", server_.Url("/slow/Demo.qxw"), nullptr, stop_mid_file, 1,
-       "data\\big.bin: the transfer broke off after", {}},
-      {"https, certificate not trusted", server_.TlsUrl("/Demo.qxw"), nullptr, nullptr, 1,
-       "certificate", {}},
-      {"server restarted mid-file: resumed", server_.Url("/slow/Demo.qxw"), nullptr,
-       restart_mid_file, 0, "updated, 2 files fetched", {}},
-      {"https with --cacert", server_.TlsUrl("/Demo.qxw --cacert " + server_.certificate()),
-       nullptr, nullptr, 0, "updated, 2 files fetched", {}},
+       nullptr,
+       1,
+       "the header digest does not match",
+       {"/Demo.qxw"}},
+      {"redirect",
+       server_.Url("/moved/Demo.qxw"),
+       nullptr,
+       nullptr,
+       1,
+       "the server redirects it to " + server_.Url("/Demo.qxw"),
+       {"/moved/Demo.qxw"}},
+      {"no page",
+       server_.Url("/Nothing.htm"),
+       nullptr,
+       nullptr,
+       1,
+       "not found on the server (HTTP 404)",
+       {"/Nothing.htm"}},
+      {"server stopped mid-file",
+       server_.Url("/slow/Demo.qxw"),
+       nullptr,
+       stop_mid_file,
+       1,
+       "data\\big.bin: the transfer broke off after",
+       {}},
+      {"https, certificate not trusted",
+       server_.TlsUrl("/Demo.qxw"),
+       nullptr,
+       nullptr,
+       1,
+       "certificate",
+       {}},
+      {"server restarted mid-file: resumed",
+       server_.Url("/slow/Demo.qxw"),
+       nullptr,
+       restart_mid_file,
+       0,
+       "updated, 2 files fetched",
+       {}},
+      {"https with --cacert",
+       server_.TlsUrl("/Demo.qxw --cacert " + server_.certificate()),
+       nullptr,
+       nullptr,
+       0,
+       "updated, 2 files fetched",
+       {}},
   };
   const fs::path first = dir_ / "first";
   fs::copy(out_, first, fs::copy_options::recursive);

@@ -48,8 +48,8 @@ int main(int argc, char** argv) {
   qxweb_tool::AddVerifyCommand(app, status);
   qxweb_tool::AddUnpackCommand(app, status);
   qxweb_tool::AddCacheCommand(app, status);
-  qxweb_tool::AddWebCommands(app, status,
-                             [argv](const qxweb_tool::WebArguments&) { return RunWebClient(argv); });
+  qxweb_tool::AddWebCommands(
+      app, status, [argv](const qxweb_tool::WebArguments&) { return RunWebClient(argv); });
 
   try {
     app.parse(argc, argv);

@@ -14,8 +14,9 @@ void AddWebCommands(CLI::App& app, int& status, const WebRunner& runner) {
                       "status");
     command->add_option("ARGS", arguments->launch_arguments,
                         "Arguments after the command line's own, with --launch");
-    command->add_option("--cacert", arguments->ca_file,
-                        "Trust the certificates in FILE for https instead of the system's")
+    command
+        ->add_option("--cacert", arguments->ca_file,
+                     "Trust the certificates in FILE for https instead of the system's")
         ->type_name("FILE")
         ->check(CLI::Validator(CLI::ExistingFile).description(""));
     command->add_flag("-v,--verbose", arguments->verbose, "Print every file fetched");
@@ -40,8 +41,9 @@ void AddWebCommands(CLI::App& app, int& status, const WebRunner& runner) {
       "update",
       "Bring a cached application up to date from the URL it was installed from, fetching only "
       "the files that changed");
-  update->add_option("NAME", arguments->target,
-                     "Application: its whole cache name (InstallTo\\ApplName) or its ApplName")
+  update
+      ->add_option("NAME", arguments->target,
+                   "Application: its whole cache name (InstallTo\\ApplName) or its ApplName")
       ->required();
   add_common(update);
   update->preparse_callback([arguments](size_t) { arguments->update = true; });

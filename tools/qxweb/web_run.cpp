@@ -117,8 +117,8 @@ int RunWebCommand(const WebArguments& arguments) {
   for (const std::string& problem : outcome.problems) {
     complain(problem);
   }
-  const std::string shown = qx::PrintableText(outcome.name.empty() ? arguments.target
-                                                                   : outcome.name);
+  const std::string shown =
+      qx::PrintableText(outcome.name.empty() ? arguments.target : outcome.name);
   if (!outcome.problems.empty()) {
     complain(shown + (outcome.replaced ? ": installed, but not recorded whole"
                                        : ": not installed; the cache is as it was"));
@@ -128,8 +128,8 @@ int RunWebCommand(const WebArguments& arguments) {
     std::printf("%s: already current (%s)\n", shown.c_str(), Files(outcome.kept).c_str());
   } else if (outcome.replaced) {
     std::printf("%s: updated, %s fetched (%s), %d kept, %d removed\n", shown.c_str(),
-                Files(outcome.fetched).c_str(), Amount(outcome.bytes_fetched).c_str(),
-                outcome.kept, outcome.removed);
+                Files(outcome.fetched).c_str(), Amount(outcome.bytes_fetched).c_str(), outcome.kept,
+                outcome.removed);
   } else {
     std::printf("%s: installed %s (%s fetched) into %s\n", shown.c_str(),
                 Files(outcome.files).c_str(), Amount(outcome.bytes_fetched).c_str(),
