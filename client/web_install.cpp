@@ -97,6 +97,18 @@ std::string ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
+// Reads a header held in memory as the client reads one from a file; |label|
+// names it in problems.
+std::unique_ptr<PackageHeader> ReadHeaderBytes(std::string& bytes, const std::string& label,
+                                               std::vector<std::string>& problems) {
+  FilePtr file(bytes.empty() ? nullptr : ::fmemopen(bytes.data(), bytes.size(), "rb"));
+  if (!file) {
+    problems.push_back(label + ": not a package header (empty)");
+    return nullptr;
+  }
+  return ReadHeaderStream(file.get(), label, problems);
+}
+
 CachedVersion FindCachedVersion(const WebInstallOutcome& outcome, const std::string& appl_name) {
   CachedVersion cached;
   CachedApplication application;
@@ -106,12 +118,12 @@ CachedVersion FindCachedVersion(const WebInstallOutcome& outcome, const std::str
   }
   const std::string header_path = JoinNativePath(outcome.directory, HeaderFileName(appl_name));
   std::vector<std::string> problems;
-  cached.record = ReadHeaderFile(header_path, problems);
+  cached.header_bytes = ReadWholeFile(header_path);
+  cached.record = ReadHeaderBytes(cached.header_bytes, header_path, problems);
   if (!cached.record || !problems.empty()) {
     cached.record.reset();
     return cached;
   }
-  cached.header_bytes = ReadWholeFile(header_path);
   cached.stored_form = application.compressed != kNo;
   cached.record->package_directory = outcome.directory;
   for (const auto& entry : cached.record->entries) {
@@ -181,13 +193,8 @@ std::unique_ptr<PackageHeader> FetchHeader(HttpFetcher& fetcher, const std::stri
     outcome.problems.push_back(error);
     return nullptr;
   }
-  const std::string label = PrintableText(outcome.header_url);
-  FilePtr file(bytes.empty() ? nullptr : ::fmemopen(bytes.data(), bytes.size(), "rb"));
-  if (!file) {
-    outcome.problems.push_back(label + ": not a package header (empty)");
-    return nullptr;
-  }
-  std::unique_ptr<PackageHeader> record = ReadHeaderStream(file.get(), label, outcome.problems);
+  std::unique_ptr<PackageHeader> record =
+      ReadHeaderBytes(bytes, PrintableText(outcome.header_url), outcome.problems);
   if (record) {
     CheckEntryNames(*record, outcome.problems);
   }
