@@ -1,10 +1,12 @@
 // A package checked as a client checks it. Client.
 #include "client/package_check.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <set>
 #include <string_view>
 
@@ -84,7 +86,7 @@ std::unique_ptr<PackageHeader> ReadHeaderStream(std::FILE* file, const std::stri
   return record;
 }
 
-PackageCheck CheckPackage(const std::string& header_path) {
+PackageCheck CheckPackage(const std::string& header_path, const CheckProgressCallback& progress) {
   PackageCheck check;
   check.record = ReadHeaderFile(header_path, check.problems);
   if (!check.record) {
@@ -93,7 +95,7 @@ PackageCheck CheckPackage(const std::string& header_path) {
   PackageHeader& record = *check.record;
   // The stored files lie next to the header, wherever the package was put.
   record.package_directory = DirectoryOf(header_path);
-  check.stored_files = CheckStoredFiles(record, check.problems);
+  check.stored_files = CheckStoredFiles(record, check.problems, progress);
   return check;
 }
 
@@ -118,11 +120,33 @@ int CheckEntryNames(const PackageHeader& record, std::vector<std::string>& probl
   return files;
 }
 
-int CheckStoredFiles(const PackageHeader& record, std::vector<std::string>& problems) {
+int CheckStoredFiles(const PackageHeader& record, std::vector<std::string>& problems,
+                     const CheckProgressCallback& progress) {
+  // A header may give any Length: the sums stop at the largest count.
+  const auto add = [](int64_t& sum, int64_t length) {
+    length = std::max<int64_t>(length, 0);
+    sum = length > std::numeric_limits<int64_t>::max() - sum ? std::numeric_limits<int64_t>::max()
+                                                             : sum + length;
+  };
+  CheckProgress figures;
+  if (progress) {
+    for (const auto& entry : record.entries) {
+      if (!entry->comment && entry->state != kEntryStateComment) {
+        ++figures.files_total;
+        add(figures.bytes_total, entry->length);
+      }
+    }
+  }
   int files = 0;
   for (const auto& entry : record.entries) {
     if (entry->comment || entry->state == kEntryStateComment) {
       continue;
+    }
+    if (progress) {
+      figures.files_done = files;
+      figures.entry = entry.get();
+      progress(figures);
+      add(figures.bytes_done, entry->length);
     }
     ++files;
     int64_t length_found = 0;

@@ -3,7 +3,9 @@
 // A package header read and every stored file checked as a client checks
 // them, for verify and unpack. Client.
 
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,14 +39,26 @@ std::unique_ptr<PackageHeader> ReadHeaderStream(std::FILE* file, const std::stri
 // Returns the number of file entries.
 int CheckEntryNames(const PackageHeader& record, std::vector<std::string>& problems);
 
+// Where a check of the stored files stands, as each file is begun.
+struct CheckProgress {
+  int files_done = 0;
+  int files_total = 0;
+  int64_t bytes_done = 0;  // the Lengths of the files done
+  int64_t bytes_total = 0;
+  const FileEntry* entry = nullptr;  // the file begun
+};
+using CheckProgressCallback = std::function<void(const CheckProgress&)>;
+
 // Reads |header_path| and checks the header digest, the application name and
 // install-to path, and every stored file's existence, Length and digest.
-PackageCheck CheckPackage(const std::string& header_path);
+PackageCheck CheckPackage(const std::string& header_path,
+                          const CheckProgressCallback& progress = {});
 
 // Checks every file entry's stored file in the record's package directory
 // (existence, Length, keyed digest), adding one problem per file that fails.
 // Returns the number of file entries checked.
-int CheckStoredFiles(const PackageHeader& record, std::vector<std::string>& problems);
+int CheckStoredFiles(const PackageHeader& record, std::vector<std::string>& problems,
+                     const CheckProgressCallback& progress = {});
 
 // The directory that holds |path| ("." for a bare name).
 std::string DirectoryOf(const std::string& path);

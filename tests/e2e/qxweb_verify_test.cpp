@@ -177,6 +177,49 @@ TEST_F(QxwebPackageTest, UnpackExpandsCopiesAndStampsEveryFile) {
   EXPECT_EQ(files, 5);
 }
 
+TEST_F(QxwebPackageTest, ADirectoryStandsForTheOnlyHeaderInIt) {
+  MakeSample();
+  fs::create_directories(package_ + "/folder.qxw");  // a directory is no header
+  const std::string empty = dir_ / "empty";
+  fs::create_directories(empty);
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  const auto check = [](const Case& c) {
+    const auto result = RunCommand(Qxweb() + " " + c.arguments);
+    EXPECT_EQ(result.status, c.status) << c.arguments << "\n" << result.out << result.err;
+    EXPECT_EQ(result.out, c.out) << c.arguments;
+    EXPECT_EQ(result.err, c.err) << c.arguments;
+  };
+  const Case one_header[] = {
+      {"verify " + ShellQuote(package_), 0, header_ + ": verified, 5 stored files\n", ""},
+      {"unpack " + ShellQuote(package_) + " " + ShellQuote(out_), 0,
+       header_ + ": unpacked 5 files into " + out_ + "\n", ""},
+      {"verify " + ShellQuote(empty), 1, "",
+       "qxweb verify: " + empty + ": holds no package header (.qxw)\n"},
+  };
+  for (const Case& c : one_header) {
+    check(c);
+  }
+  fs::copy_file(header_, package_ + "/Other.QXW");
+  const std::string two =
+      package_ + ": holds 2 package headers (Demo.qxw, Other.QXW); name one of them\n";
+  const Case two_headers[] = {
+      {"verify " + ShellQuote(package_), 1, "", "qxweb verify: " + two},
+      {"unpack " + ShellQuote(package_) + " " + ShellQuote(dir_ / "out2"), 1, "",
+       "qxweb unpack: " + two},
+      {"verify " + ShellQuote(package_ + "/Other.QXW"), 0,
+       package_ + "/Other.QXW: verified, 5 stored files\n", ""},
+  };
+  for (const Case& c : two_headers) {
+    check(c);
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "out2"));
+}
+
 TEST_F(QxwebPackageTest, UnpackFailureLeavesNoPartFileUnderItsName) {
   // The header promises more bytes than the member expands to; verification
   // cannot see that, so unpacking finds it half way.

@@ -57,7 +57,13 @@ const char* FormOf(const qx::CachedApplication& application) {
   return application.compressed == qx::kYes ? "stored" : "expanded";
 }
 
-int RunInstall(const std::string& header) {
+int RunInstall(const std::string& argument) {
+  std::string error;
+  const std::string header = HeaderArgument(argument, &error);
+  if (header.empty()) {
+    std::fprintf(stderr, "qxweb cache install: %s\n", error.c_str());
+    return kExitFailed;
+  }
   const std::string root = Prepare("install");
   if (root.empty()) {
     return kExitFailed;
@@ -244,7 +250,7 @@ void AddCacheCommand(CLI::App& app, int& status) {
       "install",
       "Verify a package (header digest, every stored file) and take it into the cache under its "
       "InstallTo and ApplName; an earlier version stays whole until the new one is complete");
-  install->add_option("HEADER", *header, "Package header (.qxw)")->required();
+  install->add_option("HEADER", *header, kHeaderArgumentHelp)->required();
   install->callback(run([header] { return RunInstall(*header); }));
 
   cache->add_subcommand("list", "One line per cached application")->callback(run([] {

@@ -9,14 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace qxweb_tool {
+#include "client/package_check.h"
 
-// |bytes| as "12.3 MB", for progress lines.
-inline std::string Megabytes(int64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-  return text;
-}
+namespace qxweb_tool {
 
 // Exit statuses of every subcommand.
 inline constexpr int kExitOk = 0;
@@ -31,6 +26,17 @@ void AddDigestCommand(CLI::App& app, int& status);
 // "compress" and "expand-file".
 void AddCompressCommands(CLI::App& app, int& status);
 void AddVerifyCommand(CLI::App& app, int& status);
+
+// The help of a HEADER argument, which HeaderArgument resolves.
+inline constexpr char kHeaderArgumentHelp[] =
+    "Package header (.qxw), or a directory that holds exactly one (a put-to directory)";
+// The package header that |argument| names: the file itself, or the one
+// header (*.qxw) in the directory it names. Empty, with the reason in
+// |error|, when that directory holds none or several.
+std::string HeaderArgument(const std::string& argument, std::string* error);
+
+// Checks the package of |header| with the progress line on a terminal.
+qx::PackageCheck CheckWithProgress(const std::string& header);
 void AddUnpackCommand(CLI::App& app, int& status);
 // The sealer's engine: "new", "scan" and "seal" of a project file.
 void AddNewCommand(CLI::App& app, int& status);
@@ -53,6 +59,11 @@ using WebRunner = std::function<int(const WebArguments&)>;
 // "install" and "update", which |runner| carries out: the web client
 // qxweb-net runs them, qxweb hands them over to it.
 void AddWebCommands(CLI::App& app, int& status, const WebRunner& runner);
+
+// qxweb's whole command line, as the program parses it and as its manual
+// page and shell completion describe it; |web_runner| carries out "install"
+// and "update".
+void DefineQxweb(CLI::App& app, int& status, const WebRunner& web_runner);
 
 // The web client's work: installs or updates, and launches when asked.
 int RunWebCommand(const WebArguments& arguments);

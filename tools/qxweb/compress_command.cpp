@@ -72,7 +72,8 @@ void AddCodecCommand(CLI::App& app, int& status, const char* name, const char* d
   auto key = std::make_shared<std::string>();
   auto input = std::make_shared<std::string>();
   auto output = std::make_shared<std::string>();
-  auto* key_option = cmd->add_option("--key", *key, "Key name (the application name)");
+  auto* key_option =
+      cmd->add_option("--key", *key, "Key name (the application name)")->type_name("KEY");
   cmd->add_option("INPUT", *input, "File to read")->required();
   cmd->add_option("OUTPUT", *output, "File to write")->required();
   cmd->callback([=, &status] {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "core/fsutil/path_text.h"
 #include "sealer/project/seal_plan.h"
 #include "tools/qxweb/commands.h"
 
@@ -37,7 +38,6 @@ InterruptAsCancel::~InterruptAsCancel() {
 
 ConsoleForm::ConsoleForm(bool verbose, bool create_put_to) : verbose_(verbose) {
   console_.SetOkCancelAnswer(create_put_to ? qx::BoxAnswer::kOk : qx::BoxAnswer::kCancel);
-  terminal_ = isatty(STDERR_FILENO) != 0;
 }
 
 bool ConsoleForm::ProgressStep(std::string_view text, const qx::SealProgress* progress) {
@@ -51,30 +51,23 @@ bool ConsoleForm::ProgressStep(std::string_view text, const qx::SealProgress* pr
   return cancel_requested != 0;
 }
 
-void ConsoleForm::EndLine() {
-  if (line_open_) {
-    std::fputc('\n', stderr);
-    line_open_ = false;
-  }
-}
-
 qx::BoxAnswer ConsoleForm::ShowMessageBox(const qx::MessageBoxRequest& request) {
   EndLine();
   return console_.ShowMessageBox(request);
 }
 
 void ConsoleForm::Show(const qx::SealProgress& progress) {
-  const std::string name(progress.name);
-  if (terminal_) {
-    std::fprintf(stderr, "\rSealing file %zu of %zu, %s of %s: %s\x1b[K", progress.index + 1,
-                 progress.count, Megabytes(progress.done_bytes).c_str(),
-                 Megabytes(progress.total_bytes).c_str(), name.c_str());
-    line_open_ = true;
+  if (line_.terminal()) {
+    line_.Show({.files_done = static_cast<int64_t>(progress.index),
+                .files_total = static_cast<int64_t>(progress.count),
+                .bytes_done = progress.done_bytes,
+                .bytes_total = progress.total_bytes},
+               qx::PrintableText(qx::NativeSeparators(progress.name)));
   } else if (verbose_) {
     std::fprintf(stderr, "Sealing file %zu of %zu: %s\n", progress.index + 1, progress.count,
-                 name.c_str());
+                 std::string(progress.name).c_str());
+    std::fflush(stderr);
   }
-  std::fflush(stderr);
 }
 
 }  // namespace qxweb_tool

@@ -11,6 +11,7 @@
 
 #include "core/platform/console_user_interface.h"
 #include "sealer/project/memory_form_view.h"
+#include "tools/qxweb/progress_line.h"
 
 namespace qxweb_tool {
 
@@ -37,8 +38,8 @@ class ConsoleForm : public qx::MemoryFormView, public qx::UserInterface {
 
   bool ProgressStep(std::string_view text, const qx::SealProgress* progress) override;
 
-  // The run is over: the progress line is finished.
-  void EndLine();
+  // The run is over: the progress line goes.
+  void EndLine() { line_.Clear(); }
 
   void Beep(qx::BeepKind) override {}
   qx::BoxAnswer ShowMessageBox(const qx::MessageBoxRequest& request) override;
@@ -48,8 +49,7 @@ class ConsoleForm : public qx::MemoryFormView, public qx::UserInterface {
 
   qx::ConsoleUserInterface console_{stderr};
   bool verbose_;
-  bool terminal_ = false;
-  bool line_open_ = false;
+  ProgressLine line_{"Sealing"};
 };
 
 }  // namespace qxweb_tool

@@ -47,7 +47,8 @@ void AddDigestCommand(CLI::App& app, int& status) {
       "Print the secure digest of each file, in the form md5sum prints (plain MD5 without --key)");
   auto key = std::make_shared<std::string>();
   auto files = std::make_shared<std::vector<std::string>>();
-  auto* key_option = cmd->add_option("--key", *key, "Key name (the application name)");
+  auto* key_option =
+      cmd->add_option("--key", *key, "Key name (the application name)")->type_name("KEY");
   cmd->add_option("FILE", *files, "Files to digest")->required();
   cmd->callback([key, key_option, files, &status] {
     const char* key_name = key_option->count() > 0 ? key->c_str() : nullptr;

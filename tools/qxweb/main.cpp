@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string>
 
-#include "core/platform/library_version.h"
 #include "tools/qxweb/commands.h"
 
 namespace {
@@ -30,27 +29,10 @@ int RunWebClient(char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{
-      "Seals applications into web packages, verifies and expands them, and keeps a client's "
-      "cache of applications.",
-      "qxweb"};
-  app.require_subcommand(1);
-  app.set_help_all_flag("--help-all", "Show the help of every subcommand");
-  app.set_version_flag("--version", std::string("qxweb ") + QX_PROGRAM_VERSION + " (qxwebcore " +
-                                        qx::LibraryVersion() + ")");
-
+  CLI::App app;
   int status = qxweb_tool::kExitOk;
-  qxweb_tool::AddNewCommand(app, status);
-  qxweb_tool::AddScanCommand(app, status);
-  qxweb_tool::AddSealCommand(app, status);
-  qxweb_tool::AddDigestCommand(app, status);
-  qxweb_tool::AddCompressCommands(app, status);
-  qxweb_tool::AddVerifyCommand(app, status);
-  qxweb_tool::AddUnpackCommand(app, status);
-  qxweb_tool::AddCacheCommand(app, status);
-  qxweb_tool::AddWebCommands(
-      app, status, [argv](const qxweb_tool::WebArguments&) { return RunWebClient(argv); });
-
+  qxweb_tool::DefineQxweb(app, status,
+                          [argv](const qxweb_tool::WebArguments&) { return RunWebClient(argv); });
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -239,17 +239,25 @@ void AddNewCommand(CLI::App& app, int& status) {
   auto* cmd = app.add_subcommand("new", "Create a project file from the form's fields");
   auto options = std::make_shared<NewOptions>();
   cmd->add_option("PROJECT", options->project, "Project file to create (.QXS)")->required();
-  cmd->add_option("--name", options->name, "Application name (at most 8 characters)")->required();
+  cmd->add_option("--name", options->name, "Application name (at most 8 characters)")
+      ->type_name("NAME")
+      ->required();
   cmd->add_option("--command-line", options->command_line,
                   "Command and options that start the application")
+      ->type_name("COMMAND")
       ->required();
   cmd->add_option("--seal-from", options->seal_from, "Directory that holds the application")
+      ->type_name("DIR")
       ->required();
-  cmd->add_option("--put-to", options->put_to, "Directory that receives the package")->required();
+  cmd->add_option("--put-to", options->put_to, "Directory that receives the package")
+      ->type_name("DIR")
+      ->required();
   cmd->add_option("--owner", options->owner,
-                  "Owner of the package (default: the settings' default owner)");
+                  "Owner of the package (default: the settings' default owner)")
+      ->type_name("OWNER");
   cmd->add_option("--install-to", options->install_to,
-                  "Client installation directory, relative to the cache root");
+                  "Client installation directory, relative to the cache root")
+      ->type_name("PATH");
   cmd->add_flag("--force", options->force, "Replace an existing project file");
   cmd->callback([options, &status] { status = RunNew(*options); });
 }
@@ -277,8 +285,10 @@ void AddSealCommand(CLI::App& app, int& status) {
                 "Create a missing put-to directory (otherwise the seal stops)");
   cmd->add_flag("--save", options->save, "Save the project afterwards");
   cmd->add_option("-j,--jobs", options->seal.jobs,
-                  "Files stored at once (default: one per processor this process may use)")
-      ->check(CLI::Range(1, 1024));
+                  "Files stored at once, 1 to 1024 (default: one per processor this process may "
+                  "use)")
+      ->type_name("N")
+      ->check(CLI::Validator(CLI::Range(1, 1024)).description(""));
   cmd->add_flag_callback(
       "--full", [options] { options->seal.reuse = false; },
       "Store every file again, even where the earlier package holds it unchanged");

@@ -21,6 +21,7 @@
 #include "core/platform/file_handle.h"
 #include "core/platform/replacing_file.h"
 #include "tools/qxweb/commands.h"
+#include "tools/qxweb/progress_line.h"
 
 namespace qxweb_tool {
 
@@ -104,7 +105,13 @@ bool LandsInPackage(const qx::PackageHeader& record, const std::string& destinat
   return qx::IsSameOrInsideDirectory(qx::DirectoryOf(target), record.package_directory);
 }
 
-int Unpack(const std::string& header, const std::string& destination_arg) {
+int Unpack(const std::string& argument, const std::string& destination_arg) {
+  std::string no_header;
+  const std::string header = HeaderArgument(argument, &no_header);
+  if (header.empty()) {
+    std::fprintf(stderr, "qxweb unpack: %s\n", no_header.c_str());
+    return kExitFailed;
+  }
   // Expanding into the package itself would put each file's expansion over
   // its stored form: the package would be gone and the copy no better.
   if (qx::IsSameOrInsideDirectory(destination_arg, qx::DirectoryOf(header))) {
@@ -112,7 +119,7 @@ int Unpack(const std::string& header, const std::string& destination_arg) {
                  destination_arg.c_str());
     return kExitFailed;
   }
-  const qx::PackageCheck check = qx::CheckPackage(header);
+  const qx::PackageCheck check = CheckWithProgress(header);
   for (const std::string& problem : check.problems) {
     std::printf("%s\n", problem.c_str());
   }
@@ -144,19 +151,31 @@ int Unpack(const std::string& header, const std::string& destination_arg) {
   // The codec's messages are boxes; here they go to stderr.
   qx::ConsoleUserInterface console(stderr);
   qx::ScopedUserInterface scope(console);
+  ProgressFigures figures{.files_total = check.stored_files};
+  for (const auto& entry : record.entries) {
+    if (!entry->comment && entry->state != qx::kEntryStateComment) {
+      figures.bytes_total += entry->length;  // verified: the stored files' sizes
+    }
+  }
+  ProgressLine line("Unpacking");
   int files = 0;
   for (const auto& entry : record.entries) {
     if (entry->comment || entry->state == qx::kEntryStateComment) {
       continue;
     }
+    figures.files_done = files;
+    line.Show(figures, qx::PrintableText(qx::NativeSeparators(entry->name)));
     const std::string error = UnpackEntry(record, *entry, destination);
+    figures.bytes_done += entry->length;
     if (!error.empty()) {
+      line.Clear();
       std::printf("%s: %s\n", entry->name.c_str(), error.c_str());
       std::printf("%s: unpacking stopped after %d files\n", header.c_str(), files);
       return kExitFailed;
     }
     ++files;
   }
+  line.Clear();
   std::printf("%s: unpacked %d files into %s\n", header.c_str(), files, destination.c_str());
   return kExitOk;
 }
@@ -170,7 +189,7 @@ void AddUnpackCommand(CLI::App& app, int& status) {
       "its entry's time; the named files (read-me, registry, splashes, icons) are copied");
   auto header = std::make_shared<std::string>();
   auto destination = std::make_shared<std::string>();
-  cmd->add_option("HEADER", *header, "Package header (.qxw)")->required();
+  cmd->add_option("HEADER", *header, kHeaderArgumentHelp)->required();
   cmd->add_option("DESTDIR", *destination, "Directory to unpack into")->required();
   cmd->callback([header, destination, &status] {
     status = Unpack(*header, *destination);

@@ -2,7 +2,6 @@
 // Command-line program (qxweb-net).
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -10,68 +9,15 @@
 #include "core/fsutil/path_text.h"
 #include "core/platform/console_user_interface.h"
 #include "tools/qxweb/commands.h"
+#include "tools/qxweb/progress_line.h"
 
 namespace qxweb_tool {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// One line on a terminal: files and bytes done of the total, and the rate.
-class ProgressLine {
- public:
-  ProgressLine() : terminal_(isatty(STDERR_FILENO) != 0), start_(Clock::now()) {}
-  ~ProgressLine() { Clear(); }
-
-  void Show(const qx::FetchProgress& progress) {
-    if (!terminal_ || progress.files_total == 0) {
-      return;
-    }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
-    const int percent = progress.bytes_total > 0
-                            ? static_cast<int>(100 * progress.bytes_done / progress.bytes_total)
-                            : 100;
-    std::string rate;
-    if (seconds >= 0.5) {
-      rate = ", " + Megabytes(static_cast<int64_t>(progress.bytes_done / seconds)) + "/s";
-    }
-    std::fprintf(stderr, "\rFetched %d of %d files, %s of %s (%d%%)%s\x1b[K", progress.files_done,
-                 progress.files_total, Megabytes(progress.bytes_done).c_str(),
-                 Megabytes(progress.bytes_total).c_str(), percent, rate.c_str());
-    std::fflush(stderr);
-    open_ = true;
-  }
-
-  void Clear() {
-    if (open_) {
-      std::fputs("\r\x1b[K", stderr);
-      std::fflush(stderr);
-      open_ = false;
-    }
-  }
-
- private:
-  bool terminal_;
-  bool open_ = false;
-  Clock::time_point start_;
-};
-
 // "1 file", "3 files".
 std::string Files(int count) {
   return std::to_string(count) + (count == 1 ? " file" : " files");
-}
-
-// A byte count as people read it: "812 bytes", "4.2 kB", "151.0 MB".
-std::string Amount(int64_t bytes) {
-  if (bytes < 1024) {
-    return std::to_string(bytes) + " bytes";
-  }
-  if (bytes < 1024 * 1024) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f kB", static_cast<double>(bytes) / 1024.0);
-    return text;
-  }
-  return Megabytes(bytes);
 }
 
 }  // namespace
@@ -98,10 +44,15 @@ int RunWebCommand(const WebArguments& arguments) {
     }
   }
 
-  ProgressLine line;
+  ProgressLine line("Fetched");
   qx::WebInstallSettings settings;
   settings.fetch.ca_file = arguments.ca_file;
-  settings.callbacks.progress = [&line](const qx::FetchProgress& progress) { line.Show(progress); };
+  settings.callbacks.progress = [&line](const qx::FetchProgress& progress) {
+    line.Show({.files_done = progress.files_done,
+               .files_total = progress.files_total,
+               .bytes_done = progress.bytes_done,
+               .bytes_total = progress.bytes_total});
+  };
   if (arguments.verbose) {
     settings.callbacks.file_done = [&line](const qx::FileFetch& file) {
       line.Clear();
