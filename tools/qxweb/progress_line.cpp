@@ -201,14 +201,14 @@ ProgressLine::ProgressLine(std::string_view verb)
     action.sa_handler = OnResize;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGWINCH, &action, nullptr);
+    sigaction(SIGWINCH, &action, &previous_winch_);
   }
 }
 
 ProgressLine::~ProgressLine() {
   Clear();
   if (terminal_) {
-    signal(SIGWINCH, SIG_DFL);
+    sigaction(SIGWINCH, &previous_winch_, nullptr);
   }
 }
 

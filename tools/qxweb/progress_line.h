@@ -5,6 +5,8 @@
 // the rate and the time left, and the file at hand. The line is cut to the
 // terminal's width so that it never wraps. Command-line programs.
 
+#include <signal.h>
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -69,6 +71,7 @@ class ProgressLine {
   int width_ = 80;
   Clock::time_point start_;  // of the first Show
   Clock::time_point drawn_;
+  struct sigaction previous_winch_ {};
 };
 
 }  // namespace qxweb_tool
