@@ -3,9 +3,12 @@
 # nothing else, that its headers stand alone without Qt or anything not
 # installed, and that a separate program builds against it with find_package
 # and with pkg-config, reads a header and writes a full-edition landing page.
+# Also that qxweb's manual page and bash completion are installed where man
+# and bash-completion look.
 #
-# cmake -DBUILD_DIR= -DWORK_DIR= -DCONSUMER_DIR= -DHEADER= -DLIBDIR= -DCXX=
-#       -DCXX_FLAGS= -DLINKER_FLAGS= -DGENERATOR= -DMAKE_PROGRAM= -P this
+# cmake -DBUILD_DIR= -DWORK_DIR= -DCONSUMER_DIR= -DHEADER= -DLIBDIR= -DMANDIR=
+#       -DDATADIR= -DCXX= -DCXX_FLAGS= -DLINKER_FLAGS= -DGENERATOR= -DMAKE_PROGRAM=
+#       -P this
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -27,6 +30,16 @@ file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+
+# qxweb's manual page, and its completion, which defines and registers _qxweb.
+if(NOT EXISTS ${prefix}/${MANDIR}/man1/qxweb.1)
+  message(FATAL_ERROR "qxweb.1 is not installed in ${MANDIR}/man1")
+endif()
+set(completion ${prefix}/${DATADIR}/bash-completion/completions/qxweb)
+run(bash -c "source \"$1\" && complete -p qxweb" bash ${completion})
+if(NOT run_output MATCHES "-F _qxweb qxweb")
+  message(FATAL_ERROR "the installed completion does not register _qxweb: ${run_output}")
+endif()
 
 # The SONAME, and the development link to it.
 run(readelf -d ${library})
