@@ -154,7 +154,7 @@ int Unpack(const std::string& argument, const std::string& destination_arg) {
   ProgressFigures figures{.files_total = check.stored_files};
   for (const auto& entry : record.entries) {
     if (!entry->comment && entry->state != qx::kEntryStateComment) {
-      figures.bytes_total += entry->length;  // verified: the stored files' sizes
+      figures.bytes_total += entry->length;  // checked above against the stored files
     }
   }
   ProgressLine line("Unpacking");

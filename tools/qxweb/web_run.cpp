@@ -44,7 +44,7 @@ int RunWebCommand(const WebArguments& arguments) {
     }
   }
 
-  ProgressLine line("Fetched");
+  ProgressLine line("Fetching");
   qx::WebInstallSettings settings;
   settings.fetch.ca_file = arguments.ca_file;
   settings.callbacks.progress = [&line](const qx::FetchProgress& progress) {
