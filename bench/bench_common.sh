@@ -40,3 +40,10 @@ best_of() {
   fi
   echo "$1 $2" | awk '{ printf "%s %s", ($3 < $1 ? $3 : $1), ($4 < $2 ? $4 : $2) }'
 }
+
+# Prints the title $1 with the best "elapsed cpu" of ${best[$2]} and their
+# ratios to those of ${best[$3]} (best: the caller's associative array).
+ratio_line() {
+  echo "${best[$2]} ${best[$3]}" | awk -v title="$1" '{ printf "%-34s %7.2f %7.2f   %6.3f %6.3f\n",
+    title, $1, $2, $1 / $3, $2 / $4 }'
+}

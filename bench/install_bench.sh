@@ -146,10 +146,7 @@ echo
 echo "Corpus: $file_count files, $((tree_bytes / 1048576)) MB; sealed $stored_bytes bytes," \
   "tar.gz $archive_bytes bytes. Best of $rounds rounds."
 echo "Seconds, best of each: elapsed, CPU (user+system), and the ratio to curl | tar xzf."
-line() {
-  echo "${best[$2]} ${best[untar]}" | awk -v title="$1" '{ printf "%-34s %7.2f %7.2f   %6.3f %6.3f\n",
-    title, $1, $2, $1 / $3, $2 / $4 }'
-}
+line() { ratio_line "$1" "$2" untar; }
 line "qxweb install (fresh cache)" install
 line "qxweb install --launch (expanded)" launch
 line "curl | tar xzf (fresh directory)" untar

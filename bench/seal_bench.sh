@@ -92,10 +92,7 @@ mem_tree=$(/usr/bin/time -f %M "$qxweb" seal --scan --full "$project" 2>&1 >/dev
 echo
 echo "Corpus: $file_count files, $((tree_bytes / 1048576)) MB. Best of $rounds rounds."
 echo "Seconds, best of each: elapsed, CPU (user+system), and the ratio to qxweb seal."
-line() {
-  echo "${best[$2]} ${best[seal]}" | awk -v title="$1" '{ printf "%-34s %7.2f %7.2f   %6.3f %6.3f\n",
-    title, $1, $2, $1 / $3, $2 / $4 }'
-}
+line() { ratio_line "$1" "$2" seal; }
 line "qxweb seal --scan" seal
 line "qxweb seal --scan --jobs 1" seal1
 line "re-seal, nothing changed" same

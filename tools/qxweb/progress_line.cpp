@@ -127,13 +127,14 @@ std::string BytesOfTotal(int64_t done, int64_t total) {
   return text;
 }
 
-}  // namespace
-
+// |bytes| as "12.3 MB".
 std::string Megabytes(int64_t bytes) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
   return text;
 }
+
+}  // namespace
 
 std::string Amount(int64_t bytes) {
   if (bytes < 1024) {

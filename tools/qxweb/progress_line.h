@@ -14,9 +14,6 @@
 
 namespace qxweb_tool {
 
-// |bytes| as "12.3 MB".
-std::string Megabytes(int64_t bytes);
-
 // A byte count as people read it: "812 bytes", "4.2 kB", "151.0 MB".
 std::string Amount(int64_t bytes);
 
