@@ -1,5 +1,5 @@
 // The client's cache of applications over the cache registry, registration
-// and launch. Client.
+// and launch, each change a transaction under the client's lock. Client.
 #include "client/client_cache.h"
 
 #include <fcntl.h>
@@ -8,22 +8,26 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <set>
 
-#include "client/cache_staging.h"
+#include "client/cache_area.h"
+#include "client/cache_transaction.h"
 #include "client/package_check.h"
+#include "core/cache/cache_registry.h"
 #include "core/cache/cache_root.h"
+#include "core/cache/registry_names.h"
+#include "core/compress/codec.h"
+#include "core/format/package_paths.h"
 #include "core/fsutil/directory_tree.h"
 #include "core/fsutil/file_copy.h"
 #include "core/fsutil/path_text.h"
 #include "core/launch/launch.h"
 #include "core/launch/registration.h"
+#include "core/package/package_directory.h"
 #include "core/platform/config_directory.h"
-#include "core/platform/list_box.h"
 #include "core/platform/private_profile.h"
 #include "core/platform/registry_store.h"
+#include "core/platform/user_interface.h"
 
 namespace qx {
 
@@ -31,9 +35,44 @@ namespace {
 
 // Characters of the Root setting as it is read, terminating zero included.
 constexpr size_t kRootSettingSize = kMaxCacheRoot + 1;
+constexpr std::string_view kLockFileName = "qxweb.lock";
+// Entries named when a root holds what the cache did not put there.
+constexpr size_t kForeignShown = 5;
 
 // The owner handle of the client's boxes: the client has no window.
 constexpr WindowHandle kNoWindow = nullptr;
+
+bool IsFileEntry(const FileEntry& entry) {
+  return !entry.comment && entry.state != kEntryStateComment;
+}
+
+// Comment entries and the header's named files were never compressed.
+bool HasStoredForm(const HeaderValues& values, const FileEntry& entry) {
+  return IsFileEntry(entry) && !IsNamedFileEntry(values, entry.name);
+}
+
+std::string Shown(std::string_view name) {
+  return "\"" + PrintableText(name) + "\"";
+}
+
+// "a, b, c" of the first few, with how many more there are.
+std::string FirstFew(const std::vector<std::string>& items) {
+  std::string text;
+  for (size_t i = 0; i < items.size() && i < kForeignShown; ++i) {
+    text += (i == 0 ? "" : ", ") + PrintableText(items[i]);
+  }
+  if (items.size() > kForeignShown) {
+    text += ", ...";
+  }
+  return text;
+}
+
+// Makes the directory that |path|'s file goes into, inside a staging
+// directory of the cache's own.
+bool MakeDirectoryOf(const std::string& path) {
+  std::string directory = DirectoryOf(path);
+  return CreateDirectoryPath(directory);
+}
 
 // Copies the header and every stored file it lists into |staging|. A file
 // that cannot be copied is left out; the check of the staged package names it.
@@ -42,19 +81,17 @@ void CopyPackage(const std::string& header_path, const PackageHeader& record,
   const std::string source = DirectoryOf(header_path);
   CopyFilePlain(header_path, JoinNativePath(staging, HeaderFileName(record.values.appl_name)));
   for (const auto& entry : record.entries) {
-    if (entry->comment || entry->state == kEntryStateComment) {
-      continue;
-    }
-    const std::string target = JoinNativePath(staging, entry->name);
-    std::string directory = DirectoryOf(target);
-    if (CreateDirectoryPath(directory)) {
-      CopyFilePlain(JoinNativePath(source, entry->name), target);
+    if (IsFileEntry(*entry)) {
+      const std::string target = JoinNativePath(staging, entry->name);
+      if (MakeDirectoryOf(target)) {
+        CopyFilePlain(JoinNativePath(source, entry->name), target);
+      }
     }
   }
 }
 
-CachedApplication RecordOf(const std::string& name, const HeaderValues& values,
-                           const PackageHeader& record) {
+CachedApplication RecordOf(const std::string& name, const PackageHeader& record) {
+  const HeaderValues& values = record.values;
   CachedApplication application;
   application.name = name;
   application.owner = values.owner;
@@ -64,7 +101,7 @@ CachedApplication RecordOf(const std::string& name, const HeaderValues& values,
   application.readme = values.readme_file;
   application.delete_mark = std::string(kNo);
   for (const auto& entry : record.entries) {
-    if (!entry->comment && entry->state != kEntryStateComment) {
+    if (IsFileEntry(*entry)) {
       application.compressed_size += entry->length;
       application.uncompressed_size += entry->size;
     }
@@ -78,118 +115,217 @@ bool Unregister(const std::string& name) {
          UnregisterApplication(kNoWindow, name) == 1;
 }
 
-}  // namespace
-
-std::string_view LastPart(std::string_view name) {
-  const size_t separator = name.find_last_of("\\/");
-  return separator == std::string_view::npos ? name : name.substr(separator + 1);
-}
-
-void PruneEmptyParents(const std::string& root, std::string directory) {
-  for (directory = DirectoryOf(directory);
-       directory.size() > root.size() && IsSameOrInsideDirectory(directory, root) &&
-       !IsSameOrInsideDirectory(root, directory);
-       directory = DirectoryOf(directory)) {
-    if (::rmdir(directory.c_str()) != 0) {
-      break;
-    }
+// The package's place in the cache, checked under the lock; false, with a
+// problem added, when the package may not go there.
+bool Place(const ClientCache& cache, const std::string& name, Placement& placement,
+           std::vector<std::string>& problems) {
+  if (!cache.root_problem().empty()) {
+    problems.push_back(cache.root_problem());
+    return false;
   }
-}
-
-void SyncFileSystem(const std::string& directory) {
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::syncfs(fd);
-    ::close(fd);
-  }
-}
-
-bool PlaceInCache(const std::string& root, const HeaderValues& values, InstallOutcome& outcome) {
-  outcome.name = CacheNameOf(values);
-  outcome.directory = CachedApplicationDirectory(root, outcome.name);
-  std::string parent = DirectoryOf(outcome.directory);
-  if (outcome.directory.empty() || !CreateDirectoryPath(parent)) {
-    outcome.problems.push_back("cannot create the directory " + parent + " in the cache");
+  const std::string refused = PlacePackage(cache.root(), name, ListedApplications(), &placement);
+  if (!refused.empty()) {
+    problems.push_back(refused);
     return false;
   }
   return true;
 }
 
-void RecordAndRegister(const PackageHeader& record, bool stored_form, InstallOutcome& outcome) {
-  const HeaderValues& values = record.values;
-  CachedApplication application = RecordOf(outcome.name, values, record);
-  application.compressed = std::string(stored_form ? kYes : kNo);
-  if (AddOrUpdateApplication(application) != 1) {
-    outcome.problems.push_back("the cache registry could not be written");
+// The first level between |root| and |directory| (not |directory| itself)
+// that is not a directory of the cache's own; empty when there is none.
+std::string LinkOnTheWay(const std::string& root, const std::string& directory) {
+  for (size_t slash = directory.find('/', root.size() + 1); slash != std::string::npos;
+       slash = directory.find('/', slash + 1)) {
+    const std::string level = directory.substr(0, slash);
+    struct stat info {};
+    if (::lstat(level.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
+      return level;
+    }
   }
-  const std::string description = values.comment.empty() ? values.appl_name : values.comment;
-  if (RegisterApplication(kNoWindow, outcome.name, values.install_to,
-                          FormatVersionText(values.version), description) != 1) {
-    outcome.problems.push_back("the application could not be registered");
-  }
+  return {};
 }
+
+// Puts an expanded copy of the stored package |record| together in
+// |incoming|: the stored files expanded, the header and named files linked.
+bool ExpandInto(const PackageHeader& record, const std::string& incoming,
+                std::vector<std::string>& problems) {
+  const std::string& directory = record.package_directory;
+  const std::string header = HeaderFileName(record.values.appl_name);
+  std::vector<std::pair<std::string, bool>> files = {{header, false}};
+  for (const auto& entry : record.entries) {
+    if (IsFileEntry(*entry)) {
+      files.emplace_back(entry->name, HasStoredForm(record.values, *entry));
+    }
+  }
+  for (const auto& [name, stored] : files) {
+    const std::string source = JoinNativePath(directory, name);
+    const std::string target = JoinNativePath(incoming, name);
+    if (!MakeDirectoryOf(target)) {
+      problems.push_back("cannot create the directory of " + target + ": " + std::strerror(errno));
+      return false;
+    }
+    const bool made = stored
+                          ? CompressFileByName(source, target, false, std::nullopt) == kFileCopyOk
+                          : ::link(source.c_str(), target.c_str()) == 0 ||
+                                CopyFilePlain(source, target) == kFileCopyOk;
+    if (!made) {
+      problems.push_back(PrintableText(name) + ": cannot be expanded into " + incoming);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 std::string DefaultCacheRoot() {
   const std::string data = DataDirectory();
   return data.empty() ? std::string() : data + "cache";
 }
 
-std::string PrepareClientCache(std::string* error) {
+std::unique_ptr<ClientCache> ClientCache::Open(std::function<void()> waiting, std::string* error) {
   if (CacheFilePath().empty()) {
     *error = "no configuration directory: neither XDG_CONFIG_HOME nor HOME is an absolute path";
-    return {};
+    return nullptr;
   }
-  std::string root;
-  if (ReadRootSetting(kRootSettingSize, &root) == 0 || root.empty()) {
-    root = DefaultCacheRoot();
-    std::string stored = root;
-    WriteRootSetting(&stored);
+  std::unique_ptr<ClientCache> cache(new ClientCache);
+  cache->waiting_ = std::move(waiting);
+  if (!cache->Lock(error)) {
+    return nullptr;
   }
-  std::string temp;
-  if (ReadTempDirSetting(kTempDirSettingSize, &temp) == 0) {
-    temp = TempDirFromEnvironment();
-    WriteTempDirSetting(&temp);
-  }
-  if (root.empty() || root.front() != '/') {
-    *error = "the cache root \"" + root + "\" is not an absolute path";
-    return {};
-  }
-  std::string made = root;
-  if (!CreateDirectoryPath(made)) {
-    *error = "cannot create the cache root " + made + ": " + std::strerror(errno);
-    return {};
-  }
-  SetCacheRoot(root);
-  return root;
+  cache->PrepareRoot();
+  return cache;
 }
 
-std::string ChangeCacheRoot(const std::string& path) {
+bool ClientCache::Lock(std::string* error) {
+  if (lock_.held()) {
+    return true;
+  }
+  if (!lock_.Take(ConfigDirectory() + std::string(kLockFileName), waiting_, error)) {
+    return false;
+  }
+  if (std::string failed = RecoverInterruptedSwitch(); !failed.empty()) {
+    *error = std::move(failed);
+    lock_.Release();
+    return false;
+  }
+  RemoveAbandonedRecordFiles();
+  return true;
+}
+
+void ClientCache::PrepareRoot() {
+  // A list left damaged, or with one name twice, by earlier versions.
+  detail::RepairApplicationList(true);
+  root_problem_.clear();
+  if (ReadRootSetting(kRootSettingSize, &root_) == 0 || root_.empty()) {
+    root_ = DefaultCacheRoot();
+    std::string stored = root_;
+    WriteRootSetting(&stored);
+  }
+  SetCacheRoot(root_);
+  if (root_.empty() || root_.front() != '/') {
+    root_problem_ = "the cache root \"" + PrintableText(root_) + "\" is not an absolute path";
+    return;
+  }
+  std::string made = root_;
+  if (!CreateDirectoryPath(made)) {
+    root_problem_ = "cannot create the cache root " + made + ": " + std::strerror(errno);
+    return;
+  }
+  if (!IsTaggedCacheRoot(root_)) {
+    // A root recorded before roots were tagged is taken over only when it
+    // holds nothing but the listed applications.
+    std::vector<std::string> left_over;
+    const std::vector<std::string> foreign =
+        ForeignEntries(root_, ListedApplications(), kForeignShown + 1, &left_over);
+    if (!foreign.empty()) {
+      root_problem_ = "the cache root " + root_ + " holds files the cache did not put there (" +
+                      FirstFew(foreign) +
+                      "); nothing is put into it until they are moved out, or until the cached "
+                      "applications are removed and another root is chosen with qxweb cache "
+                      "root DIR";
+      return;
+    }
+    for (const std::string& path : left_over) {
+      RemoveWithoutFollowing(path);
+    }
+  }
+  if (std::string failed = TagCacheRoot(root_); !failed.empty()) {
+    root_problem_ = std::move(failed);
+    return;
+  }
+  std::string temp = CacheTempDirectory(root_);
+  std::string recorded;
+  if (ReadTempDirSetting(kTempDirSettingSize, &recorded) == 0 || recorded != temp) {
+    WriteTempDirSetting(&temp);
+  }
+  ClearTempDirectory();
+  RemoveAbandonedWorkDirectories(root_);
+}
+
+std::string ClientCache::ChangeRoot(const std::string& path) {
   if (path.empty() || path.front() != '/') {
     return "the cache root must be an absolute path";
   }
-  std::string error;
-  const std::string root = PrepareClientCache(&error);
-  if (root.empty()) {
-    return error;
+  for (const char c : path) {
+    if (IsControlCharacter(c)) {
+      return "the cache root must not hold control characters";
+    }
   }
   std::string wanted = path;
-  StripTrailingBackslash(wanted);
-  if (wanted != root && !ListedApplications().empty()) {
-    return "applications are cached under " + root +
+  while (wanted.size() > 1 && wanted.back() == '/') {
+    wanted.pop_back();
+  }
+  if (wanted.size() > kMaxCacheRoot) {
+    return "the cache root must not be longer than " + std::to_string(kMaxCacheRoot) +
+           " characters";
+  }
+  if (wanted == root_) {
+    // The same root: made whole as every command makes it, never tagged blindly.
+    PrepareRoot();
+    return root_problem_;
+  }
+  if (!ListedApplications().empty()) {
+    return "applications are cached under " + root_ +
            "; remove them before the cache root is changed";
   }
-  WriteRootSetting(&wanted);
+  std::string made = wanted;
+  if (!CreateDirectoryPath(made)) {
+    return "cannot create the cache root " + made + ": " + std::strerror(errno);
+  }
+  if (ResolvedPath(wanted) == "/") {
+    return "the cache root cannot be / itself: choose a directory of its own";
+  }
+  if (!IsTaggedCacheRoot(wanted)) {
+    std::vector<std::string> left_over;
+    std::vector<std::string> foreign = ForeignEntries(wanted, {}, kForeignShown + 1, &left_over);
+    foreign.insert(foreign.end(), left_over.begin(), left_over.end());
+    if (!foreign.empty()) {
+      return wanted + " holds files the cache did not put there (" + FirstFew(foreign) +
+             "); choose a new or empty directory";
+    }
+  }
+  if (std::string failed = TagCacheRoot(wanted); !failed.empty()) {
+    return failed;
+  }
+  std::string stored = wanted;
+  WriteRootSetting(&stored);
   std::string check;
   ReadRootSetting(kRootSettingSize, &check);
-  return check == wanted ? std::string() : "the cache registry could not be written";
+  if (check != wanted) {
+    return "the cache registry could not be written";
+  }
+  PrepareRoot();
+  return root_problem_;
 }
 
 std::string CacheNameOf(const HeaderValues& values) {
-  std::string name;
-  AppendNeutralPath("\\", name, values.neutral_install_to);
-  name += '\\';
-  name += values.appl_name;
-  return name;
+  return PackageCacheName(values.install_to, values.appl_name);
+}
+
+std::string_view LastPart(std::string_view name) {
+  const size_t separator = name.find_last_of("\\/");
+  return separator == std::string_view::npos ? name : name.substr(separator + 1);
 }
 
 std::vector<std::string> ListedApplications() {
@@ -203,6 +339,18 @@ std::vector<std::string> ListedApplications() {
     }
   }
   return names;
+}
+
+std::vector<std::string> MarkedApplications() {
+  std::vector<std::string> marked;
+  for (const std::string& name : ListedApplications()) {
+    std::string mark;
+    ReadDeleteCacheSetting(name, kCachedDeleteMarkSize, &mark);
+    if (mark == kYes) {
+      marked.push_back(name);
+    }
+  }
+  return marked;
 }
 
 std::string FindCachedApplication(std::string_view typed, std::string* error) {
@@ -220,53 +368,64 @@ std::string FindCachedApplication(std::string_view typed, std::string* error) {
     return by_last_part.front();
   }
   if (by_last_part.empty()) {
-    *error = "no cached application is named \"" + PrintableText(typed) + "\"";
+    *error = "no cached application is named " + Shown(typed);
   } else {
-    *error = "\"" + PrintableText(typed) + "\" names " + std::to_string(by_last_part.size()) +
+    *error = Shown(typed) + " names " + std::to_string(by_last_part.size()) +
              " cached applications; give the whole name:";
     for (const std::string& name : by_last_part) {
-      *error += " \"" + PrintableText(name) + "\"";
+      *error += " " + Shown(name);
     }
   }
   return {};
 }
 
-namespace {
-
-// Copies the package into a staging directory beside its place, checks the
-// copy and switches it in. Fills the outcome's files, replaced and problems.
-void StageAndSwitch(const std::string& header_path, const PackageHeader& record,
-                    InstallOutcome& outcome, std::unique_ptr<PackageHeader>& staged) {
-  StagingDirectory staging(outcome.directory);
-  if (staging.path().empty()) {
-    outcome.problems.push_back("cannot create a staging directory beside " + outcome.directory +
-                               ": " + std::strerror(errno));
-    return;
-  }
-  CopyPackage(header_path, record, staging.path());
-  // What is checked is what was copied: a source changed in between fails.
-  PackageCheck check =
-      CheckPackage(JoinNativePath(staging.path(), HeaderFileName(record.values.appl_name)));
-  outcome.problems = check.problems;
-  if (outcome.problems.empty() && CacheNameOf(check.record->values) != outcome.name) {
-    outcome.problems.push_back(header_path + ": changed while it was installed");
-  }
-  if (!outcome.problems.empty()) {
-    return;
-  }
-  outcome.files = check.stored_files;
-  SyncFileSystem(staging.path());
-  if (!staging.SwitchInto(outcome.directory, &outcome.replaced)) {
-    outcome.problems.push_back("cannot move the package into " + outcome.directory + ": " +
-                               std::strerror(errno));
-    return;
-  }
-  staged = std::move(check.record);
+bool CheckPlacement(const ClientCache& cache, const HeaderValues& values, InstallOutcome& outcome) {
+  Placement placement;
+  outcome.name = CacheNameOf(values);
+  const bool placed = Place(cache, outcome.name, placement, outcome.problems);
+  outcome.directory = placement.directory;
+  return placed;
 }
 
-}  // namespace
+void CommitPackage(const ClientCache& cache, const PackageHeader& record, bool stored_form,
+                   const std::string& incoming, const std::string& aside,
+                   const std::string& source_url, InstallOutcome& outcome) {
+  Placement placement;
+  outcome.name = CacheNameOf(record.values);
+  if (!Place(cache, outcome.name, placement, outcome.problems)) {
+    return;
+  }
+  outcome.directory = placement.directory;
+  if (std::string failed = MakeParentDirectories(cache.root(), outcome.directory);
+      !failed.empty()) {
+    outcome.problems.push_back(std::move(failed));
+    PruneEmptyParents(cache.root(), outcome.directory);
+    return;
+  }
+  const auto write_records = [&](std::vector<std::string>& problems) {
+    const HeaderValues& values = record.values;
+    CachedApplication application = RecordOf(outcome.name, record);
+    application.compressed = std::string(stored_form ? kYes : kNo);
+    if (AddOrUpdateApplication(application) != 1 ||
+        (!source_url.empty() && WriteCacheString(outcome.name, kSourceUrlKey, source_url) != 1)) {
+      problems.push_back("the cache registry could not be written");
+    }
+    const std::string description = values.comment.empty() ? values.appl_name : values.comment;
+    if (RegisterApplication(kNoWindow, outcome.name, values.install_to,
+                            FormatVersionText(values.version), description) != 1) {
+      problems.push_back("the application could not be registered");
+    }
+  };
+  bool had_old = false;
+  outcome.problems =
+      CommitSwitch({cache.root(), outcome.directory, incoming, aside}, write_records, &had_old);
+  outcome.replaced = outcome.problems.empty() && had_old && placement.listed;
+  if (!outcome.problems.empty()) {
+    PruneEmptyParents(cache.root(), outcome.directory);
+  }
+}
 
-InstallOutcome InstallPackage(const std::string& root, const std::string& header_path) {
+InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path) {
   InstallOutcome outcome;
   // The names decide where the package goes; nothing is made for a header
   // that fails already.
@@ -274,78 +433,114 @@ InstallOutcome InstallPackage(const std::string& root, const std::string& header
   if (record) {
     CheckEntryNames(*record, outcome.problems);
   }
-  if (!record || !outcome.problems.empty() || !PlaceInCache(root, record->values, outcome)) {
+  if (!record || !outcome.problems.empty() || !CheckPlacement(cache, record->values, outcome)) {
     return outcome;
   }
-  std::unique_ptr<PackageHeader> staged;
-  StageAndSwitch(header_path, *record, outcome, staged);
-  if (!staged) {
-    PruneEmptyParents(root, outcome.directory);
+  WorkDirectory work;
+  std::string error;
+  if (!work.Make(cache.root(), &error) || ::mkdir(work.incoming().c_str(), 0700) != 0) {
+    outcome.problems.push_back(
+        error.empty() ? "cannot create " + work.incoming() + ": " + std::strerror(errno) : error);
     return outcome;
   }
-  RecordAndRegister(*staged, true, outcome);
+  // The copy and its check need no lock: the staging directory is ours alone.
+  cache.Unlock();
+  CopyPackage(header_path, *record, work.incoming());
+  // What is checked is what was copied: a source changed in between fails.
+  PackageCheck check =
+      CheckPackage(JoinNativePath(work.incoming(), HeaderFileName(record->values.appl_name)));
+  if (check.record) {
+    CheckEntryNames(*check.record, check.problems);
+  }
+  if (!cache.Lock(&error)) {
+    outcome.problems.push_back(error);
+    return outcome;
+  }
+  outcome.problems = check.problems;
+  if (outcome.problems.empty() && CacheNameOf(check.record->values) != outcome.name) {
+    outcome.problems.push_back(header_path + ": changed while it was installed");
+  }
+  if (!outcome.problems.empty()) {
+    return outcome;
+  }
+  outcome.files = check.stored_files;
+  SyncFileSystem(work.incoming());
+  CommitPackage(cache, *check.record, true, work.incoming(), work.aside(), "", outcome);
   return outcome;
 }
 
-std::vector<std::string> RemoveCachedApplication(const std::string& root, const std::string& name) {
+void SyncFileSystem(const std::string& directory) {
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::syncfs(fd);
+    ::close(fd);
+  }
+}
+
+std::vector<std::string> RemoveCachedApplication(ClientCache& cache, const std::string& name) {
   std::vector<std::string> problems;
-  const std::string directory = CachedApplicationDirectory(root, name);
+  const std::string& root = cache.root();
+  std::string directory = CachedApplicationDirectory(root, name);
   if (directory.empty()) {
-    problems.push_back("\"" + PrintableText(name) +
-                       "\" does not name a directory in the cache; its files are left alone");
-  } else if (DirectoryExists(directory)) {
-    if (!RemoveDirectoryTree(directory, TreeCallback(), true)) {
-      problems.push_back("cannot remove " + directory + ": " + std::strerror(errno));
-      return problems;  // still listed, so that a later removal can finish
+    problems.push_back(Shown(name) +
+                       " does not name a directory in the cache; its files are left alone");
+  } else if (const std::string link = LinkOnTheWay(root, directory); !link.empty()) {
+    problems.push_back(link + " is not a directory of the cache's own; the files of " +
+                       Shown(name) + " are left alone");
+    directory.clear();
+  }
+  WorkDirectory work;
+  std::string aside;
+  std::string error;
+  if (cache.root_problem().empty() && work.Make(root, &error)) {
+    aside = work.aside();
+  } else if (!directory.empty() && !RemoveWithoutFollowing(directory)) {
+    // Without a work area of its own the directory goes first, then the records.
+    problems.push_back("cannot remove " + directory + ": " + std::strerror(errno));
+    return problems;
+  }
+  const auto write_records = [&name](std::vector<std::string>& failed) {
+    if (RemoveApplicationEntry(name, -1, nullptr) != 1) {
+      failed.push_back(Shown(name) + " is not listed");
     }
-    PruneEmptyParents(root, directory);
-  }
-  if (RemoveApplicationEntry(name, -1, nullptr) != 1) {
-    problems.push_back("\"" + PrintableText(name) + "\" is not listed");
-  }
-  if (!Unregister(name)) {
-    problems.push_back("the registration could not be removed");
-  }
+    if (!Unregister(name)) {
+      failed.push_back("the registration could not be removed");
+    }
+  };
+  const std::vector<std::string> failed =
+      CommitSwitch({root, directory, "", aside}, write_records, nullptr);
+  problems.insert(problems.end(), failed.begin(), failed.end());
   return problems;
 }
 
-std::vector<std::string> SweepCachedApplications(const std::string& root) {
-  std::vector<std::string> marked;
-  for (const std::string& name : ListedApplications()) {
-    std::string mark;
-    ReadDeleteCacheSetting(name, kCachedDeleteMarkSize, &mark);
-    if (mark == kYes) {
-      marked.push_back(name);
-    }
-  }
-  MemoryListBox list_box;
-  CacheState state;
-  LoadApplicationList(&list_box, &state);
+std::vector<std::string> SweepCachedApplications(
+    ClientCache& cache, const std::function<bool(const std::string&)>& confirm,
+    std::vector<std::string>& problems) {
   std::vector<std::string> removed;
-  for (const std::string& name : marked) {
-    if (FindApplication(name, nullptr) == -1) {
-      Unregister(name);
-      const std::string directory = CachedApplicationDirectory(root, name);
-      if (!directory.empty()) {
-        PruneEmptyParents(root, directory);
-      }
+  for (const std::string& name : MarkedApplications()) {
+    if (!confirm(name)) {
+      // The question comes once per mark.
+      WriteDeleteCacheSetting(name, kNo);
+      continue;
+    }
+    const std::vector<std::string> failed = RemoveCachedApplication(cache, name);
+    if (failed.empty()) {
       removed.push_back(name);
     }
+    problems.insert(problems.end(), failed.begin(), failed.end());
   }
   return removed;
 }
 
-LaunchOutcome LaunchCachedApplication(const std::string& root, const std::string& name,
+LaunchOutcome LaunchCachedApplication(ClientCache& cache, const std::string& name,
                                       const std::vector<std::string>& arguments) {
   LaunchOutcome outcome;
-  const std::string directory = CachedApplicationDirectory(root, name);
+  const std::string directory = CachedApplicationDirectory(cache.root(), name);
   if (directory.empty()) {
-    outcome.problems.push_back("\"" + PrintableText(name) +
-                               "\" does not name a directory in the cache");
+    outcome.problems.push_back(Shown(name) + " does not name a directory in the cache");
     return outcome;
   }
   CachedApplication application;
-  application.name = name;
   ReadApplication(name, &application);
   std::unique_ptr<PackageHeader> record =
       ReadHeaderFile(JoinNativePath(directory, HeaderFileName(LastPart(name))), outcome.problems);
@@ -353,25 +548,43 @@ LaunchOutcome LaunchCachedApplication(const std::string& root, const std::string
     return outcome;
   }
   record->package_directory = directory;
-  record->stored_form = application.compressed == kYes;
-  // Stored files are checked before they are expanded and run; expanded
-  // ones no longer have the digests the header gives.
-  if (record->stored_form) {
+  if (application.compressed == kYes) {
+    // Stored files are checked before they are expanded and run; expanded
+    // ones no longer have the digests the header gives.
     CheckStoredFiles(*record, outcome.problems);
+    Placement placement;
+    if (!outcome.problems.empty() || !Place(cache, name, placement, outcome.problems)) {
+      return outcome;
+    }
+    WorkDirectory work;
+    std::string error;
+    if (!work.Make(cache.root(), &error) || ::mkdir(work.incoming().c_str(), 0700) != 0) {
+      outcome.problems.push_back(error.empty() ? "cannot create " + work.incoming() : error);
+      return outcome;
+    }
+    if (!ExpandInto(*record, work.incoming(), outcome.problems)) {
+      outcome.result = kLaunchExpandFailed;
+      return outcome;
+    }
+    const auto write_records = [&name](std::vector<std::string>& problems) {
+      if (WriteCompressedSetting(name, kNo) != 1) {
+        problems.push_back("the cache registry could not be written");
+      }
+    };
+    outcome.problems = CommitSwitch({cache.root(), directory, work.incoming(), work.aside()},
+                                    write_records, nullptr);
     if (!outcome.problems.empty()) {
+      outcome.result = kLaunchExpandFailed;
       return outcome;
     }
   }
+  record->stored_form = false;
   LaunchOptions options;
   options.extra_arguments = arguments;
   options.process = &outcome.pid;
   // The client has no window; the launch asks for an owner all the same.
   static const char kConsoleOwner = 0;
   outcome.result = LaunchApplication(&kConsoleOwner, record.get(), options);
-  if (record->stored_form && outcome.result != kLaunchExpandFailed) {
-    application.compressed = std::string(kNo);
-    SaveLaunchSettings(application);
-  }
   return outcome;
 }
 

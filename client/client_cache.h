@@ -1,39 +1,81 @@
 #pragma once
 
-// The client's cache of applications: its root and settings, and taking a
-// package in, launching, removing and sweeping applications, through the
-// cache registry, registration and launch of the core. The operations on
-// the cache take the root that PrepareClientCache gave. Client.
+// The client's cache of applications: its root and settings under the
+// client's lock, and taking a package in, launching, removing and sweeping
+// applications, through the cache registry, registration and launch of the
+// core. Every change is a transaction (client/cache_transaction.h) and
+// touches only what the cache lists. Client.
 
 #include <sys/types.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "client/client_lock.h"
 #include "core/cache/cache_list.h"
 #include "core/format/header_reader.h"
 
 namespace qx {
 
+// The cache section key that records the URL an application came from.
+inline constexpr std::string_view kSourceUrlKey = "URL";
+
 // The cache root when the registry names none: $XDG_DATA_HOME/tarnwick/cache.
 std::string DefaultCacheRoot();
 
-// Makes the registry's settings whole before the client uses the cache:
-// General/Root (the default root when missing) and General/TempDir (TEMP,
-// then TMP, then /tmp when missing), creates the root and makes it the
-// process's cache root. Returns the root; empty, with |error| set, when
-// there is no configuration directory or the root cannot be made.
-std::string PrepareClientCache(std::string* error);
+// Flushes the file system that holds |directory|, so that staged files are
+// on disk before they are switched in.
+void SyncFileSystem(const std::string& directory);
 
-// Sets General/Root to |path| (absolute). Refused, with the reason in the
-// result, while applications are listed under another root, whose files
-// would be left behind. Empty on success.
-std::string ChangeCacheRoot(const std::string& path);
+// The client's state for one command: the lock on it, held from Open until
+// Unlock or the end, and the cache root.
+class ClientCache {
+ public:
+  // Takes the client's lock (|waiting| is called once when another command
+  // holds it for more than a second), finishes or undoes what a killed
+  // command left in flight, and makes the registry's settings whole: the
+  // root (General/Root, the default when missing), made and tagged as the
+  // cache's own, and the private temporary directory in it (General/TempDir),
+  // emptied. Null, with |error| set, when there is no configuration directory
+  // or the lock cannot be had; a root that cannot serve is told by
+  // root_problem() instead, so that the commands that do not put anything
+  // into it (and "cache root" itself) still work.
+  static std::unique_ptr<ClientCache> Open(std::function<void()> waiting, std::string* error);
+
+  const std::string& root() const { return root_; }
+  // Why nothing can be put into the root; empty when it is the cache's own.
+  const std::string& root_problem() const { return root_problem_; }
+
+  // Takes the lock again after Unlock; false, with |error| set, when it
+  // cannot be had or a change left in flight cannot be undone.
+  bool Lock(std::string* error);
+  void Unlock() { lock_.Release(); }
+
+  // Sets General/Root to |path| while no application is listed: a new or
+  // empty directory, or one tagged as a cache root earlier; never "/". It is
+  // made and tagged before it is recorded. Empty on success, else the reason
+  // (and nothing recorded).
+  std::string ChangeRoot(const std::string& path);
+
+ private:
+  ClientCache() = default;
+  void PrepareRoot();
+
+  std::function<void()> waiting_;
+  FileLock lock_;
+  std::string root_;
+  std::string root_problem_;
+};
 
 // "InstallTo\ApplName", the name under which the registry lists a package's
 // application ("\ApplName" without InstallTo).
 std::string CacheNameOf(const HeaderValues& values);
+
+// The last part of a registry name: the application's ApplName.
+std::string_view LastPart(std::string_view name);
 
 // The listed application that |typed| names: its registry name (without
 // regard to case) or, when no name matches whole, the one application whose
@@ -42,6 +84,9 @@ std::string FindCachedApplication(std::string_view typed, std::string* error);
 
 // The listed applications in list order.
 std::vector<std::string> ListedApplications();
+
+// The listed applications marked for deletion.
+std::vector<std::string> MarkedApplications();
 
 struct InstallOutcome {
   std::string name;                   // registry name of the application
@@ -53,21 +98,38 @@ struct InstallOutcome {
 
 // Takes the package whose header is |header_path| into the cache: verifies
 // the header and every stored file, copies them into a staging directory
-// beside the package directory (checking each copy again), switches it in
-// place of an earlier version, then records and registers the application.
-// On any problem nothing is recorded and an earlier version stays whole.
-InstallOutcome InstallPackage(const std::string& root, const std::string& header_path);
+// (the lock let go meanwhile), checks the copy, and then, holding the lock
+// again, puts it in place of the listed application of that name and
+// records and registers it as one transaction. On any problem the cache and
+// its records stay as they were.
+InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path);
+
+// Puts the staged package |incoming| (its header |record|, its files in
+// stored form or expanded) into the cache in place of the listed
+// application, and records and registers it; |source_url|, when not empty,
+// is recorded as where it came from. Called under the lock; fills
+// |outcome|'s name, directory, replaced and problems.
+void CommitPackage(const ClientCache& cache, const PackageHeader& record, bool stored_form,
+                   const std::string& incoming, const std::string& aside,
+                   const std::string& source_url, InstallOutcome& outcome);
+
+// Checks under the lock that the package |record| describes may go into the
+// cache, filling |outcome|'s name and directory; false, with a problem
+// added, when it may not.
+bool CheckPlacement(const ClientCache& cache, const HeaderValues& values, InstallOutcome& outcome);
 
 // Removes a listed application: its files (and the directories they leave
-// empty below the root), its list entry and section, and its registration.
-// Returns the problems; empty when all of it is gone.
-std::vector<std::string> RemoveCachedApplication(const std::string& root, const std::string& name);
+// empty below the root), its list entry and section, and its registration,
+// as one transaction. A package directory that is a link loses the link,
+// never what it points to. Returns the problems; empty when all of it is gone.
+std::vector<std::string> RemoveCachedApplication(ClientCache& cache, const std::string& name);
 
-// Asks for each application marked for deletion whether to delete it, and
-// deletes the confirmed ones as RemoveCachedApplication does (the
-// registry's list loading removes files and entries; the registration and
-// empty parent directories follow). Returns the names removed.
-std::vector<std::string> SweepCachedApplications(const std::string& root);
+// Asks |confirm| for each application marked for deletion whether to delete
+// it; a confirmed one is removed as RemoveCachedApplication does, a declined
+// one loses its mark. Returns the names removed; problems go to |problems|.
+std::vector<std::string> SweepCachedApplications(
+    ClientCache& cache, const std::function<bool(const std::string&)>& confirm,
+    std::vector<std::string>& problems);
 
 struct LaunchOutcome {
   int result = 0;  // the launch result: above 32 when started
@@ -76,9 +138,10 @@ struct LaunchOutcome {
 };
 
 // Starts a listed application with |arguments| after its command line's
-// own. A package still in stored form is verified and expanded first, and
-// the registry then records it as expanded.
-LaunchOutcome LaunchCachedApplication(const std::string& root, const std::string& name,
+// own. A package still in stored form is verified, expanded into a staging
+// directory and switched in as one transaction first (all of it under the
+// lock, so that no install mixes into it), and then recorded as expanded.
+LaunchOutcome LaunchCachedApplication(ClientCache& cache, const std::string& name,
                                       const std::vector<std::string>& arguments);
 
 }  // namespace qx

@@ -9,7 +9,9 @@
 #include <limits>
 #include <set>
 #include <string_view>
+#include <utility>
 
+#include "core/cache/cache_registry.h"
 #include "core/format/package_paths.h"
 #include "core/fsutil/path_text.h"
 #include "core/package/stored_file_check.h"
@@ -38,6 +40,23 @@ std::string Describe(int result, const FileEntry& entry, int64_t length_found) {
     default:
       return "cannot be checked";
   }
+}
+
+// A problem for a package whose cache name the cache registry cannot hold,
+// naming the field at fault; empty when it can be recorded.
+std::string CacheNameProblem(const HeaderValues& values) {
+  CacheNamePart part = CacheNamePart::kJoined;
+  const char* fault = PackageCacheNameFault(values.install_to, values.appl_name, &part);
+  if (fault == nullptr) {
+    return {};
+  }
+  const std::string field =
+      part == CacheNamePart::kApplName ? "ApplName: \"" + PrintableText(values.appl_name) + "\""
+      : part == CacheNamePart::kInstallTo
+          ? "InstallTo: \"" + PrintableText(values.install_to) + "\""
+          : "ApplName and InstallTo: \"" +
+                PrintableText(PackageCacheName(values.install_to, values.appl_name)) + "\"";
+  return field + " cannot be recorded in the cache: it " + fault;
 }
 
 }  // namespace
@@ -75,13 +94,23 @@ std::unique_ptr<PackageHeader> ReadHeaderStream(std::FILE* file, const std::stri
   if (record->corrupt) {
     problems.push_back(header_path + ": corrupt (the header digest does not match)");
   }
-  if (!IsSafeApplicationName(record->values.appl_name)) {
+  const bool safe_name = IsSafeApplicationName(record->values.appl_name);
+  if (!safe_name) {
     problems.push_back("ApplName: unsafe application name \"" +
                        PrintableText(record->values.appl_name) + "\"");
   }
-  if (!record->values.install_to.empty() && !IsSafeRelativeName(record->values.install_to)) {
+  const bool safe_install_to =
+      record->values.install_to.empty() || IsSafeRelativeName(record->values.install_to);
+  if (!safe_install_to) {
     problems.push_back("InstallTo: unsafe directory \"" + PrintableText(record->values.install_to) +
                        "\"");
+  }
+  // Refused here rather than when the cache install records it, by which
+  // time its files would be in the cache.
+  if (safe_name && safe_install_to) {
+    if (std::string problem = CacheNameProblem(record->values); !problem.empty()) {
+      problems.push_back(std::move(problem));
+    }
   }
   return record;
 }

@@ -15,8 +15,13 @@
 #include <string_view>
 #include <vector>
 
-#include "client/cache_staging.h"
+#include "client/cache_area.h"
+#include "client/package_check.h"
 #include "core/cache/cache_registry.h"
+#include "core/compress/codec.h"
+#include "core/format/package_paths.h"
+#include "core/fsutil/directory_tree.h"
+#include "core/fsutil/path_text.h"
 #include "core/launch/launch.h"
 #include "core/package/package_directory.h"
 #include "core/package/stored_file_check.h"
@@ -84,6 +89,7 @@ struct CachedVersion {
   std::unique_ptr<PackageHeader> record;
   std::string header_bytes;
   bool stored_form = true;
+  std::string directory_id;  // the package directory's device and inode
   std::map<std::string, const FileEntry*> entries;
 };
 
@@ -95,6 +101,13 @@ std::string ReadWholeFile(const std::string& path) {
     bytes.append(buffer, got);
   }
   return bytes;
+}
+
+std::string DirectoryIdOf(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0
+             ? std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino)
+             : std::string();
 }
 
 // Reads a header held in memory as the client reads one from a file; |label|
@@ -109,6 +122,7 @@ std::unique_ptr<PackageHeader> ReadHeaderBytes(std::string& bytes, const std::st
   return ReadHeaderStream(file.get(), label, problems);
 }
 
+// Read under the lock.
 CachedVersion FindCachedVersion(const WebInstallOutcome& outcome, const std::string& appl_name) {
   CachedVersion cached;
   CachedApplication application;
@@ -125,6 +139,7 @@ CachedVersion FindCachedVersion(const WebInstallOutcome& outcome, const std::str
     return cached;
   }
   cached.stored_form = application.compressed != kNo;
+  cached.directory_id = DirectoryIdOf(outcome.directory);
   cached.record->package_directory = outcome.directory;
   for (const auto& entry : cached.record->entries) {
     if (!entry->comment && entry->state != kEntryStateComment) {
@@ -134,10 +149,13 @@ CachedVersion FindCachedVersion(const WebInstallOutcome& outcome, const std::str
   return cached;
 }
 
-// Whether the cache holds |entry|'s file as the new version needs it: the
-// same name, Length, digest and kind, and a file that still is what the
-// cached header says (its stored bytes, or in an expanded cache its size).
-bool CacheHolds(const CachedVersion& cached, const HeaderValues& values, const FileEntry& entry) {
+// Takes |entry|'s file from the cached version into |target| when the cache
+// holds it as the new version needs it: the same name, Length, digest and
+// kind. The file is linked first and checked where it was linked (its
+// stored bytes, or in an expanded cache its size), so that a cache changed
+// meanwhile can only make it fail. Runs without the lock.
+bool TakeFromCache(const CachedVersion& cached, const HeaderValues& values, const FileEntry& entry,
+                   const std::string& target) {
   if (!cached.record) {
     return false;
   }
@@ -146,22 +164,26 @@ bool CacheHolds(const CachedVersion& cached, const HeaderValues& values, const F
     return false;
   }
   const FileEntry& earlier = *found->second;
-  const HeaderValues& earlier_values = cached.record->values;
   const bool named = IsNamedFileEntry(values, entry.name);
   if (earlier.length != entry.length || earlier.digest != entry.digest ||
-      named != IsNamedFileEntry(earlier_values, entry.name)) {
+      named != IsNamedFileEntry(cached.record->values, entry.name)) {
     return false;
   }
   // A link is taken over as a link: only a regular file will do.
-  const std::string path = JoinNativePath(cached.record->package_directory, entry.name);
+  const std::string source = JoinNativePath(cached.record->package_directory, entry.name);
   struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (::link(source.c_str(), target.c_str()) != 0) {
     return false;
   }
-  if (cached.stored_form || named) {
-    return CheckStoredFileAt(path, entry, values.appl_name.c_str(), nullptr) == kStoredFileOk;
+  const bool held =
+      ::lstat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+      (cached.stored_form || named
+           ? CheckStoredFileAt(target, entry, values.appl_name.c_str(), nullptr) == kStoredFileOk
+           : info.st_size == entry.size);
+  if (!held) {
+    ::unlink(target.c_str());
   }
-  return info.st_size == entry.size;
+  return held;
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes) {
@@ -201,21 +223,24 @@ std::unique_ptr<PackageHeader> FetchHeader(HttpFetcher& fetcher, const std::stri
   return outcome.problems.empty() ? std::move(record) : nullptr;
 }
 
-// Expands the fetched files in the staging directory, for a cache that
-// holds its files expanded.
+// Expands the fetched files where they were fetched, for a cache that holds
+// its files expanded; |scratch| is a free path on the same file system.
 bool ExpandFetched(const HeaderValues& values, const std::vector<FileFetch>& fetched,
-                   const std::string& staging) {
-  PackageHeader part;
-  part.values = values;
-  part.package_directory = staging;
-  part.stored_form = true;
+                   const std::string& scratch) {
   for (const FileFetch& file : fetched) {
-    part.entries.push_back(std::make_unique<FileEntry>(*file.entry));
+    if (IsNamedFileEntry(values, file.entry->name)) {
+      continue;
+    }
+    if (CompressFileByName(file.path, scratch, false, std::nullopt) != kFileCopyOk ||
+        std::rename(scratch.c_str(), file.path.c_str()) != 0) {
+      ::unlink(scratch.c_str());
+      return false;
+    }
   }
-  return ExpandStoredFiles(&part) == kPackageOk;
+  return true;
 }
 
-WebInstallOutcome Install(const std::string& root, const std::string& url,
+WebInstallOutcome Install(ClientCache& cache, const std::string& url,
                           const std::string& expected_name, const WebInstallSettings& settings) {
   WebInstallOutcome outcome;
   HttpFetcher fetcher(settings.fetch);
@@ -223,16 +248,27 @@ WebInstallOutcome Install(const std::string& root, const std::string& url,
     outcome.bytes_fetched = fetcher.bytes_received();
     outcome.requests = fetcher.requests();
   };
+  // Nothing is locked while the server is asked.
+  std::string error;
   std::string header_bytes;
+  cache.Unlock();
   std::unique_ptr<PackageHeader> record = FetchHeader(fetcher, url, outcome, header_bytes);
   count_transfers();
-  if (!record || !PlaceInCache(root, record->values, outcome)) {
+  if (!cache.Lock(&error)) {
+    outcome.problems.push_back(error);
+    return outcome;
+  }
+  if (!record) {
     return outcome;
   }
   const HeaderValues& values = record->values;
+  outcome.name = CacheNameOf(values);
   if (!expected_name.empty() && outcome.name != expected_name) {
     outcome.problems.push_back(PrintableText(url) + " now holds " + PrintableText(outcome.name) +
                                ", not " + PrintableText(expected_name));
+    return outcome;
+  }
+  if (!CheckPlacement(cache, values, outcome)) {
     return outcome;
   }
   const CachedVersion cached = FindCachedVersion(outcome, values.appl_name);
@@ -241,13 +277,13 @@ WebInstallOutcome Install(const std::string& root, const std::string& url,
     outcome.kept = static_cast<int>(cached.entries.size());
     return outcome;
   }
-
-  StagingDirectory staging(outcome.directory);
-  if (staging.path().empty()) {
-    outcome.problems.push_back("cannot create a staging directory beside " + outcome.directory +
-                               ": " + std::strerror(errno));
+  WorkDirectory work;
+  if (!work.Make(cache.root(), &error) || ::mkdir(work.incoming().c_str(), 0700) != 0) {
+    outcome.problems.push_back(
+        error.empty() ? "cannot create " + work.incoming() + ": " + std::strerror(errno) : error);
     return outcome;
   }
+  cache.Unlock();
   // What the cache holds is linked into the staging directory; the rest is
   // fetched.
   std::vector<FileFetch> fetches;
@@ -256,46 +292,52 @@ WebInstallOutcome Install(const std::string& root, const std::string& url,
       continue;
     }
     FileFetch fetch;
-    fetch.path = JoinNativePath(staging.path(), entry->name);
+    fetch.path = JoinNativePath(work.incoming(), entry->name);
     fetch.entry = entry.get();
     std::string directory = DirectoryOf(fetch.path);
     if (!CreateDirectoryPath(directory)) {
       outcome.problems.push_back("cannot create " + directory + ": " + std::strerror(errno));
-      return outcome;
+      break;
     }
-    if (CacheHolds(cached, values, *entry) &&
-        ::link(JoinNativePath(outcome.directory, entry->name).c_str(), fetch.path.c_str()) == 0) {
+    if (TakeFromCache(cached, values, *entry, fetch.path)) {
       ++outcome.kept;
       continue;
     }
-    std::string error;
     fetch.url = ResolveUrl(outcome.header_url, UrlPathOf(entry->name), &error);
     fetches.push_back(std::move(fetch));
   }
-  outcome.problems = fetcher.FetchFiles(fetches, values.appl_name.c_str(), settings.callbacks);
+  if (outcome.problems.empty()) {
+    outcome.problems = fetcher.FetchFiles(fetches, values.appl_name.c_str(), settings.callbacks);
+  }
   count_transfers();
   outcome.fetched = static_cast<int>(fetches.size());
   const bool stored_form = !cached.record || cached.stored_form;
-  if (outcome.problems.empty() && !stored_form && !ExpandFetched(values, fetches, staging.path())) {
+  if (outcome.problems.empty() && !stored_form &&
+      !ExpandFetched(values, fetches, work.path() + "/expanding")) {
     outcome.problems.push_back("the fetched files could not be expanded like the cached ones");
   }
   if (outcome.problems.empty() &&
-      !WriteWholeFile(JoinNativePath(staging.path(), HeaderFileName(values.appl_name)),
+      !WriteWholeFile(JoinNativePath(work.incoming(), HeaderFileName(values.appl_name)),
                       header_bytes)) {
-    outcome.problems.push_back("cannot write the header into " + staging.path() + ": " +
+    outcome.problems.push_back("cannot write the header into " + work.incoming() + ": " +
                                std::strerror(errno));
   }
   if (outcome.problems.empty()) {
-    SyncFileSystem(staging.path());
-    if (!staging.SwitchInto(outcome.directory, &outcome.replaced)) {
-      outcome.problems.push_back("cannot move the package into " + outcome.directory + ": " +
-                                 std::strerror(errno));
-    }
+    SyncFileSystem(work.incoming());
+  }
+  if (!cache.Lock(&error)) {
+    outcome.problems.push_back(error);
+    return outcome;
+  }
+  // Files taken from an expanded cache were only measured: they must come
+  // from the version that was looked at.
+  if (outcome.problems.empty() && cached.record && outcome.kept > 0 &&
+      DirectoryIdOf(outcome.directory) != cached.directory_id) {
+    outcome.problems.push_back(PrintableText(outcome.name) +
+                               " changed in the cache while this version was fetched; run the "
+                               "command again");
   }
   if (!outcome.problems.empty()) {
-    if (!cached.record) {
-      PruneEmptyParents(root, outcome.directory);
-    }
     return outcome;
   }
   std::set<std::string_view> listed;
@@ -306,21 +348,18 @@ WebInstallOutcome Install(const std::string& root, const std::string& url,
     outcome.removed += listed.count(name) == 0 ? 1 : 0;
   }
   outcome.files = outcome.kept + outcome.fetched;
-  RecordAndRegister(*record, stored_form, outcome);
-  if (WriteCacheString(outcome.name, kSourceUrlKey, url) != 1) {
-    outcome.problems.push_back("the cache registry could not be written");
-  }
+  CommitPackage(cache, *record, stored_form, work.incoming(), work.aside(), url, outcome);
   return outcome;
 }
 
 }  // namespace
 
-WebInstallOutcome InstallFromWeb(const std::string& root, const std::string& url,
+WebInstallOutcome InstallFromWeb(ClientCache& cache, const std::string& url,
                                  const WebInstallSettings& settings) {
-  return Install(root, url, std::string(), settings);
+  return Install(cache, url, std::string(), settings);
 }
 
-WebInstallOutcome UpdateFromWeb(const std::string& root, const std::string& name,
+WebInstallOutcome UpdateFromWeb(ClientCache& cache, const std::string& name,
                                 const WebInstallSettings& settings) {
   std::string url;
   ReadCacheString(name, kSourceUrlKey, kSourceUrlSize, "", url);
@@ -331,7 +370,7 @@ WebInstallOutcome UpdateFromWeb(const std::string& root, const std::string& name
                                " was not installed from a URL; install it with qxweb install URL");
     return outcome;
   }
-  return Install(root, url, name, settings);
+  return Install(cache, url, name, settings);
 }
 
 }  // namespace qx

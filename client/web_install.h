@@ -13,9 +13,6 @@
 
 namespace qx {
 
-// The cache section key that records the URL an application came from.
-inline constexpr std::string_view kSourceUrlKey = "URL";
-
 struct WebInstallSettings {
   FetchSettings fetch;
   FetchCallbacks callbacks;
@@ -32,16 +29,17 @@ struct WebInstallOutcome : InstallOutcome {
 };
 
 // Installs the package that |url| names (its header, or its landing page
-// whose embed tag names the header) into the cache under |root|, or brings
-// a cached version up to it. Refuses a header whose digest does not match
-// or whose names a client cannot take before any stored file is fetched.
-// On any problem the cache is left as it was.
-WebInstallOutcome InstallFromWeb(const std::string& root, const std::string& url,
+// whose embed tag names the header) into the cache, or brings a cached
+// version up to it. Refuses a header whose digest does not match or whose
+// names a client cannot take before any stored file is fetched. The lock
+// is let go while the header and the files are fetched and held again to
+// commit, and held on return. On any problem the cache is left as it was.
+WebInstallOutcome InstallFromWeb(ClientCache& cache, const std::string& url,
                                  const WebInstallSettings& settings);
 
 // Brings the listed application |name| up to the package at the URL it was
 // installed from.
-WebInstallOutcome UpdateFromWeb(const std::string& root, const std::string& name,
+WebInstallOutcome UpdateFromWeb(ClientCache& cache, const std::string& name,
                                 const WebInstallSettings& settings);
 
 }  // namespace qx

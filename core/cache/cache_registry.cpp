@@ -23,8 +23,6 @@ namespace {
 constexpr std::string_view kWriteFailureCaption = "Tarnwick Inc.";
 // A long's decimal text, as the number keys are read.
 constexpr size_t kLongTextSize = 34;
-// The command line probed to tell a new application from a known one.
-constexpr size_t kCommandLineProbeSize = 120;
 // Longest list key number taken from a damaged file; more digits are not a
 // list key this code ever wrote.
 constexpr size_t kMaxListNumberDigits = 18;
@@ -136,7 +134,7 @@ namespace detail {
 // a crash at any point leaves every name in some list key (at worst twice).
 // The stray keys above the new count go last, after ApplCount says how many
 // are listed.
-int RepairApplicationList() {
+int RepairApplicationList(bool drop_duplicates) {
   int count = 0;
   ReadApplCount(&count);
   const std::vector<int64_t> present = PresentListNumbers();
@@ -145,7 +143,11 @@ int RepairApplicationList() {
   for (const int64_t number : present) {
     std::string name;
     ReadCacheString(kGeneralSection, ListKey(number), kCachedNameSize, "", name);
-    if (!name.empty()) {
+    const auto same = [&name](const std::string& listed) {
+      return ProfileNamesEqual(listed, name);
+    };
+    if (!name.empty() &&
+        !(drop_duplicates && std::find_if(names.begin(), names.end(), same) != names.end())) {
       names.push_back(name);
     }
     stored[number] = std::move(name);
@@ -178,6 +180,58 @@ int RepairApplicationList() {
 
 std::string CacheFilePath() {
   return ConfigFilePath(std::string(kCacheFileName));
+}
+
+const char* CacheNameFault(std::string_view name) {
+  // What the profile trims from section names and values: a name with one
+  // at either end would be listed otherwise than its section is named.
+  constexpr std::string_view kTrimmedBlanks = " \t\v\f\r";
+  static_assert(kCachedNameSize == 256, "the reason below names the characters kept");
+  if (name.empty()) {
+    return "is empty, which the cache registry's list cannot hold";
+  }
+  if (name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    return "holds a line break or NUL, which the cache registry cannot hold";
+  }
+  if (name.find(']') != std::string_view::npos) {
+    return "holds \"]\", which the cache registry cannot hold in a section name";
+  }
+  if (kTrimmedBlanks.find(name.front()) != std::string_view::npos ||
+      kTrimmedBlanks.find(name.back()) != std::string_view::npos) {
+    return "starts or ends with a blank, which the cache registry would drop";
+  }
+  // The list is read back with kCachedNameSize characters: a longer name
+  // would no longer find its own section.
+  if (name.size() > kCachedNameSize - 1) {
+    return "is longer than the 255 characters the cache registry keeps";
+  }
+  return nullptr;
+}
+
+std::string PackageCacheName(std::string_view install_to, std::string_view appl_name) {
+  std::string name;
+  AppendNeutralPath("\\", name, NeutralPath(install_to));
+  name += '\\';
+  name += appl_name;
+  return name;
+}
+
+const char* PackageCacheNameFault(std::string_view install_to, std::string_view appl_name,
+                                  CacheNamePart* part) {
+  const char* fault = CacheNameFault(PackageCacheName(install_to, appl_name));
+  if (fault == nullptr) {
+    return nullptr;
+  }
+  *part = CacheNamePart::kJoined;
+  if (const char* own = CacheNameFault(PackageCacheName("", appl_name))) {
+    *part = CacheNamePart::kApplName;
+    return own;
+  }
+  if (const char* own = install_to.empty() ? nullptr : CacheNameFault(NeutralPath(install_to))) {
+    *part = CacheNamePart::kInstallTo;
+    return own;
+  }
+  return fault;
 }
 
 size_t ReadCacheString(std::string_view section, std::string_view key, size_t size,
@@ -368,9 +422,9 @@ int StoreApplicationListed(std::string_view name, const CachedApplication& appli
 }
 
 int AddOrUpdateApplication(const CachedApplication& application) {
-  std::string command_line;
-  ReadCacheString(application.name, kCommandLineKey, kCommandLineProbeSize, "", command_line);
-  if (command_line.empty()) {
+  // The list itself says whether the application is new: a section without
+  // a command line (an empty one, or a store cut short) would list it again.
+  if (FindApplication(application.name, nullptr) == -1) {
     // Repaired first, so that a name kept in a stray key is not listed twice.
     AppendToList(application.name, detail::RepairApplicationList());
   }
@@ -381,7 +435,17 @@ void SaveLaunchSettings(const CachedApplication& application) {
   if (application.name.empty()) {
     return;
   }
-  WriteCacheString(application.name, kCommandLineKey, application.command_line);
+  // ReadApplication keeps only the first characters of a longer command
+  // line; writing those back would lose the rest.
+  std::string stored;
+  ReadCacheString(application.name, kCommandLineKey, std::numeric_limits<size_t>::max(), "",
+                  stored);
+  constexpr size_t kKept = kCachedCommandLineSize - 1;
+  const bool read_cut = stored.size() > kKept &&
+                        application.command_line == std::string_view(stored).substr(0, kKept);
+  if (!read_cut) {
+    WriteCacheString(application.name, kCommandLineKey, application.command_line);
+  }
   WriteCacheString(application.name, kCompressedKey, application.compressed);
 }
 

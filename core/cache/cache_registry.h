@@ -50,6 +50,27 @@ struct CachedApplication {
 // Path of the registry file; empty when there is no configuration directory.
 QXWEBCORE_EXPORT std::string CacheFilePath();
 
+// Why the application named |name| (its cache name, "InstallTo\ApplName")
+// could not be recorded and read back unchanged, both here (a section name
+// and a list value read with kCachedNameSize) and in the registry store (a
+// key path ending in it): a short reason to follow the name, such as "holds
+// "]", which the cache registry cannot hold in a section name"; nullptr when
+// it can be recorded.
+QXWEBCORE_EXPORT const char* CacheNameFault(std::string_view name);
+
+// The cache name of a package: its InstallTo's levels joined by "\", "\"
+// and its ApplName ("\ApplName" without InstallTo).
+QXWEBCORE_EXPORT std::string PackageCacheName(std::string_view install_to,
+                                              std::string_view appl_name);
+
+// The part of a package's names that holds the fault of its cache name.
+enum class CacheNamePart { kApplName, kInstallTo, kJoined };
+
+// CacheNameFault of the package's cache name, with the part that holds it
+// in |part| (the ApplName or the InstallTo on its own, else their join).
+QXWEBCORE_EXPORT const char* PackageCacheNameFault(std::string_view install_to,
+                                                   std::string_view appl_name, CacheNamePart* part);
+
 // |key| of |section| into |out| (at most |size| - 1 characters), or
 // |default_value| when missing. Returns the number of characters copied.
 QXWEBCORE_EXPORT size_t ReadCacheString(std::string_view section, std::string_view key, size_t size,
@@ -139,7 +160,8 @@ QXWEBCORE_EXPORT int StoreApplicationListed(std::string_view name,
 QXWEBCORE_EXPORT int AddOrUpdateApplication(const CachedApplication& application);
 
 // Writes the record's CommandLine and Compressed values; nothing for an
-// unnamed record.
+// unnamed record. A command line that is what ReadApplication keeps of a
+// longer stored one leaves the stored one as it is.
 QXWEBCORE_EXPORT void SaveLaunchSettings(const CachedApplication& application);
 
 // Takes |name| out of the list (at |index|, or wherever it is for -1),

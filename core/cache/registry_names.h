@@ -39,8 +39,9 @@ inline std::string ListKey(long long number) {
 // Brings the list keys of a hand-damaged or crash-interrupted registry back
 // to 1..n without gaps, with ApplCount = n and no list key beyond it: the
 // names of every list key present (also those beyond ApplCount) are kept in
-// their order, empty ones dropped, duplicates kept. Writes nothing when the
-// list is whole. Returns n.
-int RepairApplicationList();
+// their order, empty ones dropped, and with |drop_duplicates| a name listed
+// again (compared without case) dropped too. Writes nothing when the list
+// is whole. Returns n.
+int RepairApplicationList(bool drop_duplicates = false);
 
 }  // namespace qx::detail

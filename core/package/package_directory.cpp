@@ -2,6 +2,7 @@
 // its header, temporary files, expansion, deletion, time stamps. Package layer.
 #include "core/package/package_directory.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -159,13 +160,55 @@ int WritePackageHeader(const PackageHeader* record) {
   }
 }
 
+bool MakeClientTempDirectory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+    return false;
+  }
+  const std::string mark = JoinNativePath(path, kTempDirectoryMark);
+  const int fd = ::open(mark.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    ::close(fd);
+  }
+  return IsClientTempDirectory(path);
+}
+
+bool IsClientTempDirectory(const std::string& path) {
+  struct stat info {};
+  struct stat mark {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+         (info.st_mode & 077) == 0 &&
+         ::lstat(JoinNativePath(path, kTempDirectoryMark).c_str(), &mark) == 0 &&
+         S_ISREG(mark.st_mode);
+}
+
 int ClearTempDirectory() {
   try {
     const std::string directory = TempDirectoryToClear();
-    if (directory.empty() || !DirectoryExists(directory)) {
+    if (directory.empty() || !IsClientTempDirectory(directory)) {
       return 0;
     }
-    return RemoveDirectoryTree(directory, TreeCallback(), false) ? 1 : 0;
+    // Everything but the mark goes; a listing that fails leaves the rest.
+    const auto close = [](DIR* dir) { ::closedir(dir); };
+    const std::unique_ptr<DIR, decltype(close)> dir(::opendir(directory.c_str()), close);
+    if (!dir) {
+      return 0;
+    }
+    bool emptied = true;
+    for (const dirent* entry = nullptr; (entry = ::readdir(dir.get())) != nullptr;) {
+      const std::string_view name = entry->d_name;
+      if (name == "." || name == ".." || name == kTempDirectoryMark) {
+        continue;
+      }
+      const std::string path = directory + "/" + std::string(name);
+      struct stat info {};
+      if (::lstat(path.c_str(), &info) != 0) {
+        continue;
+      }
+      emptied = (S_ISDIR(info.st_mode) ? RemoveDirectoryTree(path, TreeCallback(), true)
+                                       : ::unlink(path.c_str()) == 0) &&
+                emptied;
+    }
+    return emptied ? 1 : 0;
   } catch (const std::bad_alloc&) {
     return 0;
   }

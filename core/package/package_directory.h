@@ -38,10 +38,23 @@ QXWEBCORE_EXPORT int EnsurePackageDirectory(std::string_view root, std::string_v
 // the directory or to write the file.
 QXWEBCORE_EXPORT int WritePackageHeader(const PackageHeader* record);
 
+// The file that marks a directory as the client's own temporary directory.
+inline constexpr std::string_view kTempDirectoryMark = ".qxweb-temp";
+
+// Makes |path| the client's own temporary directory: a directory created with
+// mode 0700 when missing, holding the mark. True when it is one afterwards.
+QXWEBCORE_EXPORT bool MakeClientTempDirectory(const std::string& path);
+
+// Whether |path| is the client's own temporary directory: a directory (not
+// a link) owned by the user, closed to everyone else, that holds the mark.
+QXWEBCORE_EXPORT bool IsClientTempDirectory(const std::string& path);
+
 // Empties the client's temporary directory (the registry's TempDir), keeping
-// the directory itself. 1 when emptied; 0 when none is configured (or it is
-// not an absolute path, or it resolves to the root or to a directory that
-// holds the configuration directory or the cache root) or emptying it failed.
+// the directory itself and its mark. 1 when emptied; 0 when none is
+// configured (or it is not an absolute path, or it resolves to the root or to
+// a directory that holds the configuration directory or the cache root, or
+// it is not the client's own temporary directory: a shared one such as /tmp
+// holds other programs' files) or emptying it failed.
 QXWEBCORE_EXPORT int ClearTempDirectory();
 
 // A path in the client's temporary directory at which no file exists, of at

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "core/cache/cache_registry.h"
 #include "core/digest/secure_digest.h"
 #include "core/format/header_reader.h"
 #include "core/fsutil/path_text.h"
@@ -195,6 +196,23 @@ bool CheckReadBack(SealerProject& project, const SealPlan& plan) {
   return true;
 }
 
+// Refuses a package whose cache name ("InstallTo\ApplName", as a client
+// records it) the client's cache registry cannot hold: the client would
+// refuse the package.
+bool CheckCacheName(const SealerProject& project) {
+  CacheNamePart part = CacheNamePart::kJoined;
+  const char* fault = PackageCacheNameFault(project.install_to, project.appl_name, &part);
+  if (fault == nullptr) {
+    return true;
+  }
+  const std::string what =
+      part == CacheNamePart::kApplName ? "The application name " + project.appl_name
+      : part == CacheNamePart::kInstallTo
+          ? "The InstallTo directory " + project.install_to
+          : "The cache name " + PackageCacheName(project.install_to, project.appl_name);
+  return Refused(what + " cannot be recorded in the client's cache: it " + fault);
+}
+
 }  // namespace
 
 bool CheckItemName(const SealPlanItem& item) {
@@ -223,7 +241,8 @@ bool CheckSealPlan(SealerProject& project, const SealPlan& plan, FormView& view)
       return false;
     }
   }
-  return CheckOutputs(project, plan) && CheckReadBack(project, plan);
+  // After the read-back, which names a value too long for the header.
+  return CheckOutputs(project, plan) && CheckReadBack(project, plan) && CheckCacheName(project);
 }
 
 }  // namespace qx

@@ -49,12 +49,16 @@ class QxwebCacheTest : public ::testing::Test {
     return sealed;
   }
 
-  // Every file and directory under the cache root.
+  // Every file and directory under the cache root but the cache's own tag
+  // and work area.
   std::vector<std::string> CacheContents() const {
     std::vector<std::string> found;
     if (fs::exists(root_)) {
       for (const auto& item : fs::recursive_directory_iterator(root_)) {
-        found.push_back(fs::relative(item.path(), root_).string());
+        const std::string relative = fs::relative(item.path(), root_).string();
+        if (relative != "CACHEDIR.TAG" && relative.rfind(".qxweb", 0) != 0) {
+          found.push_back(relative);
+        }
       }
     }
     return found;
@@ -92,11 +96,16 @@ TEST_F(QxwebCacheTest, InstallLaunchMarkAndSweepLeaveNothingBehind) {
   EXPECT_NE(Qxweb("cache list").out.find("expanded"), std::string::npos);
   EXPECT_EQ(Qxweb("cache launch Demo").status, 7);  // expanded files are not expanded again
 
-  // Without a terminal and without --yes nothing is deleted.
+  // Without a terminal and without --yes nothing is asked and nothing
+  // changes: the mark stays.
   ASSERT_EQ(Qxweb("cache mark Demo").status, 0);
-  EXPECT_NE(Qxweb("cache sweep").out.find("0 applications removed"), std::string::npos);
+  const std::string registry = ReadFile(dir_ / "config/tarnwick/qxweb.ini");
+  EXPECT_NE(
+      Qxweb("cache sweep")
+          .out.find("1 application is marked for deletion; qxweb cache sweep --yes removes it"),
+      std::string::npos);
   EXPECT_TRUE(fs::exists(package_ + "/bin/probe"));
-  ASSERT_EQ(Qxweb("cache mark Demo").status, 0);
+  EXPECT_EQ(ReadFile(dir_ / "config/tarnwick/qxweb.ini"), registry);
   CommandResult sweep = Qxweb("cache sweep --yes");
   EXPECT_EQ(sweep.status, 0) << sweep.err;
   EXPECT_NE(sweep.out.find("apps\\demo\\Demo: removed"), std::string::npos) << sweep.out;

@@ -1,9 +1,12 @@
 // Tests of the command-line tool: hostile entry names run through "qxweb
 // verify" and "qxweb unpack" end to end. Whatever a header names, nothing
 // outside the destination changes, verify names each unsafe name with its
-// reason, and unpack never reports success for a package it refused.
+// reason, and unpack never reports success for a package it refused. An
+// application name the client's cache cannot record is refused by verify,
+// unpack and "qxweb cache install" alike.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -14,6 +17,7 @@
 #include "core/compress/codec.h"
 #include "core/format/header_lines.h"
 #include "core/fsutil/path_text.h"
+#include "core/platform/private_profile.h"
 #include "tests/support/header_builder.h"
 #include "tests/support/test_support.h"
 
@@ -146,19 +150,20 @@ class QxwebHostileNamesTest : public ::testing::Test {
     builder.Write(header_);
   }
 
-  // |bytes| stored as the gzip member of entry |name|; a placeholder entry
-  // when the file cannot be made.
-  HeaderBuilder::File Stored(const std::string& name, const std::string& bytes) {
+  // |bytes| stored as the gzip member of entry |name|, its digest keyed by
+  // |key|; a placeholder entry when the file cannot be made.
+  HeaderBuilder::File Stored(const std::string& name, const std::string& bytes,
+                             const std::string& key = "Demo") {
     HeaderBuilder::File file{name, 4, 4};
     const std::string stored = package_ + "/" + qx::NativeSeparators(name);
     std::error_code error;
     fs::create_directories(fs::path(stored).parent_path(), error);
     qx_test::WriteFile(scratch_, bytes);
-    if (qx::CompressFileByName(scratch_, stored, true, "Demo") == qx::kFileCopyOk) {
+    if (qx::CompressFileByName(scratch_, stored, true, key) == qx::kFileCopyOk) {
       const std::string member = qx_test::ReadFile(stored);
       file.length = static_cast<int64_t>(member.size());
       file.size = static_cast<int64_t>(bytes.size());
-      file.digest = qx_test::KeyedDigest(member, "Demo");
+      file.digest = qx_test::KeyedDigest(member, key);
     }
     return file;
   }
@@ -197,6 +202,88 @@ TEST_F(QxwebHostileNamesTest, NothingOutsideTheDestinationChangesAndEveryNameIsA
       EXPECT_EQ(unpack.out.find(": unpacked "), std::string::npos) << unpack.out;
       EXPECT_FALSE(fs::exists(out_));
     }
+  }
+}
+
+// An application name or install-to directory that passes the name rule but
+// that the client's cache registry cannot hold: verify names the reason, and
+// neither unpack nor a cache install changes anything.
+TEST_F(QxwebHostileNamesTest, ANameTheCacheCannotRecordIsRefusedBeforeAnythingChanges) {
+  struct Case {
+    std::string appl_name;
+    std::string install_to;
+    std::string problem;  // verify's line; empty when the package installs
+  };
+  const std::string bracket =
+      " cannot be recorded in the cache: it holds \"]\", which the cache registry cannot hold "
+      "in a section name";
+  const Case cases[] = {
+      {"Tool]x", "", "ApplName: \"Tool]x\"" + bracket},
+      {"Tool]", "apps\\tools", "ApplName: \"Tool]\"" + bracket},
+      {"Tool", "apps/x]y", "InstallTo: \"apps/x]y\"" + bracket},
+      {"Tool[x", "apps\\my tools [1]", "InstallTo: \"apps\\my tools [1]\"" + bracket},
+      // An ordinary name, installed and recorded as it is.
+      {"Tool[x", "apps\\my tools", ""},
+  };
+  const std::string config = dir_ / "config";
+  const std::string data = dir_ / "data";
+  const std::string root = data + "/tarnwick/cache";
+  const std::string env =
+      "XDG_CONFIG_HOME=" + ShellQuote(config) + " XDG_DATA_HOME=" + ShellQuote(data) + " ";
+  for (const Case& c : cases) {
+    SCOPED_TRACE("ApplName \"" + c.appl_name + "\", InstallTo \"" + c.install_to + "\"");
+    fs::remove_all(package_);
+    fs::remove_all(out_);
+    fs::remove_all(config);
+    fs::remove_all(data);
+    const std::string header = package_ + "/" + c.appl_name + ".qxw";
+    HeaderBuilder builder;
+    builder.Set(qx::HeaderKey::kApplName, c.appl_name).Set(qx::HeaderKey::kInstallTo, c.install_to);
+    builder.AddFile(Stored("good.txt", "good", c.appl_name));
+    builder.Write(header);
+    std::string cache_name = c.install_to + "\\" + c.appl_name;
+    std::replace(cache_name.begin(), cache_name.end(), '/', '\\');
+
+    const auto verify = RunCommand(Qxweb() + " verify " + ShellQuote(header));
+    const auto unpack =
+        RunCommand(Qxweb() + " unpack " + ShellQuote(header) + " " + ShellQuote(out_));
+    const auto install =
+        RunCommand(env + Qxweb() + " cache install " + ShellQuote(header) + " </dev/null");
+    const std::string ini = config + "/tarnwick/qxweb.ini";
+    const std::string registry = config + "/tarnwick/registry.ini";
+    if (c.problem.empty()) {
+      EXPECT_EQ(verify.status, 0) << verify.out;
+      EXPECT_EQ(unpack.status, 0) << unpack.out << unpack.err;
+      EXPECT_EQ(install.status, 0) << install.out << install.err;
+      EXPECT_NE(install.out.find(cache_name + ": installed 1 files"), std::string::npos)
+          << install.out;
+      const std::vector<std::string> sections = qx::ReadProfileSections(ini);
+      EXPECT_NE(std::find(sections.begin(), sections.end(), cache_name), sections.end());
+      EXPECT_NE(qx_test::ReadFile(registry).find("[Software\\TARNWICK\\Tarnwick WEB\\" +
+                                                 cache_name + "]"),
+                std::string::npos);
+      continue;
+    }
+    EXPECT_EQ(verify.status, 1);
+    EXPECT_NE(("\n" + verify.out).find("\n" + c.problem + "\n"), std::string::npos) << verify.out;
+    EXPECT_EQ(unpack.status, 1);
+    EXPECT_FALSE(fs::exists(out_));
+    EXPECT_EQ(install.status, 1);
+    EXPECT_NE(install.err.find("qxweb cache install: " + c.problem + "\n"), std::string::npos)
+        << install.err;
+    // Whatever the cache keeps for itself, nothing of the application.
+    if (fs::exists(root)) {
+      for (const auto& item : fs::recursive_directory_iterator(root)) {
+        const std::string relative = fs::relative(item.path(), root).string();
+        EXPECT_TRUE(relative.find("Tool") == std::string::npos && relative.rfind("apps", 0) != 0)
+            << relative;
+      }
+    }
+    for (const std::string& section : qx::ReadProfileSections(ini)) {
+      EXPECT_EQ(section, "General");
+    }
+    EXPECT_EQ(qx_test::ReadFile(ini).find("Tool"), std::string::npos);
+    EXPECT_EQ(qx_test::ReadFile(registry).find("Tool"), std::string::npos);
   }
 }
 

@@ -127,9 +127,11 @@ const Layout& TheLayout() {
 void ResetTree(const Layout& layout) {
   std::error_code ignored;
   fs::remove_all(layout.tree, ignored);
-  for (const fs::path* directory : {&layout.cache, &layout.temp, &layout.download}) {
+  for (const fs::path* directory : {&layout.cache, &layout.download}) {
     Require(fs::create_directories(*directory), "cannot make the scratch tree");
   }
+  // Only the client's own temporary directory is ever emptied.
+  Require(qx::MakeClientTempDirectory(layout.temp.string()), "cannot make the scratch tree");
 }
 
 std::vector<std::string_view> SplitPieces(std::string_view input) {
@@ -258,8 +260,10 @@ void CheckStoredFileVerdict(const qx::PackageHeader& record, const qx::FileEntry
   }
 }
 
+// Empty but for its mark.
 bool TempDirectoryIsEmpty(const Layout& layout) {
-  return fs::is_empty(layout.temp);
+  return std::distance(fs::directory_iterator(layout.temp), fs::directory_iterator()) == 1 &&
+         fs::exists(layout.temp / qx::kTempDirectoryMark);
 }
 
 int DaysInMonth(int month, int year) {

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "client/client_cache.h"
-#include "core/cache/cache_root.h"
 #include "core/fsutil/path_text.h"
 #include "core/launch/registration.h"
 #include "core/platform/console_user_interface.h"
 #include "core/platform/registry_store.h"
+#include "core/platform/user_interface.h"
 #include "tools/qxweb/commands.h"
 
 namespace qxweb_tool {
@@ -33,14 +33,9 @@ void PrintProblems(const char* command, const std::vector<std::string>& problems
   }
 }
 
-// The cache made ready and its root, or an error printed and empty.
-std::string Prepare(const char* command) {
-  std::string error;
-  std::string root = qx::PrepareClientCache(&error);
-  if (root.empty()) {
-    PrintProblems(command, {error});
-  }
-  return root;
+// The cache opened for |command|, or an error printed and null.
+std::unique_ptr<qx::ClientCache> Open(const char* command) {
+  return OpenCache(("qxweb cache " + std::string(command)).c_str());
 }
 
 // The listed application the user named, or an error printed; empty then.
@@ -64,14 +59,15 @@ int RunInstall(const std::string& argument) {
     std::fprintf(stderr, "qxweb cache install: %s\n", error.c_str());
     return kExitFailed;
   }
-  const std::string root = Prepare("install");
-  if (root.empty()) {
+  const std::unique_ptr<qx::ClientCache> cache = Open("install");
+  if (!cache) {
     return kExitFailed;
   }
-  const qx::InstallOutcome outcome = qx::InstallPackage(root, header);
+  const qx::InstallOutcome outcome = qx::InstallPackage(*cache, header);
   if (!outcome.problems.empty()) {
     PrintProblems("install", outcome.problems);
-    std::fprintf(stderr, "qxweb cache install: %s not installed\n", header.c_str());
+    std::fprintf(stderr, "qxweb cache install: %s not installed; the cache is as it was\n",
+                 header.c_str());
     return kExitFailed;
   }
   std::printf("%s: %s %d files into %s\n", qx::PrintableText(outcome.name).c_str(),
@@ -81,12 +77,16 @@ int RunInstall(const std::string& argument) {
 }
 
 int RunList() {
-  if (Prepare("list").empty()) {
+  const std::unique_ptr<qx::ClientCache> cache = Open("list");
+  if (!cache) {
     return kExitFailed;
+  }
+  if (!cache->root_problem().empty()) {
+    PrintProblems("list", {cache->root_problem()});
   }
   const std::vector<std::string> names = qx::ListedApplications();
   if (names.empty()) {
-    std::printf("no applications cached in %s\n", qx::GetCacheRoot().c_str());
+    std::printf("no applications cached in %s\n", cache->root().c_str());
     return kExitOk;
   }
   size_t width = 4;
@@ -108,7 +108,8 @@ int RunList() {
 }
 
 int RunShow(const std::string& typed) {
-  if (Prepare("show").empty()) {
+  const std::unique_ptr<qx::ClientCache> cache = Open("show");
+  if (!cache) {
     return kExitFailed;
   }
   const std::string name = Find("show", typed);
@@ -121,7 +122,7 @@ int RunShow(const std::string& typed) {
     std::printf("%-13s %s\n", label, qx::PrintableText(value).c_str());
   };
   line("Name:", name);
-  line("Directory:", qx::CachedApplicationDirectory(qx::GetCacheRoot(), name));
+  line("Directory:", qx::CachedApplicationDirectory(cache->root(), name));
   line("Owner:", application.owner);
   line("Copyright:", application.copyright);
   line("Version:", application.version);
@@ -144,20 +145,21 @@ int RunShow(const std::string& typed) {
 }
 
 int RunLaunch(const std::string& typed, const std::vector<std::string>& arguments) {
-  const std::string root = Prepare("launch");
-  if (root.empty()) {
+  const std::unique_ptr<qx::ClientCache> cache = Open("launch");
+  if (!cache) {
     return kExitFailed;
   }
   const std::string name = Find("launch", typed);
   if (name.empty()) {
     return kExitFailed;
   }
-  return LaunchAndWait("qxweb cache launch", root, name, arguments);
+  return LaunchAndWait("qxweb cache launch", *cache, name, arguments);
 }
 
 int RunMark(const std::string& typed, bool mark) {
   const char* command = mark ? "mark" : "unmark";
-  if (Prepare(command).empty()) {
+  const std::unique_ptr<qx::ClientCache> cache = Open(command);
+  if (!cache) {
     return kExitFailed;
   }
   const std::string name = Find(command, typed);
@@ -173,37 +175,52 @@ int RunMark(const std::string& typed, bool mark) {
 }
 
 int RunSweep(bool yes) {
-  const std::string root = Prepare("sweep");
-  if (root.empty()) {
+  Console console;
+  const std::unique_ptr<qx::ClientCache> cache = Open("sweep");
+  if (!cache) {
     return kExitFailed;
   }
-  Console console;
-  if (yes) {
-    console.ui.SetYesNoAnswer(qx::BoxAnswer::kYes);
-  } else if (isatty(STDIN_FILENO) != 0) {
-    console.ui.SetPromptInput(stdin);
-  } else {
-    // Nobody to ask: nothing is deleted without --yes.
-    console.ui.SetYesNoAnswer(qx::BoxAnswer::kNo);
+  if (!yes && isatty(STDIN_FILENO) == 0) {
+    // Nobody to ask: nothing is asked and nothing changes.
+    const size_t marked = qx::MarkedApplications().size();
+    std::printf("%zu application%s marked for deletion; qxweb cache sweep --yes removes %s\n",
+                marked, marked == 1 ? " is" : "s are", marked == 1 ? "it" : "them");
+    return kExitOk;
   }
-  const std::vector<std::string> removed = qx::SweepCachedApplications(root);
+  if (!yes) {
+    console.ui.SetPromptInput(stdin);
+  }
+  const auto confirm = [yes](const std::string& name) {
+    if (yes) {
+      return true;
+    }
+    qx::MessageBoxRequest question;
+    question.text = "Do you want to delete the application?";
+    question.caption = "Application \"" + qx::PrintableText(name) + "\" marked to be deleted";
+    question.icon = qx::BoxIcon::kQuestion;
+    question.buttons = qx::BoxButtons::kYesNo;
+    return qx::BeepAndShow(qx::BeepKind::kSimple, question) == qx::BoxAnswer::kYes;
+  };
+  std::vector<std::string> problems;
+  const std::vector<std::string> removed = qx::SweepCachedApplications(*cache, confirm, problems);
+  PrintProblems("sweep", problems);
   for (const std::string& name : removed) {
     std::printf("%s: removed\n", qx::PrintableText(name).c_str());
   }
   std::printf("%zu application%s removed\n", removed.size(), removed.size() == 1 ? "" : "s");
-  return kExitOk;
+  return problems.empty() ? kExitOk : kExitFailed;
 }
 
 int RunRemove(const std::string& typed) {
-  const std::string root = Prepare("remove");
-  if (root.empty()) {
+  const std::unique_ptr<qx::ClientCache> cache = Open("remove");
+  if (!cache) {
     return kExitFailed;
   }
   const std::string name = Find("remove", typed);
   if (name.empty()) {
     return kExitFailed;
   }
-  const std::vector<std::string> problems = qx::RemoveCachedApplication(root, name);
+  const std::vector<std::string> problems = qx::RemoveCachedApplication(*cache, name);
   if (!problems.empty()) {
     PrintProblems("remove", problems);
     return kExitFailed;
@@ -213,17 +230,20 @@ int RunRemove(const std::string& typed) {
 }
 
 int RunRoot(const std::string& directory) {
+  const std::unique_ptr<qx::ClientCache> cache = Open("root");
+  if (!cache) {
+    return kExitFailed;
+  }
   if (!directory.empty()) {
-    const std::string error = qx::ChangeCacheRoot(directory);
+    const std::string error = cache->ChangeRoot(directory);
     if (!error.empty()) {
       PrintProblems("root", {error});
       return kExitFailed;
     }
+  } else if (!cache->root_problem().empty()) {
+    PrintProblems("root", {cache->root_problem()});
   }
-  if (Prepare("root").empty()) {
-    return kExitFailed;
-  }
-  std::printf("%s\n", qx::GetCacheRoot().c_str());
+  std::printf("%s\n", cache->root().c_str());
   return kExitOk;
 }
 

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "client/client_cache.h"
 #include "client/package_check.h"
 
 namespace qxweb_tool {
@@ -68,10 +70,16 @@ void DefineQxweb(CLI::App& app, int& status, const WebRunner& web_runner);
 // The web client's work: installs or updates, and launches when asked.
 int RunWebCommand(const WebArguments& arguments);
 
-// Starts the listed application |name| with |arguments| and waits for it.
-// Returns its exit status, or the status of a failed start (as a shell
-// gives it); problems go to stderr after |command|.
-int LaunchAndWait(const char* command, const std::string& root, const std::string& name,
+// Opens the client's cache for |command| (which names it in messages),
+// saying so on stderr when another command holds it for more than a
+// second. Null after the reason was printed.
+std::unique_ptr<qx::ClientCache> OpenCache(const char* command);
+
+// Starts the listed application |name| with |arguments| and waits for it,
+// letting go of the cache's lock once it started. Returns its exit status,
+// or the status of a failed start (as a shell gives it); problems go to
+// stderr after |command|.
+int LaunchAndWait(const char* command, qx::ClientCache& cache, const std::string& name,
                   const std::vector<std::string>& arguments);
 
 }  // namespace qxweb_tool

@@ -26,9 +26,25 @@ int ExitStatusOf(int wait_status) {
 
 }  // namespace
 
-int LaunchAndWait(const char* command, const std::string& root, const std::string& name,
+std::unique_ptr<qx::ClientCache> OpenCache(const char* command) {
+  std::string error;
+  std::unique_ptr<qx::ClientCache> cache = qx::ClientCache::Open(
+      [shown = std::string(command)] {
+        std::fprintf(stderr, "%s: waiting for another qxweb command to finish with the cache\n",
+                     shown.c_str());
+      },
+      &error);
+  if (!cache) {
+    std::fprintf(stderr, "%s: %s\n", command, error.c_str());
+  }
+  return cache;
+}
+
+int LaunchAndWait(const char* command, qx::ClientCache& cache, const std::string& name,
                   const std::vector<std::string>& arguments) {
-  const qx::LaunchOutcome outcome = qx::LaunchCachedApplication(root, name, arguments);
+  const qx::LaunchOutcome outcome = qx::LaunchCachedApplication(cache, name, arguments);
+  // The application may run for hours; other commands need not wait for it.
+  cache.Unlock();
   if (!outcome.problems.empty() || outcome.result <= 32) {
     for (const std::string& problem : outcome.problems) {
       std::fprintf(stderr, "%s: %s\n", command, problem.c_str());

@@ -29,12 +29,11 @@ int RunWebCommand(const WebArguments& arguments) {
   const auto complain = [command](const std::string& problem) {
     std::fprintf(stderr, "%s: %s\n", command, problem.c_str());
   };
-  std::string error;
-  const std::string root = qx::PrepareClientCache(&error);
-  if (root.empty()) {
-    complain(error);
+  const std::unique_ptr<qx::ClientCache> cache = OpenCache(command);
+  if (!cache) {
     return kExitFailed;
   }
+  std::string error;
   std::string name;
   if (arguments.update) {
     name = qx::FindCachedApplication(arguments.target, &error);
@@ -61,9 +60,9 @@ int RunWebCommand(const WebArguments& arguments) {
                    Amount(file.entry->length).c_str());
     };
   }
-  const qx::WebInstallOutcome outcome = arguments.update
-                                            ? qx::UpdateFromWeb(root, name, settings)
-                                            : qx::InstallFromWeb(root, arguments.target, settings);
+  const qx::WebInstallOutcome outcome =
+      arguments.update ? qx::UpdateFromWeb(*cache, name, settings)
+                       : qx::InstallFromWeb(*cache, arguments.target, settings);
   line.Clear();
   for (const std::string& problem : outcome.problems) {
     complain(problem);
@@ -71,8 +70,7 @@ int RunWebCommand(const WebArguments& arguments) {
   const std::string shown =
       qx::PrintableText(outcome.name.empty() ? arguments.target : outcome.name);
   if (!outcome.problems.empty()) {
-    complain(shown + (outcome.replaced ? ": installed, but not recorded whole"
-                                       : ": not installed; the cache is as it was"));
+    complain(shown + ": not installed; the cache is as it was");
     return kExitFailed;
   }
   if (outcome.current) {
@@ -90,7 +88,7 @@ int RunWebCommand(const WebArguments& arguments) {
   if (!arguments.launch) {
     return kExitOk;
   }
-  return LaunchAndWait(command, root, outcome.name, arguments.launch_arguments);
+  return LaunchAndWait(command, *cache, outcome.name, arguments.launch_arguments);
 }
 
 }  // namespace qxweb_tool

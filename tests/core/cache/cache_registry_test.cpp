@@ -172,6 +172,94 @@ TEST_F(CacheRegistryTest, LookupsAndStoresOfTheList) {
   EXPECT_EQ(Value("New", "Owner"), "");
 }
 
+// A command line longer than the record keeps survives a launch that writes
+// the record back; a command line the launch changed is still written.
+TEST_F(CacheRegistryTest, LaunchWritesBackOnlyACommandLineReadWhole) {
+  const std::string long_line = "run " + std::string(296, 'x');
+  const std::string kept = long_line.substr(0, kCachedCommandLineSize - 1);
+  struct Case {
+    const char* what;
+    std::string stored;
+    std::string record;  // empty: as ReadApplication leaves it
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"long, read cut", long_line, "", long_line},
+      {"long, changed to a short one", long_line, "other.sh", "other.sh"},
+      {"long, changed to its own first characters", long_line, kept.substr(0, 50),
+       kept.substr(0, 50)},
+      {"long, changed after the kept part", long_line, kept + "y", kept + "y"},
+      {"short, changed", "demo.sh", "again.sh", "again.sh"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteIni("[Demo]\nCommandLine=" + c.stored + "\nCompressed=Yes\n");
+    CachedApplication app;
+    app.name = "Demo";
+    ReadApplication("Demo", &app);
+    if (!c.record.empty()) {
+      app.command_line = c.record;
+    }
+    app.compressed = "No";
+    SaveLaunchSettings(app);
+    std::string stored;
+    ReadCacheString("Demo", "CommandLine", 1000, "", stored);
+    EXPECT_EQ(stored, c.expected);
+    EXPECT_EQ(Value("Demo", "Compressed"), "No");
+  }
+}
+
+// Names the registry could not list and read back as they are.
+TEST_F(CacheRegistryTest, CacheNameFaultTellsWhatTheRegistryCannotHold) {
+  const std::string bracket = "holds \"]\", which the cache registry cannot hold in a section name";
+  const std::string line_break = "holds a line break or NUL, which the cache registry cannot hold";
+  const std::string blank = "starts or ends with a blank, which the cache registry would drop";
+  const std::string longer = "is longer than the 255 characters the cache registry keeps";
+  struct Case {
+    std::string name;
+    std::string fault;  // empty: can be recorded
+  };
+  const Case cases[] = {
+      {"\\Tool]x", bracket},
+      {"apps\\Tool]", bracket},
+      {"apps]x\\Tool", bracket},
+      {"a\nb", line_break},
+      {"a\rb", line_break},
+      {std::string("a\0b", 3), line_break},
+      {"\\Tool ", blank},
+      {" \\Tool", blank},
+      {"\\Tool\t", blank},
+      {"\\Tool\v", blank},
+      {"", "is empty, which the cache registry's list cannot hold"},
+      {"\\" + std::string(254, 'n'), ""},
+      {"\\" + std::string(255, 'n'), longer},
+      {"\\[Tool x", ""},
+      {"apps\\my tools\\Tool [x] ", bracket},
+      {"apps\\my tools\\Tool [x", ""},
+      {"\\Tool\x01x", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("\"" + c.name + "\"");
+    const char* fault = CacheNameFault(c.name);
+    EXPECT_EQ(fault == nullptr ? "" : fault, c.fault);
+  }
+  // Exactly the names that pass are stored, listed and read back unchanged.
+  ScriptedUserInterface ui;
+  ScopedUserInterface install(ui);
+  for (const Case& c : cases) {
+    SCOPED_TRACE("\"" + c.name + "\"");
+    WriteIni("");
+    CachedApplication app;
+    app.name = c.name;
+    app.command_line = "run";
+    const bool stored = AddOrUpdateApplication(app) == 1;
+    std::string listed;
+    const bool recorded = stored && GetApplicationName(1, &listed) == 1 && listed == c.name &&
+                          Value(listed, "CommandLine") == "run";
+    EXPECT_EQ(recorded, c.fault.empty());
+  }
+}
+
 TEST_F(CacheRegistryTest, SettingsAndNumbers) {
   std::string root = "/srv/cache/";
   WriteRootSetting(&root);

@@ -229,10 +229,20 @@ TEST_F(PackageDirectoryTest, TempDirectoryIsClearedAndNamedOnlyWhenConfiguredSaf
   EXPECT_TRUE(fs::exists(temp + "/old.WEB"));
   EXPECT_TRUE(fs::exists(dir_ / "config/tarnwick/qxweb.ini"));
 
+  // A directory others may use, or one without the mark, holds other
+  // programs' files: it is never emptied.
   SetTempDir(temp + "\\");
+  fs::permissions(temp, fs::perms::owner_all);
+  EXPECT_EQ(ClearTempDirectory(), 0);
+  ASSERT_TRUE(MakeClientTempDirectory(temp));
+  fs::permissions(temp, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  EXPECT_EQ(ClearTempDirectory(), 0);
+  EXPECT_TRUE(fs::exists(temp + "/old.WEB"));
+
+  fs::permissions(temp, fs::perms::owner_all);
   EXPECT_EQ(ClearTempDirectory(), 1);
   EXPECT_TRUE(fs::is_directory(temp));
-  EXPECT_EQ(Listing(temp), std::vector<std::string>{});
+  EXPECT_EQ(Listing(temp), std::vector<std::string>{std::string(kTempDirectoryMark)});
 
   const std::string name = MakeTempFileName(kTempPathSize);
   ASSERT_EQ(name.size(), temp.size() + 1 + 12);

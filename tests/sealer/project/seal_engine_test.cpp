@@ -339,6 +339,13 @@ TEST_F(SealTest, EveryFailedRunKeepsTheEarlierHeaderAndRemovesItsTemporary) {
   WriteFile(src + "/a:b.txt", "colon");
   WriteFile(src + "/ lead.txt", "blank");
 
+  const auto put_to_names = [&] {
+    std::vector<std::string> names = DirectoryNames(out);
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const std::vector<std::string> put_to_before = put_to_names();
+
   int sealing_steps = 0;
   struct FailCase {
     std::string what;
@@ -388,6 +395,14 @@ TEST_F(SealTest, EveryFailedRunKeepsTheEarlierHeaderAndRemovesItsTemporary) {
       {"install-to the reader cuts",
        [&] { view.SetFieldText(FormControl::kInstallTo, std::string(100, 'i')); },
        "The InstallTo value is too long for the package header"},
+      {"application name the client's cache cannot record",
+       [&] { view.SetFieldText(FormControl::kName, "Tool]x"); },
+       "The application name Tool]x cannot be recorded in the client's cache: it holds \"]\", "
+       "which the cache registry cannot hold in a section name"},
+      {"install-to the client's cache cannot record",
+       [&] { view.SetFieldText(FormControl::kInstallTo, "apps/x]y"); },
+       "The InstallTo directory apps/x]y cannot be recorded in the client's cache: it holds "
+       "\"]\", which the cache registry cannot hold in a section name"},
       {"cancel on the second file",
        [&] {
          view.SetProgressHook([&](std::string_view text) {
@@ -416,6 +431,7 @@ TEST_F(SealTest, EveryFailedRunKeepsTheEarlierHeaderAndRemovesItsTemporary) {
     EXPECT_EQ(HeaderBytes(), earlier);
     EXPECT_FALSE(HasTemporaryHeader());
     EXPECT_FALSE(FileExists(out + "/.demo.seal"));
+    EXPECT_EQ(put_to_names(), put_to_before);
     EXPECT_EQ(ReadFile(dir / "outside.txt"), "not to be touched");
 
     view.file_list().Clear();

@@ -1,0 +1,404 @@
+// Tests of the command-line tool: the client's cache touches nothing it does
+// not list, and keeps its records straight when commands run side by side or
+// are killed. After every case the same things must hold: every listed
+// application launches as one version, every directory under the root is
+// listed (or on the way to one, or the cache's own), no staging directory or
+// journal is left, and nothing outside the root changed.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/format/header_lines.h"
+#include "tests/support/header_builder.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qx::HeaderKey;
+using qx_test::CommandResult;
+using qx_test::ReadFile;
+using qx_test::ShellQuote;
+using qx_test::WriteFile;
+
+struct Step {
+  std::string arguments;
+  int status = 0;
+  std::string says;  // expected in stdout or stderr; empty: anything
+};
+
+struct Case {
+  const char* situation;
+  std::function<void()> before;  // sets the situation up
+  std::vector<Step> steps;
+  std::function<void()> after =
+      nullptr;  // checks, then clears what the case put outside the cache's rules
+};
+
+class QxwebCacheGuardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(home_ + "/notes.txt", "precious\n");
+    fs::create_directories(dir_ / "config/tarnwick");
+  }
+
+  std::string Command(const std::string& arguments) const {
+    return "XDG_CONFIG_HOME=" + ShellQuote(dir_ / "config") +
+           " XDG_DATA_HOME=" + ShellQuote(dir_ / "data") + " " + ShellQuote(qx_test::QxwebPath()) +
+           " " + arguments + " </dev/null";
+  }
+
+  CommandResult Qxweb(const std::string& arguments) const {
+    return qx_test::RunCommand(Command(arguments));
+  }
+
+  // A package of |appl| at |install_to| whose program prints its name, its
+  // version and the version tags of its data files; made once.
+  std::string Package(const std::string& appl, const std::string& install_to = "apps",
+                      int version = 1, int data_files = 3, const std::string& command = "") {
+    const std::string tag = "0" + std::to_string(version);
+    const std::string directory =
+        dir_ / ("pkg/" + appl + "-" + fs::path(install_to).filename().string() + "-" + tag + "-" +
+                std::to_string(data_files));
+    const std::string header = directory + "/" + appl + ".qxw";
+    if (fs::exists(header)) {
+      return header;
+    }
+    // The last line of every data file is its version's tag.
+    std::vector<std::pair<std::string, std::string>> files = {
+        {"bin\\run", "#!/bin/sh\necho \"" + appl + " " + tag +
+                         " $(tail -qn1 data/* 2>/dev/null | sort -u | tr -d '\\n')\"\n"}};
+    for (int i = 0; i < data_files; ++i) {
+      files.emplace_back("data\\f" + std::to_string(i),
+                         qx_test::RandomBytes(4000, static_cast<uint64_t>(i)) + "\n" + tag + "\n");
+    }
+    qx_test::MakePackage(directory, appl, files)
+        .Set(HeaderKey::kInstallTo, install_to)
+        .Set(HeaderKey::kVersion, tag + ".00.00")
+        .Set(HeaderKey::kCommandLine, command.empty() ? "bin/run" : command)
+        .Write(header);
+    return header;
+  }
+
+  std::string Install(const std::string& appl, const std::string& install_to = "apps",
+                      int version = 1, int data_files = 3) {
+    return "cache install " + ShellQuote(Package(appl, install_to, version, data_files));
+  }
+
+  // The listed applications with the version the list gives.
+  std::map<std::string, std::string> Listed() const {
+    std::map<std::string, std::string> listed;
+    std::istringstream lines(Qxweb("cache list").out);
+    std::string line;
+    std::getline(lines, line);  // the heading
+    while (std::getline(lines, line)) {
+      std::istringstream words(line);
+      std::string name;
+      std::string version;
+      if (words >> name >> version && name != "no") {
+        listed[name] = version;
+      }
+    }
+    return listed;
+  }
+
+  // Every file, directory and link outside the data directory, and the
+  // registries' neighbours left alone.
+  std::map<std::string, std::string> Outside() const {
+    std::map<std::string, std::string> tree;
+    for (auto it = fs::recursive_directory_iterator(dir_.path());
+         it != fs::recursive_directory_iterator(); ++it) {
+      const fs::path& path = it->path();
+      if (path == dir_ / "data" || path == dir_ / "config" || path == dir_ / "pkg") {
+        it.disable_recursion_pending();
+        continue;
+      }
+      const fs::file_status status = it->symlink_status();
+      tree[path.string()] = fs::is_regular_file(status) ? ReadFile(path)
+                            : fs::is_symlink(status)    ? fs::read_symlink(path).string()
+                                                        : "(directory)";
+    }
+    return tree;
+  }
+
+  // What must hold whatever ran before (the first command finishes what a
+  // killed one left).
+  void ExpectWholeCache() {
+    const std::map<std::string, std::string> listed = Listed();
+    std::set<std::string> packages;
+    std::set<std::string> on_the_way;
+    for (const auto& [name, version] : listed) {
+      std::string relative = name.substr(name.front() == '\\' ? 1 : 0);
+      std::replace(relative.begin(), relative.end(), '\\', '/');
+      packages.insert(relative);
+      for (fs::path up = fs::path(relative).parent_path(); !up.empty(); up = up.parent_path()) {
+        on_the_way.insert(up.string());
+      }
+      const std::string appl = relative.substr(relative.rfind('/') + 1);
+      const CommandResult run = Qxweb("cache launch " + ShellQuote(name));
+      const std::string tag = version.substr(0, 2);
+      EXPECT_EQ(run.status, 0) << name << ": " << run.err;
+      EXPECT_EQ(run.out, appl + " " + tag + " " + tag + "\n")
+          << name << " lists version " << version << " but runs another, or a mixture";
+    }
+    if (fs::exists(root_)) {
+      for (auto it = fs::recursive_directory_iterator(root_);
+           it != fs::recursive_directory_iterator(); ++it) {
+        const std::string relative = fs::relative(it->path(), root_).string();
+        if (relative == "CACHEDIR.TAG" || relative.rfind(".qxweb", 0) == 0) {
+          it.disable_recursion_pending();
+          continue;
+        }
+        if (packages.count(relative) != 0) {
+          it.disable_recursion_pending();
+        } else {
+          EXPECT_TRUE(on_the_way.count(relative) != 0 && !it->is_symlink())
+              << relative << " lies in the cache unlisted";
+        }
+      }
+      EXPECT_TRUE(!fs::exists(root_ + "/.qxweb/staging") ||
+                  fs::is_empty(root_ + "/.qxweb/staging"));
+    }
+    for (const char* left : {"qxweb.journal", "qxweb.ini.undo", "registry.ini.undo"}) {
+      EXPECT_FALSE(fs::exists(dir_ / "config/tarnwick/" + left)) << left;
+    }
+    EXPECT_EQ(Outside(), outside_before_);
+  }
+
+  void RunCase(const Case& a_case) {
+    SCOPED_TRACE(a_case.situation);
+    fs::remove_all(dir_ / "data");
+    fs::remove_all(dir_ / "config");
+    fs::create_directories(dir_ / "config/tarnwick");
+    if (a_case.before) {
+      a_case.before();
+    }
+    outside_before_ = Outside();
+    for (const Step& step : a_case.steps) {
+      const CommandResult result = Qxweb(step.arguments);
+      EXPECT_EQ(result.status, step.status) << step.arguments << "\n" << result.out << result.err;
+      EXPECT_NE((result.out + result.err).find(step.says), std::string::npos)
+          << step.arguments << "\n"
+          << result.out << result.err;
+    }
+    if (a_case.after) {
+      a_case.after();
+    }
+    outside_before_ = Outside();
+    ExpectWholeCache();
+  }
+
+  qx_test::TempDir dir_;
+  const std::string root_ = dir_ / "data/tarnwick/cache";
+  const std::string home_ = dir_ / "home";
+  std::map<std::string, std::string> outside_before_;
+};
+
+TEST_F(QxwebCacheGuardTest, EachCaseLeavesTheCacheWholeAndTouchesNothingElse) {
+  const std::string ini = dir_ / "config/tarnwick/qxweb.ini";
+  const std::string long_command = "bin/run" + std::string(150, ' ') + "last";
+  const std::vector<Case> cases = {
+      {"a package whose directory would hold a listed one",
+       nullptr,
+       {{Install("Demo", "apps\\demo"), 0, "installed"},
+        {Install("apps", ""), 1,
+         "\"\\apps\" would hold the cached application \"apps\\demo\\Demo\""}}},
+      {"a package whose directory would lie inside a listed one",
+       nullptr,
+       {{Install("Demo", "apps\\demo"), 0, "installed"},
+        {Install("data", "apps\\demo\\Demo"), 1, "would lie inside the cached application"}}},
+      {"a directory the cache did not make stands at the place",
+       [&] { WriteFile(root_ + "/apps/Demo/thesis.txt", "mine\n"); },
+       {{Install("Demo"), 1, "holds files the cache did not put there"}},
+       [&] {
+         EXPECT_EQ(ReadFile(root_ + "/apps/Demo/thesis.txt"), "mine\n");
+         fs::remove_all(root_ + "/apps");
+       }},
+      {"an empty directory stands at the place",
+       [&] { fs::create_directories(root_ + "/apps/Demo"); },
+       {{Install("Demo"), 0, "installed"}}},
+      {"a listed package directory was replaced by a link",
+       [&] {
+         ASSERT_EQ(Qxweb(Install("Demo")).status, 0);
+         fs::rename(root_ + "/apps/Demo", home_ + "/Demo");
+         fs::create_directory_symlink(home_ + "/Demo", root_ + "/apps/Demo");
+       },
+       {{Install("Demo"), 1, "is a symbolic link"},
+        {"cache launch Demo", 1, "is a symbolic link"},
+        {"cache remove Demo", 0, "removed"}},
+       [&] {
+         EXPECT_TRUE(fs::exists(home_ + "/Demo/bin/run"));
+         fs::remove_all(home_ + "/Demo");
+       }},
+      {"a link on the way to the place",
+       [&] {
+         ASSERT_EQ(Qxweb("cache root").status, 0);
+         fs::create_directory_symlink(home_, root_ + "/apps");
+       },
+       {{Install("Demo"), 1, "is a symbolic link"}},
+       [&] {
+         EXPECT_FALSE(fs::exists(home_ + "/Demo"));
+         fs::remove(root_ + "/apps");
+       }},
+      {"two names that differ only in letter case",
+       nullptr,
+       {{Install("Demo"), 0, "installed"},
+        {Install("demo"), 1, "differs only in letter case"},
+        {"cache launch apps\\\\demo", 0, "Demo 01"}}},
+      {"the cache's own directory as a place",
+       nullptr,
+       {{Install("Demo", ".qxweb"), 1, "is the cache's own directory"}}},
+      {"the registration cannot be written",
+       [&] { fs::create_directories(dir_ / "config/tarnwick/registry.ini"); },
+       {{Install("Demo"), 1, "not installed; the cache is as it was"},
+        {"cache list", 0, "no applications cached"}},
+       [&] { fs::remove(dir_ / "config/tarnwick/registry.ini"); }},
+      {"a new version over an expanded one, and the same one again",
+       nullptr,
+       {{Install("Demo"), 0, "installed"},
+        {"cache launch Demo", 0, "Demo 01 01"},
+        {Install("Demo", "apps", 2), 0, "replaced the cached version"},
+        {Install("Demo", "apps", 2), 0, "replaced the cached version"}}},
+      {"an empty command line, installed three times",
+       [&] { Package("Data", "apps", 1, 1, " "); },
+       {{"cache install " + ShellQuote(Package("Data", "apps", 1, 1, " ")), 0, "installed"},
+        {"cache install " + ShellQuote(Package("Data", "apps", 1, 1, " ")), 0, "replaced"},
+        {"cache install " + ShellQuote(Package("Data", "apps", 1, 1, " ")), 0, "replaced"},
+        {"cache remove Data", 0, "removed"},
+        {"cache list", 0, "no applications cached"}}},
+      {"a command line longer than the record keeps",
+       nullptr,
+       {{"cache install " + ShellQuote(Package("Long", "apps", 1, 1, long_command)), 0, ""},
+        {"cache launch Long", 0, "Long 01"},
+        {"cache launch Long", 0, "Long 01"}},
+       [&] { EXPECT_NE(ReadFile(ini).find(long_command), std::string::npos); }},
+      {"a shared temporary directory recorded earlier",
+       [&] { WriteFile(ini, "[General]\nTempDir=/tmp\n"); },
+       {{"cache list", 0, ""}},
+       [&] {
+         EXPECT_NE(ReadFile(ini).find("TempDir=" + root_ + "/.qxweb/tmp"), std::string::npos);
+       }},
+      {"cache roots that are not the cache's own",
+       [&] { WriteFile(dir_ / "afile", "x"); },
+       {{"cache root /", 1, "cannot be / itself"},
+        {"cache root " + ShellQuote(dir_ / "afile"), 1, "cannot create the cache root"},
+        {"cache root " + ShellQuote(home_), 1, "holds files the cache did not put there"},
+        {"cache root " + ShellQuote(dir_ / "data/new"), 0, dir_ / "data/new"},
+        {Install("Demo"), 0, dir_ / "data/new/apps/Demo"},
+        {"cache root " + ShellQuote(home_), 1, "remove them before the cache root is changed"}},
+       [&] { EXPECT_TRUE(fs::exists(dir_ / "data/new/CACHEDIR.TAG")); }},
+      {"a root recorded before roots were tagged, holding only its applications",
+       [&] {
+         ASSERT_EQ(Qxweb(Install("Demo")).status, 0);
+         fs::remove(root_ + "/CACHEDIR.TAG");
+         fs::remove_all(root_ + "/.qxweb");
+       },
+       {{Install("Other"), 0, "installed"}},
+       [&] { EXPECT_TRUE(fs::exists(root_ + "/CACHEDIR.TAG")); }},
+      {"a root recorded before roots were tagged, holding files of the user's",
+       [&] {
+         ASSERT_EQ(Qxweb(Install("Demo")).status, 0);
+         fs::remove(root_ + "/CACHEDIR.TAG");
+         fs::remove_all(root_ + "/.qxweb");
+         WriteFile(root_ + "/Documents/thesis.txt", "mine\n");
+       },
+       {{Install("Other"), 1, "holds files the cache did not put there (Documents)"},
+        {"cache list", 0, "apps\\Demo"},
+        {"cache remove Demo", 0, "removed"}},
+       [&] {
+         EXPECT_FALSE(fs::exists(root_ + "/CACHEDIR.TAG"));
+         EXPECT_EQ(ReadFile(root_ + "/Documents/thesis.txt"), "mine\n");
+         fs::remove_all(root_ + "/Documents");
+       }},
+      {"a sweep without a terminal",
+       nullptr,
+       {{Install("Demo"), 0, "installed"},
+        {"cache mark Demo", 0, "marked"},
+        {"cache sweep", 0, "1 application is marked for deletion"},
+        {"cache list", 0, "marked for deletion"},
+        {"cache sweep --yes", 0, "1 application removed"}}},
+  };
+  for (const Case& a_case : cases) {
+    RunCase(a_case);
+  }
+}
+
+// Eight commands at a time, each on an application of its own: installs,
+// launches (the first expands), new versions and removals. No record may
+// be lost and no directory orphaned.
+TEST_F(QxwebCacheGuardTest, CommandsSideBySideKeepEveryRecord) {
+  constexpr int kWorkers = 8;
+  constexpr int kRounds = 3;
+  std::string script;
+  for (int worker = 0; worker < kWorkers; ++worker) {
+    const std::string appl = "App" + std::to_string(worker);
+    const std::string install_to = "apps\\group" + std::to_string(worker % 3);
+    script += "( for round in $(seq " + std::to_string(kRounds) + "); do " +
+              Command("cache install " + ShellQuote(Package(appl, install_to, 1))) + " && " +
+              Command("cache launch " + appl) + " && " +
+              Command("cache install " + ShellQuote(Package(appl, install_to, 2))) + " && " +
+              Command("cache remove " + appl) + " && " +
+              Command("cache install " + ShellQuote(Package(appl, install_to, 2))) +
+              " || echo FAILED; done ) >/dev/null 2>" +
+              ShellQuote(dir_ / ("pkg/log" + std::to_string(worker))) + " &\n";
+  }
+  script += "wait\n";
+  outside_before_ = Outside();
+  const CommandResult run = qx_test::RunCommand(script);
+  EXPECT_EQ(run.out.find("FAILED"), std::string::npos) << run.out;
+  for (int worker = 0; worker < kWorkers; ++worker) {
+    // Nothing but the note that a command waits for another.
+    std::istringstream log(ReadFile(dir_ / ("pkg/log" + std::to_string(worker))));
+    for (std::string line; std::getline(log, line);) {
+      EXPECT_NE(line.find("waiting for another qxweb command"), std::string::npos)
+          << "worker " << worker << ": " << line;
+    }
+  }
+  EXPECT_EQ(Listed().size(), static_cast<size_t>(kWorkers));
+  ExpectWholeCache();
+}
+
+// A command killed at a random moment leaves the old or the new version;
+// the next command finishes or undoes it.
+TEST_F(QxwebCacheGuardTest, AKilledCommandLeavesOneVersionOrTheOther) {
+  constexpr int kKills = 40;
+  // Packages with enough files that a change takes some milliseconds.
+  const std::vector<std::string> commands = {Install("Big", "apps", 1, 60),
+                                             Install("Big", "apps", 2, 60), "cache launch Big",
+                                             "cache remove Big", Install("Small", "apps", 1)};
+  outside_before_ = Outside();
+  std::mt19937 random(20261208);
+  for (int kill = 0; kill < kKills; ++kill) {
+    const std::string& command = commands[random() % commands.size()];
+    SCOPED_TRACE("kill " + std::to_string(kill) + ": " + command);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const std::string line = "exec env " + Command(command) + " >/dev/null 2>&1";
+      ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ExpectWholeCache();
+    if (HasFailure()) {
+      break;
+    }
+  }
+}
+
+}  // namespace
