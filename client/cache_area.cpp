@@ -258,6 +258,11 @@ bool WorkDirectory::Make(const std::string& root, std::string* error) {
     return false;
   }
   path_ = pattern;
+  if (::mkdir(incoming().c_str(), 0700) != 0) {
+    *error = "cannot create " + incoming() + ": " + std::strerror(errno);
+    Remove();
+    return false;
+  }
   return true;
 }
 
@@ -354,6 +359,14 @@ void PruneEmptyParents(const std::string& root, const std::string& directory) {
       break;
     }
   }
+}
+
+std::string FileIdOf(const std::string& path) {
+  struct stat info {};
+  if (path.empty() || ::lstat(path.c_str(), &info) != 0) {
+    return {};
+  }
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
 }
 
 bool RemoveWithoutFollowing(const std::string& path) {

@@ -53,8 +53,8 @@ class WorkDirectory {
   WorkDirectory(const WorkDirectory&) = delete;
   WorkDirectory& operator=(const WorkDirectory&) = delete;
 
-  // Makes a fresh one in |root|'s work area. False, with the reason in
-  // |error|, when it cannot.
+  // Makes a fresh one in |root|'s work area, with its empty incoming()
+  // directory. False, with the reason in |error|, when it cannot.
   bool Make(const std::string& root, std::string* error);
   void Remove();
 
@@ -93,6 +93,11 @@ std::string MakeParentDirectories(const std::string& root, const std::string& di
 // Removes the directories that |directory|'s removal left empty, from its
 // parent up to, not including, |root|.
 void PruneEmptyParents(const std::string& root, const std::string& directory);
+
+// The device and inode of what stands at |path| (a link itself, not what
+// it names), by which a directory is known again after renames; empty when
+// nothing stands there.
+std::string FileIdOf(const std::string& path);
 
 // Removes |path| without following a link: a link or a file is unlinked, a
 // directory emptied (never following a link inside) and removed. True when

@@ -44,14 +44,6 @@ std::string JournalPath() {
   return directory.empty() ? std::string() : directory + std::string(kJournalName);
 }
 
-std::string FileIdOf(const std::string& path) {
-  struct stat info {};
-  if (path.empty() || ::lstat(path.c_str(), &info) != 0) {
-    return {};
-  }
-  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
-}
-
 bool Exists(const std::string& path) {
   struct stat info {};
   return !path.empty() && ::lstat(path.c_str(), &info) == 0;

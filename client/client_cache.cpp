@@ -438,9 +438,8 @@ InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path
   }
   WorkDirectory work;
   std::string error;
-  if (!work.Make(cache.root(), &error) || ::mkdir(work.incoming().c_str(), 0700) != 0) {
-    outcome.problems.push_back(
-        error.empty() ? "cannot create " + work.incoming() + ": " + std::strerror(errno) : error);
+  if (!work.Make(cache.root(), &error)) {
+    outcome.problems.push_back(error);
     return outcome;
   }
   // The copy and its check need no lock: the staging directory is ours alone.
@@ -558,8 +557,8 @@ LaunchOutcome LaunchCachedApplication(ClientCache& cache, const std::string& nam
     }
     WorkDirectory work;
     std::string error;
-    if (!work.Make(cache.root(), &error) || ::mkdir(work.incoming().c_str(), 0700) != 0) {
-      outcome.problems.push_back(error.empty() ? "cannot create " + work.incoming() : error);
+    if (!work.Make(cache.root(), &error)) {
+      outcome.problems.push_back(error);
       return outcome;
     }
     if (!ExpandInto(*record, work.incoming(), outcome.problems)) {

@@ -103,13 +103,6 @@ std::string ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
-std::string DirectoryIdOf(const std::string& path) {
-  struct stat info {};
-  return ::lstat(path.c_str(), &info) == 0
-             ? std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino)
-             : std::string();
-}
-
 // Reads a header held in memory as the client reads one from a file; |label|
 // names it in problems.
 std::unique_ptr<PackageHeader> ReadHeaderBytes(std::string& bytes, const std::string& label,
@@ -139,7 +132,7 @@ CachedVersion FindCachedVersion(const WebInstallOutcome& outcome, const std::str
     return cached;
   }
   cached.stored_form = application.compressed != kNo;
-  cached.directory_id = DirectoryIdOf(outcome.directory);
+  cached.directory_id = FileIdOf(outcome.directory);
   cached.record->package_directory = outcome.directory;
   for (const auto& entry : cached.record->entries) {
     if (!entry->comment && entry->state != kEntryStateComment) {
@@ -278,9 +271,8 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
     return outcome;
   }
   WorkDirectory work;
-  if (!work.Make(cache.root(), &error) || ::mkdir(work.incoming().c_str(), 0700) != 0) {
-    outcome.problems.push_back(
-        error.empty() ? "cannot create " + work.incoming() + ": " + std::strerror(errno) : error);
+  if (!work.Make(cache.root(), &error)) {
+    outcome.problems.push_back(error);
     return outcome;
   }
   cache.Unlock();
@@ -332,7 +324,7 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
   // Files taken from an expanded cache were only measured: they must come
   // from the version that was looked at.
   if (outcome.problems.empty() && cached.record && outcome.kept > 0 &&
-      DirectoryIdOf(outcome.directory) != cached.directory_id) {
+      FileIdOf(outcome.directory) != cached.directory_id) {
     outcome.problems.push_back(PrintableText(outcome.name) +
                                " changed in the cache while this version was fetched; run the "
                                "command again");
