@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include "core/compress/codec.h"
 #include "core/format/package_paths.h"
 #include "core/fsutil/directory_tree.h"
+#include "core/fsutil/disk_space.h"
 #include "core/fsutil/file_copy.h"
 #include "core/fsutil/path_text.h"
 #include "core/launch/launch.h"
@@ -74,17 +76,28 @@ bool MakeDirectoryOf(const std::string& path) {
   return CreateDirectoryPath(directory);
 }
 
-// Copies the header and every stored file it lists into |staging|. A file
-// that cannot be copied is left out; the check of the staged package names it.
+// Copies the header and the stored files of the package at |header_path|
+// into |staging|: regular files only, and of each no more than one byte past
+// its Length, so that the check that follows sees a wrong length rather than
+// the copy running on. Problems are added for what cannot be copied.
 void CopyPackage(const std::string& header_path, const PackageHeader& record,
-                 const std::string& staging) {
+                 const std::string& staging, std::vector<std::string>& problems) {
   const std::string source = DirectoryOf(header_path);
-  CopyFilePlain(header_path, JoinNativePath(staging, HeaderFileName(record.values.appl_name)));
+  const auto copy = [&](const std::string& from, const std::string& to, int64_t length) {
+    const int copied = CopyRegularFile(from, to, static_cast<uint64_t>(length) + 1);
+    if (copied == kFileCopyNotRegular) {
+      problems.push_back(from + ": not a regular file");
+    } else if (copied != kFileCopyOk && copied != kFileCopySourceNotOpened) {
+      problems.push_back(from + ": cannot be copied into " + staging + ": " + std::strerror(errno));
+    }
+  };
+  copy(header_path, JoinNativePath(staging, HeaderFileName(record.values.appl_name)),
+       kHeaderSizeLimit);
   for (const auto& entry : record.entries) {
     if (IsFileEntry(*entry)) {
       const std::string target = JoinNativePath(staging, entry->name);
       if (MakeDirectoryOf(target)) {
-        CopyFilePlain(JoinNativePath(source, entry->name), target);
+        copy(JoinNativePath(source, entry->name), target, std::max<int64_t>(entry->length, 0));
       }
     }
   }
@@ -123,7 +136,8 @@ bool Place(const ClientCache& cache, const std::string& name, Placement& placeme
     problems.push_back(cache.root_problem());
     return false;
   }
-  const std::string refused = PlacePackage(cache.root(), name, ListedApplications(), &placement);
+  const std::string refused =
+      PlacePackage(cache.root(), name, ListedApplicationNames(), &placement);
   if (!refused.empty()) {
     problems.push_back(refused);
     return false;
@@ -150,12 +164,18 @@ std::string LinkOnTheWay(const std::string& root, const std::string& directory) 
 bool ExpandInto(const PackageHeader& record, const std::string& incoming,
                 std::vector<std::string>& problems) {
   const std::string& directory = record.package_directory;
-  const std::string header = HeaderFileName(record.values.appl_name);
-  std::vector<std::pair<std::string, bool>> files = {{header, false}};
+  uint64_t expanded_bytes = 0;
+  std::vector<std::pair<std::string, const FileEntry*>> files = {
+      {HeaderFileName(record.values.appl_name), nullptr}};
   for (const auto& entry : record.entries) {
     if (IsFileEntry(*entry)) {
-      files.emplace_back(entry->name, HasStoredForm(record.values, *entry));
+      const bool stored = HasStoredForm(record.values, *entry);
+      files.emplace_back(entry->name, stored ? entry.get() : nullptr);
+      expanded_bytes += stored ? static_cast<uint64_t>(std::max<int64_t>(entry->size, 0)) : 0;
     }
+  }
+  if (!RoomFor(incoming, expanded_bytes, problems)) {
+    return false;
   }
   for (const auto& [name, stored] : files) {
     const std::string source = JoinNativePath(directory, name);
@@ -164,12 +184,13 @@ bool ExpandInto(const PackageHeader& record, const std::string& incoming,
       problems.push_back("cannot create the directory of " + target + ": " + std::strerror(errno));
       return false;
     }
-    const bool made = stored
-                          ? CompressFileByName(source, target, false, std::nullopt) == kFileCopyOk
-                          : ::link(source.c_str(), target.c_str()) == 0 ||
-                                CopyFilePlain(source, target) == kFileCopyOk;
-    if (!made) {
-      problems.push_back(PrintableText(name) + ": cannot be expanded into " + incoming);
+    if (stored != nullptr) {
+      if (!ExpandStoredFile(source, target, *stored, problems)) {
+        return false;
+      }
+    } else if (::link(source.c_str(), target.c_str()) != 0 &&
+               CopyFilePlain(source, target) != kFileCopyOk) {
+      problems.push_back(PrintableText(name) + ": cannot be copied into " + incoming);
       return false;
     }
   }
@@ -177,6 +198,38 @@ bool ExpandInto(const PackageHeader& record, const std::string& incoming,
 }
 
 }  // namespace
+
+bool ExpandStoredFile(const std::string& source, const std::string& target, const FileEntry& entry,
+                      std::vector<std::string>& problems) {
+  const std::string name = PrintableText(entry.name);
+  const std::string size = std::to_string(entry.size);
+  switch (ExpandFileByName(source, target, entry.size)) {
+    case kFileCopyOk:
+      return true;
+    case kFileCopyPastSize:
+      problems.push_back(name + ": expands past its Size of " + size + " bytes; stopped there");
+      return false;
+    case kFileCopyShortOfSize:
+      problems.push_back(name + ": expands to fewer bytes than its Size of " + size);
+      return false;
+    case kFileCopyCompressFailed:
+      problems.push_back(name + ": cannot be expanded");
+      return false;
+    default:
+      problems.push_back(name + ": cannot be expanded into " + target + ": " +
+                         std::strerror(errno));
+      return false;
+  }
+}
+
+bool RoomFor(const std::string& directory, uint64_t bytes, std::vector<std::string>& problems) {
+  if (bytes == 0 || CheckDiskSpace(directory, bytes) != kDiskSpaceShort) {
+    return true;
+  }
+  problems.push_back("not enough free space in " + directory + " for the " + std::to_string(bytes) +
+                     " bytes the files expand to");
+  return false;
+}
 
 std::string DefaultCacheRoot() {
   const std::string data = DataDirectory();
@@ -237,7 +290,7 @@ void ClientCache::PrepareRoot() {
     // holds nothing but the listed applications.
     std::vector<std::string> left_over;
     const std::vector<std::string> foreign =
-        ForeignEntries(root_, ListedApplications(), kForeignShown + 1, &left_over);
+        ForeignEntries(root_, ListedApplicationNames(), kForeignShown + 1, &left_over);
     if (!foreign.empty()) {
       root_problem_ = "the cache root " + root_ + " holds files the cache did not put there (" +
                       FirstFew(foreign) +
@@ -285,7 +338,7 @@ std::string ClientCache::ChangeRoot(const std::string& path) {
     PrepareRoot();
     return root_problem_;
   }
-  if (!ListedApplications().empty()) {
+  if (!ListedApplicationNames().empty()) {
     return "applications are cached under " + root_ +
            "; remove them before the cache root is changed";
   }
@@ -328,22 +381,9 @@ std::string_view LastPart(std::string_view name) {
   return separator == std::string_view::npos ? name : name.substr(separator + 1);
 }
 
-std::vector<std::string> ListedApplications() {
-  std::vector<std::string> names;
-  int count = 0;
-  ReadApplCount(&count);
-  for (int index = 1; index <= count; ++index) {
-    std::string name;
-    if (GetApplicationName(index, &name) == 1 && !name.empty()) {
-      names.push_back(name);
-    }
-  }
-  return names;
-}
-
 std::vector<std::string> MarkedApplications() {
   std::vector<std::string> marked;
-  for (const std::string& name : ListedApplications()) {
+  for (const std::string& name : ListedApplicationNames()) {
     std::string mark;
     ReadDeleteCacheSetting(name, kCachedDeleteMarkSize, &mark);
     if (mark == kYes) {
@@ -354,7 +394,7 @@ std::vector<std::string> MarkedApplications() {
 }
 
 std::string FindCachedApplication(std::string_view typed, std::string* error) {
-  const std::vector<std::string> names = ListedApplications();
+  const std::vector<std::string> names = ListedApplicationNames();
   std::vector<std::string> by_last_part;
   for (const std::string& name : names) {
     if (ProfileNamesEqual(name, typed)) {
@@ -444,7 +484,8 @@ InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path
   }
   // The copy and its check need no lock: the staging directory is ours alone.
   cache.Unlock();
-  CopyPackage(header_path, *record, work.incoming());
+  std::vector<std::string> copy_problems;
+  CopyPackage(header_path, *record, work.incoming(), copy_problems);
   // What is checked is what was copied: a source changed in between fails.
   PackageCheck check =
       CheckPackage(JoinNativePath(work.incoming(), HeaderFileName(record->values.appl_name)));
@@ -455,7 +496,7 @@ InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path
     outcome.problems.push_back(error);
     return outcome;
   }
-  outcome.problems = check.problems;
+  outcome.problems = copy_problems.empty() ? check.problems : copy_problems;
   if (outcome.problems.empty() && CacheNameOf(check.record->values) != outcome.name) {
     outcome.problems.push_back(header_path + ": changed while it was installed");
   }

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,8 +24,22 @@ namespace qx {
 // The cache section key that records the URL an application came from.
 inline constexpr std::string_view kSourceUrlKey = "URL";
 
+// The largest package header the client takes in, from a server or a
+// directory.
+inline constexpr int64_t kHeaderSizeLimit = int64_t{64} << 20;
+
 // The cache root when the registry names none: $XDG_DATA_HOME/tarnwick/cache.
 std::string DefaultCacheRoot();
+
+// Expands the stored file |source| of |entry| into |target|, which must come
+// out exactly the entry's Size: the expansion stops as soon as it passes it.
+// On failure the target is gone and a problem naming the entry is added.
+bool ExpandStoredFile(const std::string& source, const std::string& target, const FileEntry& entry,
+                      std::vector<std::string>& problems);
+
+// Whether the file system of |directory| (or of its nearest existing
+// parent) has room for |bytes| more; a problem says so when not.
+bool RoomFor(const std::string& directory, uint64_t bytes, std::vector<std::string>& problems);
 
 // Flushes the file system that holds |directory|, so that staged files are
 // on disk before they are switched in.
@@ -81,9 +96,6 @@ std::string_view LastPart(std::string_view name);
 // regard to case) or, when no name matches whole, the one application whose
 // last part (ApplName) it is. Empty, with |error| set, when none or several match.
 std::string FindCachedApplication(std::string_view typed, std::string* error);
-
-// The listed applications in list order.
-std::vector<std::string> ListedApplications();
 
 // The listed applications marked for deletion.
 std::vector<std::string> MarkedApplications();

@@ -353,6 +353,19 @@ int FindApplication(std::string_view name, int* count) {
   return -1;
 }
 
+std::vector<std::string> ListedApplicationNames() {
+  int listed = 0;
+  ReadApplCount(&listed);
+  std::vector<std::string> names;
+  std::string name;
+  for (const int64_t number : ListedNumbers(listed)) {
+    if (ReadCacheString(kGeneralSection, ListKey(number), kCachedNameSize, "", name) > 0) {
+      names.push_back(name);
+    }
+  }
+  return names;
+}
+
 int GetApplicationName(int index, std::string* out) {
   if (out == nullptr) {
     return 0;

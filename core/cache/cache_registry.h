@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "qxwebcore_export.h"
 
@@ -131,6 +132,10 @@ QXWEBCORE_EXPORT int ReadSplashSetting(size_t size, std::string* out);
 // The list index (1 to ApplCount) of |name|, compared without case, or -1.
 // Stores ApplCount through |count| when given.
 QXWEBCORE_EXPORT int FindApplication(std::string_view name, int* count);
+
+// The names the list holds, in list order, empty ones left out. Only the
+// list keys present are read, so a damaged ApplCount cannot make it long.
+QXWEBCORE_EXPORT std::vector<std::string> ListedApplicationNames();
 
 // The name held by list key |index| into |out| (at most kCachedNameSize - 1
 // characters): 1, or 0 when the key holds none.

@@ -3,6 +3,9 @@
 // name. Codec layer.
 #include "core/compress/codec.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <memory>
@@ -52,11 +55,11 @@ size_t WriteFully(const void* buffer, size_t count, std::FILE* stream) {
   return done;
 }
 
-}  // namespace
-
-int CompressFile(std::FILE* input, std::FILE* output, bool compress, int64_t* compressed_size,
-                 int64_t* uncompressed_size, char* digest_text, size_t digest_text_size,
-                 const char* key_text) {
+// CompressFile and ExpandWithin: one codec call on the two streams, whose
+// output is capped at |output_limit| bytes. |state| is kept for the caller.
+int RunCodec(std::FILE* input, std::FILE* output, bool compress, uint64_t output_limit,
+             std::unique_ptr<codec_detail::CodecState>& state, char* digest_text,
+             size_t digest_text_size, const char* key_text) {
   using codec_detail::CodecState;
   if (input == nullptr) {
     ShowCodecMessage("%s %s: Bad file number\n", codec_detail::kProgramName,
@@ -69,11 +72,12 @@ int CompressFile(std::FILE* input, std::FILE* output, bool compress, int64_t* co
     return kCodecFailed;
   }
   // Descriptors have no text mode here: binary is all there is.
-  std::unique_ptr<CodecState> state(new (std::nothrow) CodecState(fileno(input), fileno(output)));
+  state.reset(new (std::nothrow) CodecState(fileno(input), fileno(output)));
   if (!state || !state->MakeDigests()) {
     CodecState::ReportError(codec_detail::kOutOfMemory);
     return kCodecFailed;
   }
+  state->LimitOutput(output_limit);
   const bool done = compress ? codec_detail::Compress(*state) : codec_detail::Expand(*state);
   if (!done) {
     return kCodecFailed;
@@ -85,6 +89,20 @@ int CompressFile(std::FILE* input, std::FILE* output, bool compress, int64_t* co
     CodecState::ReportError(codec_detail::kOutOfMemory);
     return kCodecFailed;
   }
+  return kCodecOk;
+}
+
+}  // namespace
+
+int CompressFile(std::FILE* input, std::FILE* output, bool compress, int64_t* compressed_size,
+                 int64_t* uncompressed_size, char* digest_text, size_t digest_text_size,
+                 const char* key_text) {
+  std::unique_ptr<codec_detail::CodecState> state;
+  const int result =
+      RunCodec(input, output, compress, UINT64_MAX, state, digest_text, digest_text_size, key_text);
+  if (result != kCodecOk) {
+    return result;
+  }
   const uint64_t stored = compress ? state->bytes_written() : state->bytes_read();
   const uint64_t expanded = compress ? state->bytes_read() : state->bytes_written();
   if (compressed_size != nullptr) {
@@ -94,6 +112,20 @@ int CompressFile(std::FILE* input, std::FILE* output, bool compress, int64_t* co
     *uncompressed_size = static_cast<int64_t>(expanded);
   }
   return kCodecOk;
+}
+
+int ExpandWithin(std::FILE* input, std::FILE* output, int64_t limit, Expansion* result,
+                 char* digest_text, size_t digest_text_size, const char* key_text) {
+  std::unique_ptr<codec_detail::CodecState> state;
+  const int status =
+      RunCodec(input, output, false, static_cast<uint64_t>(std::max<int64_t>(limit, 0)), state,
+               digest_text, digest_text_size, key_text);
+  if (result != nullptr && state) {
+    result->stored = static_cast<int64_t>(state->bytes_read());
+    result->expanded = static_cast<int64_t>(state->total_written());
+    result->past_limit = state->output_limit_passed();
+  }
+  return status;
 }
 
 int DigestCopyFile(std::FILE* input, std::FILE* output, int64_t* size, char* digest_text,
@@ -153,6 +185,21 @@ void ShowCodecMessage(const char* format, ...) {
   box.icon = BoxIcon::kInformation;
   box.buttons = BoxButtons::kOk;
   BeepAndShow(BeepKind::kSimple, box);
+}
+
+int ExpandFileByName(const std::string& source, const std::string& destination, int64_t size) {
+  Expansion expansion;
+  const int result = CopyFileThrough(source, destination, [&](std::FILE* in, std::FILE* out) {
+    if (ExpandWithin(in, out, size, &expansion, nullptr, 0, nullptr) != kCodecOk) {
+      return expansion.past_limit ? kFileCopyPastSize : kFileCopyCompressFailed;
+    }
+    return expansion.expanded == size ? kFileCopyOk : kFileCopyShortOfSize;
+  });
+  if (result != kFileCopyOk && result != kFileCopySourceNotOpened &&
+      result != kFileCopyDestinationNotCreated) {
+    ::unlink(destination.c_str());
+  }
+  return result;
 }
 
 int CompressFileByName(const std::string& source, const std::string& destination, bool compress,

@@ -49,6 +49,22 @@ QXWEBCORE_EXPORT int CompressFile(std::FILE* input, std::FILE* output, bool comp
                                   int64_t* compressed_size, int64_t* uncompressed_size,
                                   char* digest_text, size_t digest_text_size, const char* key_text);
 
+// What ExpandWithin read and wrote.
+struct Expansion {
+  int64_t stored = 0;       // bytes read
+  int64_t expanded = 0;     // bytes written, all members together
+  bool past_limit = false;  // stopped because the output would pass the limit
+};
+
+// Expands |input| onto |output| as CompressFile does with |compress| false,
+// but counts the output of all members together and stops as soon as it
+// would pass |limit| bytes: the call then fails with |result->past_limit|
+// set and without a message, having written at most |limit| bytes. Other
+// failures show their message as CompressFile's do. |result| may be null.
+QXWEBCORE_EXPORT int ExpandWithin(std::FILE* input, std::FILE* output, int64_t limit,
+                                  Expansion* result, char* digest_text, size_t digest_text_size,
+                                  const char* key_text);
+
 // Copies |input| to |output| unchanged through the streams in 516-byte blocks
 // (|output| null: digest only), stores the byte count in |size| (may be null)
 // and the secure digest of the bytes as CompressFile does. Shows no messages.
@@ -68,6 +84,16 @@ QXWEBCORE_EXPORT void ShowCodecMessage(const char* format, ...)
 // time stamps over. Returns kFileCopyOk, kFileCopySourceNotOpened,
 // kFileCopyDestinationNotCreated, kFileCopyCompressFailed or
 // kFileCopyShortWrite.
+// Expands the stored file |source| into |destination| with ExpandWithin,
+// which must give exactly |size| bytes, and carries the source's time stamps
+// over. Returns kFileCopyOk; kFileCopySourceNotOpened or
+// kFileCopyDestinationNotCreated; or, with |destination| removed again,
+// kFileCopyCompressFailed (not expandable, message shown), kFileCopyShortWrite,
+// kFileCopyPastSize (stopped as the expansion passed |size|) or
+// kFileCopyShortOfSize (it ended short of |size|).
+QXWEBCORE_EXPORT int ExpandFileByName(const std::string& source, const std::string& destination,
+                                      int64_t size);
+
 QXWEBCORE_EXPORT int CompressFileByName(const std::string& source, const std::string& destination,
                                         bool compress, std::optional<std::string_view> key_text);
 

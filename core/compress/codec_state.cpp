@@ -114,6 +114,11 @@ bool CodecState::WriteAll(const unsigned char* bytes, size_t count) {
   if (write_failed_) {
     return false;
   }
+  if (count > output_limit_ - total_written_) {
+    write_failed_ = true;
+    output_limit_passed_ = true;
+    return false;
+  }
   size_t done = 0;
   while (done < count) {
     const ssize_t n = ::write(output_fd_, bytes + done, count - done);
@@ -131,6 +136,7 @@ bool CodecState::WriteAll(const unsigned char* bytes, size_t count) {
     done += static_cast<size_t>(n);
   }
   bytes_written_ += count;
+  total_written_ += count;
   return true;
 }
 

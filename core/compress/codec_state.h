@@ -90,14 +90,21 @@ class CodecState {
   bool WriteAll(const unsigned char* bytes, size_t count);
   bool write_failed() const { return write_failed_; }
 
+  // Caps the bytes written over the whole call: a write that would pass
+  // |limit| writes nothing and fails without a message.
+  void LimitOutput(uint64_t limit) { output_limit_ = limit; }
+  bool output_limit_passed() const { return output_limit_passed_; }
+
   unsigned char* output_buffer() { return output_; }
   unsigned char* window() { return window_; }
 
   // --- Counters and digests ---
 
   uint64_t bytes_read() const { return bytes_read_; }
+  // Written bytes of the current member; total_written() counts them all.
   uint64_t bytes_written() const { return bytes_written_; }
   void ResetBytesWritten() { bytes_written_ = 0; }
+  uint64_t total_written() const { return total_written_; }
   DigestContext* read_digest() { return read_digest_.get(); }
   DigestContext* write_digest() { return write_digest_.get(); }
 
@@ -113,8 +120,11 @@ class CodecState {
   bool input_done_ = false;
   int read_errno_ = 0;
   bool write_failed_ = false;
+  bool output_limit_passed_ = false;
+  uint64_t output_limit_ = UINT64_MAX;
   uint64_t bytes_read_ = 0;
   uint64_t bytes_written_ = 0;
+  uint64_t total_written_ = 0;
   DigestPtr read_digest_;
   DigestPtr write_digest_;
   unsigned char input_[kInputBlock + kInputSlack];

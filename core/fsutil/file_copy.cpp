@@ -2,7 +2,12 @@
 // transfer that never create the source over itself. File-system utility layer.
 #include "core/fsutil/file_copy.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 #include <cstdio>
 #include <memory>
@@ -82,6 +87,53 @@ int CopyFilePlain(const std::string& source, const std::string& destination) {
     } while (got == sizeof block);
     return std::ferror(in) ? kFileCopyReadFailed : kFileCopyOk;
   });
+}
+
+int CopyRegularFile(const std::string& source, const std::string& destination, uint64_t limit) {
+  const FileDescriptor in(
+      ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat info {};
+  if (!in.is_open()) {
+    return errno == ELOOP ? kFileCopyNotRegular : kFileCopySourceNotOpened;
+  }
+  if (::fstat(in.get(), &info) != 0) {
+    return kFileCopySourceNotOpened;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    return kFileCopyNotRegular;
+  }
+  const FileDescriptor out(
+      ::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+  if (!out.is_open()) {
+    return kFileCopyDestinationNotCreated;
+  }
+  char block[65536];
+  for (uint64_t left = limit; left > 0;) {
+    const ssize_t got = ::read(in.get(), block, std::min<uint64_t>(left, sizeof block));
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      return kFileCopyReadFailed;
+    }
+    if (got == 0) {
+      break;
+    }
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = ::write(out.get(), block + done, static_cast<size_t>(got - done));
+      if (put < 0 && errno == EINTR) {
+        continue;
+      }
+      if (put <= 0) {
+        return kFileCopyShortWrite;
+      }
+      done += put;
+    }
+    left -= static_cast<uint64_t>(got);
+  }
+  const struct timespec times[2] = {info.st_atim, info.st_mtim};
+  ::futimens(out.get(), times);
+  return kFileCopyOk;
 }
 
 }  // namespace qx

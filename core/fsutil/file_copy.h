@@ -4,6 +4,7 @@
 // a transfer of the caller's. File-system utility layer.
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -13,7 +14,8 @@
 
 namespace qx {
 
-// Results of CopyFilePlain, CopyFileThrough and CompressFileByName.
+// Results of CopyFilePlain, CopyFileThrough, CompressFileByName and
+// ExpandFileByName.
 inline constexpr int kFileCopyOk = 0;
 inline constexpr int kFileCopySourceNotOpened = 1;
 // Also when the destination is the source itself, which creating would empty.
@@ -24,6 +26,12 @@ inline constexpr int kFileCopyReadFailed = 3;
 inline constexpr int kFileCopyCompressFailed = 4;
 // Not every byte reached the destination.
 inline constexpr int kFileCopyShortWrite = 5;
+// The expansion passed the size the file must have, and was stopped.
+inline constexpr int kFileCopyPastSize = 6;
+// The expansion ended short of the size the file must have.
+inline constexpr int kFileCopyShortOfSize = 7;
+// The source is no regular file (a link, a device, a pipe, a directory).
+inline constexpr int kFileCopyNotRegular = 8;
 
 // Size of the blocks a plain copy moves.
 inline constexpr size_t kCopyBlockSize = 516;
@@ -32,6 +40,14 @@ inline constexpr size_t kCopyBlockSize = 516;
 // and carries the source's time stamps over to it. Returns kFileCopyOk or one
 // of the failure codes above; a failed copy leaves what was written.
 QXWEBCORE_EXPORT int CopyFilePlain(const std::string& source, const std::string& destination);
+
+// Copies at most |limit| bytes of the regular file |source| to the new or
+// emptied |destination| and carries its times over. |source| is opened
+// without following a link and without blocking, so that a link, a device or
+// a pipe in its place is refused (kFileCopyNotRegular) rather than read.
+// Returns kFileCopyOk or one of the failure codes above.
+QXWEBCORE_EXPORT int CopyRegularFile(const std::string& source, const std::string& destination,
+                                     uint64_t limit);
 
 // Opens |source|, creates |destination| (refusing to create the source over
 // itself), lets |transfer| move the bytes from one stream to the other, then

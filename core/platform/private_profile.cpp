@@ -11,8 +11,12 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 
 namespace qx {
 
@@ -133,12 +137,8 @@ struct FdCloser {
   }
 };
 
-LoadStatus ReadWholeFile(const std::string& path, std::string& bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    return (errno == ENOENT || errno == ENOTDIR) ? LoadStatus::kMissing : LoadStatus::kUnreadable;
-  }
-  FdCloser closer{fd};
+// Reads the rest of the open file |fd| onto |bytes|.
+LoadStatus ReadOpenFile(int fd, std::string& bytes) {
   char block[8192];
   for (;;) {
     const ssize_t got = ::read(fd, block, sizeof block);
@@ -155,12 +155,16 @@ LoadStatus ReadWholeFile(const std::string& path, std::string& bytes) {
   }
 }
 
-LoadStatus Load(const std::string& path, Profile& profile) {
-  std::string bytes;
-  const LoadStatus status = ReadWholeFile(path, bytes);
-  if (status != LoadStatus::kLoaded) {
-    return status;
+LoadStatus ReadWholeFile(const std::string& path, std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return (errno == ENOENT || errno == ENOTDIR) ? LoadStatus::kMissing : LoadStatus::kUnreadable;
   }
+  FdCloser closer{fd};
+  return ReadOpenFile(fd, bytes);
+}
+
+void Parse(const std::string& bytes, Profile& profile) {
   bool line_end_known = false;
   size_t start = 0;
   while (start < bytes.size()) {
@@ -185,8 +189,67 @@ LoadStatus Load(const std::string& path, Profile& profile) {
     Classify(line, profile.lines.empty());
     profile.lines.push_back(std::move(line));
   }
-  return LoadStatus::kLoaded;
 }
+
+LoadStatus Load(const std::string& path, Profile& profile) {
+  std::string bytes;
+  const LoadStatus status = ReadWholeFile(path, bytes);
+  if (status == LoadStatus::kLoaded) {
+    Parse(bytes, profile);
+  }
+  return status;
+}
+
+// Section and key names as one lookup key, without regard to ASCII case.
+std::string LookupKey(std::string_view section, std::string_view key) {
+  std::string joined;
+  joined.reserve(section.size() + key.size() + 1);
+  for (const char c : section) {
+    joined += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  joined += '\n';  // no name holds a line break
+  for (const char c : key) {
+    joined += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return joined;
+}
+
+// The values of the file read last, by section and key, and what tells that
+// file apart from any other. Every write puts a new file (a new inode) in
+// place, and an edit in place changes the size or the times, so a file that
+// still matches holds these values: reading it again would find the same.
+// A list of a thousand applications is read once rather than once a key.
+// File times move in ticks of a few milliseconds and inodes are reused, so a
+// file written in the last moments before it was read is not kept: another
+// one written in the same tick could match it.
+struct ValueIndex {
+  std::string path;
+  struct stat identity {};
+  std::unordered_map<std::string, std::string> values;
+
+  bool Describes(const std::string& file, const struct stat& now) const {
+    const auto same = [](const timespec& a, const timespec& b) {
+      return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    return path == file && identity.st_dev == now.st_dev && identity.st_ino == now.st_ino &&
+           identity.st_size == now.st_size && same(identity.st_mtim, now.st_mtim) &&
+           same(identity.st_ctim, now.st_ctim);
+  }
+
+  void Fill(const Profile& profile) {
+    values.clear();
+    std::string_view section;
+    bool in_section = false;
+    for (const Line& line : profile.lines) {
+      if (line.kind == LineKind::kSection) {
+        section = line.name;
+        in_section = true;
+      } else if (in_section && line.kind == LineKind::kKey) {
+        values.emplace(LookupKey(section, line.name), line.value);  // the first one counts
+      }
+    }
+  }
+};
 
 std::string ResolveTarget(const std::string& path) {
   struct stat st {};
@@ -342,15 +405,40 @@ void SetKey(Profile& profile, std::string_view section, std::string_view key,
 
 std::optional<std::string> FindValue(const std::string& path, std::string_view section,
                                      std::string_view key) {
-  Profile profile;
-  if (Load(path, profile) != LoadStatus::kLoaded) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     return std::nullopt;
   }
-  const auto index = profile.FindKey(Trim(section), Trim(key));
-  if (!index) {
+  FdCloser closer{fd};
+  struct stat now {};
+  if (::fstat(fd, &now) != 0) {
     return std::nullopt;
   }
-  return profile.lines[*index].value;
+  static std::mutex mutex;
+  static ValueIndex index;
+  const std::lock_guard<std::mutex> hold(mutex);
+  if (!index.Describes(path, now)) {
+    std::string bytes;
+    index.path.clear();
+    if (ReadOpenFile(fd, bytes) != LoadStatus::kLoaded) {
+      return std::nullopt;
+    }
+    Profile profile;
+    Parse(bytes, profile);
+    index.Fill(profile);
+    timespec read_at{};
+    ::clock_gettime(CLOCK_REALTIME, &read_at);
+    const int64_t age_ns = (int64_t{read_at.tv_sec} - now.st_mtim.tv_sec) * 1000000000 +
+                           (read_at.tv_nsec - now.st_mtim.tv_nsec);
+    constexpr int64_t kSettledNs = 100 * 1000 * 1000;
+    index.path = age_ns > kSettledNs ? path : std::string();
+    index.identity = now;
+  }
+  const auto found = index.values.find(LookupKey(Trim(section), Trim(key)));
+  if (found == index.values.end()) {
+    return std::nullopt;
+  }
+  return found->second;
 }
 
 void AppendUnique(std::vector<std::string>& names, const std::string& name) {

@@ -5,6 +5,7 @@
 // listed (or on the way to one, or the cache's own), no staging directory or
 // journal is left, and nothing outside the root changed.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@
 #include "core/format/header_lines.h"
 #include "tests/support/header_builder.h"
 #include "tests/support/test_support.h"
+#include "tests/support/web_server.h"
 
 namespace {
 
@@ -90,6 +92,23 @@ class QxwebCacheGuardTest : public ::testing::Test {
         .Set(HeaderKey::kInstallTo, install_to)
         .Set(HeaderKey::kVersion, tag + ".00.00")
         .Set(HeaderKey::kCommandLine, command.empty() ? "bin/run" : command)
+        .Write(header);
+    return header;
+  }
+
+  // A package of |appl| whose data\blob holds |blob| but whose header says
+  // it expands to |declared| bytes; made anew.
+  std::string Forged(const std::string& appl, const std::string& blob, int64_t declared) {
+    const std::string directory = dir_ / ("pkg/forged-" + appl);
+    fs::remove_all(directory);
+    const std::string header = directory + "/" + appl + ".qxw";
+    qx_test::MakePackage(
+        directory, appl,
+        {{"bin\\run", "#!/bin/sh\necho \"" + appl + " 01 01\"\n"}, {"data\\blob", blob}})
+        .Set(HeaderKey::kInstallTo, "apps")
+        .Set(HeaderKey::kVersion, "01.00.00")
+        .Set(HeaderKey::kCommandLine, "bin/run")
+        .SetFileSize("data\\blob", declared)
         .Write(header);
     return header;
   }
@@ -335,6 +354,127 @@ TEST_F(QxwebCacheGuardTest, EachCaseLeavesTheCacheWholeAndTouchesNothingElse) {
   for (const Case& a_case : cases) {
     RunCase(a_case);
   }
+}
+
+// Stored files that would expand without end, or that are no files at all,
+// and a damaged list count: every command ends, and what it wrote goes.
+TEST_F(QxwebCacheGuardTest, HostileStoredFilesAndCountsStayInBounds) {
+  const std::string ini = dir_ / "config/tarnwick/qxweb.ini";
+  const std::string blob = dir_ / "pkg/forged-Odd/data/blob";
+  const auto forge_odd = [&](const std::function<void()>& replace_blob) {
+    return [&, replace_blob] {
+      Forged("Odd", "x", 1);
+      fs::remove(blob);
+      replace_blob();
+    };
+  };
+  const std::vector<Case> cases = {
+      {"a stored file that expands far past its Size",
+       [&] { Forged("Bomb", std::string(size_t{32} << 20, '\0'), 10); },
+       {{"cache install " + ShellQuote(dir_ / "pkg/forged-Bomb/Bomb.qxw"), 0, "installed"},
+        {"cache launch Bomb", 1, "data\\blob: expands past its Size of 10 bytes"},
+        {"cache launch Bomb", 1, "expands past"},
+        {"cache list", 0, "stored"},
+        {"cache remove Bomb", 0, "removed"}}},
+      {"a stored file that ends short of its Size",
+       [&] { Forged("Short", "abc", 1000); },
+       {{"cache install " + ShellQuote(dir_ / "pkg/forged-Short/Short.qxw"), 0, "installed"},
+        {"cache launch Short", 1, "data\\blob: expands to fewer bytes than its Size of 1000"},
+        {"cache remove Short", 0, "removed"}}},
+      {"a stored file that is a link to an endless device",
+       forge_odd([&] { fs::create_symlink("/dev/zero", blob); }),
+       {{"cache install " + ShellQuote(dir_ / "pkg/forged-Odd/Odd.qxw"), 1,
+         blob + ": not a regular file"},
+        {"cache list", 0, "no applications cached"}}},
+      {"a stored file that is a named pipe nobody writes to",
+       forge_odd([&] { ASSERT_EQ(::mkfifo(blob.c_str(), 0600), 0); }),
+       {{"cache install " + ShellQuote(dir_ / "pkg/forged-Odd/Odd.qxw"), 1,
+         blob + ": not a regular file"}}},
+      {"a stored file that goes on far past its Length",
+       [&] {
+         Forged("Long", "x", 1);
+         WriteFile(dir_ / "pkg/forged-Long/data/blob", std::string(size_t{16} << 20, 'x'));
+       },
+       {{"cache install " + ShellQuote(dir_ / "pkg/forged-Long/Long.qxw"), 1, "the header says"}}},
+      {"a list count of two thousand million",
+       [&] {
+         ASSERT_EQ(Qxweb(Install("Demo")).status, 0);
+         std::string text = ReadFile(ini);
+         text.replace(text.find("ApplCount=1"), 11, "ApplCount=2000000000");
+         WriteFile(ini, text);
+       },
+       {{"cache list", 0, "apps\\Demo"},
+        {"cache launch Demo", 0, "Demo 01 01"},
+        {Install("Other"), 0, "installed"},
+        {"cache remove Demo", 0, "removed"}}},
+  };
+  for (const Case& a_case : cases) {
+    RunCase(a_case);
+  }
+}
+
+// A cache damaged after it was installed is not "already current": install
+// and update fetch what is missing or damaged, in the stored form and in
+// the expanded one, and only then say it is current.
+TEST_F(QxwebCacheGuardTest, DamagedCachesAreMendedFromTheServer) {
+  const std::string www = dir_ / "www";
+  fs::create_directories(www);
+  fs::copy(fs::path(Package("Demo")).parent_path(), www, fs::copy_options::recursive);
+  qx_test::WebServer server(dir_ / "web", www);
+  ASSERT_TRUE(server.Start()) << ReadFile(dir_ / "web/error.log");
+  const std::string url = server.Url("/Demo.qxw");
+  const std::string place = root_ + "/apps/Demo";
+  struct Damage {
+    const char* what;
+    std::function<void()> done;
+    int fetched;
+  };
+  const std::vector<Damage> damages = {
+      {"the program emptied", [&] { WriteFile(place + "/bin/run", ""); }, 1},
+      {"the data directory deleted", [&] { fs::remove_all(place + "/data"); }, 3},
+      {"a data file cut by one byte",
+       [&] {
+         const std::string data = ReadFile(place + "/data/f1");
+         WriteFile(place + "/data/f1", data.substr(0, data.size() - 1));
+       },
+       1},
+      {"a data file replaced by a link to another",
+       [&] {
+         fs::remove(place + "/data/f2");
+         fs::create_symlink(place + "/data/f0", place + "/data/f2");
+       },
+       1},
+  };
+  for (const bool expanded : {false, true}) {
+    for (const Damage& damage : damages) {
+      const std::string fetched = std::to_string(damage.fetched) + " file";
+      Case a_case{damage.what,
+                  [&] {
+                    ASSERT_EQ(Qxweb("install " + url).status, 0);
+                    if (expanded) {
+                      ASSERT_EQ(Qxweb("cache launch Demo").status, 0);
+                    }
+                    damage.done();
+                  },
+                  {{"install " + url, 0, "updated, " + fetched},
+                   {"update Demo", 0, "already current (4 files)"}}};
+      SCOPED_TRACE(expanded ? "expanded" : "stored");
+      RunCase(a_case);
+    }
+  }
+  // A new version whose stored file expands past its Size never reaches
+  // an expanded cache.
+  Case bomb{"a new version that expands past its Size",
+            [&] {
+              ASSERT_EQ(Qxweb("install " + url).status, 0);
+              ASSERT_EQ(Qxweb("cache launch Demo").status, 0);
+              const std::string forged = Forged("Demo", std::string(size_t{32} << 20, 'z'), 5);
+              fs::copy(fs::path(forged).parent_path(), www,
+                       fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+            },
+            {{"update Demo", 1, "data\\blob: expands past its Size of 5 bytes"},
+             {"cache launch Demo", 0, "Demo 01 01"}}};
+  RunCase(bomb);
 }
 
 // Eight commands at a time, each on an application of its own: installs,

@@ -50,6 +50,15 @@ HeaderBuilder& HeaderBuilder::AddComment(std::string text) {
   return *this;
 }
 
+HeaderBuilder& HeaderBuilder::SetFileSize(std::string_view name, int64_t size) {
+  for (Item& item : items_) {
+    if (!item.comment && item.file.name == name) {
+      item.file.size = size;
+    }
+  }
+  return *this;
+}
+
 HeaderBuilder& HeaderBuilder::LibraryForm() {
   library_form_ = true;
   return *this;

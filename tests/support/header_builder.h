@@ -35,6 +35,8 @@ class HeaderBuilder {
   HeaderBuilder& Set(qx::HeaderKey key, std::string value);
   HeaderBuilder& AddFile(File file);
   HeaderBuilder& AddComment(std::string text);
+  // Gives the listed file |name| the Size |size|, whatever it expands to.
+  HeaderBuilder& SetFileSize(std::string_view name, int64_t size);
   // Writes the library writer's forms (empty values as "Key: ", format 2.0
   // with the RegistryFile line) instead of the sealer's.
   HeaderBuilder& LibraryForm();

@@ -84,7 +84,7 @@ int RunList() {
   if (!cache->root_problem().empty()) {
     PrintProblems("list", {cache->root_problem()});
   }
-  const std::vector<std::string> names = qx::ListedApplications();
+  const std::vector<std::string> names = qx::ListedApplicationNames();
   if (names.empty()) {
     std::printf("no applications cached in %s\n", cache->root().c_str());
     return kExitOk;

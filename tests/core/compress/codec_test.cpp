@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/digest/secure_digest.h"
+#include "core/platform/file_handle.h"
 #include "tests/core/compress/codec_runner.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
@@ -171,6 +172,52 @@ TEST(CompressFileByName, ReportsEachFailure) {
   EXPECT_EQ(CompressFileByName(dir / "not-gzip", dir / "out", false, "k"), kFileCopyCompressFailed);
   ASSERT_EQ(ui.boxes().size(), 1u);
   EXPECT_EQ(ui.boxes()[0].caption, kCodecCaption);
+}
+
+// The bounded expansion counts every member together, stops at the first
+// byte past the size without a box, and leaves no file behind.
+TEST(ExpandFileByName, StopsPastTheSizeAndFailsShortOfIt) {
+  ScriptedUserInterface ui;
+  ScopedUserInterface scope(ui);
+  qx_test::TempDir dir;
+  const std::string part = qx_test::TextBytes(100000, 5);
+  WriteFile(dir / "part", part);
+  // Two members, as gzip writes a file compressed in two pieces.
+  ASSERT_EQ(qx_test::RunCommand("gzip -c " + qx_test::ShellQuote(dir / "part") + " > " +
+                                qx_test::ShellQuote(dir / "two.gz") + " && gzip -c " +
+                                qx_test::ShellQuote(dir / "part") + " >> " +
+                                qx_test::ShellQuote(dir / "two.gz"))
+                .status,
+            0);
+  const int64_t whole = 2 * static_cast<int64_t>(part.size());
+  struct Row {
+    int64_t size;
+    int result;
+  };
+  for (const Row& row :
+       {Row{whole - 1, kFileCopyPastSize}, Row{whole / 2, kFileCopyPastSize},
+        Row{0, kFileCopyPastSize}, Row{whole + 1, kFileCopyShortOfSize}, Row{whole, kFileCopyOk}}) {
+    SCOPED_TRACE(row.size);
+    EXPECT_EQ(ExpandFileByName(dir / "two.gz", dir / "out", row.size), row.result);
+    EXPECT_EQ(qx_test::FileExists(dir / "out"), row.result == kFileCopyOk);
+  }
+  EXPECT_TRUE(ReadFile(dir / "out") == part + part);
+  EXPECT_TRUE(ui.boxes().empty());
+
+  // The stream form reports how far it got.
+  Expansion expansion;
+  FilePtr in(std::fopen((dir / "two.gz").c_str(), "rb"));
+  FilePtr out(std::fopen((dir / "out").c_str(), "wb"));
+  EXPECT_EQ(ExpandWithin(in.get(), out.get(), 150000, &expansion, nullptr, 0, nullptr),
+            kCodecFailed);
+  EXPECT_TRUE(expansion.past_limit);
+  EXPECT_LE(expansion.expanded, 150000);
+  EXPECT_TRUE(ui.boxes().empty());
+
+  WriteFile(dir / "not-gzip", "plain text");
+  EXPECT_EQ(ExpandFileByName(dir / "not-gzip", dir / "out", 10), kFileCopyCompressFailed);
+  EXPECT_FALSE(qx_test::FileExists(dir / "out"));
+  EXPECT_EQ(ui.boxes().size(), 1u);
 }
 
 }  // namespace

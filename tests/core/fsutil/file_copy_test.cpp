@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <cstdio>
 #include <string>
 
 #include "tests/support/test_support.h"
@@ -94,6 +95,44 @@ TEST(CopyFilePlain, ReportsShortWritesInTheLoopAndAtClose) {
   }
   EXPECT_EQ(large_result, kFileCopyShortWrite);
   EXPECT_EQ(small_result, kFileCopyShortWrite);
+}
+
+// Only a regular file is read, never past the limit: a link, a pipe, a
+// device or a directory in its place is refused without being opened for
+// reading.
+TEST(CopyRegularFile, CopiesRegularFilesUpToTheLimitAndRefusesTheRest) {
+  qx_test::TempDir dir;
+  WriteFile(dir / "plain", "0123456789");
+  const timespec times[2] = {{1000000000, 0}, {881403336, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "plain").c_str(), times, 0), 0);
+  ASSERT_EQ(::symlink((dir / "plain").c_str(), (dir / "link").c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/zero", (dir / "zero").c_str()), 0);
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  ASSERT_EQ(::mkdir((dir / "directory").c_str(), 0700), 0);
+  struct Row {
+    const char* source;
+    uint64_t limit;
+    int result;
+    const char* copied;  // null: no copy
+  };
+  for (const Row& row :
+       {Row{"plain", 100, kFileCopyOk, "0123456789"}, Row{"plain", 11, kFileCopyOk, "0123456789"},
+        Row{"plain", 4, kFileCopyOk, "0123"}, Row{"plain", 0, kFileCopyOk, ""},
+        Row{"link", 100, kFileCopyNotRegular, nullptr},
+        Row{"zero", 100, kFileCopyNotRegular, nullptr},
+        Row{"pipe", 100, kFileCopyNotRegular, nullptr},
+        Row{"directory", 100, kFileCopyNotRegular, nullptr},
+        Row{"missing", 100, kFileCopySourceNotOpened, nullptr}}) {
+    SCOPED_TRACE(std::string(row.source) + " " + std::to_string(row.limit));
+    std::remove((dir / "copy").c_str());
+    EXPECT_EQ(CopyRegularFile(dir / row.source, dir / "copy", row.limit), row.result);
+    if (row.copied != nullptr) {
+      EXPECT_EQ(ReadFile(dir / "copy"), row.copied);
+      EXPECT_EQ(WriteTimeOf(dir / "copy"), 881403336);
+    } else {
+      EXPECT_FALSE(qx_test::FileExists(dir / "copy"));
+    }
+  }
 }
 
 }  // namespace

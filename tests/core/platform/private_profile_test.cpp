@@ -7,8 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -133,6 +136,35 @@ TEST(PrivateProfile, FirstDuplicateWinsAndWritesGoToIt) {
   EXPECT_EQ(ReadFile(path), "[A]\nnew=n\n[B]\nk=b\n[a]\nlate=4\n");
   ASSERT_TRUE(WriteProfileString(path, "A", std::nullopt, std::nullopt));
   EXPECT_EQ(ReadFile(path), "[B]\nk=b\n");
+}
+
+// Reads may keep what they read, but never past a change: another writer's
+// replacement or an edit in place of the same size, however quickly they
+// follow one another, and a file read again after it settled.
+TEST(PrivateProfile, ReadsSeeEveryChangeAtOnce) {
+  qx_test::TempDir dir;
+  const std::string path = dir / "busy.ini";
+  const std::string other = dir / "other.ini";
+  WriteFile(other, "[S]\nk=other\n");
+  for (int round = 0; round < 300; ++round) {
+    char value[8];
+    std::snprintf(value, sizeof value, "%03d", round);
+    if (round % 2 == 0) {
+      WriteFile(path, std::string("[S]\nk=") + value + "\n");  // in place, same size
+    } else {
+      ASSERT_TRUE(WriteProfileString(path, "S", "k", value));
+    }
+    ASSERT_EQ(Read(path, "S", "k"), value) << "round " << round;
+    ASSERT_EQ(Read(other, "s", "K"), "other");
+  }
+  // Settled files are read from what was kept, and still see a change.
+  const struct timespec old_times[2] = {{1000000, 0}, {1000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old_times, 0), 0);
+  EXPECT_EQ(Read(path, "S", "k"), "299");
+  EXPECT_EQ(Read(path, "S", "k"), "299");
+  ASSERT_TRUE(WriteProfileString(path, "S", "k", "300"));
+  EXPECT_EQ(Read(path, "S", "k"), "300");
+  EXPECT_EQ(Read(path, "S", "missing", "none"), "none");
 }
 
 TEST(PrivateProfile, WritesKeepUntouchedLinesAndTheFileLineEnds) {
