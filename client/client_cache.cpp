@@ -471,7 +471,7 @@ InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path
   // that fails already.
   std::unique_ptr<PackageHeader> record = ReadHeaderFile(header_path, outcome.problems);
   if (record) {
-    CheckEntryNames(*record, outcome.problems);
+    CheckEntries(*record, outcome.problems);
   }
   if (!record || !outcome.problems.empty() || !CheckPlacement(cache, record->values, outcome)) {
     return outcome;
@@ -487,11 +487,8 @@ InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path
   std::vector<std::string> copy_problems;
   CopyPackage(header_path, *record, work.incoming(), copy_problems);
   // What is checked is what was copied: a source changed in between fails.
-  PackageCheck check =
+  const PackageCheck check =
       CheckPackage(JoinNativePath(work.incoming(), HeaderFileName(record->values.appl_name)));
-  if (check.record) {
-    CheckEntryNames(*check.record, check.problems);
-  }
   if (!cache.Lock(&error)) {
     outcome.problems.push_back(error);
     return outcome;

@@ -3,14 +3,17 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <string_view>
 #include <utility>
 
@@ -30,6 +33,15 @@ constexpr auto kRetryDelay = std::chrono::seconds(1);
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 // Bytes curl hands over at a time; larger than its default for fewer calls.
 constexpr long kReceiveBuffer = 128 * 1024;
+// The longest wait for the transfers between looks at the limits.
+constexpr int kPollMilliseconds = 100;
+// How often the bytes that came in are sampled for the low-speed limit.
+constexpr auto kSpeedSampleInterval = std::chrono::milliseconds(100);
+// Of an answer that is not the body asked for (an error page, a redirect's),
+// this much is read and dropped before the transfer ends.
+constexpr int64_t kRefusedBodyLimit = 64 * 1024;
+// The header lines of one answer, interim answers included.
+constexpr int64_t kHeaderLinesLimit = 64 * 1024;
 
 // Each process initialises libcurl once, before any thread could use it.
 void InitialiseCurl() {
@@ -41,6 +53,11 @@ std::string Bytes(int64_t count) {
   char text[32];
   std::snprintf(text, sizeof text, "%" PRId64, count);
   return text;
+}
+
+// "1 second", "60 seconds".
+std::string Seconds(int count) {
+  return std::to_string(count) + (count == 1 ? " second" : " seconds");
 }
 
 bool IsUnreserved(unsigned char c) {
@@ -74,6 +91,30 @@ std::string ResolveUrl(const std::string& base, const std::string& reference, st
     *error = "\"" + PrintableText(reference) + "\" is not an http or https URL";
   }
   return resolved;
+}
+
+UrlPlace PlaceOf(const std::string& url) {
+  InitialiseCurl();
+  UrlPlace place;
+  CURLU* handle = curl_url();
+  char* scheme = nullptr;
+  char* host = nullptr;
+  if (handle != nullptr && curl_url_set(handle, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+      curl_url_get(handle, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK &&
+      curl_url_get(handle, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+    place.scheme = scheme;
+    place.host = host;
+    for (char& c : place.host) {
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+  }
+  curl_free(scheme);
+  curl_free(host);
+  curl_url_cleanup(handle);
+  if (place.scheme != "http" && place.scheme != "https") {
+    return {};
+  }
+  return place;
 }
 
 std::string UrlPathOf(std::string_view name) {
@@ -114,10 +155,15 @@ struct HttpFetcher::Transfer {
   Clock::time_point not_before;
   bool running = false;
 
+  // Of the current attempt.
+  int64_t header_bytes = 0;
+  bool headers_complete = false;  // the blank line after the final answer's header lines came
   bool status_seen = false;
   bool broke_off = false;   // the connection failed, not the answer
   long refused_status = 0;  // an answer that was not the body asked for
-  std::string failure;      // set while receiving
+  int64_t refused_bytes = 0;
+  std::string location;  // the answer's Location, as given
+  std::string failure;   // set while receiving
 
   ~Transfer() {
     if (fd >= 0) {
@@ -138,16 +184,51 @@ struct HttpFetcher::Transfer {
   // What the server's answer means, when it is not the body asked for.
   std::string StatusText(long code) const {
     if (code >= 300 && code < 400) {
-      char* location = nullptr;
-      curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &location);
+      // curl works out where only at the end of the answer, which is not
+      // read when it runs long.
+      char* redirect = nullptr;
+      curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &redirect);
+      std::string error_text;
+      const std::string target = redirect != nullptr ? std::string(redirect)
+                                 : location.empty()  ? std::string()
+                                                     : ResolveUrl(url, location, &error_text);
       return "the server redirects it to " +
-             (location != nullptr ? PrintableText(location) : std::string("another place")) +
-             " (HTTP " + std::to_string(code) + "); give that URL instead";
+             (target.empty() ? std::string("another place") : PrintableText(target)) + " (HTTP " +
+             std::to_string(code) + "); give that URL instead";
     }
     if (code == 404 || code == 410) {
       return "not found on the server (HTTP " + std::to_string(code) + ")";
     }
     return "the server answered HTTP " + std::to_string(code);
+  }
+
+  // Why the transfer ended early with |result|, which curl gave.
+  std::string BrokeOffText(CURLcode result) const {
+    const FetchLimits& limits = owner->settings_.limits;
+    if (result == CURLE_OPERATION_TIMEDOUT) {
+      // Connecting ends before the transfer proper starts, on a reused
+      // connection too.
+      curl_off_t started = 0;
+      curl_easy_getinfo(handle, CURLINFO_PRETRANSFER_TIME_T, &started);
+      if (started == 0) {
+        return "no connection within " + Seconds(limits.connect_seconds) + " (--connect-timeout)";
+      }
+      return "the server sent next to nothing for " + Seconds(limits.low_speed_seconds) +
+             " (--low-speed-time)";
+    }
+    const std::string reason = error[0] != 0 ? error : curl_easy_strerror(result);
+    if (file != nullptr) {
+      return "the transfer broke off after " + Bytes(received) + " of " +
+             Bytes(file->entry->length) + " bytes (" + reason + ")";
+    }
+    if (!headers_complete && header_bytes > 0) {
+      return "the answer was cut off in its header lines (" + reason + ")";
+    }
+    if (headers_complete) {
+      return "the answer was cut off after " + Bytes(static_cast<int64_t>(body->size())) +
+             " bytes (" + reason + ")";
+    }
+    return reason;
   }
 
   // The body's first bytes: is this the answer asked for?
@@ -172,11 +253,14 @@ struct HttpFetcher::Transfer {
   }
 
   size_t Receive(const char* data, size_t count) {
+    owner->bytes_on_line_ += static_cast<int64_t>(count);
     if (!status_seen) {
       AcceptStatus();
     }
     if (refused_status != 0) {
-      return count;  // an error page or a redirect's: read to its end and dropped
+      // An error page or a redirect's: dropped, and only so much of it read.
+      refused_bytes += static_cast<int64_t>(count);
+      return refused_bytes <= kRefusedBodyLimit ? count : 0;
     }
     if (!failure.empty()) {
       return 0;
@@ -210,14 +294,84 @@ struct HttpFetcher::Transfer {
     return count;
   }
 
+  size_t ReceiveHeader(const char* data, size_t count) {
+    owner->bytes_on_line_ += static_cast<int64_t>(count);
+    header_bytes += static_cast<int64_t>(count);
+    if (header_bytes > kHeaderLinesLimit) {
+      failure = "the answer's header lines run past " + Bytes(kHeaderLinesLimit) + " bytes";
+      return 0;
+    }
+    const std::string_view line(data, count);
+    if (line.substr(0, 5) == "HTTP/") {
+      headers_complete = false;  // the final answer after an interim one
+      location.clear();
+    } else if (line == "\r\n" || line == "\n") {
+      headers_complete = true;
+    } else if (line.size() > 9 && strncasecmp(line.data(), "location:", 9) == 0) {
+      const size_t first = line.find_first_not_of(" \t", 9);
+      const size_t last = line.find_last_not_of(" \t\r\n");
+      location = first == std::string_view::npos || last < first
+                     ? std::string()
+                     : std::string(line.substr(first, last - first + 1));
+    }
+    return count;
+  }
+
   static size_t OnBody(char* data, size_t size, size_t count, void* user) {
     return static_cast<Transfer*>(user)->Receive(data, size * count);
   }
+
+  static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+    return static_cast<Transfer*>(user)->ReceiveHeader(data, size * count);
+  }
+};
+
+// Whether the transfers together brought fewer bytes a second than the
+// low-speed limit over the whole last period: samples the running count of
+// bytes and keeps those of the last period, and the one before it.
+class HttpFetcher::SpeedWatch {
+ public:
+  SpeedWatch(int64_t count, const FetchLimits& limits)
+      : bytes_per_second_(limits.low_speed_bytes),
+        period_(std::chrono::seconds(limits.low_speed_seconds)) {
+    samples_.push_back({Clock::now(), count});
+  }
+
+  bool TooSlow(Clock::time_point now, int64_t count) {
+    if (now - samples_.back().time >= kSpeedSampleInterval) {
+      samples_.push_back({now, count});
+    }
+    while (samples_.size() > 1 && samples_[1].time <= now - period_) {
+      samples_.pop_front();
+    }
+    const Sample& since = samples_.front();
+    if (now - since.time < period_) {
+      return false;
+    }
+    const double seconds = std::chrono::duration<double>(now - since.time).count();
+    return static_cast<double>(count - since.count) <
+           static_cast<double>(bytes_per_second_) * seconds;
+  }
+
+ private:
+  struct Sample {
+    Clock::time_point time;
+    int64_t count = 0;
+  };
+  int64_t bytes_per_second_;
+  Clock::duration period_;
+  std::deque<Sample> samples_;
 };
 
 HttpFetcher::HttpFetcher(FetchSettings settings) : settings_(std::move(settings)) {
   InitialiseCurl();
   settings_.transfers = std::max(1, settings_.transfers);
+  FetchLimits& limits = settings_.limits;
+  limits.connect_seconds = std::max(1, limits.connect_seconds);
+  limits.low_speed_bytes = std::max(1, limits.low_speed_bytes);
+  limits.low_speed_seconds = std::max(1, limits.low_speed_seconds);
+  limits.deadline_seconds = std::max(1, limits.deadline_seconds);
+  deadline_ = Clock::now() + std::chrono::seconds(limits.deadline_seconds);
   multi_ = curl_multi_init();
   curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(settings_.transfers));
   curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, static_cast<long>(settings_.transfers));
@@ -243,16 +397,16 @@ void* HttpFetcher::NewHandle() {
   transfer->owner = this;
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, 30L);
-  // A server that sends nothing for a minute has stopped.
-  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, 60L);
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT,
+                   static_cast<long>(settings_.limits.connect_seconds));
   curl_easy_setopt(handle, CURLOPT_USERAGENT, "qxweb");
   curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kReceiveBuffer);
   curl_easy_setopt(handle, CURLOPT_PIPEWAIT, 1L);
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, transfer->error);
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, transfer.get());
+  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+  curl_easy_setopt(handle, CURLOPT_HEADERDATA, transfer.get());
   curl_easy_setopt(handle, CURLOPT_PRIVATE, transfer.get());
   if (!settings_.ca_file.empty()) {
     curl_easy_setopt(handle, CURLOPT_CAINFO, settings_.ca_file.c_str());
@@ -264,12 +418,22 @@ void* HttpFetcher::NewHandle() {
 void HttpFetcher::Start(Transfer& transfer) {
   transfer.error[0] = 0;
   transfer.failure.clear();
+  transfer.header_bytes = 0;
+  transfer.headers_complete = false;
   transfer.status_seen = false;
   transfer.broke_off = false;
   transfer.refused_status = 0;
+  transfer.refused_bytes = 0;
   ++transfer.attempts;
   ++requests_;
   curl_easy_setopt(transfer.handle, CURLOPT_URL, transfer.url.c_str());
+  // The low-speed limit watches all transfers together; besides, a file's
+  // connection that brings next to nothing for as long is tried anew while
+  // the others go on.
+  const bool watched = transfer.file != nullptr;
+  curl_easy_setopt(transfer.handle, CURLOPT_LOW_SPEED_LIMIT, watched ? 1L : 0L);
+  curl_easy_setopt(transfer.handle, CURLOPT_LOW_SPEED_TIME,
+                   watched ? static_cast<long>(settings_.limits.low_speed_seconds) : 0L);
   const std::string range = Bytes(transfer.received) + "-";
   curl_easy_setopt(transfer.handle, CURLOPT_RANGE, transfer.resuming ? range.c_str() : nullptr);
   curl_multi_add_handle(multi_, transfer.handle);
@@ -290,12 +454,14 @@ bool HttpFetcher::Finish(Transfer& transfer, int result) {
   }
   if (result != CURLE_OK) {
     transfer.broke_off = true;
-    const char* reason =
-        transfer.error[0] != 0 ? transfer.error : curl_easy_strerror(static_cast<CURLcode>(result));
-    transfer.failure = transfer.file == nullptr
-                           ? std::string(reason)
-                           : "the transfer broke off after " + Bytes(transfer.received) + " of " +
-                                 Bytes(transfer.file->entry->length) + " bytes (" + reason + ")";
+    transfer.failure = transfer.BrokeOffText(static_cast<CURLcode>(result));
+    return false;
+  }
+  // curl takes an answer that ends inside its header lines for one without
+  // a body.
+  if (!transfer.headers_complete) {
+    transfer.broke_off = true;
+    transfer.failure = "the answer was cut off in its header lines";
     return false;
   }
   if (!transfer.status_seen && !transfer.AcceptStatus()) {
@@ -322,9 +488,11 @@ std::string HttpFetcher::FetchDocument(const std::string& url, size_t limit, std
   transfer->url = url;
   transfer->body = body;
   transfer->limit = limit;
+  SpeedWatch watch(bytes_on_line_, settings_.limits);
   Start(*transfer);
   int result = CURLE_OK;
-  for (bool done = false; !done;) {
+  std::string limit_passed;
+  for (bool done = false; !done && limit_passed.empty();) {
     int running = 0;
     curl_multi_perform(multi_, &running);
     int left = 0;
@@ -334,14 +502,38 @@ std::string HttpFetcher::FetchDocument(const std::string& url, size_t limit, std
         done = true;
       }
     }
-    if (!done) {
-      curl_multi_poll(multi_, nullptr, 0, 1000, nullptr);
+    limit_passed = done ? std::string() : LimitPassed(watch, "the transfer", "");
+    if (!done && limit_passed.empty()) {
+      curl_multi_poll(multi_, nullptr, 0, kPollMilliseconds, nullptr);
     }
   }
-  const bool complete = Finish(*transfer, result);
-  std::string failure = complete ? std::string() : PrintableText(url) + ": " + transfer->failure;
+  std::string failure;
+  if (!limit_passed.empty()) {
+    curl_multi_remove_handle(multi_, transfer->handle);
+    transfer->running = false;
+    failure = PrintableText(url) + ": " + limit_passed;
+  } else if (!Finish(*transfer, result)) {
+    failure = PrintableText(url) + ": " + transfer->failure;
+  }
   transfers_.pop_back();
   return failure;
+}
+
+std::string HttpFetcher::LimitPassed(SpeedWatch& watch, std::string_view subject,
+                                     std::string_view so_far) const {
+  const FetchLimits& limits = settings_.limits;
+  const auto now = Clock::now();
+  if (now >= deadline_) {
+    return "the command's deadline of " + Seconds(limits.deadline_seconds) + " passed" +
+           std::string(so_far) + " (--deadline)";
+  }
+  if (watch.TooSlow(now, bytes_on_line_)) {
+    return std::string(subject) + " stayed below " + Bytes(limits.low_speed_bytes) +
+           (limits.low_speed_bytes == 1 ? " byte" : " bytes") + " a second for " +
+           Seconds(limits.low_speed_seconds) + std::string(so_far) +
+           " (--low-speed-limit, --low-speed-time)";
+  }
+  return {};
 }
 
 std::vector<std::string> HttpFetcher::FetchFiles(const std::vector<FileFetch>& files,
@@ -381,6 +573,7 @@ std::vector<std::string> HttpFetcher::FetchFiles(const std::vector<FileFetch>& f
 
   size_t next = 0;
   auto last_report = Clock::now();
+  SpeedWatch watch(bytes_on_line_, settings_.limits);
   for (;;) {
     // Every idle slot takes the next file; a waiting retry starts when due.
     bool busy = false;
@@ -408,6 +601,12 @@ std::vector<std::string> HttpFetcher::FetchFiles(const std::vector<FileFetch>& f
       busy = busy || transfer->file != nullptr;
     }
     if (!busy || !problems.empty()) {
+      break;
+    }
+    const std::string so_far = " with " + std::to_string(progress.files_done) + " of " +
+                               std::to_string(progress.files_total) + " files fetched";
+    if (std::string passed = LimitPassed(watch, "the transfers", so_far); !passed.empty()) {
+      problems.push_back(std::move(passed));
       break;
     }
 
@@ -463,7 +662,7 @@ std::vector<std::string> HttpFetcher::FetchFiles(const std::vector<FileFetch>& f
     // Nothing wakes the wait while no transfer runs, so it is only for
     // transfers that still run or a retry that is not yet due.
     if (!ended) {
-      curl_multi_poll(multi_, nullptr, 0, 100, nullptr);
+      curl_multi_poll(multi_, nullptr, 0, kPollMilliseconds, nullptr);
     }
   }
 

@@ -12,7 +12,9 @@
 #include <utility>
 
 #include "core/cache/cache_registry.h"
+#include "core/format/header_lines.h"
 #include "core/format/package_paths.h"
+#include "core/fsutil/file_times.h"
 #include "core/fsutil/path_text.h"
 #include "core/package/stored_file_check.h"
 #include "core/platform/file_handle.h"
@@ -57,6 +59,50 @@ std::string CacheNameProblem(const HeaderValues& values) {
           : "ApplName and InstallTo: \"" +
                 PrintableText(PackageCacheName(values.install_to, values.appl_name)) + "\"";
   return field + " cannot be recorded in the cache: it " + fault;
+}
+
+bool IsFileEntry(const FileEntry& entry) {
+  return !entry.comment && entry.state != kEntryStateComment;
+}
+
+// CheckStoredFiles, telling an unsafe name only when |tell_unsafe_names|.
+int CheckFiles(const PackageHeader& record, std::vector<std::string>& problems,
+               const CheckProgressCallback& progress, bool tell_unsafe_names) {
+  // A header may give any Length: the sums stop at the largest count.
+  const auto add = [](int64_t& sum, int64_t length) {
+    length = std::max<int64_t>(length, 0);
+    sum = length > std::numeric_limits<int64_t>::max() - sum ? std::numeric_limits<int64_t>::max()
+                                                             : sum + length;
+  };
+  CheckProgress figures;
+  if (progress) {
+    for (const auto& entry : record.entries) {
+      if (IsFileEntry(*entry)) {
+        ++figures.files_total;
+        add(figures.bytes_total, entry->length);
+      }
+    }
+  }
+  int files = 0;
+  for (const auto& entry : record.entries) {
+    if (!IsFileEntry(*entry)) {
+      continue;
+    }
+    if (progress) {
+      figures.files_done = files;
+      figures.entry = entry.get();
+      progress(figures);
+      add(figures.bytes_done, entry->length);
+    }
+    ++files;
+    int64_t length_found = 0;
+    const int checked = CheckStoredFile(&record, entry.get(), &length_found);
+    if (checked != kStoredFileOk && (tell_unsafe_names || checked != kStoredFileUnsafeName)) {
+      problems.push_back(PrintableText(entry->name) + ": " +
+                         Describe(checked, *entry, length_found));
+    }
+  }
+  return files;
 }
 
 }  // namespace
@@ -124,26 +170,49 @@ PackageCheck CheckPackage(const std::string& header_path, const CheckProgressCal
   PackageHeader& record = *check.record;
   // The stored files lie next to the header, wherever the package was put.
   record.package_directory = DirectoryOf(header_path);
-  check.stored_files = CheckStoredFiles(record, check.problems, progress);
+  CheckEntries(record, check.problems);
+  // An unsafe name was told above; its file is not looked for.
+  check.stored_files = CheckFiles(record, check.problems, progress, false);
   return check;
 }
 
-int CheckEntryNames(const PackageHeader& record, std::vector<std::string>& problems) {
+int CheckEntries(const PackageHeader& record, std::vector<std::string>& problems) {
   int files = 0;
-  // Two entries for one path would be written over each other, and an
-  // entry named as the header would be replaced by it.
-  std::set<std::string> paths = {HeaderFileName(record.values.appl_name)};
+  // Two entries for one path would be written over each other, an entry
+  // named as the header would be replaced by it, and a file cannot stand
+  // where another entry's path needs a directory.
+  const std::string header = HeaderFileName(record.values.appl_name);
+  std::set<std::string> paths = {header};
+  std::set<std::string> directories;
   for (const auto& entry : record.entries) {
-    if (entry->comment || entry->state == kEntryStateComment) {
+    if (!IsFileEntry(*entry)) {
       continue;
     }
     ++files;
+    const std::string name = PrintableText(entry->name);
     if (!IsSafeRelativeName(entry->name)) {
-      problems.push_back(PrintableText(entry->name) + ": " +
-                         Describe(kStoredFileUnsafeName, *entry, 0));
-    } else if (!paths.insert(NativeSeparators(entry->name)).second) {
-      problems.push_back(PrintableText(entry->name) +
-                         ": names the same file as another entry or the header");
+      problems.push_back(name + ": " + Describe(kStoredFileUnsafeName, *entry, 0));
+    } else if (const std::string path = NativeSeparators(entry->name); !paths.insert(path).second) {
+      problems.push_back(name + ": names the same file as another entry or the header");
+    } else if (directories.count(path) != 0) {
+      problems.push_back(name + ": names a file where another entry needs a directory");
+    } else {
+      for (size_t slash = path.find('/'); slash != std::string::npos;
+           slash = path.find('/', slash + 1)) {
+        const std::string directory = path.substr(0, slash);
+        directories.insert(directory);
+        if (paths.count(directory) != 0) {
+          problems.push_back(name + ": needs a directory where another entry or the header " +
+                             "names a file");
+          break;
+        }
+      }
+    }
+    if (!DosEntryTime(entry->day, entry->month, entry->year, entry->hours, entry->minutes,
+                      entry->seconds)) {
+      problems.push_back(name + ": no real date and time to stamp the file with (Date = " +
+                         FormatDateText(entry->month, entry->day, entry->year) + "; Time = " +
+                         FormatTimeText(entry->hours, entry->minutes, entry->seconds) + ")");
     }
   }
   return files;
@@ -151,41 +220,7 @@ int CheckEntryNames(const PackageHeader& record, std::vector<std::string>& probl
 
 int CheckStoredFiles(const PackageHeader& record, std::vector<std::string>& problems,
                      const CheckProgressCallback& progress) {
-  // A header may give any Length: the sums stop at the largest count.
-  const auto add = [](int64_t& sum, int64_t length) {
-    length = std::max<int64_t>(length, 0);
-    sum = length > std::numeric_limits<int64_t>::max() - sum ? std::numeric_limits<int64_t>::max()
-                                                             : sum + length;
-  };
-  CheckProgress figures;
-  if (progress) {
-    for (const auto& entry : record.entries) {
-      if (!entry->comment && entry->state != kEntryStateComment) {
-        ++figures.files_total;
-        add(figures.bytes_total, entry->length);
-      }
-    }
-  }
-  int files = 0;
-  for (const auto& entry : record.entries) {
-    if (entry->comment || entry->state == kEntryStateComment) {
-      continue;
-    }
-    if (progress) {
-      figures.files_done = files;
-      figures.entry = entry.get();
-      progress(figures);
-      add(figures.bytes_done, entry->length);
-    }
-    ++files;
-    int64_t length_found = 0;
-    const int checked = CheckStoredFile(&record, entry.get(), &length_found);
-    if (checked != kStoredFileOk) {
-      problems.push_back(PrintableText(entry->name) + ": " +
-                         Describe(checked, *entry, length_found));
-    }
-  }
-  return files;
+  return CheckFiles(record, problems, progress, true);
 }
 
 }  // namespace qx

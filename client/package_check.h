@@ -34,10 +34,14 @@ std::unique_ptr<PackageHeader> ReadHeaderFile(const std::string& header_path,
 std::unique_ptr<PackageHeader> ReadHeaderStream(std::FILE* file, const std::string& label,
                                                 std::vector<std::string>& problems);
 
-// Adds a problem for every file entry whose name a client cannot take
-// safely, or that names the same file as an earlier entry or as the header.
-// Returns the number of file entries.
-int CheckEntryNames(const PackageHeader& record, std::vector<std::string>& problems);
+// Adds a problem for every file entry that a client refuses before it
+// touches a file: a name it cannot take safely; a name of the same file as
+// an earlier entry or as the header; a name of a file where an earlier entry
+// needs a directory, or of a path that needs a directory where an earlier
+// entry or the header names a file; a Date and Time that are no real time to
+// stamp the file with (DosEntryTime). Each problem names the entry. Returns
+// the number of file entries.
+int CheckEntries(const PackageHeader& record, std::vector<std::string>& problems);
 
 // Where a check of the stored files stands, as each file is begun.
 struct CheckProgress {
@@ -49,8 +53,10 @@ struct CheckProgress {
 };
 using CheckProgressCallback = std::function<void(const CheckProgress&)>;
 
-// Reads |header_path| and checks the header digest, the application name and
-// install-to path, and every stored file's existence, Length and digest.
+// Reads |header_path| and checks what verify, unpack and the client's
+// install all refuse: the header digest, the application name and install-to
+// path, the entries (CheckEntries), and every stored file's existence,
+// Length and digest.
 PackageCheck CheckPackage(const std::string& header_path,
                           const CheckProgressCallback& progress = {});
 

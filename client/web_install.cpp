@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "client/cache_area.h"
+#include "client/landing_embed.h"
 #include "client/package_check.h"
 #include "core/cache/cache_registry.h"
 #include "core/compress/codec.h"
@@ -32,9 +34,8 @@ namespace qx {
 namespace {
 
 constexpr size_t kPageLimit = size_t{1} << 20;
-constexpr size_t kHeaderLimit = size_t{64} << 20;
-// Characters of the recorded URL as it is read, terminating zero included.
-constexpr size_t kSourceUrlSize = 4097;
+// The longest URL the cache keeps for qxweb update, in characters.
+constexpr size_t kSourceUrlLimit = 4096;
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
@@ -52,35 +53,6 @@ bool IsLandingPage(const std::string& url) {
            path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
   };
   return ends_with(".htm") || ends_with(".html");
-}
-
-// The src of the page's first embed tag; empty when it has none.
-std::string EmbeddedSource(const std::string& page) {
-  const std::string lower = Lower(page);
-  const size_t tag = lower.find("<embed");
-  const size_t end = tag == std::string::npos ? tag : lower.find('>', tag);
-  size_t at = tag == std::string::npos ? tag : lower.find("src", tag);
-  if (at == std::string::npos || at > end) {
-    return {};
-  }
-  at = lower.find_first_not_of(" \t\r\n", at + 3);
-  if (at == std::string::npos || lower[at] != '=') {
-    return {};
-  }
-  at = lower.find_first_not_of(" \t\r\n", at + 1);
-  if (at == std::string::npos || at >= end) {
-    return {};
-  }
-  const char quote = page[at];
-  const bool quoted = quote == '"' || quote == '\'';
-  const size_t first = quoted ? at + 1 : at;
-  const size_t last = quoted ? page.find(quote, first) : page.find_first_of(" \t\r\n>", first);
-  std::string source = page.substr(first, last == std::string::npos ? last : last - first);
-  for (size_t amp = source.find("&amp;"); amp != std::string::npos;
-       amp = source.find("&amp;", amp + 1)) {
-    source.erase(amp + 1, 4);
-  }
-  return source;
 }
 
 // The cached version of the package, when the cache lists it and its
@@ -185,24 +157,49 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
          CloseChecked(file);
 }
 
+// Why the header at |header_url| is not fetched for the page at |page_url|
+// that names it; empty when it may be. A page fetched over https leads only
+// to a header over https, and a page leads to another host only when the
+// user allows it.
+std::string RefusedHeaderPlace(const std::string& page_url, const std::string& header_url,
+                               bool allow_other_host) {
+  const UrlPlace page = PlaceOf(page_url);
+  const UrlPlace header = PlaceOf(header_url);
+  const std::string names =
+      PrintableText(page_url) + " names its header as " + PrintableText(header_url);
+  if (page.scheme == "https" && header.scheme != "https") {
+    return names + ", over plain http; a page fetched over https leads only to a header over https";
+  }
+  if (page.host != header.host && !allow_other_host) {
+    return names + ", on another host; give --allow-other-host to fetch it from there";
+  }
+  return {};
+}
+
 // Fetches the header that |url| names, directly or through a landing page,
 // and reads it. Null, with problems added, when it cannot be had or fails
 // the client's checks.
 std::unique_ptr<PackageHeader> FetchHeader(HttpFetcher& fetcher, const std::string& url,
-                                           WebInstallOutcome& outcome, std::string& bytes) {
+                                           bool allow_other_host, WebInstallOutcome& outcome,
+                                           std::string& bytes) {
   std::string error;
   outcome.header_url = ResolveUrl(url, url, &error);
   if (!outcome.header_url.empty() && IsLandingPage(outcome.header_url)) {
+    const std::string page_url = outcome.header_url;
     std::string page;
-    error = fetcher.FetchDocument(outcome.header_url, kPageLimit, &page);
+    error = fetcher.FetchDocument(page_url, kPageLimit, &page);
     const std::string source = error.empty() ? EmbeddedSource(page) : std::string();
     if (error.empty() && source.empty()) {
       error = PrintableText(url) + ": the page has no embed tag that names a package header";
     }
-    outcome.header_url = error.empty() ? ResolveUrl(outcome.header_url, source, &error) : "";
+    outcome.header_url = error.empty() ? ResolveUrl(page_url, source, &error) : "";
+    if (error.empty()) {
+      error = RefusedHeaderPlace(page_url, outcome.header_url, allow_other_host);
+    }
   }
   if (error.empty()) {
-    error = fetcher.FetchDocument(outcome.header_url, kHeaderLimit, &bytes);
+    error =
+        fetcher.FetchDocument(outcome.header_url, static_cast<size_t>(kHeaderSizeLimit), &bytes);
   }
   if (!error.empty()) {
     outcome.problems.push_back(error);
@@ -211,26 +208,39 @@ std::unique_ptr<PackageHeader> FetchHeader(HttpFetcher& fetcher, const std::stri
   std::unique_ptr<PackageHeader> record =
       ReadHeaderBytes(bytes, PrintableText(outcome.header_url), outcome.problems);
   if (record) {
-    CheckEntryNames(*record, outcome.problems);
+    CheckEntries(*record, outcome.problems);
   }
   return outcome.problems.empty() ? std::move(record) : nullptr;
 }
 
 // Expands the fetched files where they were fetched, for a cache that holds
 // its files expanded; |scratch| is a free path on the same file system.
-bool ExpandFetched(const HeaderValues& values, const std::vector<FileFetch>& fetched,
-                   const std::string& scratch) {
+// Problems are added when one cannot be.
+void ExpandFetched(const HeaderValues& values, const std::vector<FileFetch>& fetched,
+                   const std::string& scratch, std::vector<std::string>& problems) {
+  uint64_t expanded_bytes = 0;
+  for (const FileFetch& file : fetched) {
+    if (!IsNamedFileEntry(values, file.entry->name)) {
+      expanded_bytes += static_cast<uint64_t>(std::max<int64_t>(file.entry->size, 0));
+    }
+  }
+  if (!RoomFor(DirectoryOf(scratch), expanded_bytes, problems)) {
+    return;
+  }
   for (const FileFetch& file : fetched) {
     if (IsNamedFileEntry(values, file.entry->name)) {
       continue;
     }
-    if (CompressFileByName(file.path, scratch, false, std::nullopt) != kFileCopyOk ||
-        std::rename(scratch.c_str(), file.path.c_str()) != 0) {
+    if (!ExpandStoredFile(file.path, scratch, *file.entry, problems)) {
+      return;
+    }
+    if (std::rename(scratch.c_str(), file.path.c_str()) != 0) {
+      problems.push_back("cannot put the expanded " + PrintableText(file.entry->name) +
+                         " in place: " + std::strerror(errno));
       ::unlink(scratch.c_str());
-      return false;
+      return;
     }
   }
-  return true;
 }
 
 WebInstallOutcome Install(ClientCache& cache, const std::string& url,
@@ -245,7 +255,8 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
   std::string error;
   std::string header_bytes;
   cache.Unlock();
-  std::unique_ptr<PackageHeader> record = FetchHeader(fetcher, url, outcome, header_bytes);
+  std::unique_ptr<PackageHeader> record =
+      FetchHeader(fetcher, url, settings.allow_other_host, outcome, header_bytes);
   count_transfers();
   if (!cache.Lock(&error)) {
     outcome.problems.push_back(error);
@@ -265,19 +276,15 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
     return outcome;
   }
   const CachedVersion cached = FindCachedVersion(outcome, values.appl_name);
-  if (cached.record && cached.header_bytes == header_bytes) {
-    outcome.current = true;
-    outcome.kept = static_cast<int>(cached.entries.size());
-    return outcome;
-  }
   WorkDirectory work;
   if (!work.Make(cache.root(), &error)) {
     outcome.problems.push_back(error);
     return outcome;
   }
   cache.Unlock();
-  // What the cache holds is linked into the staging directory; the rest is
-  // fetched.
+  // What the cache holds whole is linked into the staging directory; the
+  // rest, missing or damaged, is fetched. A cache that holds this version
+  // whole is already current.
   std::vector<FileFetch> fetches;
   for (const auto& entry : record->entries) {
     if (entry->comment || entry->state == kEntryStateComment) {
@@ -298,23 +305,24 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
     fetch.url = ResolveUrl(outcome.header_url, UrlPathOf(entry->name), &error);
     fetches.push_back(std::move(fetch));
   }
+  outcome.current = outcome.problems.empty() && fetches.empty() && cached.record &&
+                    cached.header_bytes == header_bytes;
   if (outcome.problems.empty()) {
     outcome.problems = fetcher.FetchFiles(fetches, values.appl_name.c_str(), settings.callbacks);
   }
   count_transfers();
   outcome.fetched = static_cast<int>(fetches.size());
   const bool stored_form = !cached.record || cached.stored_form;
-  if (outcome.problems.empty() && !stored_form &&
-      !ExpandFetched(values, fetches, work.path() + "/expanding")) {
-    outcome.problems.push_back("the fetched files could not be expanded like the cached ones");
+  if (outcome.problems.empty() && !stored_form) {
+    ExpandFetched(values, fetches, work.path() + "/expanding", outcome.problems);
   }
-  if (outcome.problems.empty() &&
+  if (outcome.problems.empty() && !outcome.current &&
       !WriteWholeFile(JoinNativePath(work.incoming(), HeaderFileName(values.appl_name)),
                       header_bytes)) {
     outcome.problems.push_back("cannot write the header into " + work.incoming() + ": " +
                                std::strerror(errno));
   }
-  if (outcome.problems.empty()) {
+  if (outcome.problems.empty() && !outcome.current) {
     SyncFileSystem(work.incoming());
   }
   if (!cache.Lock(&error)) {
@@ -329,7 +337,8 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
                                " changed in the cache while this version was fetched; run the "
                                "command again");
   }
-  if (!outcome.problems.empty()) {
+  if (!outcome.problems.empty() || outcome.current) {
+    outcome.current = outcome.problems.empty() && outcome.current;
     return outcome;
   }
   std::set<std::string_view> listed;
@@ -348,18 +357,31 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
 
 WebInstallOutcome InstallFromWeb(ClientCache& cache, const std::string& url,
                                  const WebInstallSettings& settings) {
+  if (url.size() > kSourceUrlLimit) {
+    WebInstallOutcome outcome;
+    outcome.problems.push_back("the URL is " + std::to_string(url.size()) +
+                               " characters long; the cache keeps at most " +
+                               std::to_string(kSourceUrlLimit) + " for qxweb update");
+    return outcome;
+  }
   return Install(cache, url, std::string(), settings);
 }
 
 WebInstallOutcome UpdateFromWeb(ClientCache& cache, const std::string& name,
                                 const WebInstallSettings& settings) {
+  // One character more than is kept, terminating zero besides, so that a
+  // longer URL an earlier version wrote is seen as such, not taken cut.
   std::string url;
-  ReadCacheString(name, kSourceUrlKey, kSourceUrlSize, "", url);
-  if (url.empty()) {
+  ReadCacheString(name, kSourceUrlKey, kSourceUrlLimit + 2, "", url);
+  if (url.empty() || url.size() > kSourceUrlLimit) {
     WebInstallOutcome outcome;
     outcome.name = name;
-    outcome.problems.push_back(PrintableText(name) +
-                               " was not installed from a URL; install it with qxweb install URL");
+    outcome.problems.push_back(
+        PrintableText(name) +
+        (url.empty()
+             ? " was not installed from a URL; install it with qxweb install URL"
+             : " was installed from a URL longer than the " + std::to_string(kSourceUrlLimit) +
+                   " characters the cache keeps; install it again from a shorter one"));
     return outcome;
   }
   return Install(cache, url, name, settings);

@@ -16,6 +16,8 @@ namespace qx {
 struct WebInstallSettings {
   FetchSettings fetch;
   FetchCallbacks callbacks;
+  // Whether a landing page may name a header on another host than its own.
+  bool allow_other_host = false;
 };
 
 struct WebInstallOutcome : InstallOutcome {
@@ -30,8 +32,11 @@ struct WebInstallOutcome : InstallOutcome {
 
 // Installs the package that |url| names (its header, or its landing page
 // whose embed tag names the header) into the cache, or brings a cached
-// version up to it. Refuses a header whose digest does not match or whose
-// names a client cannot take before any stored file is fetched. The lock
+// version up to it. Refuses a URL longer than the cache keeps before
+// anything is fetched; a header that a page fetched over https names over
+// http, or on another host unless allowed; and a header whose digest does
+// not match or whose names a client cannot take before any stored file is
+// fetched. Every transfer stays within |settings.fetch.limits|. The lock
 // is let go while the header and the files are fetched and held again to
 // commit, and held on return. On any problem the cache is left as it was.
 WebInstallOutcome InstallFromWeb(ClientCache& cache, const std::string& url,

@@ -279,10 +279,42 @@ bool HasHeaderMagic(std::string_view line) {
   return StartsWithNoCase(line, kHeaderMagic);
 }
 
+// The read pass's lines, each also kept in the record's source text when
+// asked, and whether a line so far started with the ApplName key, as the
+// count pass notes it.
+class LineSource {
+ public:
+  LineSource(std::FILE* file, std::string* kept) : file_(file), kept_(kept) {}
+
+  bool Next(std::string& raw) {
+    if (!ReadHeaderLine(file_, raw)) {
+      return false;
+    }
+    if (kept_ != nullptr) {
+      kept_->append(raw);
+    }
+    if (!first_ && !after_appl_name_) {
+      after_appl_name_ = StartsWithNoCase(SkipBlanks(raw), HeaderKeyOf(HeaderKey::kApplName).name);
+    }
+    first_ = false;
+    return true;
+  }
+
+  bool after_appl_name() const { return after_appl_name_; }
+
+ private:
+  std::FILE* file_;
+  std::string* kept_;
+  bool first_ = true;
+  bool after_appl_name_ = false;
+};
+
 // Reads the physical lines of a file entry whose first line is |first|,
 // feeding each to the digest, and returns the joined text (cut at its
-// capacity; later lines are still read and fed).
-std::string GatherEntryText(std::FILE* file, std::string_view first_text, DigestContext* digest) {
+// capacity; later lines are still read and fed). |lines| (may be null)
+// receives the lines after the first as the digest takes them.
+std::string GatherEntryText(LineSource& source, std::string_view first_text, DigestContext* digest,
+                            std::vector<std::string>* lines) {
   std::string joined;
   std::string raw;
   const size_t colon = first_text.find(':');
@@ -295,11 +327,14 @@ std::string GatherEntryText(std::FILE* file, std::string_view first_text, Digest
       part.remove_suffix(1);  // the next part goes where the continuation mark was
     }
     joined.append(part.substr(0, kMaxEntryText - std::min(joined.size(), kMaxEntryText)));
-    if (!continued || !ReadHeaderLine(file, raw)) {
+    if (!continued || !source.Next(raw)) {
       return joined;
     }
     const std::string_view line = TrimRight(raw);
     Feed(digest, line);
+    if (lines != nullptr) {
+      lines->emplace_back(line);
+    }
     part = line;
   }
 }
@@ -380,7 +415,8 @@ bool EntriesFitTheHeader(int count, int64_t bytes) {
          (count <= kHeaderEntriesWithoutBudget || count <= bytes / kHeaderBytesPerEntry);
 }
 
-int ReadRecord(std::FILE* file, FormatVersion* version, std::unique_ptr<PackageHeader>* record) {
+int ReadRecord(std::FILE* file, FormatVersion* version, std::unique_ptr<PackageHeader>* record,
+               bool keep_text, const detail::HeaderLineVisitor* visitor) {
   int64_t bytes = 0;
   const int count = CountEntries(file, version, bytes);
   if (count == 0) {
@@ -413,50 +449,72 @@ int ReadRecord(std::FILE* file, FormatVersion* version, std::unique_ptr<PackageH
   }
   values.format_version = *version;
   std::rewind(file);
+  if (keep_text) {
+    header.source_text.reserve(static_cast<size_t>(bytes));
+  }
+  LineSource source(file, keep_text ? &header.source_text : nullptr);
 
+  using detail::HeaderLineRole;
+  detail::HeaderLineItem item;
+  // A file entry's lines after its first, kept for the visitor.
+  std::vector<std::string> continued;
   size_t taken = 0;
+  bool first_line = true;
   std::string raw;
-  while (ReadHeaderLine(file, raw)) {
+  while (source.Next(raw)) {
     const LineView view = ViewLine(raw);
+    item.role = HeaderLineRole::kOther;
+    item.key = nullptr;
+    item.entry = -1;
+    item.counted = false;
+    continued.clear();
     if (view.text.empty()) {
-      continue;
-    }
-    if (HasHeaderMagic(view.line)) {
+      item.role = HeaderLineRole::kBlank;
+    } else if (HasHeaderMagic(view.line)) {
+      // Only the first line gives the version; a later one is only digested.
+      item.role = first_line ? HeaderLineRole::kMagic : HeaderLineRole::kOther;
       Feed(digest.get(), view.line);
-      continue;
-    }
-    if (const HeaderKeyInfo* key = MatchKey(view.text)) {
+    } else if (const HeaderKeyInfo* key = MatchKey(view.text)) {
+      item.role = HeaderLineRole::kKey;
+      item.key = key;
       ReadKeyValue(*key, view.text, values);
       if (key->digested) {
         Feed(digest.get(), view.line);
       }
-      continue;
-    }
-    if (view.text.front() == kCommentMark) {
+    } else if (view.text.front() == kCommentMark) {
+      item.role = HeaderLineRole::kComment;
+      item.counted = source.after_appl_name();
       // Comments ahead of the application name belong to the comment block.
       if (!values.appl_name.empty() && taken < header.entries.size()) {
+        item.entry = static_cast<int32_t>(taken);
         FileEntry& entry = *header.entries[taken++];
         ClearHeaderFields(entry, true);
         AssignCut(entry.neutral_name, UpToLineEnd(view.text.substr(1)), kMaxEntryName);
       }
-      continue;
-    }
-    if (StartsWithNoCase(view.text, kFileKey)) {
+    } else if (StartsWithNoCase(view.text, kFileKey)) {
+      item.role = HeaderLineRole::kEntry;
       Feed(digest.get(), view.line);
-      const std::string joined = GatherEntryText(file, view.text, digest.get());
+      const std::string joined =
+          GatherEntryText(source, view.text, digest.get(), visitor ? &continued : nullptr);
       // An entry the count pass did not see is read (and digested) but not kept.
       if (taken < header.entries.size()) {
+        item.entry = static_cast<int32_t>(taken);
         FileEntry& entry = *header.entries[taken++];
         ClearHeaderFields(entry, false);
         ParseFileEntry(joined, &entry);
       }
-      continue;
-    }
-    if (StartsWithNoCase(view.text, kDigestKey)) {
+    } else if (StartsWithNoCase(view.text, kDigestKey)) {
+      item.role = HeaderLineRole::kTrailer;
       AssignCut(values.header_digest, KeyValue(view.text), kMaxHeaderDigest);
-      continue;
+    } else {
+      Feed(digest.get(), view.line);
     }
-    Feed(digest.get(), view.line);
+    first_line = false;
+    if (visitor != nullptr) {
+      item.lines.assign(1, view.line);
+      item.lines.insert(item.lines.end(), continued.begin(), continued.end());
+      (*visitor)(item);
+    }
   }
   // Lines the count pass took for entries but this pass did not (comments
   // while the application name was empty) leave no empty entries behind.
@@ -499,7 +557,7 @@ int ReadPackageHeader(std::FILE* file, FormatVersion* version,
     return kHeaderFailed;
   }
   try {
-    return ReadRecord(file, version, record);
+    return ReadRecord(file, version, record, true, nullptr);
   } catch (const std::bad_alloc&) {
     return kHeaderNoMemory;
   }
@@ -622,5 +680,23 @@ bool IsNamedFileEntry(const HeaderValues& values, std::string_view name) {
   }
   return false;
 }
+
+namespace detail {
+
+int ReadHeaderLines(std::FILE* file, std::unique_ptr<PackageHeader>* record,
+                    const HeaderLineVisitor& visitor) {
+  if (file == nullptr || record == nullptr) {
+    return kHeaderFailed;
+  }
+  FormatVersion version;
+  record->reset();
+  try {
+    return ReadRecord(file, &version, record, false, &visitor);
+  } catch (const std::bad_alloc&) {
+    return kHeaderNoMemory;
+  }
+}
+
+}  // namespace detail
 
 }  // namespace qx

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -129,6 +130,10 @@ struct PackageHeader {
   HeaderValues values;
   int32_t client_tail_words[3] = {};
   std::vector<std::unique_ptr<FileEntry>> entries;
+  // The header's bytes as the reader read them: the writer writes a record
+  // read from a header back line for line from them. Empty for a record
+  // made otherwise.
+  std::string source_text;
 };
 
 // Number of entry lines of an open header (rewound first): "File:" lines, and
@@ -137,7 +142,8 @@ struct PackageHeader {
 QXWEBCORE_EXPORT int CountHeaderEntries(std::FILE* file, FormatVersion* version);
 
 // Reads and verifies an open header. |record| may hold the record of an
-// earlier read, whose entry array is reused; it receives a fresh record.
+// earlier read, whose entry array is reused; it receives a fresh record,
+// which keeps the bytes read as its source text.
 // 0 when read and verified; -1 on a bad argument, a missing magic or no entry
 // lines (record untouched), and on a digest mismatch (record filled, corrupt
 // set) or an ApplName / InstallTo that cannot be a safe directory (record
@@ -174,5 +180,45 @@ QXWEBCORE_EXPORT const std::string& HeaderTextValue(const HeaderValues& values, 
 // CorruptIcon), which the sealer stores unchanged; separators of either kind
 // compare alike.
 QXWEBCORE_EXPORT bool IsNamedFileEntry(const HeaderValues& values, std::string_view name);
+
+namespace detail {
+
+// What the reader made of one line of a header, or of the lines of one file
+// entry.
+enum class HeaderLineRole : uint8_t {
+  kMagic,    // the first line, which gives the format version
+  kBlank,    // nothing but blanks
+  kKey,      // a key line
+  kComment,  // a ";" line
+  kEntry,    // a file entry's first line and the lines it continues into
+  kTrailer,  // a SECURE_MD5 line
+  kOther,    // any other line: digested, and nothing of it kept
+};
+
+// One line, or one file entry's lines, as the reader took it.
+struct HeaderLineItem {
+  HeaderLineRole role = HeaderLineRole::kOther;
+  const HeaderKeyInfo* key = nullptr;  // the key of a key line
+  // The entry a comment or file entry became, or -1 when the record has no
+  // room left for it (or, for a comment, the ApplName is still empty).
+  int32_t entry = -1;
+  // Whether the count pass counted a comment line as an entry line: it
+  // follows a line that starts with the ApplName key.
+  bool counted = false;
+  // The physical lines without line ends and trailing blanks, as the header
+  // digest takes them.
+  std::vector<std::string_view> lines;
+};
+
+using HeaderLineVisitor = std::function<void(const HeaderLineItem&)>;
+
+// Reads an open header as ReadPackageHeader does, into a fresh |record|
+// (whose source text stays empty), telling |visitor| what each line was
+// taken for, in order, right after the record has taken it. The same
+// results as ReadPackageHeader.
+int ReadHeaderLines(std::FILE* file, std::unique_ptr<PackageHeader>* record,
+                    const HeaderLineVisitor& visitor);
+
+}  // namespace detail
 
 }  // namespace qx

@@ -1,7 +1,8 @@
 #pragma once
 
 // The library's header writer: a PackageHeader record as header text, in the
-// form the reader beside it reads back. Format layer.
+// form the reader beside it reads back; a record read from a header is
+// written back along the lines it was read from. Format layer.
 
 #include <cstdio>
 
@@ -10,11 +11,22 @@
 
 namespace qx {
 
-// Writes |record| to |file| in the library writer's form: magic line with the
-// record's format version, comment block, key lines (RegistryFile only when
-// the format or the record carries it), the entries (client states 3 and 4
-// left out) and the record's stored header digest as trailer. kHeaderOk, or
-// kHeaderFailed for no file or when a write failed.
+// Writes |record| to |file| in the library writer's form, with the record's
+// stored header digest as trailer: it is never computed here, so a record
+// whose digested values changed writes a header that reads as corrupt.
+// A record read from a header (one with a source text) is written along
+// that header's lines, each in its place: the lines of its values in the
+// writer's form where that form feeds the digest the same text or the value
+// changed, else as read; the lines the record keeps nothing of as read
+// (unknown text, file entries the record had no room for, counted
+// comments); the writer's comment block after the magic line; blank lines
+// and the header's own comment block left out. A sound header so read and
+// written reads back with the same values (as long as its entries still fit
+// the shorter text: see kHeaderBytesPerEntry). A record made otherwise gets
+// the magic line with its format version, the comment block, every key line
+// (RegistryFile only when the format or the record carries it) and the
+// entries. Entries in client states 3 and 4 are left out either way.
+// kHeaderOk, or kHeaderFailed for no file or when a write failed.
 QXWEBCORE_EXPORT int WriteHeaderText(std::FILE* file, const PackageHeader& record);
 
 }  // namespace qx

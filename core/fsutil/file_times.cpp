@@ -97,6 +97,37 @@ void FormatDosStamp(uint16_t dos_date, uint16_t dos_time, std::string* date_text
   }
 }
 
+std::optional<time_t> DosEntryTime(int32_t day, int32_t month, int32_t year, int32_t hours,
+                                   int32_t minutes, int32_t seconds) {
+  const auto dos_date = static_cast<uint16_t>(
+      (day & 0x1F) | ((month & 0x0F) << 5) |
+      ((static_cast<uint32_t>(year) - static_cast<uint32_t>(kFirstDosYear)) & 0x7F) << 9);
+  const auto dos_time = static_cast<uint16_t>(((seconds / 2) & 0x1F) | ((minutes & 0x3F) << 5) |
+                                              ((hours & 0x1F) << 11));
+  std::tm local{};
+  local.tm_mday = dos_date & 0x1F;
+  local.tm_mon = ((dos_date >> 5) & 0x0F) - 1;
+  local.tm_year = (dos_date >> 9) + kFirstDosYear - 1900;
+  local.tm_hour = dos_time >> 11;
+  local.tm_min = (dos_time >> 5) & 0x3F;
+  local.tm_sec = (dos_time & 0x1F) * 2;
+  local.tm_isdst = -1;
+  if (local.tm_mday < 1 || local.tm_mon < 0 || local.tm_mon > 11 || local.tm_hour > 23 ||
+      local.tm_min > 59 || local.tm_sec > 59) {
+    return std::nullopt;
+  }
+  const int wanted_day = local.tm_mday;
+  const int wanted_month = local.tm_mon;
+  const time_t when = std::mktime(&local);
+  // mktime moves a day that the month does not have (31 February) into the
+  // next month: that is no real time.
+  if (when == static_cast<time_t>(-1) || local.tm_mday != wanted_day ||
+      local.tm_mon != wanted_month) {
+    return std::nullopt;
+  }
+  return when;
+}
+
 void FormatLastWriteTime(time_t when, std::string* date_text, std::string* time_text) {
   const DosStamp stamp = LocalDosStamp(when);
   FormatDosStamp(stamp.date, stamp.time, date_text, time_text);

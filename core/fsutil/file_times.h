@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "qxwebcore_export.h"
@@ -38,6 +39,16 @@ QXWEBCORE_EXPORT int CopyFileTimes(int source, int destination, std::string* dat
 // gives them: local time in the two-second DOS form, kept within its years.
 QXWEBCORE_EXPORT void FormatLastWriteTime(time_t when, std::string* date_text,
                                           std::string* time_text);
+
+// The time a package entry's Date and Time stand for, read as local time in
+// the two-second DOS form: each number is packed into its field's bits
+// first, and what does not fit is lost as it would be in the packed form
+// (year 2108 is 1980 again, month 17 is month 1), the seconds rounded down
+// to an even number. None when the packed date and time are no real time:
+// day 0, month 0 or 13 to 15, 30 February, hour 24, minute 60, second 60.
+QXWEBCORE_EXPORT std::optional<time_t> DosEntryTime(int32_t day, int32_t month, int32_t year,
+                                                    int32_t hours, int32_t minutes,
+                                                    int32_t seconds);
 
 // Formats a packed DOS date (year - 1980 in bits 9-15, month in 5-8, day in
 // 0-4) and time (hours in bits 11-15, minutes in 5-10, seconds / 2 in 0-4)

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string_view>
 
 #include "core/cache/cache_registry.h"
@@ -20,6 +21,7 @@
 #include "core/format/header_lines.h"
 #include "core/format/header_writer.h"
 #include "core/fsutil/directory_tree.h"
+#include "core/fsutil/file_times.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/config_directory.h"
 #include "core/platform/file_handle.h"
@@ -300,11 +302,6 @@ int DeleteFileAndEmptyParents(std::string_view path, bool prune) {
 
 int SetFileTimeFromEntry(std::string_view path, int32_t day, int32_t month, int32_t year,
                          int32_t hours, int32_t minutes, int32_t seconds) {
-  // The packed DOS form: what does not fit its bits is lost, as it would be.
-  const auto dos_date = static_cast<uint16_t>((day & 0x1F) | ((month & 0x0F) << 5) |
-                                              ((static_cast<uint32_t>(year) - 1980U) & 0x7F) << 9);
-  const auto dos_time = static_cast<uint16_t>(((seconds / 2) & 0x1F) | ((minutes & 0x3F) << 5) |
-                                              ((hours & 0x1F) << 11));
   const std::string native(path);
   // Only a regular file takes an entry's time. Opening a FIFO for writing
   // would wait for a reader, and a device may act on being opened: the path
@@ -322,27 +319,10 @@ int SetFileTimeFromEntry(std::string_view path, int32_t day, int32_t month, int3
     ::close(fd);
     return -1;
   }
-  std::tm local{};
-  local.tm_mday = dos_date & 0x1F;
-  local.tm_mon = ((dos_date >> 5) & 0x0F) - 1;
-  local.tm_year = (dos_date >> 9) + 1980 - 1900;
-  local.tm_hour = dos_time >> 11;
-  local.tm_min = (dos_time >> 5) & 0x3F;
-  local.tm_sec = (dos_time & 0x1F) * 2;
-  local.tm_isdst = -1;
-  const int wanted_day = local.tm_mday;
-  const int wanted_month = local.tm_mon;
   int result = 0;
-  if (local.tm_mday >= 1 && local.tm_mon >= 0 && local.tm_mon <= 11 && local.tm_hour <= 23 &&
-      local.tm_min <= 59 && local.tm_sec <= 59) {
-    const time_t when = std::mktime(&local);
-    // mktime moves a day that the month does not have (31 February) into
-    // the next month: that is no valid stamp.
-    if (when != static_cast<time_t>(-1) && local.tm_mday == wanted_day &&
-        local.tm_mon == wanted_month) {
-      const struct timespec times[2] = {{when, 0}, {when, 0}};
-      result = ::futimens(fd, times) == 0 ? 1 : 0;
-    }
+  if (const std::optional<time_t> when = DosEntryTime(day, month, year, hours, minutes, seconds)) {
+    const struct timespec times[2] = {{*when, 0}, {*when, 0}};
+    result = ::futimens(fd, times) == 0 ? 1 : 0;
   }
   ::close(fd);
   return result;

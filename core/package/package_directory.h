@@ -73,8 +73,8 @@ QXWEBCORE_EXPORT int ExpandEntryToTemp(const PackageHeader* record, FileEntry* e
 QXWEBCORE_EXPORT int DeleteFileAndEmptyParents(std::string_view path, bool prune);
 
 // Stamps the existing file at |path| with the entry date and time, read as
-// local time in the two-second DOS form, as its last-access and last-write
-// time. 1 when set; 0 when the date or time is not a valid DOS stamp or the
+// local time in the two-second DOS form (DosEntryTime), as its last-access
+// and last-write time. 1 when set; 0 when they are no real time or the
 // times cannot be set; -1 when the file cannot be opened for writing or is
 // not a regular file (a FIFO or a device is never opened and waited on).
 QXWEBCORE_EXPORT int SetFileTimeFromEntry(std::string_view path, int32_t day, int32_t month,

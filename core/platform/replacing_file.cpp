@@ -7,8 +7,21 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 namespace qx {
+
+int CreateFileBeside(const std::string& target, std::string* path) {
+  const std::string::size_type slash = target.rfind('/');
+  const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string pattern = directory + "." + base + ".XXXXXX";
+  const int fd = ::mkstemp(pattern.data());
+  if (fd >= 0) {
+    *path = std::move(pattern);
+  }
+  return fd;
+}
 
 ReplacingFile::~ReplacingFile() {
   Discard();
@@ -16,15 +29,10 @@ ReplacingFile::~ReplacingFile() {
 
 std::FILE* ReplacingFile::Open() {
   Discard();
-  const std::string::size_type slash = target_.rfind('/');
-  const std::string directory = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-  std::string pattern = directory + "." + base + ".XXXXXX";
-  const int fd = ::mkstemp(pattern.data());
+  const int fd = CreateFileBeside(target_, &temporary_);
   if (fd < 0) {
     return nullptr;
   }
-  temporary_ = pattern;
   // mkstemp makes the file private; give it what the file it replaces had,
   // or what a new file would get.
   struct stat info {};

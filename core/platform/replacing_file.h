@@ -10,6 +10,11 @@
 
 namespace qx {
 
+// Creates a new private file ".NAME.XXXXXX" beside |target| (NAME being its
+// last part) and opens it for writing; its path goes to |path|. The
+// descriptor, or -1 with errno set.
+QXWEBCORE_EXPORT int CreateFileBeside(const std::string& target, std::string* path);
+
 // A file written under a temporary name beside its target and renamed over
 // the target only when committed, so that a failed or abandoned write never
 // leaves a half-written file in the target's place. Without a commit the

@@ -374,12 +374,18 @@ TEST_F(QxwebCacheGuardTest, HostileStoredFilesAndCountsStayInBounds) {
        {{"cache install " + ShellQuote(dir_ / "pkg/forged-Bomb/Bomb.qxw"), 0, "installed"},
         {"cache launch Bomb", 1, "data\\blob: expands past its Size of 10 bytes"},
         {"cache launch Bomb", 1, "expands past"},
+        {"unpack " + ShellQuote(dir_ / "pkg/forged-Bomb/Bomb.qxw") + " " +
+             ShellQuote(dir_ / "unpacked"),
+         1, "data\\blob: expands past its Size of 10 bytes"},
         {"cache list", 0, "stored"},
         {"cache remove Bomb", 0, "removed"}}},
       {"a stored file that ends short of its Size",
        [&] { Forged("Short", "abc", 1000); },
        {{"cache install " + ShellQuote(dir_ / "pkg/forged-Short/Short.qxw"), 0, "installed"},
         {"cache launch Short", 1, "data\\blob: expands to fewer bytes than its Size of 1000"},
+        {"unpack " + ShellQuote(dir_ / "pkg/forged-Short/Short.qxw") + " " +
+             ShellQuote(dir_ / "unpacked"),
+         1, "data\\blob: expands to 3 bytes, the header says 1000"},
         {"cache remove Short", 0, "removed"}}},
       {"a stored file that is a link to an endless device",
        forge_odd([&] { fs::create_symlink("/dev/zero", blob); }),

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -43,7 +45,8 @@ std::map<std::string, std::string> ParsePairs(const std::string& text) {
 class QxwebPackageTest : public ::testing::Test {
  protected:
   // Stores |bytes| as the entry |name| (separators "\") through qxweb.
-  void Store(const std::string& name, const std::string& bytes, bool unchanged) {
+  void Store(const std::string& name, const std::string& bytes, bool unchanged,
+             const std::string& date = "12/06/1997", const std::string& time = "10:20:58") {
     const std::string source = dir_ / "source";
     qx_test::WriteFile(source, bytes);
     std::string stored = package_ + "/" + name;
@@ -68,8 +71,8 @@ class QxwebPackageTest : public ::testing::Test {
       file.length = std::stoll(pairs["Length"]);
       file.size = std::stoll(pairs["Size"]);
     }
-    file.time = "10:20:58";
-    file.date = "12/06/1997";
+    file.time = time;
+    file.date = date;
     builder_.AddFile(file);
     contents_[name] = bytes;
   }
@@ -86,6 +89,12 @@ class QxwebPackageTest : public ::testing::Test {
   }
 
   qx_test::CommandResult Verify() { return RunCommand(Qxweb() + " verify " + ShellQuote(header_)); }
+  // Installs the package into a cache of the test's own.
+  qx_test::CommandResult Install() {
+    return RunCommand("XDG_CONFIG_HOME=" + ShellQuote(dir_ / "config") +
+                      " XDG_DATA_HOME=" + ShellQuote(dir_ / "data") + " " + Qxweb() +
+                      " cache install " + ShellQuote(header_) + " </dev/null");
+  }
   qx_test::CommandResult Unpack() {
     return RunCommand(Qxweb() + " unpack " + ShellQuote(header_) + " " + ShellQuote(out_));
   }
@@ -240,15 +249,10 @@ TEST_F(QxwebPackageTest, UnpackFailureLeavesNoPartFileUnderItsName) {
   ASSERT_EQ(Verify().status, 0);
   const auto result = Unpack();
   EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.out.find("second.txt: expands to 50000 bytes, the header says 50001"),
-            std::string::npos)
-      << result.out;
-  EXPECT_EQ(qx_test::ReadFile(out_ + "/first.txt"), "first");
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(out_)) {
-    names.push_back(entry.path().filename().string());
-  }
-  EXPECT_EQ(names, std::vector<std::string>{"first.txt"});
+  EXPECT_EQ(result.out, "second.txt: expands to 50000 bytes, the header says 50001\n" + header_ +
+                            ": not unpacked, 1 problem; " + out_ + " is as it was\n");
+  // The first file, already expanded, went again with the directory made for it.
+  EXPECT_FALSE(fs::exists(out_));
 }
 
 TEST_F(QxwebPackageTest, UnsafeNamesAreRefusedBeforeAnythingIsWritten) {
@@ -324,6 +328,178 @@ TEST_F(QxwebPackageTest, UnpackNeverWritesIntoThePackageDirectory) {
       << result.out;
   EXPECT_EQ(FilesUnder(package_), with_entry);
   EXPECT_FALSE(fs::exists(dir_ / "README.TXT"));
+}
+
+// Whatever unpack or install would refuse in a header, verify reports as a
+// problem naming the entry; neither of the others then writes anything.
+TEST_F(QxwebPackageTest, VerifyNamesEveryEntryUnpackOrInstallRefuses) {
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+    std::string problem;  // empty: all three succeed
+  };
+  const auto unstored = [this](const std::string& name) {
+    HeaderBuilder::File file;
+    file.name = name;
+    file.length = file.size = 1;
+    builder_.AddFile(file);
+  };
+  const Case cases[] = {
+      {"a day the month does not have",
+       [&] {
+         Store("a.txt", "a", false);
+         Store("b.txt", "b", false, "02/30/2026", "10:00:00");
+       },
+       "b.txt: no real date and time to stamp the file with (Date = 02/30/2026; Time = 10:00:00)"},
+      {"hour 24", [&] { Store("b.txt", "b", false, "12/06/1997", "24:00:00"); },
+       "b.txt: no real date and time"},
+      {"one name twice",
+       [&] {
+         Store("a.txt", "a", false);
+         Store("a.txt", "a", false);
+       },
+       "a.txt: names the same file as another entry or the header"},
+      {"one file under either separator",
+       [&] {
+         Store("d\\x.txt", "x", false);
+         Store("d/x.txt", "x", false);
+       },
+       "d/x.txt: names the same file as another entry or the header"},
+      {"the header's own name", [&] { Store("Demo.qxw", "x", true); },
+       "Demo.qxw: names the same file as another entry or the header"},
+      {"a file where a later entry needs a directory",
+       [&] {
+         Store("d", "d", false);
+         unstored("d\\x.txt");
+       },
+       "d\\x.txt: needs a directory where another entry or the header names a file"},
+      {"a file where an earlier entry needs a directory",
+       [&] {
+         Store("d\\x.txt", "x", false);
+         unstored("d");
+       },
+       "d: names a file where another entry needs a directory"},
+      {"a leap day at the last moment",
+       [&] { Store("b.txt", "b", false, "02/29/2024", "23:59:59"); }, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    builder_ = HeaderBuilder();
+    fs::remove_all(package_);
+    fs::remove_all(out_);
+    c.make();
+    builder_.Write(header_);
+    const auto verify = Verify();
+    const auto unpack = Unpack();
+    const auto install = Install();
+    if (c.problem.empty()) {
+      EXPECT_EQ(verify.status, 0) << verify.out;
+      EXPECT_EQ(unpack.status, 0) << unpack.out;
+      EXPECT_EQ(install.status, 0) << install.err;
+      continue;
+    }
+    EXPECT_EQ(verify.status, 1);
+    EXPECT_NE(verify.out.find(c.problem), std::string::npos) << verify.out;
+    EXPECT_EQ(unpack.status, 1);
+    EXPECT_NE(unpack.out.find(c.problem), std::string::npos) << unpack.out;
+    EXPECT_FALSE(fs::exists(out_));
+    EXPECT_EQ(install.status, 1);
+    EXPECT_NE(install.err.find(c.problem), std::string::npos) << install.err;
+  }
+}
+
+// Every file and directory under |directory|, a file with its bytes, write
+// time and mode. (A directory's own time changes with every name made in it.)
+std::map<std::string, std::string> TreeUnder(const std::string& directory) {
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(directory)) {
+    std::string& seen = tree[fs::relative(entry.path(), directory).string()];
+    if (entry.is_directory()) {
+      seen = "directory";
+      continue;
+    }
+    struct stat info {};
+    EXPECT_EQ(::lstat(entry.path().c_str(), &info), 0);
+    seen = qx_test::ReadFile(entry.path()) + " at " + std::to_string(info.st_mtim.tv_sec) + "." +
+           std::to_string(info.st_mtim.tv_nsec) + " mode " + std::to_string(info.st_mode);
+  }
+  return tree;
+}
+
+// Unpacking into a directory that holds files: a run that succeeds replaces
+// the files of its entries' names and keeps the others; one that fails
+// after some entries expanded leaves the directory as it was.
+TEST_F(QxwebPackageTest, UnpackReplacesAllOrNothing) {
+  struct Case {
+    const char* what;
+    std::function<void()> damage;  // to the package or the destination
+    std::string failure;           // empty: the run succeeds
+  };
+  std::map<std::string, int64_t> sizes;
+  const Case cases[] = {
+      {"every entry expands", [] {}, ""},
+      {"the last entry expands to other than its Size", [&] { sizes["z.txt"] = 2; },
+       "z.txt: expands to 1 bytes, the header says 2"},
+      {"a directory stands where the last entry goes",
+       [&] { qx_test::WriteFile(out_ + "/z.txt/inside", "inside"); },
+       "z.txt: a directory stands at " + out_ + "/z.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    builder_ = HeaderBuilder();
+    contents_.clear();
+    sizes.clear();
+    fs::remove_all(package_);
+    fs::remove_all(out_);
+    Store("a.txt", "new a", false);
+    Store("new\\deep\\c.txt", "c", false);
+    Store("sub\\b.txt", "new b", false);
+    Store("z.txt", "z", false);
+    qx_test::WriteFile(out_ + "/a.txt", "old a");
+    qx_test::WriteFile(out_ + "/keep.txt", "keep");
+    qx_test::WriteFile(out_ + "/sub/other.txt", "other");
+    ::chmod((out_ + "/a.txt").c_str(), 0640);
+    c.damage();
+    HeaderBuilder header;
+    for (const auto& [name, bytes] : contents_) {
+      std::string stored_path = package_ + "/" + name;
+      std::replace(stored_path.begin(), stored_path.end(), '\\', '/');
+      const std::string stored = qx_test::ReadFile(stored_path);
+      HeaderBuilder::File file;
+      file.name = name;
+      file.length = static_cast<int64_t>(stored.size());
+      file.size = sizes.count(name) != 0 ? sizes[name] : static_cast<int64_t>(bytes.size());
+      file.digest = qx_test::KeyedDigest(stored, "Demo");
+      header.AddFile(file);
+    }
+    header.Write(header_);
+    ASSERT_EQ(Verify().status, 0);
+    const auto before = TreeUnder(out_);
+    const auto result = Unpack();
+    if (!c.failure.empty()) {
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(result.out, c.failure + "\n" + header_ + ": not unpacked, 1 problem; " + out_ +
+                                " is as it was\n");
+      EXPECT_EQ(TreeUnder(out_), before);
+      continue;
+    }
+    ASSERT_EQ(result.status, 0) << result.out;
+    auto after = TreeUnder(out_);
+    EXPECT_EQ(qx_test::ReadFile(out_ + "/a.txt"), "new a");
+    struct stat info {};
+    ASSERT_EQ(::stat((out_ + "/a.txt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);  // the replaced file's permissions
+    for (const char* kept : {"keep.txt", "sub/other.txt"}) {
+      EXPECT_EQ(after[kept], before.at(kept)) << kept;
+    }
+    std::vector<std::string> names;
+    for (const auto& [name, seen] : after) {
+      names.push_back(name);
+    }
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"a.txt", "keep.txt", "new", "new/deep", "new/deep/c.txt",
+                                        "sub", "sub/b.txt", "sub/other.txt", "z.txt"}));
+  }
 }
 
 TEST(QxwebPackageUsage, MissingArgumentsAreUsageErrors) {

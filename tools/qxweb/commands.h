@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "client/client_cache.h"
+#include "client/http_fetch.h"
 #include "client/package_check.h"
 
 namespace qxweb_tool {
@@ -54,6 +55,8 @@ struct WebArguments {
   bool launch = false;
   bool verbose = false;
   std::string ca_file;
+  bool allow_other_host = false;
+  qx::FetchLimits limits;
   std::vector<std::string> launch_arguments;
 };
 using WebRunner = std::function<int(const WebArguments&)>;

@@ -1,15 +1,20 @@
 // qxweb unpack: a verified package expanded into a directory with its
-// recorded times. Command-line program.
+// recorded times, all or nothing. Command-line program.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "client/client_cache.h"
 #include "client/package_check.h"
 #include "core/compress/codec.h"
 #include "core/digest/secure_digest.h"
@@ -45,21 +50,159 @@ bool StaysInside(const std::string& destination, std::string_view name) {
   return true;
 }
 
-// Writes one entry's file under |destination|; an error text on failure.
+// What one run has made in DESTDIR, so that a failed run leaves nothing of
+// itself behind. Every entry is expanded under a temporary name beside its
+// target first; only when all of them have expanded do they go in place,
+// each file that stood there before moved aside until the last one is in.
+// Undoing removes the temporary files and the files put in place, puts the
+// earlier files back and removes the directories the run made.
+//
+// The files wait beside their targets rather than in a staging directory
+// of their own: a rename within one directory cannot fail for crossing
+// file systems (a directory in DESTDIR may be a mount point), and a file
+// that is not put in place goes with its ReplacingFile.
+class UnpackRun {
+ public:
+  UnpackRun() = default;
+  UnpackRun(const UnpackRun&) = delete;
+  UnpackRun& operator=(const UnpackRun&) = delete;
+  ~UnpackRun() { Undo(); }
+
+  // Makes |directory| and every missing level above it, noting each one
+  // made. On failure |failed| names the level that could not be made.
+  bool MakeDirectory(const std::string& directory, std::string* failed) {
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) == 0) {
+      if (S_ISDIR(info.st_mode)) {
+        return true;
+      }
+      errno = ENOTDIR;
+      *failed = directory;
+      return false;
+    }
+    const std::string parent = qx::DirectoryOf(directory);
+    if (parent != directory && !MakeDirectory(parent, failed)) {
+      return false;
+    }
+    if (::mkdir(directory.c_str(), 0777) != 0) {
+      // "d/" after "d": the same directory.
+      if (errno == EEXIST && ::stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        return true;
+      }
+      *failed = directory;
+      return false;
+    }
+    made_.push_back(directory);
+    return true;
+  }
+
+  // Keeps an expanded file, closed, until Finish.
+  void Keep(std::unique_ptr<qx::ReplacingFile> file) {
+    pending_.push_back({std::move(file), {}, false});
+  }
+
+  // Puts every kept file in place. Empty when done; otherwise what failed,
+  // everything undone.
+  std::string Finish(std::vector<std::string>& undo_problems) {
+    for (Pending& file : pending_) {
+      const std::string& target = file.file->target();
+      struct stat info {};
+      if (::lstat(target.c_str(), &info) == 0) {
+        file.aside = MoveAside(target);
+        if (file.aside.empty()) {
+          const std::string error = target + ": cannot be moved aside: " + std::strerror(errno);
+          undo_problems = Undo();
+          return error;
+        }
+      }
+      if (!file.file->Commit()) {
+        const std::string error = target + ": cannot be put in place: " + std::strerror(errno);
+        undo_problems = Undo();
+        return error;
+      }
+      file.placed = true;
+    }
+    for (Pending& file : pending_) {
+      if (!file.aside.empty()) {
+        ::unlink(file.aside.c_str());
+      }
+    }
+    pending_.clear();
+    made_.clear();
+    return {};
+  }
+
+  // Takes away everything the run made and puts back what it moved aside;
+  // one text per file that could not be put back.
+  std::vector<std::string> Undo() {
+    std::vector<std::string> problems;
+    for (auto file = pending_.rbegin(); file != pending_.rend(); ++file) {
+      const std::string& target = file->file->target();
+      if (file->placed && file->aside.empty()) {
+        ::unlink(target.c_str());
+      }
+      if (!file->aside.empty() && std::rename(file->aside.c_str(), target.c_str()) != 0) {
+        problems.push_back(target + ": the earlier file could not be put back; it is " +
+                           file->aside);
+      }
+    }
+    pending_.clear();  // the temporary files go with their ReplacingFile
+    for (auto directory = made_.rbegin(); directory != made_.rend(); ++directory) {
+      ::rmdir(directory->c_str());
+    }
+    made_.clear();
+    return problems;
+  }
+
+ private:
+  struct Pending {
+    std::unique_ptr<qx::ReplacingFile> file;
+    std::string aside;  // where the file that stood at the target waits
+    bool placed;
+  };
+
+  // Renames |target| to a fresh name beside it; that name, or empty with
+  // errno set. The name is made as a file first, so no other file is taken.
+  static std::string MoveAside(const std::string& target) {
+    std::string aside;
+    const int fd = qx::CreateFileBeside(target, &aside);
+    if (fd < 0) {
+      return {};
+    }
+    ::close(fd);
+    if (std::rename(target.c_str(), aside.c_str()) != 0) {
+      const int error = errno;
+      ::unlink(aside.c_str());
+      errno = error;
+      return {};
+    }
+    return aside;
+  }
+
+  std::vector<std::string> made_;  // in the order made
+  std::vector<Pending> pending_;   // in entry order
+};
+
+// Expands one entry's file beside its place under |destination| and hands it
+// to |run|; an error text on failure.
 std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& entry,
-                        const std::string& destination) {
+                        const std::string& destination, UnpackRun& run) {
   const std::string target = qx::JoinNativePath(destination, entry.name);
-  std::string directory = qx::DirectoryOf(target);
-  if (!qx::CreateDirectoryPath(directory)) {
-    return "cannot create the directory " + directory;
+  std::string failed;
+  if (!run.MakeDirectory(qx::DirectoryOf(target), &failed)) {
+    return "cannot create the directory " + failed + ": " + std::strerror(errno);
+  }
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    return "a directory stands at " + target;
   }
   const std::string source = qx::JoinNativePath(record.package_directory, entry.name);
   FilePtr input(std::fopen(source.c_str(), "rb"));
   if (!input) {
     return std::string("cannot be read: ") + std::strerror(errno);
   }
-  qx::ReplacingFile output(target);
-  if (output.Open() == nullptr) {
+  auto output = std::make_unique<qx::ReplacingFile>(target);
+  if (output->Open() == nullptr) {
     return std::string("cannot create a file next to ") + target + ": " + std::strerror(errno);
   }
   const char* key = record.values.appl_name.c_str();
@@ -67,14 +210,23 @@ std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& en
   int64_t stored = 0;
   int64_t expanded = 0;
   if (qx::IsNamedFileEntry(record.values, entry.name)) {
-    if (qx::DigestCopyFile(input.get(), output.file(), &stored, digest, sizeof digest, key) !=
+    if (qx::DigestCopyFile(input.get(), output->file(), &stored, digest, sizeof digest, key) !=
         qx::kCopyOk) {
       return "cannot be copied";
     }
     expanded = stored;
-  } else if (qx::CompressFile(input.get(), output.file(), false, &stored, &expanded, digest,
-                              sizeof digest, key) != qx::kCodecOk) {
-    return "cannot be expanded";
+  } else {
+    qx::Expansion expansion;
+    const int result = qx::ExpandWithin(input.get(), output->file(), entry.size, &expansion, digest,
+                                        sizeof digest, key);
+    if (expansion.past_limit) {
+      return "expands past its Size of " + std::to_string(entry.size) + " bytes; stopped there";
+    }
+    if (result != qx::kCodecOk) {
+      return "cannot be expanded";
+    }
+    stored = expansion.stored;
+    expanded = expansion.expanded;
   }
   // The stored file was checked before; it must not have changed since.
   if (stored != entry.length || std::string_view(digest) != entry.digest) {
@@ -84,16 +236,14 @@ std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& en
     return "expands to " + std::to_string(expanded) + " bytes, the header says " +
            std::to_string(entry.size);
   }
-  if (!output.Close(false)) {
+  if (!output->Close(false)) {
     return std::string("cannot be written: ") + std::strerror(errno);
   }
-  if (qx::SetFileTimeFromEntry(output.temporary_path(), entry.day, entry.month, entry.year,
+  if (qx::SetFileTimeFromEntry(output->temporary_path(), entry.day, entry.month, entry.year,
                                entry.hours, entry.minutes, entry.seconds) != 1) {
     return "cannot be stamped with its time";
   }
-  if (!output.Commit()) {
-    return std::string("cannot be put in place: ") + std::strerror(errno);
-  }
+  run.Keep(std::move(output));
   return {};
 }
 
@@ -103,6 +253,21 @@ bool LandsInPackage(const qx::PackageHeader& record, const std::string& destinat
                     std::string_view name) {
   const std::string target = qx::JoinNativePath(destination, name);
   return qx::IsSameOrInsideDirectory(qx::DirectoryOf(target), record.package_directory);
+}
+
+// The end of a run that failed and was undone; |undo_problems| are the
+// earlier files that could not be put back.
+int NotUnpacked(const std::string& header, const std::string& destination,
+                const std::vector<std::string>& undo_problems) {
+  for (const std::string& problem : undo_problems) {
+    std::printf("%s\n", problem.c_str());
+  }
+  std::string summary = header + ": not unpacked, 1 problem";
+  if (undo_problems.empty()) {
+    summary += "; " + destination + " is as it was";
+  }
+  std::printf("%s\n", summary.c_str());
+  return kExitFailed;
 }
 
 int Unpack(const std::string& argument, const std::string& destination_arg) {
@@ -144,18 +309,29 @@ int Unpack(const std::string& argument, const std::string& destination_arg) {
       return kExitFailed;
     }
   }
-  if (!qx::CreateDirectoryPath(destination)) {
-    std::fprintf(stderr, "qxweb unpack: cannot create %s\n", destination.c_str());
+  // Everything this run makes goes again when it fails.
+  UnpackRun run;
+  std::string failed;
+  if (!run.MakeDirectory(destination, &failed)) {
+    std::fprintf(stderr, "qxweb unpack: cannot create %s: %s\n", failed.c_str(),
+                 std::strerror(errno));
     return kExitFailed;
   }
   // The codec's messages are boxes; here they go to stderr.
   qx::ConsoleUserInterface console(stderr);
   qx::ScopedUserInterface scope(console);
   ProgressFigures figures{.files_total = check.stored_files};
+  uint64_t expanded_bytes = 0;
   for (const auto& entry : record.entries) {
     if (!entry->comment && entry->state != qx::kEntryStateComment) {
       figures.bytes_total += entry->length;  // checked above against the stored files
+      expanded_bytes += static_cast<uint64_t>(std::max<int64_t>(entry->size, 0));
     }
+  }
+  std::vector<std::string> no_room;
+  if (!qx::RoomFor(destination, expanded_bytes, no_room)) {
+    std::printf("%s\n", no_room.front().c_str());
+    return NotUnpacked(header, destination, run.Undo());
   }
   ProgressLine line("Unpacking");
   int files = 0;
@@ -165,17 +341,21 @@ int Unpack(const std::string& argument, const std::string& destination_arg) {
     }
     figures.files_done = files;
     line.Show(figures, qx::PrintableText(qx::NativeSeparators(entry->name)));
-    const std::string error = UnpackEntry(record, *entry, destination);
+    const std::string error = UnpackEntry(record, *entry, destination, run);
     figures.bytes_done += entry->length;
     if (!error.empty()) {
       line.Clear();
       std::printf("%s: %s\n", entry->name.c_str(), error.c_str());
-      std::printf("%s: unpacking stopped after %d files\n", header.c_str(), files);
-      return kExitFailed;
+      return NotUnpacked(header, destination, run.Undo());
     }
     ++files;
   }
   line.Clear();
+  std::vector<std::string> undo_problems;
+  if (const std::string error = run.Finish(undo_problems); !error.empty()) {
+    std::printf("%s\n", error.c_str());
+    return NotUnpacked(header, destination, undo_problems);
+  }
   std::printf("%s: unpacked %d files into %s\n", header.c_str(), files, destination.c_str());
   return kExitOk;
 }
@@ -186,7 +366,8 @@ void AddUnpackCommand(CLI::App& app, int& status) {
   auto* cmd = app.add_subcommand(
       "unpack",
       "Verify a package, then expand every stored file into DESTDIR under its entry name with "
-      "its entry's time; the named files (read-me, registry, splashes, icons) are copied");
+      "its entry's time; the named files (read-me, registry, splashes, icons) are copied. A "
+      "run that fails leaves DESTDIR as it was");
   auto header = std::make_shared<std::string>();
   auto destination = std::make_shared<std::string>();
   cmd->add_option("HEADER", *header, kHeaderArgumentHelp)->required();

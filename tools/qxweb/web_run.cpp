@@ -46,6 +46,8 @@ int RunWebCommand(const WebArguments& arguments) {
   ProgressLine line("Fetching");
   qx::WebInstallSettings settings;
   settings.fetch.ca_file = arguments.ca_file;
+  settings.fetch.limits = arguments.limits;
+  settings.allow_other_host = arguments.allow_other_host;
   settings.callbacks.progress = [&line](const qx::FetchProgress& progress) {
     line.Show({.files_done = progress.files_done,
                .files_total = progress.files_total,

@@ -154,6 +154,46 @@ TEST_F(CopyFileTimesTest, WithoutASourceTheTextsShowNow) {
   EXPECT_EQ(time_, "unset");  // not asked for
 }
 
+TEST(DosEntryTime, TakesOnlyRealTimesAfterPackingThemAsTheDosFormDoes) {
+  ScopedTimeZone zone("UTC");
+  struct Case {
+    int day, month, year, hours, minutes, seconds;
+    time_t expected;  // -1: no real time
+  };
+  const Case cases[] = {
+      {6, 12, 1997, 10, 20, 59, Utc(1997, 12, 6, 10, 20, 58)},  // two-second steps
+      {29, 2, 2024, 23, 59, 59, Utc(2024, 2, 29, 23, 59, 58)},
+      {1, 1, 1980, 0, 0, 0, Utc(1980, 1, 1, 0, 0, 0)},
+      {31, 12, 2107, 23, 59, 58, Utc(2107, 12, 31, 23, 59, 58)},
+      {1, 1, 2108, 0, 0, 0, Utc(1980, 1, 1, 0, 0, 0)},   // the year's seven bits
+      {1, 17, 2001, 0, 0, 0, Utc(2001, 1, 1, 0, 0, 0)},  // the month's four bits
+      {33, 1, 2001, 32, 64, 64, Utc(2001, 1, 1, 0, 0, 0)},
+      {30, 2, 2026, 10, 0, 0, -1},
+      {29, 2, 2026, 10, 0, 0, -1},
+      {31, 4, 2026, 10, 0, 0, -1},
+      {0, 10, 2001, 0, 0, 0, -1},
+      {1, 0, 2001, 0, 0, 0, -1},
+      {1, 13, 2001, 0, 0, 0, -1},
+      {1, 1, 2001, 24, 0, 0, -1},
+      {1, 1, 2001, 0, 60, 0, -1},
+      {1, 1, 2001, 0, 0, 60, -1},
+      {32, 1, 2001, 0, 0, 0, -1},  // day 0 once packed
+  };
+  for (const Case& c : cases) {
+    const std::optional<time_t> when =
+        DosEntryTime(c.day, c.month, c.year, c.hours, c.minutes, c.seconds);
+    const std::string shown = std::to_string(c.month) + "/" + std::to_string(c.day) + "/" +
+                              std::to_string(c.year) + " " + std::to_string(c.hours) + ":" +
+                              std::to_string(c.minutes) + ":" + std::to_string(c.seconds);
+    if (c.expected == -1) {
+      EXPECT_FALSE(when) << shown;
+    } else {
+      ASSERT_TRUE(when) << shown;
+      EXPECT_EQ(*when, c.expected) << shown;
+    }
+  }
+}
+
 TEST(FormatDosStamp, DecodesEveryField) {
   std::string date, time;
   const uint16_t dos_date = ((1997 - 1980) << 9) | (12 << 5) | 6;
