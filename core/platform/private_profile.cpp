@@ -220,8 +220,8 @@ std::string LookupKey(std::string_view section, std::string_view key) {
 // still matches holds these values: reading it again would find the same.
 // A list of a thousand applications is read once rather than once a key.
 // File times move in ticks of a few milliseconds and inodes are reused, so a
-// file written in the last moments before it was read is not kept: another
-// one written in the same tick could match it.
+// file written or made in the last moments before it was read is not kept:
+// another one made in the same tick could match it.
 struct ValueIndex {
   std::string path;
   struct stat identity {};
@@ -428,10 +428,13 @@ std::optional<std::string> FindValue(const std::string& path, std::string_view s
     index.Fill(profile);
     timespec read_at{};
     ::clock_gettime(CLOCK_REALTIME, &read_at);
-    const int64_t age_ns = (int64_t{read_at.tv_sec} - now.st_mtim.tv_sec) * 1000000000 +
-                           (read_at.tv_nsec - now.st_mtim.tv_nsec);
+    const auto age_ns = [&read_at](const timespec& then) {
+      return (int64_t{read_at.tv_sec} - then.tv_sec) * 1000000000 +
+             (read_at.tv_nsec - then.tv_nsec);
+    };
     constexpr int64_t kSettledNs = 100 * 1000 * 1000;
-    index.path = age_ns > kSettledNs ? path : std::string();
+    const bool settled = age_ns(now.st_mtim) > kSettledNs && age_ns(now.st_ctim) > kSettledNs;
+    index.path = settled ? path : std::string();
     index.identity = now;
   }
   const auto found = index.values.find(LookupKey(Trim(section), Trim(key)));

@@ -9,11 +9,13 @@
 
 #include <fcntl.h>
 
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/test_support.h"
@@ -160,6 +162,7 @@ TEST(PrivateProfile, ReadsSeeEveryChangeAtOnce) {
   // Settled files are read from what was kept, and still see a change.
   const struct timespec old_times[2] = {{1000000, 0}, {1000000, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old_times, 0), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the change time settles
   EXPECT_EQ(Read(path, "S", "k"), "299");
   EXPECT_EQ(Read(path, "S", "k"), "299");
   ASSERT_TRUE(WriteProfileString(path, "S", "k", "300"));
