@@ -101,4 +101,58 @@ TEST_F(QxwebProjectTest, ScanRecreatesACorruptListOrMakesItAfresh) {
   }
 }
 
+TEST_F(QxwebProjectTest, KeyNewWritesAKeyPairThatKeyShowReadsBack) {
+  const auto key = [this](const std::string& passphrase, const std::string& arguments) {
+    const std::string env =
+        passphrase.empty() ? "" : "QXWEB_KEY_PASSPHRASE=" + ShellQuote(passphrase) + " ";
+    return RunCommand("cd " + ShellQuote(dir_.path()) + " && " + env +
+                      ShellQuote(qx_test::QxwebPath()) + " key " + arguments);
+  };
+  const CommandResult made = key("s3cret words", "new signer.key");
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(made.err, "");
+  std::string line = ReadFile(dir_ / "signer.key.pub");
+  ASSERT_FALSE(line.empty());
+  line.pop_back();
+  const std::string id = line.substr(line.rfind(' ') + 1);
+  const std::string shown = "key id:     " + id + "\npublic key: " + line + "\n";
+  EXPECT_EQ(made.out,
+            shown + "secret key: signer.key (encrypted)\npublic key file: signer.key.pub\n");
+  EXPECT_EQ(std::filesystem::status(dir_ / "signer.key").permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+  struct Case {
+    std::string passphrase;
+    std::string arguments;
+    int status;
+    std::string out;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"s3cret words", "show signer.key", 0, shown, ""},
+      {"", "show signer.key.pub", 0, shown, ""},
+      {"wrong", "show signer.key", 1, "", "qxweb key show: signer.key: wrong passphrase\n"},
+      {"", "show signer.key", 1, "",
+       "qxweb key show: signer.key is encrypted: set QXWEB_KEY_PASSPHRASE or run on a terminal\n"},
+      {"other", "new signer.key", 1, "",
+       "qxweb key new: signer.key already exists; a key file is never overwritten\n"},
+      {"", "show missing.key.pub", 1, "",
+       "qxweb key show: missing.key.pub: No such file or directory\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments + " with \"" + c.passphrase + "\"");
+    const CommandResult run = key(c.passphrase, c.arguments);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
+  }
+
+  // Without the variable or a terminal the key is stored as it is, and said so.
+  const CommandResult plain = key("", "new plain.key");
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.err,
+            "qxweb key new: no passphrase (QXWEB_KEY_PASSPHRASE is not set and stdin is no "
+            "terminal): plain.key is not encrypted\n");
+  EXPECT_EQ(key("", "show plain.key").status, 0);
+}
 }  // namespace

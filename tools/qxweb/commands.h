@@ -47,6 +47,8 @@ void AddScanCommand(CLI::App& app, int& status);
 void AddSealCommand(CLI::App& app, int& status);
 // The client's cache: "cache" with its subcommands.
 void AddCacheCommand(CLI::App& app, int& status);
+// Signing keys: "key" with "new" and "show".
+void AddKeyCommand(CLI::App& app, int& status);
 
 // What "install URL" and "update NAME" were given.
 struct WebArguments {

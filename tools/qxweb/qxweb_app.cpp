@@ -22,6 +22,7 @@ void DefineQxweb(CLI::App& app, int& status, const WebRunner& web_runner) {
   AddVerifyCommand(app, status);
   AddUnpackCommand(app, status);
   AddCacheCommand(app, status);
+  AddKeyCommand(app, status);
   AddWebCommands(app, status, web_runner);
 }
 

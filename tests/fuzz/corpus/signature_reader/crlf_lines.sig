@@ -1,0 +1,6 @@
+qxweb-signature 1
+key qxweb-ed25519 JGm43TXMkWdKd2g9PV09S8AVDdStL3EMx2iyG1VxOpc= 19ad48f338c24b68
+sequence 0
+header e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855
+files 0
+signature 6WW605FnNQBHgBfbey3B8O5KW2RC6qw/YrWfo++Y0rG57TW4pxku+uOD61cUPX29mlp8S4MEoc98iRVqc0HsBw==
