@@ -126,6 +126,32 @@ std::string KeyedDigest(std::string_view bytes, const std::string& key) {
   return text;
 }
 
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      end = text.size();
+    }
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) {
+    text += line + "\r\n";
+  }
+  return text;
+}
+
 HeaderBuilder MakePackage(const std::string& directory, const std::string& appl_name,
                           const std::vector<std::pair<std::string, std::string>>& files,
                           const std::vector<std::string>& unchanged) {

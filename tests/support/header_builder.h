@@ -70,6 +70,11 @@ HeaderBuilder MakePackage(const std::string& directory, const std::string& appl_
                           const std::vector<std::pair<std::string, std::string>>& files,
                           const std::vector<std::string>& unchanged = {});
 
+// The lines of a header's text without their line ends (CR LF or LF), and
+// lines joined back with CR LF after each.
+std::vector<std::string> SplitLines(const std::string& text);
+std::string JoinLines(const std::vector<std::string>& lines);
+
 // Secure digest of |bytes| keyed by |key|.
 std::string KeyedDigest(std::string_view bytes, const std::string& key);
 

@@ -83,32 +83,8 @@ namespace qx {
 namespace {
 
 using qx_test::HeaderBuilder;
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) {
-      end = text.size();
-    }
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-    }
-    lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) {
-    text += line + "\r\n";
-  }
-  return text;
-}
+using qx_test::JoinLines;
+using qx_test::SplitLines;
 
 // Recomputes the trailer of an edited header: the digest rule written out
 // again independently of the reader, so that the two check each other.

@@ -24,6 +24,8 @@ namespace qx {
 namespace {
 
 using qx_test::HeaderBuilder;
+using qx_test::JoinLines;
+using qx_test::SplitLines;
 
 // Reads |text| as a header; |result| receives the reader's result.
 std::unique_ptr<PackageHeader> ReadText(std::string text, int& result) {
@@ -68,27 +70,6 @@ std::string Dump(const PackageHeader& record) {
         << entry->digest << "]\n";
   }
   return out.str();
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-    }
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) {
-    text += line + "\r\n";
-  }
-  return text;
 }
 
 // |text| with a line break put in |offset| characters into the first
