@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 
 #include "core/compress/codec.h"
@@ -19,9 +20,11 @@
 #include "core/fsutil/file_times.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
+#include "core/signature/sha256.h"
 #include "sealer/project/project_header.h"
 #include "sealer/project/seal_check.h"
 #include "sealer/project/seal_reuse.h"
+#include "sealer/project/seal_signature.h"
 #include "sealer/project/seal_staging.h"
 #include "sealer/project/seal_workers.h"
 #include "sealer/project/sealer_messages.h"
@@ -37,6 +40,17 @@ constexpr std::string_view kListFileVersion = "01.00.00";
 bool FileExists(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0;
+}
+
+// Sets |stored|'s SHA-256 to that of the file |path|. False after a message.
+bool HashStoredFile(const std::string& path, StoredFile& stored) {
+  SignatureResult<std::string> sha256 = Sha256OfFile(path);
+  if (!sha256.ok()) {
+    ErrorBox("Unable to sign " + path + ": " + sha256.error);
+    return false;
+  }
+  stored.sha256 = std::move(sha256.value);
+  return true;
 }
 
 // Marks a seal as running for the life of the command.
@@ -208,15 +222,30 @@ bool StorePlanFile(const SealerProject& project, const SealPlanItem& item, Store
 }
 
 bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormView& view,
-                      HeaderLineWriter& header, int jobs, const EarlierPackage& earlier) {
+                      HeaderLineWriter& header, int jobs, const EarlierPackage& earlier,
+                      SealSignatureFiles* signing) {
   bool stop = false;
   MakeLandingPage(project, view, &stop);
   if (stop) {
     return false;
   }
+  // A stored file is hashed once more on its worker, while its bytes are
+  // still in the page cache; a kept one only when the earlier signature
+  // does not vouch for it.
   SealWorkers workers(
       plan, jobs, [&](const SealPlanItem& item, StoredFile& stored, std::string& made) {
-        return earlier.Keep(item, stored) || StorePlanFile(project, item, stored, &made);
+        if (earlier.Keep(item, stored)) {
+          if (signing == nullptr) {
+            return true;
+          }
+          if (const std::string* sha256 = signing->earlier.KeptSha256(item.name, stored.length)) {
+            stored.sha256 = *sha256;
+            return true;
+          }
+          return HashStoredFile(JoinNativePath(project.put_to, item.name), stored);
+        }
+        return StorePlanFile(project, item, stored, &made) &&
+               (signing == nullptr || HashStoredFile(item.output_path, stored));
       });
   SealProgress progress;
   progress.count = plan.file_count;
@@ -254,6 +283,9 @@ bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormVi
     if (!header.ok()) {
       return false;
     }
+    if (signing != nullptr) {
+      signing->files.push_back({item.name, stored.length, std::move(stored.sha256)});
+    }
     ++progress.index;
     progress.done_bytes += item.bytes;
   }
@@ -288,7 +320,33 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
       item.output_path = staging.StagedPath(item.name);
     }
   }
+  // Clients that pinned the key of a signed package refuse an unsigned
+  // version; checked once the staging has finished what an earlier run
+  // began, and before anything is written.
+  const std::string signature_path = header_path + std::string(kSignatureSuffix);
+  const bool signing = !options.signing_key.empty();
+  struct stat published_signature {};
+  if (!signing && ::lstat(signature_path.c_str(), &published_signature) == 0) {
+    if (!options.drop_signature) {
+      ErrorBox(signature_path +
+               " signs this package: sealed without a key, every client that pinned the key "
+               "would refuse the new version as a downgrade (seal with a key, or unsigned to "
+               "remove the signature)");
+      return false;
+    }
+    staging.DropSignature();
+  }
   // Read once the staging has finished whatever an earlier run left.
+  std::optional<EarlierSignature> earlier_signature;
+  std::optional<uint64_t> sequence;
+  if (signing) {
+    earlier_signature.emplace(signature_path, options.signing_key.public_key());
+    sequence = earlier_signature->NextSequence(static_cast<uint64_t>(std::time(nullptr)));
+    if (!sequence) {
+      ErrorBox(signature_path + " has the last sequence a signature can have");
+      return false;
+    }
+  }
   const EarlierPackage earlier_package =
       options.reuse ? EarlierPackage(project.put_to, project.appl_name) : EarlierPackage();
   FilePtr file(std::fopen(staging.header_path().c_str(), "wb"));
@@ -308,7 +366,12 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
     return false;
   }
   const int jobs = options.jobs > 0 ? options.jobs : AvailableProcessors();
-  if (!WriteFileEntries(project, plan, view, header, jobs, earlier_package)) {
+  std::optional<SealSignatureFiles> signed_files;
+  if (signing) {
+    signed_files.emplace(SealSignatureFiles{*earlier_signature, {}});
+  }
+  if (!WriteFileEntries(project, plan, view, header, jobs, earlier_package,
+                        signed_files ? &*signed_files : nullptr)) {
     // Every other failure has shown its own message.
     if (!header.ok()) {
       ErrorBox(write_failed);
@@ -323,6 +386,10 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
   header.WriteLine(TrailerLine(std::string_view(trailer, kDigestTextLength)), false);
   if (!header.ok() || !CloseChecked(file)) {
     ErrorBox(write_failed);
+    return false;
+  }
+  if (signing && !WriteSealSignature(options.signing_key, *sequence, staging.header_path(),
+                                     std::move(signed_files->files), staging.SignaturePath())) {
     return false;
   }
   return staging.Publish();

@@ -9,8 +9,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/format/header_lines.h"
+#include "core/signature/package_signature.h"
 #include "sealer/project/form_view.h"
 #include "sealer/project/seal_plan.h"
 #include "sealer/project/sealer_project.h"
@@ -19,6 +21,7 @@
 namespace qx {
 
 class EarlierPackage;
+class EarlierSignature;
 
 // What StoreFile reports of a stored file.
 struct StoredFile {
@@ -27,6 +30,15 @@ struct StoredFile {
   int64_t length = 0;     // bytes as stored
   int64_t size = 0;       // bytes of the source
   std::string digest;     // secure digest of the stored bytes, keyed by |key|
+  std::string sha256;     // SHA-256 of the stored bytes, when the seal signs
+};
+
+// What a signed seal gathers while it stores the files: the earlier
+// signature, which gives the SHA-256 of kept files, and each stored file's
+// line of the new one, in plan order.
+struct SealSignatureFiles {
+  const EarlierSignature& earlier;
+  std::vector<SignedFile> files;
 };
 
 // The Seal command: seals the project and its file list into the put-to
@@ -44,9 +56,11 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
 // kept from |earlier| or stored (on |jobs| threads), its entry written, and
 // each comment line copied, into |header| in plan order. False at the first
 // failure in plan order, whose message alone is shown, or when Cancel was
-// asked; the files in flight then finish and no more are started.
+// asked; the files in flight then finish and no more are started. With
+// |signing|, each file's SHA-256 is taken too and its line added there.
 bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormView& view,
-                      HeaderLineWriter& header, int jobs, const EarlierPackage& earlier);
+                      HeaderLineWriter& header, int jobs, const EarlierPackage& earlier,
+                      SealSignatureFiles* signing = nullptr);
 
 // Stores the file of one plan item; safe on any thread. |made_directory|,
 // when given, holds the output directory made last, which is then not made

@@ -19,6 +19,7 @@
 #include "core/fsutil/directory_tree.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
+#include "core/signature/package_signature.h"
 #include "sealer/project/seal_plan.h"
 #include "sealer/project/sealer_messages.h"
 
@@ -28,6 +29,7 @@ namespace {
 
 constexpr char kFilesDirectory[] = "files";
 constexpr char kPublishMarker[] = "publish";
+constexpr char kUnsignMarker[] = "unsign";
 // Up to this many staged files are put on the disk one by one; more with
 // one sync of the whole file system, which also waits for whatever else
 // is waiting to be written.
@@ -139,8 +141,22 @@ bool MoveTree(const std::string& from, const std::string& to) {
   return true;
 }
 
+std::string SignatureFileName(const std::string& appl_name) {
+  return HeaderFileName(appl_name) + std::string(kSignatureSuffix);
+}
+
 // Moves whatever a begun publication still holds into |put_to|, the header
 // last, and removes the staging directory.
+//
+// The new signature goes before the new header: a client reads the header
+// and then its signature, and a publication cut between the two renames
+// (until the next seal finishes it) then serves the earlier header with a
+// signature that does not match it, which every client refuses. The other
+// order would serve the new header with the earlier signature or, on the
+// first signed seal, with none, which a client that never pinned a key
+// takes unsigned. A signature being dropped goes first for the same reason:
+// the earlier header without its signature is refused by every client that
+// pinned the key, and what the others install is the package they had.
 bool FinishPublication(const std::string& directory, const std::string& put_to,
                        const std::string& appl_name) {
   const std::string files = directory + "/" + kFilesDirectory;
@@ -148,8 +164,22 @@ bool FinishPublication(const std::string& directory, const std::string& put_to,
     return false;
   }
   const std::string header = directory + "/" + HeaderFileName(appl_name);
+  const std::string signature = directory + "/" + SignatureFileName(appl_name);
+  const std::string published_signature = put_to + "/" + SignatureFileName(appl_name);
+  if (PathExists(signature)) {
+    // The stored files' new names are on disk before the signature names them.
+    SyncDirectory(put_to);
+    if (::rename(signature.c_str(), published_signature.c_str()) != 0) {
+      return false;
+    }
+  } else if (PathExists(directory + "/" + kUnsignMarker)) {
+    if (::unlink(published_signature.c_str()) != 0 && errno != ENOENT) {
+      return false;
+    }
+  }
   if (PathExists(header)) {
-    // The stored files' new names are on disk before the header names them.
+    // The stored files' and the signature's new names are on disk before the
+    // header names them.
     SyncDirectory(put_to);
     if (::rename(header.c_str(), (put_to + "/" + HeaderFileName(appl_name)).c_str()) != 0) {
       return false;
@@ -163,13 +193,15 @@ bool FinishPublication(const std::string& directory, const std::string& put_to,
 // directories that name them on the disk: one by one when they are few, as
 // after a small change, else with one sync of the whole file system.
 bool SyncStaged(const std::string& directory, const std::string& files,
-                const std::vector<std::string>& staged, const std::string& header) {
+                const std::vector<std::string>& staged, const std::string& header,
+                const std::string& signature) {
   if (staged.size() > kSyncOneByOne) {
     const FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return fd.is_open() && ::syncfs(fd.get()) == 0;
   }
   std::set<std::string> directories = {directory, files};
-  bool synced = SyncPath(header, O_RDONLY);
+  bool synced =
+      SyncPath(header, O_RDONLY) && (!PathExists(signature) || SyncPath(signature, O_RDONLY));
   for (const std::string& relative : staged) {
     synced = synced && SyncPath(files + "/" + relative, O_RDONLY);
     for (size_t slash = relative.find('/'); slash != std::string::npos;
@@ -264,6 +296,10 @@ bool SealStaging::Begin() {
   return true;
 }
 
+std::string SealStaging::SignaturePath() const {
+  return directory_ + "/" + SignatureFileName(appl_name_);
+}
+
 std::string SealStaging::StagedPath(std::string_view name) const {
   return JoinNativePath(directory_ + "/" + kFilesDirectory, name);
 }
@@ -283,12 +319,21 @@ bool SealStaging::Publish() {
     }
     return !obstacle.empty();
   };
-  if (std::any_of(staged.begin(), staged.end(), refused) || refused(HeaderFileName(appl_name_))) {
+  if (std::any_of(staged.begin(), staged.end(), refused) || refused(HeaderFileName(appl_name_)) ||
+      refused(SignatureFileName(appl_name_))) {
     return false;
   }
   // Every staged byte is on disk before the marker makes the publication
   // one that must be finished.
-  if (!SyncStaged(directory_, files, staged, header_path_)) {
+  if (drop_signature_) {
+    const FileDescriptor unsign(::open((directory_ + "/" + kUnsignMarker).c_str(),
+                                       O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!unsign.is_open()) {
+      ErrorBox("Unable to create " + directory_ + "/" + kUnsignMarker);
+      return false;
+    }
+  }
+  if (!SyncStaged(directory_, files, staged, header_path_, SignaturePath())) {
     ErrorBox("Unable to write the staged files of " + directory_ + " to the disk");
     return false;
   }

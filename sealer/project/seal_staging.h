@@ -2,13 +2,16 @@
 
 // A seal's new files are written into a staging directory inside the put-to
 // directory and published only when the whole run has succeeded: stored
-// files renamed into place, then the header. The put-to directory is what a
+// files renamed into place, then the signature, then the header. The put-to
+// directory is what a
 // web server publishes, so until then every client sees the earlier package
 // byte for byte. Sealer engine, without a window.
 //
 // The staging directory ".NAME.seal" holds "files/" (the stored files under
-// their entry names), "NAME.qxw" (the new header) and, once the publication
-// has begun, the empty marker "publish". A run killed before the marker
+// their entry names), "NAME.qxw" (the new header), "NAME.qxw.sig" (its
+// signature, when signed) or the empty marker "unsign" (the published
+// signature is removed) and, once the publication has begun, the empty
+// marker "publish". A run killed before the marker
 // leaves a staging directory that the next seal removes; one killed after it
 // leaves a publication that the next seal finishes before it starts.
 
@@ -43,8 +46,13 @@ class SealStaging {
   std::string StagedPath(std::string_view name) const;
   // Where the new header is written while staged.
   const std::string& header_path() const { return header_path_; }
+  // Where the new header's signature is written while staged.
+  std::string SignaturePath() const;
+  // Has the publication remove the signature an earlier seal published.
+  void DropSignature() { drop_signature_ = true; }
 
-  // Publishes the staged files, the header last, and removes the staging
+  // Publishes the staged files, then the signature (or removes the
+  // published one when asked), the header last, and removes the staging
   // directory. Checks first that every file can take its place, so that a
   // refused publication changes nothing. False after a message.
   bool Publish();
@@ -57,6 +65,7 @@ class SealStaging {
   int lock_ = -1;
   bool begun_ = false;
   bool publishing_ = false;
+  bool drop_signature_ = false;
 };
 
 }  // namespace qx

@@ -14,6 +14,7 @@ namespace {
 constexpr char kOwnerKey[] = "Owner";
 constexpr char kCopyRightKey[] = "CopyRight";
 constexpr char kProjectDirectoryKey[] = "Project Directory";
+constexpr char kSigningKeyKey[] = "SigningKey";
 // Values are read as into fixed 256-byte buffers.
 constexpr size_t kSettingBufferSize = 256;
 
@@ -50,6 +51,7 @@ void ReadSettings(SealerSettings& settings) {
   settings.owner = ReadSetting(path, kOwnerKey);
   settings.copyright = ReadSetting(path, kCopyRightKey);
   settings.project_directory = ReadSetting(path, kProjectDirectoryKey);
+  settings.signing_key = ReadSetting(path, kSigningKeyKey);
   settings.recent_projects = {};
   bool any = false;
   // The used slots stay a prefix: the first missing key ends the list.

@@ -1,7 +1,7 @@
 #pragma once
 
 // The sealer's settings file: default owner and copyright, project
-// directory and the recent-projects list. Sealer engine, without a window.
+// directory, signing key and the recent-projects list. Sealer engine, without a window.
 
 #include <optional>
 #include <string>
@@ -19,9 +19,10 @@ inline constexpr char kSettingsSection[] = "General";
 // there is none.
 std::string SettingsFilePath();
 
-// Reads the defaults and the recent list; a missing file gives empty values.
+// Reads the defaults, the signing key file ("SigningKey", which only the
+// person edits) and the recent list; a missing file gives empty values.
 void ReadSettings(SealerSettings& settings);
-// Writes the defaults and every recent path held.
+// Writes the defaults and every recent path held (not the signing key).
 void WriteSettings(const SealerSettings& settings, WindowHandle owner = nullptr);
 // One write of the settings file (a null |value| removes the key, a null
 // |key| the section). On failure shows " Unable to update SECTION ..." over

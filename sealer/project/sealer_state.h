@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 
+#include "core/signature/signing_key.h"
 #include "sealer/project/sealer_project.h"
 
 namespace qx {
@@ -18,6 +19,7 @@ struct SealerSettings {
   std::string owner;              // default owner of a new project
   std::string copyright;          // default copyright of a new project
   std::string project_directory;  // where project file dialogs start
+  std::string signing_key;        // the secret key file seals are signed with
   // Most recent first; the used slots are always a prefix.
   std::array<std::string, kRecentProjectCount> recent_projects;
   bool recent_list_changed = false;  // the File menu's recent items are stale
@@ -29,6 +31,12 @@ struct SealOptions {
   int jobs = 0;
   // Keep the stored files of an earlier seal whose sources have not changed.
   bool reuse = true;
+  // Signs the package with this key when not empty: NAME.qxw.sig is
+  // published with the header.
+  SigningKey signing_key;
+  // Without a key, removes the signature an earlier seal published instead
+  // of refusing to seal over it.
+  bool drop_signature = false;
 };
 
 // The program state the engine works on; the window and qxweb each create

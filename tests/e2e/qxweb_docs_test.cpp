@@ -149,7 +149,7 @@ TEST_F(QxwebDocsCompletionTest, OffersWhatTheWordBeforeTheCursorCallsFor) {
       {{"qxweb", "se"}, "seal"},
       {{"qxweb", "cache", "l"}, "launch list"},
       {{"qxweb", "cache", "-h", "r"}, "remove root"},
-      {{"qxweb", "seal", "--s"}, "--save --scan"},
+      {{"qxweb", "seal", "--s"}, "--save --scan --sign"},
       {{"qxweb", "cache", "sweep", "-"}, "--help --help-all --yes -h -y"},
       {{"qxweb", "seal", ""}, "a.QXS sub"},
       {{"qxweb", "seal", "a.QXS", ""}, ""},

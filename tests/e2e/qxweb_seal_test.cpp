@@ -2,12 +2,18 @@
 // and "seal" on the sample application, checked with "qxweb verify" and gzip.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "core/signature/package_signature.h"
+#include "core/signature/sha256.h"
+#include "core/signature/signing_key.h"
 #include "sealer/project/seal_staging.h"
 #include "tests/support/test_support.h"
 
@@ -44,6 +50,20 @@ class QxwebSealTest : public ::testing::Test {
   }
 
   std::string Header() const { return out_ + "/Demo.qxw"; }
+
+  // Every file under |root| and its bytes.
+  static std::map<std::string, std::string> Tree(const std::string& root) {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(root)) {
+      return files;
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+      if (entry.is_regular_file()) {
+        files[fs::relative(entry.path(), root).string()] = ReadFile(entry.path().string());
+      }
+    }
+    return files;
+  }
 
   qx_test::TempDir dir_;
   const std::string src_ = dir_ / "src";
@@ -205,6 +225,119 @@ TEST_F(QxwebSealTest, KilledSealsLeaveTheEarlierOrTheNewPackage) {
   ASSERT_EQ(Qxweb("seal " + ShellQuote(project_)).status, 0);
   EXPECT_FALSE(qx_test::FileExists(out_ + "/.Demo.seal"));
   RecordProperty("finished_by_recovery", finished_by_recovery);
+}
+
+// A run of seals of one project, each checked against the put-to directory
+// it leaves: a signed seal's signature verifies, names the published bytes
+// and has a sequence past the one before; a refused seal changes nothing;
+// and the header and stored files are always those of an unsigned seal of
+// the same tree into another directory.
+TEST_F(QxwebSealTest, SignedSealsPublishAVerifiedSignature) {
+  enum Outcome { kSigned, kRefused, kUnsigned };
+  const struct {
+    const char* what;
+    const char* change;   // a source rewritten before the seal
+    bool raise_sequence;  // the published signature's sequence put ahead of the clock
+    const char* arguments;
+    const char* passphrase;
+    Outcome outcome;
+    const char* message;  // in stderr
+  } steps[] = {
+      {"first signed seal", nullptr, false, "--scan --create-put-to --save --sign KEY", "pw",
+       kSigned, ""},
+      {"again within the second", nullptr, false, "--sign KEY", "pw", kSigned, ""},
+      {"one file changed", "data/tasks.csv", false, "--sign KEY", "pw", kSigned, ""},
+      {"clock behind the sequence", "docs/manual.txt", true, "--sign KEY", "pw", kSigned, ""},
+      {"no key over a signature", "data/tasks.csv", false, "", "pw", kRefused,
+       "Demo.qxw.sig signs this package: sealed without a key, every client that pinned the key "
+       "would refuse the new version as a downgrade"},
+      {"wrong passphrase", "data/tasks.csv", false, "--sign KEY", "bad", kRefused,
+       "qxweb seal: KEY: wrong passphrase"},
+      {"unsigned drops the signature", "data/tasks.csv", false, "--unsigned", "pw", kUnsigned, ""},
+  };
+  const std::string key = dir_ / "key";
+  ASSERT_EQ(qx_test::RunCommand("QXWEB_KEY_PASSPHRASE=pw " + ShellQuote(qx_test::QxwebPath()) +
+                                " key new " + ShellQuote(key))
+                .status,
+            0);
+  const qx::SignatureResult<std::string> public_key = qx::ReadPublicKeyFile(key + ".pub");
+  ASSERT_TRUE(public_key.ok()) << public_key.error;
+  ASSERT_EQ(New().status, 0);
+  // The same tree sealed without a key into another directory.
+  const std::string reference = dir_ / "reference";
+  const std::string reference_project = dir_ / "reference.QXS";
+  ASSERT_EQ(
+      Qxweb("new " + ShellQuote(reference_project) +
+            " --name Demo --command-line 'bin/planner -q' --seal-from " + ShellQuote(src_) +
+            " --put-to " + ShellQuote(reference) + " --owner 'Demo Works' --install-to apps/demo")
+          .status,
+      0);
+  const std::string signature_path = Header() + ".sig";
+  uint64_t sequence = static_cast<uint64_t>(std::time(nullptr));
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    if (step.change != nullptr) {
+      qx_test::WriteFile(src_ + "/" + step.change, std::string(step.what) + "\n");
+    }
+    if (step.raise_sequence) {
+      std::string text = ReadFile(signature_path);
+      const std::string line = "sequence " + std::to_string(sequence) + "\n";
+      sequence += 100000;
+      text.replace(text.find(line), line.size(), "sequence " + std::to_string(sequence) + "\n");
+      qx_test::WriteFile(signature_path, text);
+    }
+    std::string arguments = step.arguments;
+    if (const size_t at = arguments.find("KEY"); at != std::string::npos) {
+      arguments.replace(at, 3, ShellQuote(key));
+    }
+    const auto before = Tree(out_);
+    const CommandResult seal = qx_test::RunCommand(
+        "QXWEB_KEY_PASSPHRASE=" + std::string(step.passphrase) +
+        " XDG_CONFIG_HOME=" + ShellQuote(config_) + " " + ShellQuote(qx_test::QxwebPath()) +
+        " seal " + arguments + " " + ShellQuote(project_) + " </dev/null");
+    std::string message = step.message;
+    if (const size_t at = message.find("KEY"); at != std::string::npos) {
+      message.replace(at, 3, key);
+    }
+    EXPECT_NE(seal.err.find(message), std::string::npos) << seal.err;
+    if (step.outcome == kRefused) {
+      EXPECT_EQ(seal.status, 1);
+      EXPECT_EQ(Tree(out_), before);
+      continue;
+    }
+    ASSERT_EQ(seal.status, 0) << seal.err;
+    ASSERT_EQ(Qxweb("seal --scan --create-put-to --full " + ShellQuote(reference_project)).status,
+              0);
+    auto published = Tree(out_);
+    const auto unsigned_tree = Tree(reference);
+    EXPECT_EQ(published.erase("Demo.qxw.sig"), step.outcome == kSigned ? 1u : 0u);
+    EXPECT_EQ(published, unsigned_tree);
+    if (step.outcome != kSigned) {
+      continue;
+    }
+    const std::string bytes = ReadFile(signature_path);
+    const qx::SignatureResult<qx::PackageSignature> parsed = qx::ParseSignature(bytes);
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    EXPECT_EQ(qx::VerifySignature(parsed.value, bytes), "");
+    EXPECT_EQ(qx::CheckSignerKey(parsed.value, public_key.value), "");
+    // The first is at least the time the test began; each later one past
+    // the one before.
+    EXPECT_GE(parsed.value.sequence, &step == steps ? sequence : sequence + 1);
+    if (step.raise_sequence) {
+      EXPECT_EQ(parsed.value.sequence, sequence + 1);
+    }
+    sequence = parsed.value.sequence;
+    EXPECT_EQ(parsed.value.header_sha256, qx::Sha256OfFile(Header()).value);
+    std::vector<std::string> names;
+    for (const qx::SignedFile& file : parsed.value.files) {
+      std::string path = file.name;
+      std::replace(path.begin(), path.end(), '\\', '/');
+      names.push_back(path);
+      EXPECT_EQ(file.sha256, qx::Sha256OfFile(out_ + "/" + path).value) << path;
+      EXPECT_EQ(file.length, static_cast<int64_t>(fs::file_size(out_ + "/" + path))) << path;
+    }
+    EXPECT_EQ(names, kSampleFiles);
+  }
 }
 
 TEST_F(QxwebSealTest, NewRefusesWhatTheFormRefuses) {

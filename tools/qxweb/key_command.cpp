@@ -1,8 +1,6 @@
 // qxweb key: makes a signing key pair and shows the id of a key file.
 // Command-line program.
-#include <signal.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,83 +11,11 @@
 
 #include "core/signature/signing_key.h"
 #include "tools/qxweb/commands.h"
+#include "tools/qxweb/key_passphrase.h"
 
 namespace qxweb_tool {
 
 namespace {
-
-constexpr char kPassphraseVariable[] = "QXWEB_KEY_PASSPHRASE";
-
-// The terminal's settings while a passphrase is read without echo, put back
-// when a signal ends the program meanwhile.
-struct termios g_echoing_terminal;
-
-void RestoreTerminalAndEnd(int signal_number) {
-  ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_echoing_terminal);
-  ::signal(signal_number, SIG_DFL);
-  ::raise(signal_number);
-}
-
-// One line typed on the terminal on stdin without echo, after |prompt| on
-// stderr; nothing when it cannot be read.
-std::optional<std::string> ReadHidden(const char* prompt) {
-  if (::tcgetattr(STDIN_FILENO, &g_echoing_terminal) != 0) {
-    return std::nullopt;
-  }
-  struct sigaction restore {};
-  restore.sa_handler = &RestoreTerminalAndEnd;
-  struct sigaction old_interrupt {};
-  struct sigaction old_terminate {};
-  ::sigaction(SIGINT, &restore, &old_interrupt);
-  ::sigaction(SIGTERM, &restore, &old_terminate);
-  struct termios quiet = g_echoing_terminal;
-  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-  quiet.c_lflag |= ECHONL;
-  std::fputs(prompt, stderr);
-  std::fflush(stderr);
-  std::optional<std::string> line;
-  if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0) {
-    std::string text(qx::kMaxPassphraseBytes + 2, '\0');
-    if (std::fgets(text.data(), static_cast<int>(text.size()), stdin) != nullptr) {
-      text.resize(text.find('\0'));
-      if (!text.empty() && text.back() == '\n') {
-        text.pop_back();
-      }
-      if (text.size() <= qx::kMaxPassphraseBytes) {
-        line = text;
-      }
-    }
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_echoing_terminal);
-  }
-  ::sigaction(SIGINT, &old_interrupt, nullptr);
-  ::sigaction(SIGTERM, &old_terminate, nullptr);
-  return line;
-}
-
-// The passphrase: the environment's, else asked on the terminal (twice when
-// |confirm|), else none (nothing when no terminal can be asked). An error is
-// printed and "failed" set when the answers differ or cannot be read.
-std::optional<std::string> Passphrase(const char* command, const std::string& file, bool confirm,
-                                      bool* failed) {
-  if (const char* value = std::getenv(kPassphraseVariable); value != nullptr) {
-    return std::string(value);
-  }
-  if (::isatty(STDIN_FILENO) == 0) {
-    return std::nullopt;
-  }
-  const std::string prompt = "Passphrase for " + file + (confirm ? " (empty for none): " : ": ");
-  const std::optional<std::string> first = ReadHidden(prompt.c_str());
-  const std::optional<std::string> second =
-      first && confirm ? ReadHidden("The same passphrase again: ") : first;
-  if (!first || !second || *first != *second) {
-    std::fprintf(stderr, "qxweb key %s: %s\n", command,
-                 first && second ? "the passphrases differ"
-                                 : "the passphrase could not be read or is too long");
-    *failed = true;
-    return std::nullopt;
-  }
-  return first;
-}
 
 void PrintKey(const std::string& public_key) {
   std::printf("key id:     %s\npublic key: %s\n", qx::KeyId(public_key).c_str(),
@@ -107,7 +33,7 @@ int RunNew(const std::string& path) {
     }
   }
   bool failed = false;
-  const std::string passphrase = Passphrase("new", path, true, &failed).value_or("");
+  const std::string passphrase = Passphrase("key new", path, true, &failed).value_or("");
   if (failed) {
     return kExitFailed;
   }
@@ -146,28 +72,11 @@ int RunShow(const std::string& path) {
     PrintKey(key.value);
     return kExitOk;
   }
-  const qx::SignatureResult<bool> encrypted = qx::SigningKeyIsEncrypted(path);
-  if (!encrypted.ok()) {
-    return fail(encrypted.error);
+  const qx::SigningKey key = LoadSecretKeyFile("key show", path);
+  if (key.empty()) {
+    return kExitFailed;
   }
-  // The public half of an encrypted key is inside the encryption.
-  std::string passphrase;
-  if (encrypted.value) {
-    bool failed = false;
-    const std::optional<std::string> given = Passphrase("show", path, false, &failed);
-    if (failed) {
-      return kExitFailed;
-    }
-    if (!given) {
-      return fail(path + " is encrypted: set " + kPassphraseVariable + " or run on a terminal");
-    }
-    passphrase = *given;
-  }
-  const qx::SignatureResult<qx::SigningKey> key = qx::LoadSigningKey(path, passphrase);
-  if (!key.ok()) {
-    return fail(key.error);
-  }
-  PrintKey(key.value.public_key());
+  PrintKey(key.public_key());
   return kExitOk;
 }
 

@@ -21,6 +21,7 @@
 #include "sealer/project/source_scan.h"
 #include "tools/qxweb/commands.h"
 #include "tools/qxweb/console_form.h"
+#include "tools/qxweb/key_passphrase.h"
 
 namespace qxweb_tool {
 
@@ -189,6 +190,8 @@ struct SealOptions {
   bool create_put_to = false;
   bool save = false;
   bool verbose = false;
+  std::string sign;  // the secret key file, else the settings' one
+  bool unsigned_seal = false;
   qx::SealOptions seal;
 };
 
@@ -201,6 +204,17 @@ int RunSeal(const SealOptions& options) {
   if (!OpenInto(state, form, path)) {
     return kExitFailed;
   }
+  // The key is loaded, and its passphrase asked, before anything is written.
+  const std::string key_path =
+      !options.sign.empty() ? options.sign
+                            : (options.unsigned_seal ? std::string() : state.settings.signing_key);
+  if (!key_path.empty()) {
+    state.seal_options.signing_key = LoadSecretKeyFile("seal", key_path);
+    if (state.seal_options.signing_key.empty()) {
+      return kExitFailed;
+    }
+  }
+  state.seal_options.drop_signature = options.unsigned_seal;
   const bool complete =
       options.scan ? HasFields(form, path, {kApplNameRequired, kSealFromRequired, kPutToRequired})
                    : HasFields(form, path, {kApplNameRequired, kPutToRequired});
@@ -292,6 +306,17 @@ void AddSealCommand(CLI::App& app, int& status) {
   cmd->add_flag_callback(
       "--full", [options] { options->seal.reuse = false; },
       "Store every file again, even where the earlier package holds it unchanged");
+  auto* sign =
+      cmd->add_option("--sign", options->sign,
+                      std::string("Sign the package with this secret key file: NAME.qxw.sig is "
+                                  "published beside the header (default: the settings' "
+                                  "SigningKey). The passphrase of an encrypted key comes from $") +
+                          kPassphraseVariable + " or the terminal")
+          ->type_name("FILE");
+  cmd->add_flag("--unsigned", options->unsigned_seal,
+                "Seal without a key even where the put-to directory holds a signature of the "
+                "package, which is removed (clients that pinned its key refuse the new version)")
+      ->excludes(sign);
   cmd->add_flag("-v,--verbose", options->verbose,
                 "One line per stored file when standard error is not a terminal");
   cmd->callback([options, &status] { status = RunSeal(*options); });

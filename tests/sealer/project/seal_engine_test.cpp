@@ -493,7 +493,9 @@ TEST_F(SealTest, ReSealsKeepOnlyUnchangedFilesAndWriteWhatAFullOneThreadSealWrit
   };
   auto seal_into = [&](const std::string& put_to, int jobs, bool reuse) {
     view.SetFieldText(FormControl::kPutTo, put_to);
-    state.seal_options = {jobs, reuse};
+    state.seal_options = {};
+    state.seal_options.jobs = jobs;
+    state.seal_options.reuse = reuse;
     const bool sealed = Seal();
     view.SetFieldText(FormControl::kPutTo, out);
     return sealed;
