@@ -317,7 +317,15 @@ std::vector<std::string> CommitSwitch(const CacheSwitch& change, const RecordWri
     return problems;
   }
   const bool had_old = Exists(change.package_directory);
-  if (!Switch(change, had_old)) {
+  // The way to a new place is made only now, so that a command killed
+  // while it makes it leaves a journal whose undo takes it away again.
+  std::string no_way;
+  if (!change.incoming.empty()) {
+    no_way = MakeParentDirectories(change.root, change.package_directory);
+  }
+  if (!no_way.empty()) {
+    problems.push_back(std::move(no_way));
+  } else if (!Switch(change, had_old)) {
     problems.push_back("cannot move the package into " + change.package_directory + ": " +
                        std::strerror(errno));
   } else {

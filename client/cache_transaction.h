@@ -25,7 +25,8 @@ struct CacheSwitch {
 using RecordWriter = std::function<void(std::vector<std::string>& problems)>;
 
 // Carries the switch out under the client's lock: the registry and the
-// registration are copied, the journal written, the directory switched, the
+// registration are copied, the journal written, the way to a new package
+// directory made (its levels under the root), the directory switched, the
 // records written with |write_records|, and the earlier version removed.
 // When anything fails, all of it is undone and the problems returned; empty
 // when the change is whole. |replaced| (may be null) tells whether an

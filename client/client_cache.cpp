@@ -14,6 +14,7 @@
 #include "client/cache_area.h"
 #include "client/cache_transaction.h"
 #include "client/package_check.h"
+#include "client/signature_check.h"
 #include "core/cache/cache_registry.h"
 #include "core/cache/cache_root.h"
 #include "core/cache/registry_names.h"
@@ -27,9 +28,11 @@
 #include "core/launch/registration.h"
 #include "core/package/package_directory.h"
 #include "core/platform/config_directory.h"
+#include "core/platform/file_handle.h"
 #include "core/platform/private_profile.h"
 #include "core/platform/registry_store.h"
 #include "core/platform/user_interface.h"
+#include "core/signature/package_signature.h"
 
 namespace qx {
 
@@ -76,6 +79,17 @@ bool MakeDirectoryOf(const std::string& path) {
   return CreateDirectoryPath(directory);
 }
 
+// The bytes of the file |path|; empty when it cannot be read.
+std::string FileBytes(const std::string& path) {
+  std::string bytes;
+  FilePtr file(std::fopen(path.c_str(), "rb"));
+  char block[65536];
+  for (size_t got = 0; file && (got = std::fread(block, 1, sizeof block, file.get())) > 0;) {
+    bytes.append(block, got);
+  }
+  return bytes;
+}
+
 // Copies the header and the stored files of the package at |header_path|
 // into |staging|: regular files only, and of each no more than one byte past
 // its Length, so that the check that follows sees a wrong length rather than
@@ -91,8 +105,11 @@ void CopyPackage(const std::string& header_path, const PackageHeader& record,
       problems.push_back(from + ": cannot be copied into " + staging + ": " + std::strerror(errno));
     }
   };
-  copy(header_path, JoinNativePath(staging, HeaderFileName(record.values.appl_name)),
-       kHeaderSizeLimit);
+  const std::string header = JoinNativePath(staging, HeaderFileName(record.values.appl_name));
+  copy(header_path, header, kHeaderSizeLimit);
+  // A missing signature is no problem here: the signer's check decides.
+  copy(header_path + std::string(kSignatureSuffix), header + std::string(kSignatureSuffix),
+       static_cast<int64_t>(MaxSignatureBytes(record.entries.size())));
   for (const auto& entry : record.entries) {
     if (IsFileEntry(*entry)) {
       const std::string target = JoinNativePath(staging, entry->name);
@@ -165,8 +182,13 @@ bool ExpandInto(const PackageHeader& record, const std::string& incoming,
                 std::vector<std::string>& problems) {
   const std::string& directory = record.package_directory;
   uint64_t expanded_bytes = 0;
-  std::vector<std::pair<std::string, const FileEntry*>> files = {
-      {HeaderFileName(record.values.appl_name), nullptr}};
+  const std::string header = HeaderFileName(record.values.appl_name);
+  std::vector<std::pair<std::string, const FileEntry*>> files = {{header, nullptr}};
+  const std::string signature = header + std::string(kSignatureSuffix);
+  struct stat info {};
+  if (::lstat(JoinNativePath(directory, signature).c_str(), &info) == 0) {
+    files.emplace_back(signature, nullptr);
+  }
   for (const auto& entry : record.entries) {
     if (IsFileEntry(*entry)) {
       const bool stored = HasStoredForm(record.values, *entry);
@@ -429,25 +451,21 @@ bool CheckPlacement(const ClientCache& cache, const HeaderValues& values, Instal
 
 void CommitPackage(const ClientCache& cache, const PackageHeader& record, bool stored_form,
                    const std::string& incoming, const std::string& aside,
-                   const std::string& source_url, InstallOutcome& outcome) {
+                   const std::string& source_url, InstallOutcome& outcome,
+                   const std::optional<SignerPin>& pin) {
   Placement placement;
   outcome.name = CacheNameOf(record.values);
   if (!Place(cache, outcome.name, placement, outcome.problems)) {
     return;
   }
   outcome.directory = placement.directory;
-  if (std::string failed = MakeParentDirectories(cache.root(), outcome.directory);
-      !failed.empty()) {
-    outcome.problems.push_back(std::move(failed));
-    PruneEmptyParents(cache.root(), outcome.directory);
-    return;
-  }
   const auto write_records = [&](std::vector<std::string>& problems) {
     const HeaderValues& values = record.values;
     CachedApplication application = RecordOf(outcome.name, record);
     application.compressed = std::string(stored_form ? kYes : kNo);
     if (AddOrUpdateApplication(application) != 1 ||
-        (!source_url.empty() && WriteCacheString(outcome.name, kSourceUrlKey, source_url) != 1)) {
+        (!source_url.empty() && WriteCacheString(outcome.name, kSourceUrlKey, source_url) != 1) ||
+        (pin && !WriteSignerPin(outcome.name, pin))) {
       problems.push_back("the cache registry could not be written");
     }
     const std::string description = values.comment.empty() ? values.appl_name : values.comment;
@@ -465,7 +483,8 @@ void CommitPackage(const ClientCache& cache, const PackageHeader& record, bool s
   }
 }
 
-InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path) {
+InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path,
+                              const SignerPolicy& policy) {
   InstallOutcome outcome;
   // The names decide where the package goes; nothing is made for a header
   // that fails already.
@@ -487,8 +506,15 @@ InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path
   std::vector<std::string> copy_problems;
   CopyPackage(header_path, *record, work.incoming(), copy_problems);
   // What is checked is what was copied: a source changed in between fails.
-  const PackageCheck check =
-      CheckPackage(JoinNativePath(work.incoming(), HeaderFileName(record->values.appl_name)));
+  const std::string staged_header =
+      JoinNativePath(work.incoming(), HeaderFileName(record->values.appl_name));
+  PackageCheck check = CheckPackage(staged_header);
+  SignatureCheck signature;
+  if (check.record) {
+    signature = CheckSignatureFile(staged_header, *check.record, policy.required_key);
+    check.problems.insert(check.problems.end(), signature.problems.begin(),
+                          signature.problems.end());
+  }
   if (!cache.Lock(&error)) {
     outcome.problems.push_back(error);
     return outcome;
@@ -500,9 +526,21 @@ InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path
   if (!outcome.problems.empty()) {
     return outcome;
   }
+  // The pin is read under the lock, so that no other command moves it
+  // between this judgement and the change that writes it.
+  const std::string cached_header =
+      JoinNativePath(CachedApplicationDirectory(cache.root(), outcome.name),
+                     HeaderFileName(record->values.appl_name));
+  const SignerJudgement signer = JudgeSigner(
+      outcome.name, signature, FileBytes(cached_header) == FileBytes(staged_header), policy);
+  if (!signer.refusal.empty()) {
+    outcome.problems.push_back(signer.refusal);
+    return outcome;
+  }
+  outcome.signer = signer.note;
   outcome.files = check.stored_files;
   SyncFileSystem(work.incoming());
-  CommitPackage(cache, *check.record, true, work.incoming(), work.aside(), "", outcome);
+  CommitPackage(cache, *check.record, true, work.incoming(), work.aside(), "", outcome, signer.pin);
   return outcome;
 }
 
@@ -579,12 +617,24 @@ LaunchOutcome LaunchCachedApplication(ClientCache& cache, const std::string& nam
   }
   CachedApplication application;
   ReadApplication(name, &application);
-  std::unique_ptr<PackageHeader> record =
-      ReadHeaderFile(JoinNativePath(directory, HeaderFileName(LastPart(name))), outcome.problems);
+  const std::string header_path = JoinNativePath(directory, HeaderFileName(LastPart(name)));
+  std::unique_ptr<PackageHeader> record = ReadHeaderFile(header_path, outcome.problems);
   if (!record || !outcome.problems.empty()) {
     return outcome;
   }
   record->package_directory = directory;
+  // The header is held against its signature, and a pinned application
+  // must have one: whoever could change the cached header could otherwise
+  // drop the signature with it.
+  const SignatureCheck signature = CheckSignatureFile(header_path, *record, "", false);
+  outcome.problems = signature.problems;
+  if (outcome.problems.empty() && !signature.present && ReadSignerPin(name)) {
+    outcome.problems.push_back(Shown(name) + " is pinned to a signer, but its cached signature " +
+                               header_path + std::string(kSignatureSuffix) + " is missing");
+  }
+  if (!outcome.problems.empty()) {
+    return outcome;
+  }
   if (application.compressed == kYes) {
     // Stored files are checked before they are expanded and run; expanded
     // ones no longer have the digests the header gives.

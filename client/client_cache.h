@@ -11,11 +11,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "client/client_lock.h"
+#include "client/signer_pins.h"
 #include "core/cache/cache_list.h"
 #include "core/format/header_reader.h"
 
@@ -105,6 +107,7 @@ struct InstallOutcome {
   std::string directory;              // its package directory in the cache
   int files = 0;                      // stored files taken
   bool replaced = false;              // an earlier version was replaced
+  std::string signer;                 // who signed it, or that nobody did
   std::vector<std::string> problems;  // empty when installed
 };
 
@@ -113,17 +116,22 @@ struct InstallOutcome {
 // (the lock let go meanwhile), checks the copy, and then, holding the lock
 // again, puts it in place of the listed application of that name and
 // records and registers it as one transaction. On any problem the cache and
-// its records stay as they were.
-InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path);
+// its records stay as they were. A signature beside the header
+// (NAME.qxw.sig) is checked and taken along, and the signer must meet
+// |policy| and the application's pin, which the change writes.
+InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path,
+                              const SignerPolicy& policy);
 
 // Puts the staged package |incoming| (its header |record|, its files in
 // stored form or expanded) into the cache in place of the listed
 // application, and records and registers it; |source_url|, when not empty,
-// is recorded as where it came from. Called under the lock; fills
-// |outcome|'s name, directory, replaced and problems.
+// is recorded as where it came from, and |pin|, when there is one, as the
+// application's signer pin. Called under the lock; fills |outcome|'s name,
+// directory, replaced and problems.
 void CommitPackage(const ClientCache& cache, const PackageHeader& record, bool stored_form,
                    const std::string& incoming, const std::string& aside,
-                   const std::string& source_url, InstallOutcome& outcome);
+                   const std::string& source_url, InstallOutcome& outcome,
+                   const std::optional<SignerPin>& pin = std::nullopt);
 
 // Checks under the lock that the package |record| describes may go into the
 // cache, filling |outcome|'s name and directory; false, with a problem

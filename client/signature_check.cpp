@@ -123,7 +123,7 @@ SignatureCheck CheckSignatureText(std::string_view signature_bytes, const std::s
 }
 
 SignatureCheck CheckSignatureFile(const std::string& header_path, const PackageHeader& record,
-                                  std::string_view required_key) {
+                                  std::string_view required_key, bool stored_files) {
   const std::string path = header_path + std::string(kSignatureSuffix);
   const std::string label = PrintableText(path);
   std::string signature_bytes;
@@ -150,7 +150,7 @@ SignatureCheck CheckSignatureFile(const std::string& header_path, const PackageH
   PackageSignature signature;
   SignatureCheck check =
       Check(signature_bytes, label, header_bytes, record, required_key, &signature);
-  for (const SignedFile& file : signature.files) {
+  for (const SignedFile& file : stored_files ? signature.files : std::vector<SignedFile>()) {
     const SignatureResult<std::string> sha256 =
         Sha256OfFile(JoinNativePath(record.package_directory, file.name));
     if (sha256.ok() && sha256.value != file.sha256) {

@@ -36,9 +36,10 @@ SignatureCheck CheckSignatureText(std::string_view signature_bytes, const std::s
                                   std::string_view required_key);
 
 // The same for the header at |header_path| and the signature beside it, and
-// then every stored file's SHA-256 in the record's package directory. A
-// missing signature is no problem unless |required_key| is given.
+// then, with |stored_files|, every stored file's SHA-256 in the record's
+// package directory. A missing signature is no problem unless
+// |required_key| is given.
 SignatureCheck CheckSignatureFile(const std::string& header_path, const PackageHeader& record,
-                                  std::string_view required_key);
+                                  std::string_view required_key, bool stored_files = true);
 
 }  // namespace qx

@@ -275,6 +275,14 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
   if (!CheckPlacement(cache, values, outcome)) {
     return outcome;
   }
+  // No signature is fetched from a server yet, so what comes from one is
+  // unsigned: refused for an application pinned to a signer, and where a
+  // signature is required.
+  const SignerJudgement signer = JudgeSigner(outcome.name, SignatureCheck{}, false, {});
+  if (!signer.refusal.empty()) {
+    outcome.problems.push_back(signer.refusal);
+    return outcome;
+  }
   const CachedVersion cached = FindCachedVersion(outcome, values.appl_name);
   WorkDirectory work;
   if (!work.Make(cache.root(), &error)) {

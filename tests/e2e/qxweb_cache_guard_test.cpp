@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include "core/format/header_lines.h"
+#include "core/signature/signing_key.h"
 #include "tests/support/header_builder.h"
 #include "tests/support/test_support.h"
 #include "tests/support/web_server.h"
@@ -481,6 +482,142 @@ TEST_F(QxwebCacheGuardTest, DamagedCachesAreMendedFromTheServer) {
             {{"update Demo", 1, "data\\blob: expands past its Size of 5 bytes"},
              {"cache launch Demo", 0, "Demo 01 01"}}};
   RunCase(bomb);
+}
+
+// The signer a signed install pins, and what a later install must carry:
+// the same key (or one accepted to replace it), a higher sequence, never no
+// signature. A refusal leaves qxweb.ini and registry.ini byte for byte.
+TEST_F(QxwebCacheGuardTest, SignedInstallsPinTheirSignerAndRefuseWhatItDidNotSign) {
+  const std::string ini = dir_ / "config/tarnwick/qxweb.ini";
+  const std::string registry = dir_ / "config/tarnwick/registry.ini";
+  const auto make_key = [&](const std::string& file) {
+    const qx::SigningKey key = qx::MakeSigningKey().value;
+    EXPECT_EQ(qx::SaveSigningKey(key, dir_ / file, ""), "");
+    return key;
+  };
+  const qx::SigningKey key = make_key("publisher.key");
+  const qx::SigningKey other = make_key("other.key");
+  const std::string id = qx::KeyId(key.public_key());
+  const std::string v1 = Package("Demo");
+  const std::string v2 = Package("Demo", "apps", 2);
+  const auto sign = [&](const std::string& header, const qx::SigningKey& with, uint64_t sequence) {
+    return [=] { qx_test::SignPackage(header, with, sequence); };
+  };
+  const auto unsign = [](const std::string& header) {
+    return [=] { fs::remove(header + ".sig"); };
+  };
+  const auto install = [](const std::string& header, const std::string& options = "") {
+    return "cache install " + ShellQuote(header) + (options.empty() ? "" : " " + options);
+  };
+  struct Row {
+    const char* situation;
+    std::vector<std::function<void()>> packages;
+    std::vector<Step> before;  // must succeed
+    Step judged;
+    std::function<void()> after = nullptr;
+    std::function<void()> tamper = nullptr;  // between |before| and |judged|
+  };
+  const std::string changed = dir_ / "pkg/changed/Demo.qxw";
+  const std::vector<Row> rows = {
+      {"a signed first install pins its key",
+       {sign(v1, key, 10)},
+       {},
+       {install(v1), 0, "signed by key " + id + " (sequence 10); the key is pinned"},
+       [&] {
+         EXPECT_NE(Qxweb("cache show Demo").out.find("key " + id + ", sequence 10 taken last"),
+                   std::string::npos);
+       }},
+      {"a newer version from the same signer",
+       {sign(v1, key, 10), sign(v2, key, 11)},
+       {{install(v1), 0, "pinned"}},
+       {install(v2), 0, "signed by key " + id + " (sequence 11)"}},
+      {"the same version again", {sign(v1, key, 10)}, {{install(v1), 0, ""}}, {install(v1), 0, ""}},
+      {"an older version served again",
+       {sign(v1, key, 10), sign(v2, key, 11)},
+       {{install(v2), 0, ""}},
+       {install(v1), 1, "a rollback: this version is signed by key " + id + " (sequence 10)"}},
+      {"an unsigned version after a signed one",
+       {sign(v1, key, 10), unsign(v2)},
+       {{install(v1), 0, ""}},
+       {install(v2), 1, "a downgrade: apps\\Demo is pinned to key " + id}},
+      {"a version signed by another key",
+       {sign(v1, key, 10), sign(v2, other, 11)},
+       {{install(v1), 0, ""}},
+       {install(v2), 1, "another key: apps\\Demo is pinned to key " + id}},
+      {"another key, accepted",
+       {sign(v1, key, 10), sign(v2, other, 11)},
+       {{install(v1), 0, ""}},
+       {install(v2, "--accept-new-key " + ShellQuote(dir_ / "other.key.pub")), 0,
+        "the pin moves to it from key " + id}},
+      {"an unsigned package where a signature is required",
+       {unsign(v1)},
+       {},
+       {install(v1, "--require-signature"), 1, "not signed, and a signature is required"}},
+      {"a first install that must carry a key it does not",
+       {sign(v1, other, 10)},
+       {},
+       {install(v1, "--key " + ShellQuote(dir_ / "publisher.key.pub")), 1,
+        "not with the required key " + id}},
+      {"a command line changed after signing",
+       {sign(v1, key, 10),
+        [&] {
+          fs::remove_all(dir_ / "pkg/changed");
+          fs::copy(fs::path(v1).parent_path(), dir_ / "pkg/changed", fs::copy_options::recursive);
+          std::string text = ReadFile(changed);
+          text.replace(text.find("CommandLine"), 11, "CommandLine = sh -c evil;");
+          WriteFile(changed, text);
+        }},
+       {},
+       {install(changed), 1, "the header is not the one signed"}},
+      {"a removed application keeps its pin",
+       {sign(v1, key, 10), unsign(v2)},
+       {{install(v1), 0, ""}, {"cache remove Demo", 0, "removed"}},
+       {install(v2), 1, "a downgrade"}},
+      {"a forgotten pin lets an unsigned version in",
+       {sign(v1, key, 10), unsign(v2)},
+       {{install(v1), 0, ""}, {"cache forget-key Demo", 0, "the pin of key " + id + " is gone"}},
+       {install(v2), 0, "not signed"}},
+      {"a cached header changed after the install is not launched",
+       {sign(v1, key, 10)},
+       {{install(v1), 0, ""}, {"cache launch Demo", 0, "Demo 01 01"}},
+       {"cache launch Demo", 1, "the header is not the one signed"},
+       [&] { ASSERT_EQ(Qxweb("cache remove Demo").status, 0); },
+       [&] { WriteFile(root_ + "/apps/Demo/Demo.qxw", ReadFile(v1) + "; an added line\r\n"); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.situation);
+    fs::remove_all(dir_ / "data");
+    fs::remove_all(dir_ / "config");
+    fs::create_directories(dir_ / "config/tarnwick");
+    for (const auto& package : row.packages) {
+      package();
+    }
+    outside_before_ = Outside();
+    for (const Step& step : row.before) {
+      const CommandResult result = Qxweb(step.arguments);
+      ASSERT_EQ(result.status, 0) << step.arguments << "\n" << result.out << result.err;
+    }
+    if (row.tamper) {
+      row.tamper();
+    }
+    // The first command sets the cache up; the judged one must change nothing.
+    ASSERT_EQ(Qxweb("cache list").status, 0);
+    const std::string ini_before = fs::exists(ini) ? ReadFile(ini) : "";
+    const std::string registry_before = fs::exists(registry) ? ReadFile(registry) : "";
+    const CommandResult result = Qxweb(row.judged.arguments);
+    EXPECT_EQ(result.status, row.judged.status) << result.out << result.err;
+    EXPECT_NE((result.out + result.err).find(row.judged.says), std::string::npos)
+        << result.out << result.err;
+    if (row.judged.status != 0) {
+      EXPECT_EQ(fs::exists(ini) ? ReadFile(ini) : "", ini_before);
+      EXPECT_EQ(fs::exists(registry) ? ReadFile(registry) : "", registry_before);
+    }
+    if (row.after) {
+      row.after();
+    }
+    outside_before_ = Outside();
+    ExpectWholeCache();
+  }
 }
 
 // Eight commands at a time, each on an application of its own: installs,

@@ -7,10 +7,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "core/digest/secure_digest.h"
 #include "core/fsutil/path_text.h"
+#include "core/signature/package_signature.h"
+#include "core/signature/sha256.h"
 #include "tests/support/test_support.h"
 
 namespace qx_test {
@@ -150,6 +153,28 @@ std::string JoinLines(const std::vector<std::string>& lines) {
     text += line + "\r\n";
   }
   return text;
+}
+
+void SignPackage(const std::string& header, const qx::SigningKey& key, uint64_t sequence) {
+  namespace fs = std::filesystem;
+  const fs::path directory = fs::path(header).parent_path();
+  qx::PackageSignature signature;
+  signature.sequence = sequence;
+  signature.header_sha256 = qx::Sha256OfFile(header).value;
+  for (const auto& item : fs::recursive_directory_iterator(directory)) {
+    const std::string path = item.path().string();
+    if (!item.is_regular_file() || path == header ||
+        path == header + std::string(qx::kSignatureSuffix)) {
+      continue;
+    }
+    std::string name = fs::relative(item.path(), directory).string();
+    std::replace(name.begin(), name.end(), '/', '\\');
+    signature.files.push_back(
+        {name, static_cast<int64_t>(item.file_size()), qx::Sha256OfFile(path).value});
+  }
+  const qx::SignatureResult<std::string> text = qx::SignatureText(signature, key);
+  ASSERT_TRUE(text.ok()) << text.error;
+  WriteFile(header + std::string(qx::kSignatureSuffix), text.value);
 }
 
 HeaderBuilder MakePackage(const std::string& directory, const std::string& appl_name,

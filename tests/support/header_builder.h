@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/format/header_lines.h"
+#include "core/signature/signing_key.h"
 
 namespace qx_test {
 
@@ -74,6 +75,12 @@ HeaderBuilder MakePackage(const std::string& directory, const std::string& appl_
 // lines joined back with CR LF after each.
 std::vector<std::string> SplitLines(const std::string& text);
 std::string JoinLines(const std::vector<std::string>& lines);
+
+// Writes HEADER.sig beside |header| as a signed seal does, with |key| and
+// |sequence|: the header's SHA-256 and, for every other file in its
+// directory (the stored files, under their entry names), its Length and
+// SHA-256.
+void SignPackage(const std::string& header, const qx::SigningKey& key, uint64_t sequence);
 
 // Secure digest of |bytes| keyed by |key|.
 std::string KeyedDigest(std::string_view bytes, const std::string& key);

@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "core/platform/console_user_interface.h"
 #include "core/platform/registry_store.h"
 #include "core/platform/user_interface.h"
+#include "core/signature/signing_key.h"
 #include "tools/qxweb/commands.h"
 
 namespace qxweb_tool {
@@ -52,10 +54,25 @@ const char* FormOf(const qx::CachedApplication& application) {
   return application.compressed == qx::kYes ? "stored" : "expanded";
 }
 
-int RunInstall(const std::string& argument) {
+// Options of cache install about the package's signer, as typed.
+struct SignerOptions {
+  std::string key;
+  std::string new_key;
+  bool require_signature = false;
+};
+
+int RunInstall(const std::string& argument, const SignerOptions& options) {
   std::string error;
   const std::string header = HeaderArgument(argument, &error);
-  if (header.empty()) {
+  qx::SignerPolicy policy;
+  policy.require_signature = options.require_signature;
+  if (!header.empty() && !options.key.empty()) {
+    policy.required_key = qx::RequiredKeyOf(options.key, &error);
+  }
+  if (!header.empty() && error.empty() && !options.new_key.empty()) {
+    policy.new_key = qx::RequiredKeyOf(options.new_key, &error);
+  }
+  if (header.empty() || !error.empty()) {
     std::fprintf(stderr, "qxweb cache install: %s\n", error.c_str());
     return kExitFailed;
   }
@@ -63,7 +80,7 @@ int RunInstall(const std::string& argument) {
   if (!cache) {
     return kExitFailed;
   }
-  const qx::InstallOutcome outcome = qx::InstallPackage(*cache, header);
+  const qx::InstallOutcome outcome = qx::InstallPackage(*cache, header, policy);
   if (!outcome.problems.empty()) {
     PrintProblems("install", outcome.problems);
     std::fprintf(stderr, "qxweb cache install: %s not installed; the cache is as it was\n",
@@ -73,6 +90,7 @@ int RunInstall(const std::string& argument) {
   std::printf("%s: %s %d files into %s\n", qx::PrintableText(outcome.name).c_str(),
               outcome.replaced ? "replaced the cached version with" : "installed", outcome.files,
               outcome.directory.c_str());
+  std::printf("%s: %s\n", qx::PrintableText(outcome.name).c_str(), outcome.signer.c_str());
   return kExitOk;
 }
 
@@ -141,6 +159,10 @@ int RunShow(const std::string& typed) {
   } else {
     line("Registered:", "no");
   }
+  const std::optional<qx::SignerPin> pin = qx::ReadSignerPin(name);
+  line("Signer:", pin ? "key " + qx::KeyId(pin->public_key) + ", sequence " +
+                            std::to_string(pin->sequence) + " taken last"
+                      : std::string("none pinned"));
   return kExitOk;
 }
 
@@ -229,6 +251,32 @@ int RunRemove(const std::string& typed) {
   return kExitOk;
 }
 
+int RunForgetKey(const std::string& typed) {
+  const std::unique_ptr<qx::ClientCache> cache = Open("forget-key");
+  if (!cache) {
+    return kExitFailed;
+  }
+  // The pin outlives the application, so its name is looked up among the
+  // listed ones only when no pin has the name as typed.
+  std::string name = typed;
+  if (!qx::ReadSignerPin(name)) {
+    std::string error;
+    name = qx::FindCachedApplication(typed, &error);
+  }
+  if (name.empty() || !qx::ReadSignerPin(name)) {
+    std::fprintf(stderr, "qxweb cache forget-key: no key is pinned for %s\n",
+                 qx::PrintableText(typed).c_str());
+    return kExitFailed;
+  }
+  const std::string id = qx::KeyId(qx::ReadSignerPin(name)->public_key);
+  if (!qx::WriteSignerPin(name, std::nullopt)) {
+    return kExitFailed;
+  }
+  std::printf("%s: the pin of key %s is gone; the next install takes whatever it is given\n",
+              qx::PrintableText(name).c_str(), id.c_str());
+  return kExitOk;
+}
+
 int RunRoot(const std::string& directory) {
   const std::unique_ptr<qx::ClientCache> cache = Open("root");
   if (!cache) {
@@ -271,7 +319,20 @@ void AddCacheCommand(CLI::App& app, int& status) {
       "Verify a package (header digest, every stored file) and take it into the cache under its "
       "InstallTo and ApplName; an earlier version stays whole until the new one is complete");
   install->add_option("HEADER", *header, kHeaderArgumentHelp)->required();
-  install->callback(run([header] { return RunInstall(*header); }));
+  auto signer = std::make_shared<SignerOptions>();
+  install
+      ->add_option("--key", signer->key,
+                   "The first install must be signed with this key (a .pub file or the key's "
+                   "line); later ones must carry the key it pinned")
+      ->type_name("KEY");
+  install
+      ->add_option("--accept-new-key", signer->new_key,
+                   "Let the pinned key of the application move to this one")
+      ->type_name("KEY");
+  install->add_flag("--require-signature", signer->require_signature,
+                    "Refuse a package without a signature (as RequireSignature=Yes in the "
+                    "General section of qxweb.ini does)");
+  install->callback(run([header, signer] { return RunInstall(*header, *signer); }));
 
   cache->add_subcommand("list", "One line per cached application")->callback(run([] {
     return RunList();
@@ -305,6 +366,10 @@ void AddCacheCommand(CLI::App& app, int& status) {
   }));
   add_named("remove", "Remove an application: its files, its record and its registration")
       ->callback(run([name] { return RunRemove(*name); }));
+  add_named("forget-key",
+            "Take away the key an application's signed install pinned (it outlives removal), so "
+            "that the next install may come unsigned or from another signer")
+      ->callback(run([name] { return RunForgetKey(*name); }));
 
   auto yes = std::make_shared<bool>(false);
   auto* sweep = cache->add_subcommand(
