@@ -79,17 +79,6 @@ bool MakeDirectoryOf(const std::string& path) {
   return CreateDirectoryPath(directory);
 }
 
-// The bytes of the file |path|; empty when it cannot be read.
-std::string FileBytes(const std::string& path) {
-  std::string bytes;
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  char block[65536];
-  for (size_t got = 0; file && (got = std::fread(block, 1, sizeof block, file.get())) > 0;) {
-    bytes.append(block, got);
-  }
-  return bytes;
-}
-
 // Copies the header and the stored files of the package at |header_path|
 // into |staging|: regular files only, and of each no more than one byte past
 // its Length, so that the check that follows sees a wrong length rather than
@@ -220,6 +209,16 @@ bool ExpandInto(const PackageHeader& record, const std::string& incoming,
 }
 
 }  // namespace
+
+std::string FileBytes(const std::string& path) {
+  std::string bytes;
+  FilePtr file(std::fopen(path.c_str(), "rb"));
+  char block[65536];
+  for (size_t got = 0; file && (got = std::fread(block, 1, sizeof block, file.get())) > 0;) {
+    bytes.append(block, got);
+  }
+  return bytes;
+}
 
 bool ExpandStoredFile(const std::string& source, const std::string& target, const FileEntry& entry,
                       std::vector<std::string>& problems) {

@@ -33,6 +33,9 @@ inline constexpr int64_t kHeaderSizeLimit = int64_t{64} << 20;
 // The cache root when the registry names none: $XDG_DATA_HOME/tarnwick/cache.
 std::string DefaultCacheRoot();
 
+// The bytes of the file |path|; empty when it cannot be read.
+std::string FileBytes(const std::string& path);
+
 // Expands the stored file |source| of |entry| into |target|, which must come
 // out exactly the entry's Size: the expansion stops as soon as it passes it.
 // On failure the target is gone and a problem naming the entry is added.

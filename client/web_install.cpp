@@ -65,16 +65,6 @@ struct CachedVersion {
   std::map<std::string, const FileEntry*> entries;
 };
 
-std::string ReadWholeFile(const std::string& path) {
-  std::string bytes;
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  char buffer[65536];
-  for (size_t got = 0; file && (got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) {
-    bytes.append(buffer, got);
-  }
-  return bytes;
-}
-
 // Reads a header held in memory as the client reads one from a file; |label|
 // names it in problems.
 std::unique_ptr<PackageHeader> ReadHeaderBytes(std::string& bytes, const std::string& label,
@@ -97,7 +87,7 @@ CachedVersion FindCachedVersion(const WebInstallOutcome& outcome, const std::str
   }
   const std::string header_path = JoinNativePath(outcome.directory, HeaderFileName(appl_name));
   std::vector<std::string> problems;
-  cached.header_bytes = ReadWholeFile(header_path);
+  cached.header_bytes = FileBytes(header_path);
   cached.record = ReadHeaderBytes(cached.header_bytes, header_path, problems);
   if (!cached.record || !problems.empty()) {
     cached.record.reset();
