@@ -19,6 +19,7 @@
 
 #include "core/digest/secure_digest.h"
 #include "core/fsutil/path_text.h"
+#include "core/signature/sha256.h"
 
 namespace qx {
 
@@ -149,6 +150,7 @@ struct HttpFetcher::Transfer {
   const FileFetch* file = nullptr;  // a stored file
   int fd = -1;
   DigestPtr digest;
+  Sha256Stream sha256;
   int64_t received = 0;  // bytes of this file written
   int attempts = 0;
   bool resuming = false;
@@ -178,6 +180,7 @@ struct HttpFetcher::Transfer {
   bool Restart() {
     received = 0;
     digest = DigestNew();
+    sha256 = Sha256Stream();
     return digest && ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0;
   }
 
@@ -288,6 +291,9 @@ struct HttpFetcher::Transfer {
         written += static_cast<size_t>(done);
       }
       DigestUpdate(digest.get(), data, count);
+      if (!file->sha256.empty()) {
+        sha256.Update(data, count);
+      }
       received += static_cast<int64_t>(count);
     }
     owner->bytes_received_ += static_cast<int64_t>(count);
@@ -479,7 +485,8 @@ bool HttpFetcher::Finish(Transfer& transfer, int result) {
   return true;
 }
 
-std::string HttpFetcher::FetchDocument(const std::string& url, size_t limit, std::string* body) {
+std::string HttpFetcher::FetchDocument(const std::string& url, size_t limit, std::string* body,
+                                       long* refused_status) {
   auto* transfer = static_cast<Transfer*>(NewHandle());
   if (transfer == nullptr || multi_ == nullptr) {
     return url + ": out of memory";
@@ -514,6 +521,9 @@ std::string HttpFetcher::FetchDocument(const std::string& url, size_t limit, std
     failure = PrintableText(url) + ": " + limit_passed;
   } else if (!Finish(*transfer, result)) {
     failure = PrintableText(url) + ": " + transfer->failure;
+  }
+  if (refused_status != nullptr) {
+    *refused_status = transfer->refused_status;
   }
   transfers_.pop_back();
   return failure;
@@ -588,6 +598,7 @@ std::vector<std::string> HttpFetcher::FetchFiles(const std::vector<FileFetch>& f
         transfer->fd = ::open(file.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         transfer->received = 0;
         transfer->digest = DigestNew();
+        transfer->sha256 = Sha256Stream();
         if (transfer->fd < 0 || !transfer->digest) {
           fail(*transfer, std::string("cannot be written: ") + std::strerror(errno));
           break;
@@ -626,6 +637,11 @@ std::vector<std::string> HttpFetcher::FetchFiles(const std::vector<FileFetch>& f
       if (done && (SecureDigest(transfer->digest.get(), digest, sizeof digest, key) != kDigestOk ||
                    std::string_view(digest) != transfer->file->entry->digest)) {
         transfer->failure = "digest mismatch";
+        done = false;
+      }
+      if (done && !transfer->file->sha256.empty() &&
+          transfer->sha256.Finish() != transfer->file->sha256) {
+        transfer->failure = "not the bytes the signature gives (SHA-256 mismatch)";
         done = false;
       }
       if (done && ::close(std::exchange(transfer->fd, -1)) != 0) {

@@ -36,11 +36,13 @@ struct FetchSettings {
   FetchLimits limits;
 };
 
-// One stored file to fetch: its bytes must have |entry|'s Length and keyed digest.
+// One stored file to fetch: its bytes must have |entry|'s Length and keyed
+// digest, and the SHA-256 a signature gives them when there is one.
 struct FileFetch {
   std::string url;
   std::string path;  // written anew; left behind, incomplete, when the fetch fails
   const FileEntry* entry = nullptr;
+  std::string sha256;  // signed; empty for an unsigned package
 };
 
 struct FetchProgress {
@@ -81,14 +83,18 @@ class HttpFetcher {
   HttpFetcher& operator=(const HttpFetcher&) = delete;
 
   // The body of |url|, at most |limit| bytes, into |body|. Empty on
-  // success; otherwise what went wrong, naming the URL. An answer that
-  // ends before its header lines or its body do is refused as cut off.
-  std::string FetchDocument(const std::string& url, size_t limit, std::string* body);
+  // success; otherwise what went wrong, naming the URL, with |body| holding
+  // what came before it, and |refused_status|, when given, the HTTP status
+  // of an answer that was not the document (0 when the transfer failed).
+  // An answer that ends before its header lines or its body do is refused
+  // as cut off.
+  std::string FetchDocument(const std::string& url, size_t limit, std::string* body,
+                            long* refused_status = nullptr);
 
   // Fetches every file, at most |settings.transfers| at once. A file whose
   // transfer breaks off or stalls resumes with a range request where the
   // server allows it; one that fails (HTTP error, wrong length, digest
-  // mismatch) is fetched again once. |key| keys the digests. Returns the
+  // or SHA-256 mismatch) is fetched again once. |key| keys the digests. Returns the
   // problems, "NAME: what is wrong"; the first file that fails twice stops
   // the rest, and so does a limit of |settings.limits| that ends the whole
   // fetch (one problem without a name then).

@@ -118,8 +118,17 @@ std::string RequiredKeyOf(const std::string& argument, std::string* error) {
 
 SignatureCheck CheckSignatureText(std::string_view signature_bytes, const std::string& label,
                                   std::string_view header_bytes, const PackageHeader& record,
-                                  std::string_view required_key) {
-  return Check(signature_bytes, label, header_bytes, record, required_key, nullptr);
+                                  std::string_view required_key,
+                                  std::map<std::string, std::string>* signed_files) {
+  PackageSignature signature;
+  SignatureCheck check =
+      Check(signature_bytes, label, header_bytes, record, required_key, &signature);
+  if (signed_files != nullptr && check.problems.empty()) {
+    for (SignedFile& file : signature.files) {
+      signed_files->emplace(std::move(file.name), std::move(file.sha256));
+    }
+  }
+  return check;
 }
 
 SignatureCheck CheckSignatureFile(const std::string& header_path, const PackageHeader& record,

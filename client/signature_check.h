@@ -4,6 +4,7 @@
 // header and the stored files it signs, for verify and the client. Client.
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,10 +31,12 @@ std::string RequiredKeyOf(const std::string& argument, std::string* error);
 // key it carries, that key is |required_key| when one is given (raw bytes),
 // the header's SHA-256 is the signed one, and the signed files are the
 // record's stored files with their Lengths. The stored files' own SHA-256
-// are not looked at (CheckSignedFiles does that).
+// are not looked at; |signed_files|, when given, receives each one's signed
+// SHA-256 by name once the signature holds.
 SignatureCheck CheckSignatureText(std::string_view signature_bytes, const std::string& label,
                                   std::string_view header_bytes, const PackageHeader& record,
-                                  std::string_view required_key);
+                                  std::string_view required_key,
+                                  std::map<std::string, std::string>* signed_files = nullptr);
 
 // The same for the header at |header_path| and the signature beside it, and
 // then, with |stored_files|, every stored file's SHA-256 in the record's

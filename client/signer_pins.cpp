@@ -66,6 +66,9 @@ SignerJudgement JudgeSigner(const std::string& name, const SignatureCheck& signa
                           KeyId(pinned->public_key) +
                           ", and this version is not signed (qxweb cache forget-key " + shown +
                           " takes the pin away)";
+    } else if (!policy.required_key.empty()) {
+      judgement.refusal =
+          "the package is not signed, and key " + KeyId(policy.required_key) + " was required";
     } else if (policy.require_signature || SignatureRequiredBySetting()) {
       judgement.refusal = "the package is not signed, and a signature is required";
     } else {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,8 @@
 #include "client/cache_area.h"
 #include "client/landing_embed.h"
 #include "client/package_check.h"
+#include "client/signature_check.h"
+#include "client/signer_pins.h"
 #include "core/cache/cache_registry.h"
 #include "core/compress/codec.h"
 #include "core/format/package_paths.h"
@@ -28,6 +31,8 @@
 #include "core/package/package_directory.h"
 #include "core/package/stored_file_check.h"
 #include "core/platform/file_handle.h"
+#include "core/signature/package_signature.h"
+#include "core/signature/sha256.h"
 
 namespace qx {
 
@@ -60,9 +65,22 @@ bool IsLandingPage(const std::string& url) {
 struct CachedVersion {
   std::unique_ptr<PackageHeader> record;
   std::string header_bytes;
+  std::string signature_bytes;  // empty when it is not signed
+  // Each stored file's SHA-256 by name, when its signature holds: the
+  // files were checked against them when they were taken.
+  std::map<std::string, std::string> signed_files;
   bool stored_form = true;
   std::string directory_id;  // the package directory's device and inode
   std::map<std::string, const FileEntry*> entries;
+};
+
+// A header as a server holds it, with the signature beside it.
+struct ServedPackage {
+  std::unique_ptr<PackageHeader> record;
+  std::string header_bytes;
+  std::optional<std::string> signature_bytes;  // none: the server has no signature
+  SignatureCheck signature;                    // holds, when there is one
+  std::map<std::string, std::string> signed_files;
 };
 
 // Reads a header held in memory as the client reads one from a file; |label|
@@ -93,6 +111,11 @@ CachedVersion FindCachedVersion(const WebInstallOutcome& outcome, const std::str
     cached.record.reset();
     return cached;
   }
+  cached.signature_bytes = FileBytes(header_path + std::string(kSignatureSuffix));
+  if (!cached.signature_bytes.empty()) {
+    CheckSignatureText(cached.signature_bytes, header_path, cached.header_bytes, *cached.record, "",
+                       &cached.signed_files);
+  }
   cached.stored_form = application.compressed != kNo;
   cached.directory_id = FileIdOf(outcome.directory);
   cached.record->package_directory = outcome.directory;
@@ -106,10 +129,11 @@ CachedVersion FindCachedVersion(const WebInstallOutcome& outcome, const std::str
 
 // Takes |entry|'s file from the cached version into |target| when the cache
 // holds it as the new version needs it: the same name, Length, digest and
-// kind. The file is linked first and checked where it was linked (its
-// stored bytes, or in an expanded cache its size), so that a cache changed
-// meanwhile can only make it fail. Runs without the lock.
-bool TakeFromCache(const CachedVersion& cached, const HeaderValues& values, const FileEntry& entry,
+// kind, and for a signed version the SHA-256 that |served| signs. The file is linked first
+// and checked where it was linked (its stored bytes, or in an expanded
+// cache its size), so that a cache changed meanwhile can only make it fail.
+// Runs without the lock.
+bool TakeFromCache(const CachedVersion& cached, const ServedPackage& served, const FileEntry& entry,
                    const std::string& target) {
   if (!cached.record) {
     return false;
@@ -118,11 +142,28 @@ bool TakeFromCache(const CachedVersion& cached, const HeaderValues& values, cons
   if (found == cached.entries.end()) {
     return false;
   }
+  const HeaderValues& values = served.record->values;
   const FileEntry& earlier = *found->second;
   const bool named = IsNamedFileEntry(values, entry.name);
   if (earlier.length != entry.length || earlier.digest != entry.digest ||
       named != IsNamedFileEntry(cached.record->values, entry.name)) {
     return false;
+  }
+  // A signed file is taken when the cached version's signature gives it
+  // the same SHA-256, or else when its stored bytes have it.
+  std::string_view signed_sha256;
+  bool vouched = false;
+  if (served.signature_bytes) {
+    const auto signed_now = served.signed_files.find(entry.name);
+    if (signed_now == served.signed_files.end()) {
+      return false;
+    }
+    signed_sha256 = signed_now->second;
+    const auto signed_then = cached.signed_files.find(entry.name);
+    vouched = signed_then != cached.signed_files.end() && signed_then->second == signed_sha256;
+    if (!vouched && !cached.stored_form && !named) {
+      return false;  // only the expanded bytes are there
+    }
   }
   // A link is taken over as a link: only a regular file will do.
   const std::string source = JoinNativePath(cached.record->package_directory, entry.name);
@@ -134,7 +175,8 @@ bool TakeFromCache(const CachedVersion& cached, const HeaderValues& values, cons
       ::lstat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
       (cached.stored_form || named
            ? CheckStoredFileAt(target, entry, values.appl_name.c_str(), nullptr) == kStoredFileOk
-           : info.st_size == entry.size);
+           : info.st_size == entry.size) &&
+      (signed_sha256.empty() || vouched || Sha256OfFile(target).value == signed_sha256);
   if (!held) {
     ::unlink(target.c_str());
   }
@@ -166,12 +208,41 @@ std::string RefusedHeaderPlace(const std::string& page_url, const std::string& h
   return {};
 }
 
+// Where the signature of the header at |header_url| is: beside it, as
+// NAME.qxw.sig.
+std::string SignatureUrlOf(const std::string& header_url) {
+  return header_url.substr(0, header_url.find_first_of("?#")) + std::string(kSignatureSuffix);
+}
+
+// Whether what a server answered for a signature means that the package
+// has none: an answer other than the document but a server error (many
+// servers redirect or forbid what they do not hold), or a document that is
+// no signature (a server's page for every unknown path). Taking these for
+// "not signed" gives nobody more than removing the signature would.
+bool IsNoSignature(const std::string& error, long refused_status, std::string_view body) {
+  if (refused_status != 0) {
+    return refused_status < 500;
+  }
+  const std::string magic = std::string(kSignatureMagic) + " ";
+  // A transfer that broke off may have brought too little to tell.
+  const bool told = error.empty() || body.size() >= magic.size();
+  return told && body.substr(0, magic.size()) != magic;
+}
+
+// Stored files that |record| lists, the ones a signature lists too.
+uint64_t StoredFileCount(const PackageHeader& record) {
+  return static_cast<uint64_t>(std::count_if(
+      record.entries.begin(), record.entries.end(),
+      [](const auto& entry) { return !entry->comment && entry->state != kEntryStateComment; }));
+}
+
 // Fetches the header that |url| names, directly or through a landing page,
-// and reads it. Null, with problems added, when it cannot be had or fails
-// the client's checks.
-std::unique_ptr<PackageHeader> FetchHeader(HttpFetcher& fetcher, const std::string& url,
-                                           bool allow_other_host, WebInstallOutcome& outcome,
-                                           std::string& bytes) {
+// and the signature beside it, and reads and checks both (the signature
+// against |required_key| too, when one is given). False, with problems
+// added, when they cannot be had or fail the client's checks.
+bool FetchPackage(HttpFetcher& fetcher, const std::string& url, bool allow_other_host,
+                  const std::string& required_key, WebInstallOutcome& outcome,
+                  ServedPackage& served) {
   std::string error;
   outcome.header_url = ResolveUrl(url, url, &error);
   if (!outcome.header_url.empty() && IsLandingPage(outcome.header_url)) {
@@ -187,20 +258,53 @@ std::unique_ptr<PackageHeader> FetchHeader(HttpFetcher& fetcher, const std::stri
       error = RefusedHeaderPlace(page_url, outcome.header_url, allow_other_host);
     }
   }
-  if (error.empty()) {
-    error =
-        fetcher.FetchDocument(outcome.header_url, static_cast<size_t>(kHeaderSizeLimit), &bytes);
-  }
   if (!error.empty()) {
     outcome.problems.push_back(error);
-    return nullptr;
+    return false;
   }
-  std::unique_ptr<PackageHeader> record =
-      ReadHeaderBytes(bytes, PrintableText(outcome.header_url), outcome.problems);
-  if (record) {
-    CheckEntries(*record, outcome.problems);
+  const std::string signature_url = SignatureUrlOf(outcome.header_url);
+  // The publisher puts the signature in place before the header, so a
+  // client can meet the new signature beside the old header: both are
+  // fetched once more before the signature counts as wrong.
+  for (int attempt = 1;; ++attempt) {
+    served = ServedPackage();
+    error = fetcher.FetchDocument(outcome.header_url, static_cast<size_t>(kHeaderSizeLimit),
+                                  &served.header_bytes);
+    if (!error.empty()) {
+      outcome.problems.push_back(error);
+      return false;
+    }
+    served.record =
+        ReadHeaderBytes(served.header_bytes, PrintableText(outcome.header_url), outcome.problems);
+    if (served.record) {
+      CheckEntries(*served.record, outcome.problems);
+    }
+    if (!outcome.problems.empty()) {
+      return false;
+    }
+    std::string signature;
+    long refused_status = 0;
+    error = fetcher.FetchDocument(signature_url, MaxSignatureBytes(StoredFileCount(*served.record)),
+                                  &signature, &refused_status);
+    if (IsNoSignature(error, refused_status, signature)) {
+      return true;
+    }
+    if (!error.empty()) {
+      outcome.problems.push_back(error);
+      return false;
+    }
+    served.signature_bytes = std::move(signature);
+    served.signature =
+        CheckSignatureText(*served.signature_bytes, PrintableText(signature_url),
+                           served.header_bytes, *served.record, required_key, &served.signed_files);
+    if (served.signature.problems.empty()) {
+      return true;
+    }
+    if (attempt == 2) {
+      outcome.problems = served.signature.problems;
+      return false;
+    }
   }
-  return outcome.problems.empty() ? std::move(record) : nullptr;
 }
 
 // Expands the fetched files where they were fetched, for a cache that holds
@@ -243,19 +347,21 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
   };
   // Nothing is locked while the server is asked.
   std::string error;
-  std::string header_bytes;
+  ServedPackage served;
   cache.Unlock();
-  std::unique_ptr<PackageHeader> record =
-      FetchHeader(fetcher, url, settings.allow_other_host, outcome, header_bytes);
+  const bool fetched = FetchPackage(fetcher, url, settings.allow_other_host,
+                                    settings.signer.required_key, outcome, served);
   count_transfers();
   if (!cache.Lock(&error)) {
     outcome.problems.push_back(error);
     return outcome;
   }
-  if (!record) {
+  if (!fetched) {
     return outcome;
   }
-  const HeaderValues& values = record->values;
+  const PackageHeader& record = *served.record;
+  const std::string& header_bytes = served.header_bytes;
+  const HeaderValues& values = record.values;
   outcome.name = CacheNameOf(values);
   if (!expected_name.empty() && outcome.name != expected_name) {
     outcome.problems.push_back(PrintableText(url) + " now holds " + PrintableText(outcome.name) +
@@ -265,11 +371,15 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
   if (!CheckPlacement(cache, values, outcome)) {
     return outcome;
   }
-  // No signature is fetched from a server yet, so what comes from one is
-  // unsigned: refused for an application pinned to a signer, and where a
-  // signature is required.
-  const SignerJudgement signer = JudgeSigner(outcome.name, SignatureCheck{}, false, {});
-  if (!signer.refusal.empty()) {
+  // The signer is judged before any stored file is fetched, and again
+  // under the lock that commits, where the pin may have moved meanwhile.
+  const std::string cached_header =
+      JoinNativePath(outcome.directory, HeaderFileName(values.appl_name));
+  const auto judge_signer = [&] {
+    return JudgeSigner(outcome.name, served.signature, FileBytes(cached_header) == header_bytes,
+                       settings.signer);
+  };
+  if (const SignerJudgement signer = judge_signer(); !signer.refusal.empty()) {
     outcome.problems.push_back(signer.refusal);
     return outcome;
   }
@@ -284,7 +394,7 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
   // rest, missing or damaged, is fetched. A cache that holds this version
   // whole is already current.
   std::vector<FileFetch> fetches;
-  for (const auto& entry : record->entries) {
+  for (const auto& entry : record.entries) {
     if (entry->comment || entry->state == kEntryStateComment) {
       continue;
     }
@@ -296,15 +406,20 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
       outcome.problems.push_back("cannot create " + directory + ": " + std::strerror(errno));
       break;
     }
-    if (TakeFromCache(cached, values, *entry, fetch.path)) {
+    if (TakeFromCache(cached, served, *entry, fetch.path)) {
       ++outcome.kept;
       continue;
     }
     fetch.url = ResolveUrl(outcome.header_url, UrlPathOf(entry->name), &error);
+    if (const auto signed_file = served.signed_files.find(entry->name);
+        signed_file != served.signed_files.end()) {
+      fetch.sha256 = signed_file->second;
+    }
     fetches.push_back(std::move(fetch));
   }
   outcome.current = outcome.problems.empty() && fetches.empty() && cached.record &&
-                    cached.header_bytes == header_bytes;
+                    cached.header_bytes == header_bytes &&
+                    cached.signature_bytes == served.signature_bytes.value_or("");
   if (outcome.problems.empty()) {
     outcome.problems = fetcher.FetchFiles(fetches, values.appl_name.c_str(), settings.callbacks);
   }
@@ -314,9 +429,12 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
   if (outcome.problems.empty() && !stored_form) {
     ExpandFetched(values, fetches, work.path() + "/expanding", outcome.problems);
   }
+  const std::string staged_header =
+      JoinNativePath(work.incoming(), HeaderFileName(values.appl_name));
   if (outcome.problems.empty() && !outcome.current &&
-      !WriteWholeFile(JoinNativePath(work.incoming(), HeaderFileName(values.appl_name)),
-                      header_bytes)) {
+      (!WriteWholeFile(staged_header, header_bytes) ||
+       (served.signature_bytes &&
+        !WriteWholeFile(staged_header + std::string(kSignatureSuffix), *served.signature_bytes)))) {
     outcome.problems.push_back("cannot write the header into " + work.incoming() + ": " +
                                std::strerror(errno));
   }
@@ -335,19 +453,25 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
                                " changed in the cache while this version was fetched; run the "
                                "command again");
   }
+  const SignerJudgement signer = outcome.problems.empty() ? judge_signer() : SignerJudgement();
+  if (!signer.refusal.empty()) {
+    outcome.problems.push_back(signer.refusal);
+  }
+  outcome.signer = signer.note;
   if (!outcome.problems.empty() || outcome.current) {
     outcome.current = outcome.problems.empty() && outcome.current;
     return outcome;
   }
   std::set<std::string_view> listed;
-  for (const auto& entry : record->entries) {
+  for (const auto& entry : record.entries) {
     listed.insert(entry->name);
   }
   for (const auto& [name, entry] : cached.entries) {
     outcome.removed += listed.count(name) == 0 ? 1 : 0;
   }
   outcome.files = outcome.kept + outcome.fetched;
-  CommitPackage(cache, *record, stored_form, work.incoming(), work.aside(), url, outcome);
+  CommitPackage(cache, record, stored_form, work.incoming(), work.aside(), url, outcome,
+                signer.pin);
   return outcome;
 }
 

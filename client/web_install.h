@@ -10,6 +10,7 @@
 
 #include "client/client_cache.h"
 #include "client/http_fetch.h"
+#include "client/signer_pins.h"
 
 namespace qx {
 
@@ -18,6 +19,8 @@ struct WebInstallSettings {
   FetchCallbacks callbacks;
   // Whether a landing page may name a header on another host than its own.
   bool allow_other_host = false;
+  // What the user asked of the package's signer.
+  SignerPolicy signer;
 };
 
 struct WebInstallOutcome : InstallOutcome {
@@ -36,7 +39,10 @@ struct WebInstallOutcome : InstallOutcome {
 // anything is fetched; a header that a page fetched over https names over
 // http, or on another host unless allowed; and a header whose digest does
 // not match or whose names a client cannot take before any stored file is
-// fetched. Every transfer stays within |settings.fetch.limits|. The lock
+// fetched. The signature beside the header (NAME.qxw.sig) is fetched with
+// it and must hold, meet |settings.signer| and the application's pin, before
+// any stored file is fetched; each stored file must then have the SHA-256 it
+// signs. Every transfer stays within |settings.fetch.limits|. The lock
 // is let go while the header and the files are fetched and held again to
 // commit, and held on return. On any problem the cache is left as it was.
 WebInstallOutcome InstallFromWeb(ClientCache& cache, const std::string& url,

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/platform/file_handle.h"
@@ -31,6 +32,37 @@ std::string Hex(const unsigned char* bytes, size_t count) {
 
 }  // namespace
 
+struct Sha256Stream::Context {
+  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> digest{EVP_MD_CTX_new(), &EVP_MD_CTX_free};
+  bool failed = false;
+};
+
+Sha256Stream::Sha256Stream() : context_(std::make_unique<Context>()) {
+  context_->failed =
+      !context_->digest || EVP_DigestInit_ex(context_->digest.get(), EVP_sha256(), nullptr) != 1;
+}
+
+Sha256Stream::~Sha256Stream() = default;
+Sha256Stream::Sha256Stream(Sha256Stream&&) noexcept = default;
+Sha256Stream& Sha256Stream::operator=(Sha256Stream&&) noexcept = default;
+
+void Sha256Stream::Update(const void* data, size_t count) {
+  if (!context_->failed) {
+    context_->failed = EVP_DigestUpdate(context_->digest.get(), data, count) != 1;
+  }
+}
+
+std::string Sha256Stream::Finish() {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (context_->failed || EVP_DigestFinal_ex(context_->digest.get(), digest, &length) != 1) {
+    context_->failed = true;
+    return {};
+  }
+  context_->failed = true;  // finished: no more bytes
+  return Hex(digest, length);
+}
+
 std::string Sha256Of(std::string_view bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
@@ -45,11 +77,7 @@ SignatureResult<std::string> Sha256OfFile(const std::string& path) {
   if (fd.get() < 0) {
     return SignatureResult<std::string>::Failure(path + ": " + std::strerror(errno));
   }
-  const std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(),
-                                                                   &EVP_MD_CTX_free);
-  if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-    return SignatureResult<std::string>::Failure(path + ": SHA-256 is not available");
-  }
+  Sha256Stream sha256;
   std::vector<unsigned char> block(kReadBlock);
   for (;;) {
     const ssize_t n = ::read(fd.get(), block.data(), block.size());
@@ -62,14 +90,13 @@ SignatureResult<std::string> Sha256OfFile(const std::string& path) {
     if (n == 0) {
       break;
     }
-    EVP_DigestUpdate(context.get(), block.data(), static_cast<size_t>(n));
+    sha256.Update(block.data(), static_cast<size_t>(n));
   }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) {
+  std::string text = sha256.Finish();
+  if (text.empty()) {
     return SignatureResult<std::string>::Failure(path + ": SHA-256 failed");
   }
-  return {Hex(digest, length), {}};
+  return {std::move(text), {}};
 }
 
 bool IsSha256Text(std::string_view text) {

@@ -4,6 +4,7 @@
 // libcrypto.
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,24 @@ namespace qx {
 
 // Hex digits of a SHA-256.
 inline constexpr size_t kSha256TextLength = 64;
+
+// A SHA-256 taken over bytes as they come.
+class QXWEBCORE_EXPORT Sha256Stream {
+ public:
+  Sha256Stream();
+  ~Sha256Stream();
+  Sha256Stream(Sha256Stream&&) noexcept;
+  Sha256Stream& operator=(Sha256Stream&&) noexcept;
+
+  void Update(const void* data, size_t count);
+  // The SHA-256 of the bytes so far, as Sha256Of writes it; empty when
+  // libcrypto failed. Ends the stream.
+  std::string Finish();
+
+ private:
+  struct Context;
+  std::unique_ptr<Context> context_;
+};
 
 // The SHA-256 of |bytes|: 64 lower-case hex digits.
 QXWEBCORE_EXPORT std::string Sha256Of(std::string_view bytes);

@@ -2,6 +2,7 @@
 #include "sealer/project/sealer_settings.h"
 
 #include <algorithm>
+#include <string>
 
 #include "core/platform/config_directory.h"
 #include "core/platform/private_profile.h"
@@ -14,7 +15,6 @@ namespace {
 constexpr char kOwnerKey[] = "Owner";
 constexpr char kCopyRightKey[] = "CopyRight";
 constexpr char kProjectDirectoryKey[] = "Project Directory";
-constexpr char kSigningKeyKey[] = "SigningKey";
 // Values are read as into fixed 256-byte buffers.
 constexpr size_t kSettingBufferSize = 256;
 
@@ -51,7 +51,7 @@ void ReadSettings(SealerSettings& settings) {
   settings.owner = ReadSetting(path, kOwnerKey);
   settings.copyright = ReadSetting(path, kCopyRightKey);
   settings.project_directory = ReadSetting(path, kProjectDirectoryKey);
-  settings.signing_key = ReadSetting(path, kSigningKeyKey);
+  settings.signing_key = ReadSetting(path, kSigningKeySetting);
   settings.recent_projects = {};
   bool any = false;
   // The used slots stay a prefix: the first missing key ends the list.
@@ -75,6 +75,25 @@ void WriteSettings(const SealerSettings& settings, WindowHandle owner) {
     }
     WriteSetting(kSettingsSection, RecentKey(slot), settings.recent_projects[slot], owner);
   }
+}
+
+bool WriteSigningKeySetting(SealerSettings& settings, std::string_view path, WindowHandle owner) {
+  if (path.size() >= kSettingBufferSize) {
+    // It would be read back cut short.
+    BeepAndShow(BeepKind::kDefault,
+                {owner,
+                 std::string(path) + " is too long for the settings file (at most " +
+                     std::to_string(kSettingBufferSize - 1) + " bytes)",
+                 kSealerCaption, BoxIcon::kNone, BoxButtons::kOk});
+    return false;
+  }
+  const std::optional<std::string_view> value =
+      path.empty() ? std::nullopt : std::optional<std::string_view>(path);
+  if (!WriteSetting(kSettingsSection, kSigningKeySetting, value, owner)) {
+    return false;
+  }
+  settings.signing_key = std::string(path);
+  return true;
 }
 
 bool WriteSetting(std::string_view section, std::optional<std::string_view> key,

@@ -14,16 +14,26 @@ namespace qx {
 
 inline constexpr char kSettingsFileName[] = "qxsealer-lite.ini";
 inline constexpr char kSettingsSection[] = "General";
+// The key of the secret key file seals are signed with.
+inline constexpr char kSigningKeySetting[] = "SigningKey";
 
 // The settings file in the per-user configuration directory; empty when
 // there is none.
 std::string SettingsFilePath();
 
-// Reads the defaults, the signing key file ("SigningKey", which only the
-// person edits) and the recent list; a missing file gives empty values.
+// Reads the defaults, the signing key file ("SigningKey", which the window's
+// File > Signing Key sets and removes, or the person edits) and the recent
+// list; a missing file gives empty values.
 void ReadSettings(SealerSettings& settings);
-// Writes the defaults and every recent path held (not the signing key).
+// Writes the defaults and every recent path held (not the signing key, which
+// WriteSigningKeySetting writes at once when it changes).
 void WriteSettings(const SealerSettings& settings, WindowHandle owner = nullptr);
+// Writes |path| as the signing key, or removes the setting when |path| is
+// empty, and on success keeps it in |settings|. On failure (a path of 256
+// bytes or more, which would be read back cut short, or the box of
+// WriteSetting) |settings| keep the key they had.
+bool WriteSigningKeySetting(SealerSettings& settings, std::string_view path,
+                            WindowHandle owner = nullptr);
 // One write of the settings file (a null |value| removes the key, a null
 // |key| the section). On failure shows " Unable to update SECTION ..." over
 // |owner| and returns false.

@@ -17,6 +17,7 @@
 #include "sealer/project/project_file.h"
 #include "sealer/project/seal_engine.h"
 #include "sealer/project/seal_plan.h"
+#include "sealer/project/sealer_messages.h"
 #include "sealer/project/sealer_project.h"
 #include "sealer/project/source_scan.h"
 #include "sealer/ui/list_box_widget.h"
@@ -278,6 +279,12 @@ void MainForm::ShowStatusText(int id) {
   status_->setText(ToQString(StatusText(id)));
 }
 
+void MainForm::ShowStatusMessage(std::string_view text) {
+  if (status_texts_enabled_) {
+    status_->setText(ToQString(text));
+  }
+}
+
 QString MainForm::StatusLine() const {
   return status_->text();
 }
@@ -389,6 +396,11 @@ void MainForm::Seal() {
   if (state_.seal_running) {
     return;
   }
+  // The key is loaded, and its passphrase asked, before anything is written.
+  if (!PrepareSigningKey()) {
+    CommandDone();
+    return;
+  }
   cancel_requested_ = false;
   emit sealRunningChanged(true);
   {
@@ -398,6 +410,27 @@ void MainForm::Seal() {
   ShowSealing(false);
   emit sealRunningChanged(false);
   CommandDone();
+}
+
+bool MainForm::PrepareSigningKey() {
+  state_.seal_options.signing_key = {};
+  const std::string& path = state_.settings.signing_key;
+  if (path.empty()) {
+    return true;
+  }
+  const SessionKeys::Result loaded = signing_keys_.Load(window(), path);
+  switch (loaded.outcome) {
+    case SessionKeys::Outcome::kLoaded:
+      state_.seal_options.signing_key = loaded.key;
+      return true;
+    case SessionKeys::Outcome::kCancelled:
+      return false;
+    case SessionKeys::Outcome::kFailed:
+      break;
+  }
+  ErrorBox("Unable to load the signing key " + path + ": " + loaded.error +
+           ". Nothing was sealed.");
+  return false;
 }
 
 void MainForm::RequestCancel() {

@@ -12,6 +12,7 @@
 
 #include "sealer/project/form_view.h"
 #include "sealer/project/sealer_state.h"
+#include "sealer/ui/session_keys.h"
 
 class QLabel;
 class QLineEdit;
@@ -53,6 +54,8 @@ class MainForm : public QWidget, public FormView {
   // Shows string |id| in the status line (see status_texts.h), unless the
   // status texts are off or |id| is kNoStatusText.
   void ShowStatusText(int id);
+  // Shows |text| in the status line, unless the status texts are off.
+  void ShowStatusMessage(std::string_view text);
   QString StatusLine() const;
 
   // The form's commands, as its buttons give them.
@@ -61,6 +64,9 @@ class MainForm : public QWidget, public FormView {
   void Seal();
   // Cancel of a running seal: the file under way finishes, nothing new starts.
   void RequestCancel();
+
+  // The key seals are signed with, as the settings name it.
+  SessionKeys& signing_keys() { return signing_keys_; }
 
   QWidget* Control(FormControl id) const;
   QProgressBar* progress_bar() const { return progress_bar_; }
@@ -79,6 +85,9 @@ class MainForm : public QWidget, public FormView {
   void Build();
   void FieldLeft(FormControl id);
   void ShowSealing(bool sealing);
+  // Puts the settings' signing key, if any, into the seal options; false
+  // when it cannot be loaded (after a box) or its passphrase is cancelled.
+  bool PrepareSigningKey();
   void CommandDone() { help_context_ = kFormHelpContext; }
   QLineEdit* Edit(FormControl id) const;
 
@@ -87,6 +96,7 @@ class MainForm : public QWidget, public FormView {
   std::map<FormControl, QWidget*> controls_;
   // The bytes each field was last given, for names that are not UTF-8.
   std::map<FormControl, std::pair<QString, std::string>> given_;
+  SessionKeys signing_keys_;
   ListBoxWidget* file_list_ = nullptr;
   ListBoxWidget* work_list_ = nullptr;
   QLabel* status_ = nullptr;

@@ -1,13 +1,18 @@
-// About, the project file dialogs and Locate Directory.
+// About, the project file dialogs, Locate Directory, Choose Signing Key and
+// the passphrase dialog.
 #include "sealer/ui/sealer_dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QIcon>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <utility>
 
 #include "core/platform/library_version.h"
+#include "core/signature/signing_key.h"
 #include "sealer/project/sealer_project.h"
 #include "sealer/ui/qt_text.h"
 #include "sealer/ui/window_services.h"
@@ -18,6 +23,11 @@ namespace {
 
 FileDialogHook& Hook() {
   static FileDialogHook hook;
+  return hook;
+}
+
+PassphraseHook& AskHook() {
+  static PassphraseHook hook;
   return hook;
 }
 
@@ -138,6 +148,60 @@ bool ChooseProjectFile(QWidget* owner, bool save_as, std::string& path, std::str
   }
   path = ToStdString(*chosen);
   return true;
+}
+
+std::optional<std::string> ChooseSigningKeyFile(QWidget* owner, const std::string& current,
+                                                int& help_context) {
+  help_context = kSigningKeyHelpContext;
+  FileDialogRequest request;
+  request.kind = FileDialogRequest::Kind::kOpen;
+  request.title = QStringLiteral("Choose Signing Key");
+  // Key files have no fixed extension; the public halves end in ".pub".
+  request.filter = QStringLiteral("Secret Key Files (*)");
+  const size_t slash = current.find_last_of('/');
+  if (slash == std::string::npos) {
+    request.directory = QDir::homePath();
+  } else {
+    request.directory = ToQString(std::string_view(current).substr(0, slash == 0 ? 1 : slash));
+    request.proposed_name = ToQString(std::string_view(current).substr(slash + 1));
+  }
+  const std::optional<QString> chosen = RunFileDialog(owner, request);
+  if (!chosen || chosen->isEmpty()) {
+    return std::nullopt;
+  }
+  return ToStdString(*chosen);
+}
+
+void SetPassphraseHook(PassphraseHook hook) {
+  AskHook() = std::move(hook);
+}
+
+std::optional<std::string> AskKeyPassphrase(QWidget* owner, const std::string& key_path) {
+  const QString path = ToQString(key_path);
+  std::optional<QString> typed;
+  if (AskHook()) {
+    typed = AskHook()(path);
+  } else {
+    QInputDialog dialog(owner);
+    dialog.setObjectName(QStringLiteral("passphraseDialog"));
+    dialog.setWindowTitle(QStringLiteral("Signing Key Passphrase"));
+    dialog.setLabelText(
+        QStringLiteral("The signing key %1 is encrypted.\n\nPassphrase:").arg(path));
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setTextEchoMode(QLineEdit::Password);
+    dialog.setWindowModality(owner != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
+    if (auto* edit = dialog.findChild<QLineEdit*>()) {
+      edit->setMaxLength(static_cast<int>(kMaxPassphraseBytes));
+    }
+    if (dialog.exec() == QDialog::Accepted) {
+      typed = dialog.textValue();
+    }
+  }
+  if (!typed) {
+    return std::nullopt;
+  }
+  const QByteArray bytes = typed->toUtf8();
+  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
 std::optional<std::string> LocateDirectory(QWidget* owner, const std::string& start,

@@ -1,8 +1,8 @@
 #pragma once
 
-// The sealer's dialogs: About, the project file dialogs (Open and Save As)
-// and Locate Directory, with a seam through which tests answer the file
-// dialogs. Sealer window.
+// The sealer's dialogs: About, the project file dialogs (Open and Save As),
+// Locate Directory, Choose Signing Key and the key's passphrase, with seams
+// through which tests answer the file and passphrase dialogs. Sealer window.
 
 #include <QDialog>
 #include <QString>
@@ -19,6 +19,7 @@ inline constexpr char kProductVersion[] = "02.00";
 inline constexpr int kSaveAsHelpContext = 801;
 inline constexpr int kOpenHelpContext = 802;
 inline constexpr int kLocateDirectoryHelpContext = 803;
+inline constexpr int kSigningKeyHelpContext = 804;
 
 // The About box: the product name with the version, the icon and the notices.
 class AboutDialog : public QDialog {
@@ -54,6 +55,22 @@ void SetFileDialogHook(FileDialogHook hook);
 // takes the dialog's context.
 bool ChooseProjectFile(QWidget* owner, bool save_as, std::string& path, std::string_view appl_name,
                        std::string_view project_directory, int& help_context);
+
+// Shows Choose Signing Key over |owner|, starting at the key file |current|
+// (or in the home directory when there is none); the file chosen, or
+// nothing when cancelled.
+std::optional<std::string> ChooseSigningKeyFile(QWidget* owner, const std::string& current,
+                                                int& help_context);
+
+// Answers a passphrase dialog instead of showing it: the passphrase typed
+// for the key file named, or nullopt for Cancel. Tests install one; null
+// shows the real dialog.
+using PassphraseHook = std::function<std::optional<QString>(const QString& key_path)>;
+void SetPassphraseHook(PassphraseHook hook);
+
+// Asks over |owner|, without echo, the passphrase of the encrypted secret key
+// file |key_path|; its UTF-8 bytes, or nothing when cancelled.
+std::optional<std::string> AskKeyPassphrase(QWidget* owner, const std::string& key_path);
 
 // Shows Locate Directory over |owner|, starting in |start|; the directory
 // chosen, without a trailing separator, or nothing when cancelled.

@@ -15,11 +15,13 @@
 #include "core/fsutil/directory_tree.h"
 #include "core/platform/config_directory.h"
 #include "sealer/project/project_file.h"
+#include "sealer/project/sealer_messages.h"
 #include "sealer/project/sealer_settings.h"
 #include "sealer/ui/help_window.h"
 #include "sealer/ui/main_form.h"
 #include "sealer/ui/qt_text.h"
 #include "sealer/ui/sealer_dialogs.h"
+#include "sealer/ui/session_keys.h"
 #include "sealer/ui/status_texts.h"
 #include "sealer/ui/window_services.h"
 
@@ -30,7 +32,7 @@ namespace {
 constexpr char kWindowTitle[] = "Tarnwick Web Lite Sealer";
 constexpr int kFileMenuText = 100;
 constexpr int kHelpMenuText = 300;
-constexpr qsizetype kFixedFileItems = 6;
+constexpr qsizetype kFixedFileItems = 7;
 
 bool IsRecentCommand(int id) {
   return id >= kFirstRecentCommand &&
@@ -162,6 +164,7 @@ void SealerWindow::BuildMenus() {
   AddCommand(file_menu_, kOpenCommand, QStringLiteral("&Open ..."));
   AddCommand(file_menu_, kSaveCommand, QStringLiteral("&Save"))->setEnabled(false);
   AddCommand(file_menu_, kSaveAsCommand, QStringLiteral("Save &As ..."));
+  AddCommand(file_menu_, kSigningKeyCommand, QStringLiteral("Signing &Key ..."));
   file_menu_->addSeparator();
   AddCommand(file_menu_, kExitCommand, QStringLiteral("E&xit\tCtrl+X"));
 
@@ -244,7 +247,7 @@ void SealerWindow::ItemHighlighted(QAction* action) {
 }
 
 void SealerWindow::RebuildRecentMenu() {
-  // The six fixed items stay; the separator and the recent items after them go.
+  // The seven fixed items stay; the separator and the recent items after them go.
   const QList<QAction*> items = file_menu_->actions();
   for (qsizetype i = kFixedFileItems; i < items.size(); ++i) {
     actions_.erase(items[i]->data().toInt());
@@ -287,9 +290,53 @@ void SealerWindow::SaveAs() {
           .arg(QString::fromLatin1(kWindowTitle), ToQString(state_.project.project_path)));
 }
 
+void SealerWindow::ChooseSigningKey() {
+  const std::string current = state_.settings.signing_key;
+  SessionKeys& keys = form_->signing_keys();
+  const std::optional<std::string> chosen = ChooseSigningKeyFile(this, current, help_context_);
+  if (!chosen) {
+    // Cancel keeps the key; stopping to sign is asked, so that a slip keeps signing.
+    if (!current.empty() &&
+        AskBox(Handle(),
+               "Seals are signed with the key " + current +
+                   ".\n\nSeal without a signature from now on?",
+               BoxButtons::kYesNo) == BoxAnswer::kYes &&
+        WriteSigningKeySetting(state_.settings, "", Handle())) {
+      keys.Forget();
+      form_->ShowStatusMessage("Packages are sealed without a signature.");
+    }
+    return;
+  }
+  const SessionKeys::Result loaded = keys.Load(this, *chosen);
+  if (loaded.outcome == SessionKeys::Outcome::kCancelled) {
+    return;
+  }
+  if (loaded.outcome == SessionKeys::Outcome::kFailed) {
+    std::string text = "Unable to use " + *chosen + " as the signing key: " + loaded.error;
+    const std::string_view suffix = kPublicKeySuffix;
+    if (chosen->size() > suffix.size() &&
+        chosen->compare(chosen->size() - suffix.size(), suffix.size(), suffix) == 0) {
+      text += " (it is the public half: choose the file without \"";
+      text += suffix;
+      text += "\")";
+    }
+    BeepAndShow(BeepKind::kSimple,
+                {Handle(), text + ".", kSealerCaption, BoxIcon::kStop, BoxButtons::kOk});
+    return;
+  }
+  if (!WriteSigningKeySetting(state_.settings, *chosen, Handle())) {
+    return;
+  }
+  const std::string key_id = KeyIdOf(loaded.key);
+  form_->ShowStatusMessage("Signing with key " + key_id);
+  InfoBox(Handle(),
+          "Seals are signed with the key " + *chosen + " from now on.\n\nKey id: " + key_id);
+}
+
 void SealerWindow::RunCommand(int id) {
   const bool drops_form = (id >= kNewCommand && id <= kSaveAsCommand) || IsRecentCommand(id);
-  if (drops_form && RefuseWhileSealing(state_)) {
+  // A running seal keeps the key it loaded: the key is chosen between seals.
+  if ((drops_form || id == kSigningKeyCommand) && RefuseWhileSealing(state_)) {
     return;
   }
   switch (id) {
@@ -319,6 +366,9 @@ void SealerWindow::RunCommand(int id) {
       break;
     case kSaveAsCommand:
       SaveAs();
+      break;
+    case kSigningKeyCommand:
+      ChooseSigningKey();
       break;
     case kExitCommand:
       if (state_.seal_running) {

@@ -29,6 +29,7 @@ enum Command : int {
   kSaveCommand = 103,
   kSaveAsCommand = 104,
   kExitCommand = 105,
+  kSigningKeyCommand = 106,
   kFirstRecentCommand = 151,
   kHelpOnProgramCommand = 301,
   kHelpContentsCommand = 302,
@@ -91,6 +92,8 @@ class SealerWindow : public QMainWindow {
   bool SaveIfModified();
   void OpenInto(const std::string& path);
   void SaveAs();
+  // File > Signing Key: checks and keeps the key chosen, or stops signing.
+  void ChooseSigningKey();
 
   SealerState state_;
   int help_context_ = 0;

@@ -21,6 +21,7 @@ constexpr StringEntry kStrings[] = {
     {103, "Save control file"},
     {104, "Save control file as ..."},
     {105, "Exit Tarnwick Web Lite Sealer"},
+    {106, "Choose the key that signs sealed packages, or stop signing"},
     {151, "Open this control file"},
     {152, "Open this control file"},
     {153, "Open this control file"},

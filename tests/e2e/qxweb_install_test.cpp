@@ -101,7 +101,8 @@ TEST_F(QxwebInstallTest, InstallsFromTheLandingPageLaunchesAndUpdatesOnlyWhatCha
   EXPECT_NE(install.out.find("apps\\demo\\Demo: installed 10 files"), std::string::npos)
       << install.out;
   EXPECT_EQ(ReadFile(package_ + "/ran.txt"), "[two words]\n");
-  EXPECT_EQ(Requested().size(), 12u);  // page, header and every stored file once
+  // Page, header, its signature (there is none) and every stored file once.
+  EXPECT_EQ(Requested().size(), 13u);
 
   // The launch expanded the cache; an update fetches the changed file and
   // expands it too, and removes what the package no longer lists.
@@ -112,14 +113,15 @@ TEST_F(QxwebInstallTest, InstallsFromTheLandingPageLaunchesAndUpdatesOnlyWhatCha
   ASSERT_EQ(update.status, 0) << update.err;
   EXPECT_NE(update.out.find("updated, 1 file fetched"), std::string::npos) << update.out;
   EXPECT_NE(update.out.find("8 kept, 1 removed"), std::string::npos) << update.out;
-  EXPECT_EQ(Requested(), (std::vector<std::string>{"/Demo.htm", "/Demo.qxw", "/data/tasks.csv"}));
+  EXPECT_EQ(Requested(), (std::vector<std::string>{"/Demo.htm", "/Demo.qxw", "/Demo.qxw.sig",
+                                                   "/data/tasks.csv"}));
   EXPECT_EQ(ReadFile(package_ + "/data/tasks.csv"), "changed\n");
   EXPECT_FALSE(fs::exists(package_ + "/docs/manual.txt"));
   EXPECT_NE(Qxweb("cache list").out.find("expanded"), std::string::npos);
 
   CommandResult again = Qxweb("update apps\\\\demo\\\\Demo");
   EXPECT_NE(again.out.find("already current (9 files)"), std::string::npos) << again.out;
-  EXPECT_EQ(Requested(), (std::vector<std::string>{"/Demo.htm", "/Demo.qxw"}));
+  EXPECT_EQ(Requested(), (std::vector<std::string>{"/Demo.htm", "/Demo.qxw", "/Demo.qxw.sig"}));
 }
 
 // Each case installs the package, then seals a new version (two changed
@@ -165,7 +167,7 @@ TEST_F(QxwebInstallTest, DownloadsThatFailLeaveTheCacheAsItWas) {
        nullptr,
        1,
        "data\\tasks.csv: digest mismatch",
-       {"/Demo.qxw", "/data/tasks.csv", "/data/tasks.csv"}},
+       {"/Demo.qxw", "/Demo.qxw.sig", "/data/tasks.csv", "/data/tasks.csv"}},
       {"truncated file",
        server_.Url("/Demo.qxw"),
        [&] { fs::resize_file(tasks, fs::file_size(tasks) - 5); },

@@ -339,7 +339,7 @@ TEST_F(QxwebWebLimitsTest, LandingPageLeadsOnlyWhereItMay) {
     if (!c.requested.empty()) {
       EXPECT_EQ(requested, c.requested);
     } else {
-      EXPECT_EQ(requested.size(), 10u);
+      EXPECT_EQ(requested.size(), 11u);
     }
     EXPECT_EQ(Installed(), c.status == 0);
     if (Installed()) {
@@ -379,7 +379,8 @@ TEST_F(QxwebWebLimitsTest, InstallsOnlyFromUrlsTheCacheCanGiveBack) {
   Requested(server);
   const CommandResult update = Qxweb("update Demo");
   EXPECT_NE(update.out.find("already current"), std::string::npos) << update.err;
-  EXPECT_EQ(Requested(server), (std::vector<std::string>{"/Demo.htm", "/Demo.qxw"}));
+  EXPECT_EQ(Requested(server),
+            (std::vector<std::string>{"/Demo.htm", "/Demo.qxw", "/Demo.qxw.sig"}));
 
   const std::string registry_path = dir_ / "config/tarnwick/qxweb.ini";
   std::string registry = ReadFile(registry_path);

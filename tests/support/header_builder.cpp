@@ -164,7 +164,8 @@ void SignPackage(const std::string& header, const qx::SigningKey& key, uint64_t 
   for (const auto& item : fs::recursive_directory_iterator(directory)) {
     const std::string path = item.path().string();
     if (!item.is_regular_file() || path == header ||
-        path == header + std::string(qx::kSignatureSuffix)) {
+        path == header + std::string(qx::kSignatureSuffix) ||
+        item.path() == fs::path(header).replace_extension(".htm")) {
       continue;
     }
     std::string name = fs::relative(item.path(), directory).string();
@@ -206,6 +207,42 @@ HeaderBuilder MakePackage(const std::string& directory, const std::string& appl_
   }
   builder.Write(directory + "/" + appl_name + ".qxw");
   return builder;
+}
+
+// Recomputes the trailer of an edited header: the digest rule written out
+// again independently of the reader, so that the two check each other.
+std::string Reseal(const std::string& text) {
+  using namespace qx;  // NOLINT(google-build-using-namespace): the format's names
+  std::vector<std::string> kept;
+  DigestPtr digest = DigestNew();
+  std::string date;
+  bool in_entry = false;
+  for (const std::string& line : SplitLines(text)) {
+    const std::string_view trimmed = DigestedText(line);
+    const std::string_view body = SkipBlanks(trimmed);
+    const bool continued = !trimmed.empty() && IsPathSeparator(trimmed.back());
+    if (in_entry) {
+      DigestUpdate(digest.get(), trimmed.data(), trimmed.size());
+      in_entry = continued;
+    } else if (StartsWithNoCase(body, kDigestKey)) {
+      continue;  // the old trailer
+    } else if (StartsWithNoCase(line, kHeaderMagic)) {
+      DigestUpdate(digest.get(), trimmed.data(), trimmed.size());
+    } else if (body.empty() || body.front() == ';' || StartsWithNoCase(body, "CommandLine")) {
+      // not digested
+    } else {
+      if (StartsWithNoCase(body, "Date")) {
+        date = std::string(SkipBlanks(body.substr(body.find(':') + 1)));
+      }
+      in_entry = StartsWithNoCase(body, "File") && continued;
+      DigestUpdate(digest.get(), trimmed.data(), trimmed.size());
+    }
+    kept.push_back(line);
+  }
+  char out[kDigestBufferSize] = {};
+  SecureDigest(digest.get(), out, sizeof out, date.c_str());
+  kept.push_back(TrailerLine(out));
+  return JoinLines(kept);
 }
 
 }  // namespace qx_test

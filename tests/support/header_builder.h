@@ -76,6 +76,10 @@ HeaderBuilder MakePackage(const std::string& directory, const std::string& appl_
 std::vector<std::string> SplitLines(const std::string& text);
 std::string JoinLines(const std::vector<std::string>& lines);
 
+// |text|, an edited header, with its trailer computed anew (the old one
+// dropped), as anyone can who edits a header.
+std::string Reseal(const std::string& text);
+
 // Writes HEADER.sig beside |header| as a signed seal does, with |key| and
 // |sequence|: the header's SHA-256 and, for every other file in its
 // directory (the stored files, under their entry names), its Length and

@@ -54,25 +54,11 @@ const char* FormOf(const qx::CachedApplication& application) {
   return application.compressed == qx::kYes ? "stored" : "expanded";
 }
 
-// Options of cache install about the package's signer, as typed.
-struct SignerOptions {
-  std::string key;
-  std::string new_key;
-  bool require_signature = false;
-};
-
 int RunInstall(const std::string& argument, const SignerOptions& options) {
   std::string error;
   const std::string header = HeaderArgument(argument, &error);
   qx::SignerPolicy policy;
-  policy.require_signature = options.require_signature;
-  if (!header.empty() && !options.key.empty()) {
-    policy.required_key = qx::RequiredKeyOf(options.key, &error);
-  }
-  if (!header.empty() && error.empty() && !options.new_key.empty()) {
-    policy.new_key = qx::RequiredKeyOf(options.new_key, &error);
-  }
-  if (header.empty() || !error.empty()) {
+  if (header.empty() || !SignerPolicyOf(options, &policy, &error)) {
     std::fprintf(stderr, "qxweb cache install: %s\n", error.c_str());
     return kExitFailed;
   }
@@ -320,18 +306,7 @@ void AddCacheCommand(CLI::App& app, int& status) {
       "InstallTo and ApplName; an earlier version stays whole until the new one is complete");
   install->add_option("HEADER", *header, kHeaderArgumentHelp)->required();
   auto signer = std::make_shared<SignerOptions>();
-  install
-      ->add_option("--key", signer->key,
-                   "The first install must be signed with this key (a .pub file or the key's "
-                   "line); later ones must carry the key it pinned")
-      ->type_name("KEY");
-  install
-      ->add_option("--accept-new-key", signer->new_key,
-                   "Let the pinned key of the application move to this one")
-      ->type_name("KEY");
-  install->add_flag("--require-signature", signer->require_signature,
-                    "Refuse a package without a signature (as RequireSignature=Yes in the "
-                    "General section of qxweb.ini does)");
+  AddSignerOptions(install, *signer);
   install->callback(run([header, signer] { return RunInstall(*header, *signer); }));
 
   cache->add_subcommand("list", "One line per cached application")->callback(run([] {

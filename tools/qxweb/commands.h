@@ -13,6 +13,7 @@
 #include "client/client_cache.h"
 #include "client/http_fetch.h"
 #include "client/package_check.h"
+#include "client/signer_pins.h"
 
 namespace qxweb_tool {
 
@@ -50,6 +51,18 @@ void AddCacheCommand(CLI::App& app, int& status);
 // Signing keys: "key" with "new" and "show".
 void AddKeyCommand(CLI::App& app, int& status);
 
+// What a command that takes a package into the cache was told of its
+// signer, as typed.
+struct SignerOptions {
+  std::string key;      // --key
+  std::string new_key;  // --accept-new-key
+  bool require_signature = false;
+};
+void AddSignerOptions(CLI::App* command, SignerOptions& options);
+// The policy the options ask for; false, with |error| set, when a key
+// given does not read.
+bool SignerPolicyOf(const SignerOptions& options, qx::SignerPolicy* policy, std::string* error);
+
 // What "install URL" and "update NAME" were given.
 struct WebArguments {
   bool update = false;
@@ -59,6 +72,7 @@ struct WebArguments {
   std::string ca_file;
   bool allow_other_host = false;
   qx::FetchLimits limits;
+  SignerOptions signer;
   std::vector<std::string> launch_arguments;
 };
 using WebRunner = std::function<int(const WebArguments&)>;

@@ -21,6 +21,7 @@ void AddWebCommands(CLI::App& app, int& status, const WebRunner& runner) {
                      "Trust the certificates in FILE for https instead of the system's")
         ->type_name("FILE")
         ->check(CLI::Validator(CLI::ExistingFile).description(""));
+    AddSignerOptions(command, arguments->signer);
     command->add_flag("--allow-other-host", arguments->allow_other_host,
                       "Follow a landing page to a header on another host than the page's own");
     const auto add_limit = [command](const char* name, int& value, const char* unit,

@@ -43,8 +43,12 @@ int RunWebCommand(const WebArguments& arguments) {
     }
   }
 
-  ProgressLine line("Fetching");
   qx::WebInstallSettings settings;
+  if (!SignerPolicyOf(arguments.signer, &settings.signer, &error)) {
+    complain(error);
+    return kExitFailed;
+  }
+  ProgressLine line("Fetching");
   settings.fetch.ca_file = arguments.ca_file;
   settings.fetch.limits = arguments.limits;
   settings.allow_other_host = arguments.allow_other_host;
@@ -86,6 +90,7 @@ int RunWebCommand(const WebArguments& arguments) {
                 Files(outcome.files).c_str(), Amount(outcome.bytes_fetched).c_str(),
                 outcome.directory.c_str());
   }
+  std::printf("%s: %s\n", shown.c_str(), outcome.signer.c_str());
   std::fflush(stdout);
   if (!arguments.launch) {
     return kExitOk;

@@ -84,42 +84,8 @@ namespace {
 
 using qx_test::HeaderBuilder;
 using qx_test::JoinLines;
+using qx_test::Reseal;
 using qx_test::SplitLines;
-
-// Recomputes the trailer of an edited header: the digest rule written out
-// again independently of the reader, so that the two check each other.
-std::string Reseal(const std::string& text) {
-  std::vector<std::string> kept;
-  DigestPtr digest = DigestNew();
-  std::string date;
-  bool in_entry = false;
-  for (const std::string& line : SplitLines(text)) {
-    const std::string_view trimmed = DigestedText(line);
-    const std::string_view body = SkipBlanks(trimmed);
-    const bool continued = !trimmed.empty() && IsPathSeparator(trimmed.back());
-    if (in_entry) {
-      DigestUpdate(digest.get(), trimmed.data(), trimmed.size());
-      in_entry = continued;
-    } else if (StartsWithNoCase(body, kDigestKey)) {
-      continue;  // the old trailer
-    } else if (StartsWithNoCase(line, kHeaderMagic)) {
-      DigestUpdate(digest.get(), trimmed.data(), trimmed.size());
-    } else if (body.empty() || body.front() == ';' || StartsWithNoCase(body, "CommandLine")) {
-      // not digested
-    } else {
-      if (StartsWithNoCase(body, "Date")) {
-        date = std::string(SkipBlanks(body.substr(body.find(':') + 1)));
-      }
-      in_entry = StartsWithNoCase(body, "File") && continued;
-      DigestUpdate(digest.get(), trimmed.data(), trimmed.size());
-    }
-    kept.push_back(line);
-  }
-  char out[kDigestBufferSize] = {};
-  SecureDigest(digest.get(), out, sizeof out, date.c_str());
-  kept.push_back(TrailerLine(out));
-  return JoinLines(kept);
-}
 
 class HeaderReaderTest : public ::testing::Test {
  protected:

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,6 +22,8 @@
 #include <vector>
 
 #include "core/platform/private_profile.h"
+#include "core/signature/package_signature.h"
+#include "core/signature/signing_key.h"
 #include "sealer/project/sealer_settings.h"
 #include "sealer/ui/help_window.h"
 #include "sealer/ui/list_box_widget.h"
@@ -44,6 +47,7 @@ Q_DECLARE_METATYPE(FormControl)
 Q_DECLARE_METATYPE(BoxAnswer)
 Q_DECLARE_METATYPE(qx::BoxButtons)
 Q_DECLARE_METATYPE(qx::BoxIcon)
+Q_DECLARE_METATYPE(std::optional<std::string>)
 
 namespace {
 
@@ -101,6 +105,10 @@ class SealerWindowTest : public QObject {
   void newScanSealSave();
   void cancelDuringSeal_data();
   void cancelDuringSeal();
+  void signingKey_data();
+  void signingKey();
+  void passphraseDialog_data();
+  void passphraseDialog();
   void closeWithUnsavedChanges_data();
   void closeWithUnsavedChanges();
   void messageBoxes_data();
@@ -127,6 +135,11 @@ class SealerWindowTest : public QObject {
   std::unique_ptr<qx::ScopedUserInterface> ui_scope_;
   std::vector<FileDialogRequest> dialogs_;
   std::vector<std::optional<QString>> answers_;
+  // Passphrases the passphrase dialog is answered with ("<cancel>" cancels,
+  // and so does an empty queue), and the key files it was shown for.
+  QStringList passphrases_;
+  QStringList passphrase_asked_;
+  qx::ui::PassphraseHook passphrase_hook_;
   std::unique_ptr<SealerWindow> window_;
 };
 
@@ -144,6 +157,17 @@ void SealerWindowTest::initTestCase() {
     answers_.erase(answers_.begin());
     return answer;
   });
+  passphrase_hook_ = [this](const QString& key_path) -> std::optional<QString> {
+    passphrase_asked_.push_back(key_path);
+    if (passphrases_.isEmpty() || passphrases_.front() == "<cancel>") {
+      if (!passphrases_.isEmpty()) {
+        passphrases_.pop_front();
+      }
+      return std::nullopt;
+    }
+    return passphrases_.takeFirst();
+  };
+  qx::ui::SetPassphraseHook(passphrase_hook_);
 }
 
 void SealerWindowTest::init() {
@@ -153,6 +177,8 @@ void SealerWindowTest::init() {
   ui_.SetDefaultAnswer(BoxAnswer::kOk);
   dialogs_.clear();
   answers_.clear();
+  passphrases_.clear();
+  passphrase_asked_.clear();
 }
 
 void SealerWindowTest::cleanup() {
@@ -239,6 +265,7 @@ void SealerWindowTest::menusAndInitialStates() {
       {102, "&Open ...", true},
       {103, "&Save", false},
       {104, "Save &As ...", true},
+      {106, "Signing &Key ...", true},
       {105, "E&xit\tCtrl+X", true},
       {301, "Help on Tarnwick Web Lite Sealer", true},
       {302, "Help &Contents\tF1", true},
@@ -266,7 +293,21 @@ void SealerWindowTest::menusAndInitialStates() {
     QTest::keyClick(menu, Qt::Key_Down);
     QCOMPARE(Form().StatusLine(), QStringLiteral("Open an existing control file"));
     QCOMPARE(window_->menu_help_context(), std::optional<int>(102));
+    // Up from New rounds to Exit, then reaches the item above the separator.
+    for (int up = 0; up < 3; ++up) {
+      QTest::keyClick(menu, Qt::Key_Up);
+    }
+    QCOMPARE(Form().StatusLine(),
+             QStringLiteral("Choose the key that signs sealed packages, or stop signing"));
+    QCOMPARE(window_->menu_help_context(), std::optional<int>(106));
+    SaveScreenshot(menu, "file-menu");
   });
+  QStringList file_items;
+  for (QAction* action : window_->file_menu()->actions()) {
+    file_items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+  }
+  QCOMPARE(file_items, QStringList({"&New", "&Open ...", "&Save", "Save &As ...",
+                                    "Signing &Key ...", "-", "E&xit\tCtrl+X"}));
 }
 
 void SealerWindowTest::accelerators_data() {
@@ -459,9 +500,9 @@ void SealerWindowTest::recentProjects() {
   for (int round = 0; round < 2; ++round) {
     WithFileMenu([&](QMenu* menu) {
       const QList<QAction*> items = menu->actions();
-      QCOMPARE(items.size(), 6 + 1 + 4);
-      QVERIFY(items[6]->isSeparator());
-      QCOMPARE(items[10]->text(), QStringLiteral("&4. ") + QString::fromStdString(projects[1]));
+      QCOMPARE(items.size(), 7 + 1 + 4);
+      QVERIFY(items[7]->isSeparator());
+      QCOMPARE(items[11]->text(), QStringLiteral("&4. ") + QString::fromStdString(projects[1]));
       QTest::keyClick(menu, Qt::Key_Escape);
     });
     window_->state().settings.recent_list_changed = true;
@@ -658,6 +699,217 @@ void SealerWindowTest::cancelDuringSeal() {
   QTRY_COMPARE(window_->isVisible(), how != "close");
 }
 
+void SealerWindowTest::signingKey_data() {
+  // |setup|: "menu" chooses |file| with File > Signing Key while the settings
+  // name the plain key "old" ("cancel" cancels the dialog, |answer| answers
+  // the question that follows); "settings" names |file| there before the
+  // window opens. Then the project is sealed twice (once when it fails).
+  QTest::addColumn<QString>("setup");
+  QTest::addColumn<QString>("file");
+  QTest::addColumn<QStringList>("passphrases");
+  QTest::addColumn<BoxAnswer>("answer");
+  QTest::addColumn<QString>("setting");  // the key the settings name after: a file, or ""
+  QTest::addColumn<QString>("message");  // a box's text: %1 the file, %2 its key id
+  QTest::addColumn<bool>("sealed");
+  QTest::addColumn<int>("asked");  // passphrase dialogs in all
+  const QString chosen = "Seals are signed with the key %1 from now on.\n\nKey id: %2";
+  const QString refused = "Unable to use %1 as the signing key: ";
+  const QString unloadable = "Unable to load the signing key %1: ";
+  QTest::newRow("plain key chosen, then two signed seals")
+      << "menu"
+      << "plain" << QStringList() << BoxAnswer::kOk << "plain" << chosen << true << 0;
+  QTest::newRow("encrypted key chosen: one passphrase for the session")
+      << "menu"
+      << "encrypted" << QStringList{"s3cret"} << BoxAnswer::kOk << "encrypted" << chosen << true
+      << 1;
+  QTest::newRow("encrypted key in the settings: asked at the first seal")
+      << "settings"
+      << "encrypted" << QStringList{"s3cret"} << BoxAnswer::kOk << "encrypted" << QString() << true
+      << 1;
+  QTest::newRow("wrong passphrase at the seal")
+      << "settings"
+      << "encrypted" << QStringList{"wrong"} << BoxAnswer::kOk << "encrypted"
+      << unloadable + "wrong passphrase. Nothing was sealed." << false << 1;
+  QTest::newRow("passphrase cancelled at the seal")
+      << "settings"
+      << "encrypted" << QStringList{"<cancel>"} << BoxAnswer::kOk << "encrypted" << QString()
+      << false << 1;
+  QTest::newRow("key file gone at the seal")
+      << "settings"
+      << "missing" << QStringList() << BoxAnswer::kOk << "missing"
+      << unloadable + "No such file or directory. Nothing was sealed." << false << 0;
+  QTest::newRow("wrong passphrase when choosing: the old key stays")
+      << "menu"
+      << "encrypted" << QStringList{"wrong"} << BoxAnswer::kOk << "old"
+      << refused + "wrong passphrase." << true << 1;
+  QTest::newRow("passphrase cancelled when choosing: the old key stays")
+      << "menu"
+      << "encrypted" << QStringList{"<cancel>"} << BoxAnswer::kOk << "old" << QString() << true
+      << 1;
+  QTest::newRow("not a key file") << "menu"
+                                  << "text" << QStringList() << BoxAnswer::kOk << "old"
+                                  << refused + "not a secret key file (PKCS#8 PEM)." << true << 0;
+  QTest::newRow("the public half")
+      << "menu"
+      << "pub" << QStringList() << BoxAnswer::kOk << "old"
+      << refused +
+             "not a secret key file (PKCS#8 PEM) (it is the public half: choose the file "
+             "without \".pub\")."
+      << true << 0;
+  QTest::newRow("a path the settings cannot hold")
+      << "menu"
+      << "long" << QStringList() << BoxAnswer::kOk << "old"
+      << "%1 is too long for the settings file (at most 255 bytes)" << true << 0;
+  QTest::newRow("cancelled, Yes: seals without a signature")
+      << "menu"
+      << "cancel" << QStringList() << BoxAnswer::kYes << ""
+      << "Seals are signed with the key %1.\n\nSeal without a signature from now on?" << true << 0;
+  QTest::newRow("cancelled, No: the old key stays")
+      << "menu"
+      << "cancel" << QStringList() << BoxAnswer::kNo << "old"
+      << "Seals are signed with the key %1.\n\nSeal without a signature from now on?" << true << 0;
+}
+
+void SealerWindowTest::signingKey() {
+  QFETCH(QString, setup);
+  QFETCH(QString, file);
+  QFETCH(QStringList, passphrases);
+  QFETCH(BoxAnswer, answer);
+  QFETCH(QString, setting);
+  QFETCH(QString, message);
+  QFETCH(bool, sealed);
+  QFETCH(int, asked);
+  // Keys made with the library: "old" and "plain" without a passphrase.
+  const std::string keys = *work_ / "keys";
+  std::map<QString, std::string> paths = {
+      {"old", keys + "/old"},
+      {"plain", keys + "/plain"},
+      {"encrypted", keys + "/enc"},
+      {"text", keys + "/notes.txt"},
+      {"pub", keys + "/plain.pub"},
+      {"missing", keys + "/gone"},
+      // Read back from the settings, a path this long would be cut short.
+      {"long", keys + "/" + std::string(250, 'd') + "/long"},
+  };
+  std::map<QString, std::string> ids;
+  qx_test::WriteFile(paths["text"], "not a key\n");
+  QVERIFY(QDir().mkpath(QString::fromStdString(paths["long"]).section('/', 0, -2)));
+  for (const auto& [name, passphrase] : {std::pair<QString, std::string>{"old", ""},
+                                         {"plain", ""},
+                                         {"encrypted", "s3cret"},
+                                         {"long", ""}}) {
+    const auto made = qx::MakeSigningKey();
+    QVERIFY(made.ok());
+    QCOMPARE(qx::SaveSigningKey(made.value, paths[name], passphrase), std::string());
+    ids[name] = qx::KeyId(made.value.public_key());
+  }
+  const std::string project = MakeProject("Sign", true);
+  QVERIFY(!project.empty());
+  const std::string out = *work_ / "Sign-out";
+  const std::string header = out + "/Sign.qxw";
+  const auto before = TreeBytes(QString::fromStdString(out));
+  {
+    qx::SealerSettings settings;
+    QVERIFY(qx::WriteSigningKeySetting(settings, paths[setup == "menu" ? "old" : file]));
+  }
+
+  OpenWindow(project);
+  passphrases_ = passphrases;
+  const QString target = QString::fromStdString(file == "cancel" ? paths["old"] : paths[file]);
+  QString expected_box =
+      message.arg(target, QString::fromStdString(file == "cancel" ? ids["old"] : ids[file]));
+  if (setup == "menu") {
+    answers_.push_back(file == "cancel" ? std::nullopt : std::optional<QString>(target));
+    ui_.QueueAnswer(answer);
+    WithFileMenu([](QMenu* menu) { QTest::keyClick(menu, Qt::Key_K); });
+    QCOMPARE(dialogs_.size(), size_t{1});
+    QCOMPARE(dialogs_[0].title, QStringLiteral("Choose Signing Key"));
+    QCOMPARE(dialogs_[0].directory, QString::fromStdString(keys));
+    QCOMPARE(dialogs_[0].proposed_name, QStringLiteral("old"));
+  }
+  const std::string expected_setting = setting.isEmpty() ? std::string() : paths[setting];
+  QCOMPARE(Setting("SigningKey"), expected_setting);
+  QCOMPARE(window_->state().settings.signing_key, expected_setting);
+
+  Edit(FormControl::kPutTo)->setFocus();
+  QTest::keyClick(Edit(FormControl::kPutTo), Qt::Key_Tab);
+  QTest::mouseClick(Button(FormControl::kScan), Qt::LeftButton);
+  for (int seal = 0; seal < (sealed ? 2 : 1); ++seal) {
+    QTest::mouseClick(Button(FormControl::kSeal), Qt::LeftButton);
+    const std::vector<std::string> shown = ui_.texts();
+    QCOMPARE(!shown.empty() && shown.back() == "The Sign package seal is complete.", sealed);
+  }
+  QVERIFY(!window_->state().seal_running);
+  QCOMPARE(passphrase_asked_.size(), asked);
+  for (const QString& path : passphrase_asked_) {
+    QCOMPARE(path, QString::fromStdString(paths["encrypted"]));
+  }
+  std::vector<QString> texts;
+  for (const std::string& text : ui_.texts()) {
+    texts.push_back(QString::fromStdString(text));
+  }
+  if (!message.isEmpty()) {
+    QVERIFY2(std::find(texts.begin(), texts.end(), expected_box) != texts.end(),
+             qPrintable(expected_box));
+  }
+  // A seal that does not start writes nothing, and only a bad key shows a stop box.
+  int stops = 0;
+  for (const qx::MessageBoxRequest& box : ui_.boxes()) {
+    stops += box.icon == qx::BoxIcon::kStop ? 1 : 0;
+  }
+  QCOMPARE(stops, message.contains("Unable") ? 1 : 0);
+  if (!sealed) {
+    QVERIFY(TreeBytes(QString::fromStdString(out)) == before);
+    return;
+  }
+  const std::string signature = header + ".sig";
+  if (setting.isEmpty()) {
+    QVERIFY(!qx_test::FileExists(signature));
+    return;
+  }
+  QCOMPARE(Qxweb("verify --key " + ShellQuote(paths[setting] + ".pub") + " " + ShellQuote(header)),
+           std::string());
+  const auto parsed = qx::ParseSignature(qx_test::ReadFile(signature));
+  QVERIFY2(parsed.ok(), parsed.error.c_str());
+  QCOMPARE(parsed.value.key_id, ids[setting]);
+  QVERIFY(parsed.value.sequence > 0);
+}
+
+void SealerWindowTest::passphraseDialog_data() {
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<int>("key");
+  QTest::addColumn<std::optional<std::string>>("given");
+  QTest::newRow("typed, Return") << QString::fromUtf8("s3cr\u00e9t") << int(Qt::Key_Return)
+                                 << std::optional<std::string>("s3cr\xc3\xa9t");
+  QTest::newRow("empty, Return") << QString() << int(Qt::Key_Return)
+                                 << std::optional<std::string>("");
+  QTest::newRow("typed, Escape") << "s3cret" << int(Qt::Key_Escape) << std::optional<std::string>();
+}
+
+void SealerWindowTest::passphraseDialog() {
+  QFETCH(QString, typed);
+  QFETCH(int, key);
+  QFETCH(std::optional<std::string>, given);
+  OpenWindow();
+  qx::ui::SetPassphraseHook(nullptr);
+  QString label;
+  bool hidden = false;
+  OnNextModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QInputDialog*>(modal);
+    QVERIFY(dialog != nullptr);
+    label = dialog->labelText();
+    hidden = dialog->textEchoMode() == QLineEdit::Password;
+    dialog->findChild<QLineEdit*>()->insert(typed);  // as typed, whatever the keyboard
+    SaveScreenshot(dialog, "passphrase-dialog");
+    QTest::keyClick(dialog->findChild<QLineEdit*>(), Qt::Key(key));
+  });
+  const std::optional<std::string> answer = qx::ui::AskKeyPassphrase(window_.get(), "/keys/enc");
+  qx::ui::SetPassphraseHook(passphrase_hook_);
+  QCOMPARE(answer, given);
+  QVERIFY(hidden);
+  QVERIFY2(label.contains(QStringLiteral("/keys/enc")), qPrintable(label));
+}
+
 void SealerWindowTest::closeWithUnsavedChanges_data() {
   QTest::addColumn<bool>("by_exit");
   QTest::addColumn<BoxAnswer>("answer");
@@ -758,8 +1010,8 @@ void SealerWindowTest::messageBoxes() {
 }
 
 void SealerWindowTest::everyContextHasATopic() {
-  std::vector<int> contexts = {101, 102, 103, 104, 105, 151, 152, 153, 154,
-                               301, 302, 303, 503, 801, 802, 803, 2000};
+  std::vector<int> contexts = {101, 102, 103, 104, 105, 106, 151, 152, 153, 154,
+                               301, 302, 303, 503, 801, 802, 803, 804, 2000};
   OpenWindow();
   for (QWidget* control : Form().findChildren<QWidget*>()) {
     const QVariant id = control->property(qx::ui::kControlIdProperty);
@@ -767,7 +1019,7 @@ void SealerWindowTest::everyContextHasATopic() {
       contexts.push_back(id.toInt());
     }
   }
-  QCOMPARE(contexts.size(), size_t{17 + 27});
+  QCOMPARE(contexts.size(), size_t{19 + 27});
   for (int context : contexts) {
     QVERIFY2(qx::ui::HasHelpTopic(context), qPrintable(QString::number(context)));
   }
