@@ -4,7 +4,8 @@
 # serves the package and a tar.gz of the same tree from a local nginx, and
 # reports in one run:
 #   - "qxweb install URL" into a fresh cache (every file fetched, verified and
-#     written as stored), and "qxweb install URL --launch" (the files expanded
+#     written as stored), the same of a signed seal of the tree (its signature
+#     checked and every file's SHA-256 taken as well), and "qxweb install URL --launch" (the files expanded
 #     too, then a program of the tree that does nothing started), against
 #     "curl | tar xzf -" of the whole archive into a fresh directory: elapsed
 #     and CPU, and the peak memory of the installs;
@@ -32,6 +33,12 @@ mkdir -p "$XDG_CONFIG_HOME"
 "$qxweb" new "$project" --force --name Bench --command-line bench \
   --seal-from "$src" --put-to "$serve/put" >/dev/null
 "$qxweb" seal --scan --create-put-to "$project" >/dev/null
+# The same tree sealed with a key, into a put-to directory of its own.
+rm -f "$work/bench.key" "$work/bench.key.pub"
+QXWEB_KEY_PASSPHRASE= "$qxweb" key new "$work/bench.key" >/dev/null 2>&1
+"$qxweb" new "$work/signed.QXS" --force --name Bench --command-line bench \
+  --seal-from "$src" --put-to "$serve/signed" >/dev/null
+"$qxweb" seal --scan --create-put-to --sign "$work/bench.key" "$work/signed.QXS" >/dev/null
 tar cf - -C "$src" . | gzip -6 >"$serve/tree.tar.gz"
 file_count=$(find "$src" -type f | wc -l)
 tree_bytes=$(du -sb --apparent-size "$src" | cut -f1)
@@ -94,7 +101,7 @@ client() {
   echo "XDG_DATA_HOME='$work/inst.$1/data' XDG_CONFIG_HOME='$work/inst.$1/config'"
 }
 fresh() {
-  mkdir -p "$work"/inst.{,launch.}$1/{data,config} "$work/untar.$1"
+  mkdir -p "$work"/inst.{,launch.,signed.}$1/{data,config} "$work/untar.$1"
 }
 
 # A first install, untimed: it must work, and it warms the page cache.
@@ -106,16 +113,17 @@ read -r install_fetched install_requests install_bad < <(served_since "$logged")
 curl -s "$base/tree.tar.gz" | tar xzf - -C "$work/untar.0"
 
 declare -A best each
-declare -A rss_of=([install]=0 [launch]=0)
+declare -A rss_of=([install]=0 [launch]=0 [signed]=0)
 for ((round = 1; round <= rounds; round++)); do
   fresh "$round"
   declare -A run=(
     [install]="$(client "$round") '$qxweb' install '$base/put/Bench.qxw'"
     [launch]="$(client "launch.$round") '$qxweb' install '$base/put/Bench.qxw' --launch"
+    [signed]="$(client "signed.$round") '$qxweb' install '$base/signed/Bench.qxw'"
     [untar]="curl -s '$base/tree.tar.gz' | tar xzf - -C '$work/untar.$round'"
   )
-  order="install launch untar"
-  ((round % 2 == 0)) && order="untar launch install"
+  order="install signed launch untar"
+  ((round % 2 == 0)) && order="untar launch signed install"
   for who in $order; do
     pass "${run[$who]}"
     best[$who]=$(best_of "${best[$who]:-}" "$took")
@@ -148,12 +156,14 @@ echo "Corpus: $file_count files, $((tree_bytes / 1048576)) MB; sealed $stored_by
 echo "Seconds, best of each: elapsed, CPU (user+system), and the ratio to curl | tar xzf."
 line() { ratio_line "$1" "$2" untar; }
 line "qxweb install (fresh cache)" install
+line "qxweb install, signed package" signed
 line "qxweb install --launch (expanded)" launch
 line "curl | tar xzf (fresh directory)" untar
 line "qxweb update, 1% of files changed" update
 echo "$(nproc) processors. Peak memory (max RSS): qxweb install ${rss_of[install]} kB," \
-  "with --launch ${rss_of[launch]} kB"
-echo "Elapsed of each round: install${each[install]}; --launch${each[launch]};" \
+  "signed ${rss_of[signed]} kB, with --launch ${rss_of[launch]} kB"
+echo "Elapsed of each round: install${each[install]}; signed${each[signed]};" \
+  "--launch${each[launch]};" \
   "curl | tar${each[untar]}"
 echo "Install took $install_fetched bytes in $install_requests requests" \
   "($install_bad failed); the archive is $archive_bytes bytes."

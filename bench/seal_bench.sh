@@ -3,8 +3,9 @@
 # deterministic corpus of the codec benchmark once, and reports in one run on
 # the same tree:
 #   - "qxweb seal --scan" (scan, then every file deflated and digested, header
-#     and landing page) with the default jobs and with --jobs 1, into a new
-#     put-to directory each time;
+#     and landing page) with the default jobs and with --jobs 1, and signed
+#     (each stored file's SHA-256 taken too, and the signature written), into
+#     a new put-to directory each time;
 #   - re-seals of that package: with nothing changed, and after 1% of the
 #     files were touched (stored again, as after an edit);
 #   - the peers: "zip -6 -r" (one process, one deflated member per file),
@@ -37,13 +38,16 @@ pass() {
 # Each round seals into directories of its own, removed only at the end:
 # creating thousands of files right after deleting as many makes the file
 # system search its inode tables, which would be timed as part of the seal.
-rm -rf "$out".* "$work"/one.*
+rm -rf "$out".* "$work"/one.* "$work"/signed.*
+rm -f "$work/bench.key" "$work/bench.key.pub"
+QXWEB_KEY_PASSPHRASE= "$qxweb" key new "$work/bench.key" >/dev/null 2>&1
 declare -A written=([zip]=$work/out.zip [targz]=$work/out.tgz [pigz]=$work/out.pigz.tgz)
 # One in a hundred files, touched before the second re-seal of each round.
 mapfile -t touched < <(find "$tree" -type f | sort | awk 'NR % 100 == 1')
 declare -A run=(
   [seal]="'$qxweb' seal --scan --create-put-to '$project'"
   [seal1]="'$qxweb' seal --scan --jobs 1 --create-put-to '$work/one.QXS'"
+  [signed]="'$qxweb' seal --scan --create-put-to --sign '$work/bench.key' '$work/signed.QXS'"
   [same]="'$qxweb' seal --scan '$project'"
   [touched]="'$qxweb' seal --scan '$project'"
   [zip]="cd '$tree' && zip -6 -r -q '$work/out.zip' ."
@@ -58,11 +62,14 @@ for ((round = 1; round <= rounds; round++)); do
   "$qxweb" new "$work/one.QXS" --force --name Bench --command-line bench \
     --seal-from "$tree" --put-to "$work/one.$round" >/dev/null
   written[seal]=$out.$round
+  "$qxweb" new "$work/signed.QXS" --force --name Bench --command-line bench \
+    --seal-from "$tree" --put-to "$work/signed.$round" >/dev/null
   written[seal1]=$work/one.$round
+  written[signed]=$work/signed.$round
   written[same]=
   written[touched]=
-  order="seal seal1 zip targz pigz"
-  ((round % 2 == 0)) && order="pigz targz zip seal1 seal"
+  order="seal signed seal1 zip targz pigz"
+  ((round % 2 == 0)) && order="pigz targz zip seal1 signed seal"
   # The re-seals go over the package the seal of this round made.
   for who in $order same touched; do
     [ "$who" = touched ] && touch "${touched[@]}"
@@ -94,6 +101,7 @@ echo "Corpus: $file_count files, $((tree_bytes / 1048576)) MB. Best of $rounds r
 echo "Seconds, best of each: elapsed, CPU (user+system), and the ratio to qxweb seal."
 line() { ratio_line "$1" "$2" seal; }
 line "qxweb seal --scan" seal
+line "qxweb seal --scan --sign KEY" signed
 line "qxweb seal --scan --jobs 1" seal1
 line "re-seal, nothing changed" same
 line "re-seal, 1% of files touched" touched
@@ -108,4 +116,4 @@ echo "Stored bytes: seal $stored_bytes, zip $(stat -c %s "$work/out.zip"), tar+g
   "$(stat -c %s "$work/out.tgz")"
 echo "Peak memory of a seal (max RSS, kB): small file $mem_small, 200 MB file $mem_big," \
   "whole tree $mem_tree"
-rm -rf "$out".* "$work"/one.* "$work/out.zip" "$work/out.tgz" "$work/out.pigz.tgz"
+rm -rf "$out".* "$work"/one.* "$work"/signed.* "$work/out.zip" "$work/out.tgz" "$work/out.pigz.tgz"
