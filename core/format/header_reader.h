@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -58,7 +57,8 @@ struct FileEntry {
   std::string digest;    // the entry's SECURE_MD5
 };
 
-// A parsed package header. The entry count is entries.size().
+// The client's record of a package header: the header's values and entries
+// beside the client's run-time state. The entry count is entries.size().
 struct PackageHeader {
   int32_t client_words[3] = {};
   bool corrupt = false;      // the header digest did not match
@@ -85,14 +85,18 @@ QXWEBCORE_EXPORT bool ReadWholeHeader(std::FILE* file, std::string* bytes);
 // 0 when the file does not start with the magic.
 QXWEBCORE_EXPORT int CountHeaderEntries(std::FILE* file, FormatVersion* version);
 
-// Reads and verifies an open header: ParseHeader over the file's bytes, the
-// package directory then built from the cache root and the values. |record| may hold the record of
-// an earlier read, whose entry array is reused; it receives a fresh record, which keeps the bytes
-// read as its source text. 0 when read and verified; -1 on a bad argument, a missing magic or no
-// entry lines (record untouched), and on a digest mismatch (record filled, corrupt set) or an
-// ApplName / InstallTo that cannot be a safe directory (record filled, package_directory empty); -2
-// when memory runs out or the header has more entries than kMaxHeaderEntries or than its size
-// allows (above) (record untouched).
+// Reads and verifies an open header: ParseHeader over the file's bytes,
+// with the package directory then placed under the cache root (defined in
+// the package layer, core/package/package_header.cpp, which may use the
+// cache root). |record| may hold the record of an earlier read, whose entry
+// array is reused; it receives a fresh record, which keeps the bytes read as
+// its source text.
+// 0 when read and verified; -1 on a bad argument, a missing magic or no entry
+// lines (record untouched), and on a digest mismatch (record filled, corrupt
+// set) or an ApplName / InstallTo that cannot be a safe directory (record
+// filled, package_directory empty); -2 when memory runs out or the header
+// has more entries than kMaxHeaderEntries or than its size allows (see
+// header_value.h) (record untouched).
 QXWEBCORE_EXPORT int ReadPackageHeader(std::FILE* file, FormatVersion* version,
                                        std::unique_ptr<PackageHeader>* record);
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "core/cache/cache_root.h"
 #include "core/fsutil/path_text.h"
@@ -63,6 +64,9 @@ std::string PackageDirectoryFor(std::string_view cache_root, const HeaderValues&
 
 std::unique_ptr<PackageHeader> MakePackageRecord(ParsedHeader header, std::string source_text,
                                                  std::string package_directory) {
+  // The lines go first: the record keeps the bytes instead, and its entries
+  // then take the place they held.
+  std::vector<HeaderLine>().swap(header.lines);
   auto record = std::make_unique<PackageHeader>();
   record->corrupt = !header.digest_matches;
   record->package_directory = std::move(package_directory);
