@@ -318,6 +318,23 @@ class SourceFollower {
   int trailers_seen_ = 0;
 };
 
+// Writes |record| along the lines of |read|, the header it was read from.
+void WriteAlong(HeaderLineWriter& writer, const PackageHeader& record, const ParsedHeader& read) {
+  SourceSurvey survey;
+  for (const HeaderLine& item : read.lines) {
+    if (item.role == HeaderLineRole::kKey) {
+      survey.has_key[static_cast<size_t>(item.key->key)] = true;
+    } else if (item.role == HeaderLineRole::kTrailer) {
+      ++survey.trailers;
+    }
+  }
+  SourceFollower follower(writer, record, read, survey);
+  for (const HeaderLine& item : read.lines) {
+    follower.Take(item);
+  }
+  follower.Finish();
+}
+
 // Writes |record| along its source text. kHeaderOk when written;
 // kHeaderFailed, with nothing written, when the text parses as no header.
 int WriteAlongSource(HeaderLineWriter& writer, const PackageHeader& record) {
@@ -325,19 +342,7 @@ int WriteAlongSource(HeaderLineWriter& writer, const PackageHeader& record) {
   if (!read) {
     return kHeaderFailed;
   }
-  SourceSurvey survey;
-  for (const HeaderLine& item : read->lines) {
-    if (item.role == HeaderLineRole::kKey) {
-      survey.has_key[static_cast<size_t>(item.key->key)] = true;
-    } else if (item.role == HeaderLineRole::kTrailer) {
-      ++survey.trailers;
-    }
-  }
-  SourceFollower follower(writer, record, *read, survey);
-  for (const HeaderLine& item : read->lines) {
-    follower.Take(item);
-  }
-  follower.Finish();
+  WriteAlong(writer, record, *read);
   return kHeaderOk;
 }
 
@@ -352,6 +357,27 @@ int WriteHeaderText(std::FILE* file, const PackageHeader& record) {
     if (record.source_text.empty() || WriteAlongSource(writer, record) != kHeaderOk) {
       WriteWholeForm(writer, record);
     }
+    return writer.ok() ? kHeaderOk : kHeaderFailed;
+  } catch (const std::bad_alloc&) {
+    return kHeaderFailed;
+  }
+}
+
+int WriteHeaderText(std::FILE* file, const ParsedHeader& header) {
+  if (file == nullptr) {
+    return kHeaderFailed;
+  }
+  try {
+    // The header's own values, along its own lines.
+    PackageHeader record;
+    record.values = header.values;
+    record.entries.reserve(header.entries.size());
+    for (const HeaderEntry& entry : header.entries) {
+      record.entries.push_back(std::make_unique<FileEntry>());
+      AssignHeaderEntry(entry, record.entries.back().get());
+    }
+    HeaderLineWriter writer(file, nullptr);
+    WriteAlong(writer, record, header);
     return writer.ok() ? kHeaderOk : kHeaderFailed;
   } catch (const std::bad_alloc&) {
     return kHeaderFailed;

@@ -14,6 +14,7 @@
 
 #include "core/format/header_reader.h"
 #include "core/format/header_value.h"
+#include "core/format/header_writer.h"
 #include "core/package/package_files.h"
 #include "core/platform/file_handle.h"
 
@@ -98,6 +99,14 @@ void CheckParse(std::string_view bytes, const qx::PackageHeader* record, int res
     }
   }
   Require(walked == physical.size());
+  // Any parsed header can be written back along its lines.
+  char* buffer = nullptr;
+  size_t written = 0;
+  std::FILE* memory = ::open_memstream(&buffer, &written);
+  Require(memory != nullptr);
+  Require(qx::WriteHeaderText(memory, header) == qx::kHeaderOk);
+  std::fclose(memory);
+  std::free(buffer);
   Require(static_cast<size_t>(next_entry) == header.entries.size());
 }
 

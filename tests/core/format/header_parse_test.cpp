@@ -54,11 +54,12 @@ std::string Dump(const PackageHeader& record) {
   return out.str();
 }
 
-std::string WriteText(const PackageHeader& record) {
+template <typename Header>
+std::string WriteText(const Header& header) {
   char* buffer = nullptr;
   size_t size = 0;
   std::FILE* memory = ::open_memstream(&buffer, &size);
-  EXPECT_EQ(WriteHeaderText(memory, record), kHeaderOk);
+  EXPECT_EQ(WriteHeaderText(memory, header), kHeaderOk);
   std::fclose(memory);
   std::string text(buffer, size);
   std::free(buffer);
@@ -221,6 +222,8 @@ TEST_F(HeaderParseTest, LinesKeepTheirPlacesAndWriteBackByteForByte) {
     EXPECT_EQ(static_cast<size_t>(entries), parsed->entries.size());
     EXPECT_EQ(parsed->lines.front().role, HeaderLineRole::kMagic);
 
+    // Written back from the value itself, and from the client's record of it.
+    EXPECT_EQ(WriteText(*parsed), c.text);
     const std::unique_ptr<PackageHeader> record =
         MakePackageRecord(std::move(parsed).value(), c.text, "");
     EXPECT_EQ(WriteText(*record), c.text);
