@@ -87,13 +87,14 @@ void StoreValue(SealerProject& project, std::string_view key, std::string_view v
   const auto& fields = ProjectFields();
   for (size_t i = 0; i < fields.size(); ++i) {
     const ProjectField& field = fields[i];
-    if (field.key != key) {
+    // The keys a package header shares take their names and widths from the
+    // key table.
+    const bool shared = i < kSharedProjectFieldCount;
+    if ((shared ? kHeaderKeys[i].name : field.key) != key) {
       continue;
     }
     if (field.text != nullptr) {
-      // The keys a package header shares take their widths from the key table.
-      project.*field.text = CutToWidth(
-          value, i < kSharedProjectFieldCount ? kHeaderKeys[i].project_width : field.width);
+      project.*field.text = CutToWidth(value, shared ? kHeaderKeys[i].project_width : field.width);
     } else {
       project.*field.number = ParseCount(value);
     }

@@ -68,7 +68,7 @@ bool WriteHeaderLines(HeaderLineWriter& out, SealerProject& project, bool packag
     if (package) {
       out.WriteKeyLine(key, value, HeaderWriter::kSealer);
     } else {
-      out.WriteLine(KeyLine(field.key, value, HeaderWriter::kSealer), false);
+      out.WriteLine(KeyLine(kHeaderKeys[i].name, value, HeaderWriter::kSealer), false);
     }
   }
   if (!package) {
