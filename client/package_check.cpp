@@ -12,10 +12,12 @@
 #include <utility>
 
 #include "core/cache/cache_registry.h"
+#include "core/cache/cache_root.h"
 #include "core/format/header_lines.h"
 #include "core/format/package_paths.h"
 #include "core/fsutil/file_times.h"
 #include "core/fsutil/path_text.h"
+#include "core/package/package_header.h"
 #include "core/package/stored_file_check.h"
 #include "core/platform/file_handle.h"
 
@@ -127,16 +129,21 @@ std::unique_ptr<PackageHeader> ReadHeaderFile(const std::string& header_path,
 
 std::unique_ptr<PackageHeader> ReadHeaderStream(std::FILE* file, const std::string& header_path,
                                                 std::vector<std::string>& problems) {
-  FormatVersion version;
-  std::unique_ptr<PackageHeader> record;
-  const int result = ReadPackageHeader(file, &version, &record);
-  if (result == kHeaderNoMemory || !record) {
-    problems.push_back(header_path + ": " +
-                       (result == kHeaderNoMemory
-                            ? "out of memory, or more entries than its size allows"
-                            : "not a package header (no magic line or no entries)"));
+  std::string bytes;
+  ReadWholeHeader(file, &bytes);
+  return ReadHeaderText(std::move(bytes), header_path, problems);
+}
+
+std::unique_ptr<PackageHeader> ReadHeaderText(std::string bytes, const std::string& header_path,
+                                              std::vector<std::string>& problems) {
+  Result<ParsedHeader> parsed = ParseHeader(bytes);
+  if (!parsed) {
+    problems.push_back(header_path + ": " + parsed.error().message);
     return nullptr;
   }
+  std::string directory = PackageDirectoryFor(GetCacheRoot(), parsed->values);
+  std::unique_ptr<PackageHeader> record =
+      MakePackageRecord(std::move(parsed).value(), std::move(bytes), std::move(directory));
   if (record->corrupt) {
     problems.push_back(header_path + ": corrupt (the header digest does not match)");
   }

@@ -34,6 +34,11 @@ std::unique_ptr<PackageHeader> ReadHeaderFile(const std::string& header_path,
 std::unique_ptr<PackageHeader> ReadHeaderStream(std::FILE* file, const std::string& label,
                                                 std::vector<std::string>& problems);
 
+// The same for a header's bytes held in memory (ParseHeader): the record's
+// package directory is the one under the cache root.
+std::unique_ptr<PackageHeader> ReadHeaderText(std::string bytes, const std::string& label,
+                                              std::vector<std::string>& problems);
+
 // Adds a problem for every file entry that a client refuses before it
 // touches a file: a name it cannot take safely; a name of the same file as
 // an earlier entry or as the header; a name of a file where an earlier entry

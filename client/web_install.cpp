@@ -83,16 +83,15 @@ struct ServedPackage {
   std::map<std::string, std::string> signed_files;
 };
 
-// Reads a header held in memory as the client reads one from a file; |label|
-// names it in problems.
-std::unique_ptr<PackageHeader> ReadHeaderBytes(std::string& bytes, const std::string& label,
+// Parses a header held in memory as the client reads one from a file;
+// |label| names it in problems.
+std::unique_ptr<PackageHeader> ReadHeaderBytes(const std::string& bytes, const std::string& label,
                                                std::vector<std::string>& problems) {
-  FilePtr file(bytes.empty() ? nullptr : ::fmemopen(bytes.data(), bytes.size(), "rb"));
-  if (!file) {
+  if (bytes.empty()) {
     problems.push_back(label + ": not a package header (empty)");
     return nullptr;
   }
-  return ReadHeaderStream(file.get(), label, problems);
+  return ReadHeaderText(bytes, label, problems);
 }
 
 // Read under the lock.

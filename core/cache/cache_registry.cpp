@@ -380,7 +380,7 @@ int ReadApplication(std::string_view name, CachedApplication* application) {
   CachedApplication& app = *application;
   ReadCacheString(name, kOwnerKey, kCachedOwnerSize, "", app.owner);
   ReadCacheString(name, kCopyrightKey, kCachedCopyrightSize, "", app.copyright);
-  ReadCacheString(name, kVersionKey, kCachedVersionSize, "", app.version);
+  ReadCacheString(name, detail::kVersionKey, kCachedVersionSize, "", app.version);
   ReadCacheString(name, kCommandLineKey, kCachedCommandLineSize, "", app.command_line);
   ReadCacheString(name, kReadmeKey, kCachedReadmeSize, "", app.readme);
   ReadCacheString(name, kCompressedKey, kCachedCompressedSize, kMarkedText, app.compressed);
@@ -403,7 +403,7 @@ int StoreApplication(std::string_view name, const CachedApplication& application
   const std::pair<std::string_view, const std::string*> texts[] = {
       {kOwnerKey, &application.owner},
       {kCopyrightKey, &application.copyright},
-      {kVersionKey, &application.version},
+      {detail::kVersionKey, &application.version},
       {kCommandLineKey, &application.command_line},
       {kReadmeKey, &application.readme},
       {kCompressedKey, &application.compressed},

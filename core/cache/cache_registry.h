@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/format/header_lines.h"
 #include "qxwebcore_export.h"
 
 namespace qx {
@@ -22,13 +23,14 @@ inline constexpr std::string_view kTempDirKey = "TempDir";
 inline constexpr std::string_view kCompressedKey = "Compressed";
 
 // Buffer sizes of the application record's texts, terminating zero included:
-// a value read keeps at most one character less.
+// a value read keeps at most one character less. Those of the header's
+// values are the key table's.
 inline constexpr size_t kCachedNameSize = 256;
-inline constexpr size_t kCachedOwnerSize = 128;
-inline constexpr size_t kCachedCopyrightSize = 128;
-inline constexpr size_t kCachedVersionSize = 10;
-inline constexpr size_t kCachedCommandLineSize = 128;
-inline constexpr size_t kCachedReadmeSize = 256;
+inline constexpr size_t kCachedOwnerSize = HeaderKeyOf(HeaderKey::kOwner).cache_size;
+inline constexpr size_t kCachedCopyrightSize = HeaderKeyOf(HeaderKey::kCopyright).cache_size;
+inline constexpr size_t kCachedVersionSize = HeaderKeyOf(HeaderKey::kVersion).cache_size;
+inline constexpr size_t kCachedCommandLineSize = HeaderKeyOf(HeaderKey::kCommandLine).cache_size;
+inline constexpr size_t kCachedReadmeSize = HeaderKeyOf(HeaderKey::kReadmeFile).cache_size;
 inline constexpr size_t kCachedCompressedSize = 4;
 inline constexpr size_t kCachedDeleteMarkSize = 4;
 // Size of the temporary directory setting as the package operations read it.

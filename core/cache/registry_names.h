@@ -20,11 +20,12 @@ inline constexpr std::string_view kOSKey = "OS";
 inline constexpr std::string_view kSplashSection = "Splash Screens";
 inline constexpr std::string_view kSplashKey = "Splash";
 // Keys of an application's section, named after the application.
-inline constexpr std::string_view kOwnerKey = "Owner";
-inline constexpr std::string_view kCopyrightKey = "Copyright";
-inline constexpr std::string_view kVersionKey = "Version";
-inline constexpr std::string_view kCommandLineKey = "CommandLine";
-inline constexpr std::string_view kReadmeKey = "ReadmeTxt";
+// Those of the header's values are the key table's.
+inline constexpr std::string_view kOwnerKey = HeaderKeyOf(HeaderKey::kOwner).cache_key;
+inline constexpr std::string_view kCopyrightKey = HeaderKeyOf(HeaderKey::kCopyright).cache_key;
+inline constexpr std::string_view kVersionKey = HeaderKeyOf(HeaderKey::kVersion).cache_key;
+inline constexpr std::string_view kCommandLineKey = HeaderKeyOf(HeaderKey::kCommandLine).cache_key;
+inline constexpr std::string_view kReadmeKey = HeaderKeyOf(HeaderKey::kReadmeFile).cache_key;
 inline constexpr std::string_view kDeleteCacheKey = "DeleteCache";
 inline constexpr std::string_view kCompressedSizeKey = "CompressedSize";
 inline constexpr std::string_view kUncompressSizeKey = "UncompressSize";

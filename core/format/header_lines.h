@@ -67,37 +67,65 @@ inline constexpr size_t kHeaderKeyCount = 22;
 // How the reader keeps a key's value.
 enum class HeaderValueKind : uint8_t { kText, kVersion, kDate, kFlag, kUpdateOption };
 
+// One key as every record that keeps it sees it: the package header, the
+// sealer's project file (whose record keeps every key as text) and the
+// client's cache record (which keeps a few of them under its own names).
 struct HeaderKeyInfo {
   HeaderKey key;
   std::string_view name;
   HeaderValueKind kind;
   size_t capacity;  // characters the reader keeps of a text value; 0 otherwise
   bool digested;
+  // Buffer size of the project file's field, terminating zero included: a
+  // value read keeps one character less.
+  size_t project_width;
+  // The cache record's key and buffer size (terminating zero included);
+  // empty and 0 for the keys it does not keep.
+  std::string_view cache_key;
+  size_t cache_size;
 };
 
+// The one table of the keys: the reader, both writers, the project file and
+// the cache record all take their names and sizes from it.
 inline constexpr std::array<HeaderKeyInfo, kHeaderKeyCount> kHeaderKeys = {{
-    {HeaderKey::kOwner, "Owner", HeaderValueKind::kText, 80, true},
-    {HeaderKey::kCopyright, "Copyright", HeaderValueKind::kText, 80, true},
-    {HeaderKey::kApplName, "ApplName", HeaderValueKind::kText, 80, true},
-    {HeaderKey::kCommandLine, "CommandLine", HeaderValueKind::kText, 256, false},
-    {HeaderKey::kVersion, "Version", HeaderValueKind::kVersion, 0, true},
-    {HeaderKey::kMinVersion, "MinVersion", HeaderValueKind::kVersion, 0, true},
-    {HeaderKey::kDate, "Date", HeaderValueKind::kDate, 11, true},
-    {HeaderKey::kDelete, "Delete", HeaderValueKind::kFlag, 0, true},
-    {HeaderKey::kReadmeFile, "ReadmeFile", HeaderValueKind::kText, 260, true},
-    {HeaderKey::kRegistryFile, "RegistryFile", HeaderValueKind::kText, 260, true},
-    {HeaderKey::kCompanyIdentity, "CompanyIdentity", HeaderValueKind::kFlag, 0, true},
-    {HeaderKey::kDownloadSplash, "DownloadSplash", HeaderValueKind::kText, 260, true},
-    {HeaderKey::kLaunchSplash, "LaunchSplash", HeaderValueKind::kText, 260, true},
-    {HeaderKey::kDownloadIcon, "DownloadIcon", HeaderValueKind::kText, 260, true},
-    {HeaderKey::kLaunchIcon, "LaunchIcon", HeaderValueKind::kText, 260, true},
-    {HeaderKey::kCorruptIcon, "CorruptIcon", HeaderValueKind::kText, 260, true},
-    {HeaderKey::kDownloadDetail, "DownloadDetail", HeaderValueKind::kFlag, 0, true},
-    {HeaderKey::kCombineDownloadLaunch, "CombineDownloadLaunch", HeaderValueKind::kFlag, 0, true},
-    {HeaderKey::kLaunchSplashDuration, "LaunchSplashDuration", HeaderValueKind::kText, 8, true},
-    {HeaderKey::kInstallTo, "InstallTo", HeaderValueKind::kText, 80, true},
-    {HeaderKey::kUpdateOption, "UpdateOption", HeaderValueKind::kUpdateOption, 0, true},
-    {HeaderKey::kComment, "Comment", HeaderValueKind::kText, 256, true},
+    {HeaderKey::kOwner, "Owner", HeaderValueKind::kText, 80, true, 128, "Owner", 128},
+    {HeaderKey::kCopyright, "Copyright", HeaderValueKind::kText, 80, true, 128, "Copyright", 128},
+    {HeaderKey::kApplName, "ApplName", HeaderValueKind::kText, 80, true, 256, {}, 0},
+    {HeaderKey::kCommandLine, "CommandLine", HeaderValueKind::kText, 256, false, 128, "CommandLine",
+     128},
+    {HeaderKey::kVersion, "Version", HeaderValueKind::kVersion, 0, true, 10, "Version", 10},
+    {HeaderKey::kMinVersion, "MinVersion", HeaderValueKind::kVersion, 0, true, 10, {}, 0},
+    {HeaderKey::kDate, "Date", HeaderValueKind::kDate, 11, true, 11, {}, 0},
+    {HeaderKey::kDelete, "Delete", HeaderValueKind::kFlag, 0, true, 5, {}, 0},
+    {HeaderKey::kReadmeFile, "ReadmeFile", HeaderValueKind::kText, 260, true, 256, "ReadmeTxt",
+     256},
+    {HeaderKey::kRegistryFile, "RegistryFile", HeaderValueKind::kText, 260, true, 256, {}, 0},
+    {HeaderKey::kCompanyIdentity, "CompanyIdentity", HeaderValueKind::kFlag, 0, true, 4, {}, 0},
+    {HeaderKey::kDownloadSplash, "DownloadSplash", HeaderValueKind::kText, 260, true, 256, {}, 0},
+    {HeaderKey::kLaunchSplash, "LaunchSplash", HeaderValueKind::kText, 260, true, 256, {}, 0},
+    {HeaderKey::kDownloadIcon, "DownloadIcon", HeaderValueKind::kText, 260, true, 256, {}, 0},
+    {HeaderKey::kLaunchIcon, "LaunchIcon", HeaderValueKind::kText, 260, true, 256, {}, 0},
+    {HeaderKey::kCorruptIcon, "CorruptIcon", HeaderValueKind::kText, 260, true, 256, {}, 0},
+    {HeaderKey::kDownloadDetail, "DownloadDetail", HeaderValueKind::kFlag, 0, true, 4, {}, 0},
+    {HeaderKey::kCombineDownloadLaunch,
+     "CombineDownloadLaunch",
+     HeaderValueKind::kFlag,
+     0,
+     true,
+     4,
+     {},
+     0},
+    {HeaderKey::kLaunchSplashDuration,
+     "LaunchSplashDuration",
+     HeaderValueKind::kText,
+     8,
+     true,
+     8,
+     {},
+     0},
+    {HeaderKey::kInstallTo, "InstallTo", HeaderValueKind::kText, 80, true, 256, {}, 0},
+    {HeaderKey::kUpdateOption, "UpdateOption", HeaderValueKind::kUpdateOption, 0, true, 10, {}, 0},
+    {HeaderKey::kComment, "Comment", HeaderValueKind::kText, 256, true, 516, {}, 0},
 }};
 
 // The order in which the reader tests a line against the keys: the write

@@ -1,605 +1,75 @@
-// The package header reader: the count pass, key lines and file entries read
-// into the record, the header digest checked and the package directory
-// built. Format layer.
+// The client's header record over an open file: the count pass and the
+// whole header read from the file for the parse, an entry's header values
+// given to the record, the entry array, format versions and names. Format
+// layer.
 #include "core/format/header_reader.h"
 
-#include <algorithm>
 #include <initializer_list>
-#include <limits>
 #include <new>
 
-#include "core/cache/cache_root.h"
-#include "core/digest/secure_digest.h"
 #include "core/fsutil/path_text.h"
 
 namespace qx {
 
-namespace {
-
-// Characters of the computed digest compared with the trailer's value.
-constexpr size_t kDigestCompareLength = 40;
-// What the count pass takes for a file entry's first line (exact case).
-constexpr std::string_view kFileLineStart = "File:";
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-std::string_view TrimRight(std::string_view text) {
-  while (!text.empty() && IsBlank(text.back())) {
-    text.remove_suffix(1);
+bool ReadWholeHeader(std::FILE* file, std::string* bytes) {
+  if (file == nullptr || bytes == nullptr) {
+    return false;
   }
-  return text;
-}
-
-void AssignCut(std::string& field, std::string_view value, size_t capacity) {
-  field.assign(value.substr(0, capacity));
-}
-
-int32_t ToInt32(int64_t value) {
-  return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
-                                                  std::numeric_limits<int32_t>::max()));
-}
-
-// Walks a value left to right the way the number fields are read: a number,
-// then the next separator, then a number. A missing separator leaves the
-// cursor at the end, where every further number reads as 0.
-class Cursor {
- public:
-  explicit Cursor(std::string_view text) : text_(text) {}
-
-  // Moves past the next |c|; false (and to the end) when there is none.
-  bool SkipPast(char c) {
-    const size_t found = text_.find(c, pos_);
-    pos_ = found == std::string_view::npos ? text_.size() : found + 1;
-    return found != std::string_view::npos;
-  }
-
-  // A decimal number with optional blanks and sign before it, saturated.
-  int64_t Number() {
-    while (pos_ < text_.size() && IsBlank(text_[pos_])) {
-      ++pos_;
-    }
-    bool negative = false;
-    if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) {
-      negative = text_[pos_] == '-';
-      ++pos_;
-    }
-    constexpr int64_t kLimit = std::numeric_limits<int64_t>::max();
-    int64_t value = 0;
-    for (; pos_ < text_.size() && IsDigit(text_[pos_]); ++pos_) {
-      const int digit = text_[pos_] - '0';
-      value = value > (kLimit - digit) / 10 ? kLimit : value * 10 + digit;
-    }
-    return negative ? -value : value;
-  }
-
-  // The character after a number's digits, or 0 at the end or a blank.
-  char Letter() const {
-    if (pos_ >= text_.size() || IsBlank(text_[pos_])) {
-      return 0;
-    }
-    return text_[pos_];
-  }
-
- private:
-  std::string_view text_;
-  size_t pos_ = 0;
-};
-
-// "major.minor.dotdot" and the letter, starting after |lead|.
-VersionNumber ParseVersion(std::string_view text, char lead) {
-  VersionNumber version;
-  Cursor cursor(text);
-  if (!cursor.SkipPast(lead)) {
-    return version;
-  }
-  version.major = ToInt32(cursor.Number());
-  if (!cursor.SkipPast('.')) {
-    return version;
-  }
-  version.minor = ToInt32(cursor.Number());
-  if (!cursor.SkipPast('.')) {
-    return version;
-  }
-  version.dotdot = ToInt32(cursor.Number());
-  version.letter = cursor.Letter();
-  return version;
-}
-
-// Three numbers: the first right at the start of |text| (or after |lead| when
-// it is not 0), the others after the next |separator| each.
-void ParseTriple(std::string_view text, char lead, char separator, int32_t& first, int32_t& second,
-                 int32_t& third) {
-  first = second = third = 0;
-  Cursor cursor(text);
-  if (lead != 0 && !cursor.SkipPast(lead)) {
-    return;
-  }
-  first = ToInt32(cursor.Number());
-  if (!cursor.SkipPast(separator)) {
-    return;
-  }
-  second = ToInt32(cursor.Number());
-  if (!cursor.SkipPast(separator)) {
-    return;
-  }
-  third = ToInt32(cursor.Number());
-}
-
-// The value of a key line: after the first ":" and its blanks; empty when the
-// line has no ":".
-std::string_view KeyValue(std::string_view text) {
-  const size_t colon = text.find(':');
-  if (colon == std::string_view::npos) {
-    return {};
-  }
-  return SkipBlanks(text.substr(colon + 1));
-}
-
-// A text value or comment ends at the first CR or LF, even one inside the
-// line: a header edited on another system may carry a stray CR.
-std::string_view UpToLineEnd(std::string_view text) {
-  return text.substr(0, text.find_first_of("\r\n"));
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && StartsWithNoCase(a, b);
-}
-
-// A name or digest inside an entry piece: leading blanks and quotes skipped,
-// trailing blanks and then one trailing quote removed.
-std::string_view QuotedValue(std::string_view text) {
-  size_t start = 0;
-  while (start < text.size() && (IsBlank(text[start]) || text[start] == '"')) {
-    ++start;
-  }
-  text = TrimRight(text.substr(start));
-  if (!text.empty() && text.back() == '"') {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
-template <typename Values>
-auto TextField(Values& values, HeaderKey key) -> decltype(&values.owner) {
-  switch (key) {
-    case HeaderKey::kOwner:
-      return &values.owner;
-    case HeaderKey::kCopyright:
-      return &values.copyright;
-    case HeaderKey::kApplName:
-      return &values.appl_name;
-    case HeaderKey::kCommandLine:
-      return &values.command_line;
-    case HeaderKey::kDate:
-      return &values.date;
-    case HeaderKey::kReadmeFile:
-      return &values.readme_file;
-    case HeaderKey::kRegistryFile:
-      return &values.registry_file;
-    case HeaderKey::kDownloadSplash:
-      return &values.download_splash;
-    case HeaderKey::kLaunchSplash:
-      return &values.launch_splash;
-    case HeaderKey::kDownloadIcon:
-      return &values.download_icon;
-    case HeaderKey::kLaunchIcon:
-      return &values.launch_icon;
-    case HeaderKey::kCorruptIcon:
-      return &values.corrupt_icon;
-    case HeaderKey::kLaunchSplashDuration:
-      return &values.launch_splash_duration;
-    case HeaderKey::kInstallTo:
-      return &values.install_to;
-    case HeaderKey::kComment:
-      return &values.comment;
-    default:
-      return nullptr;
-  }
-}
-
-bool* FlagField(HeaderValues& values, HeaderKey key) {
-  switch (key) {
-    case HeaderKey::kDelete:
-      return &values.delete_package;
-    case HeaderKey::kCompanyIdentity:
-      return &values.company_identity;
-    case HeaderKey::kDownloadDetail:
-      return &values.download_detail;
-    case HeaderKey::kCombineDownloadLaunch:
-      return &values.combine_download_launch;
-    case HeaderKey::kUpdateOption:
-      return &values.update_required;
-    default:
-      return nullptr;
-  }
-}
-
-// Stores the value of a key line (|text| starts at the key).
-void ReadKeyValue(const HeaderKeyInfo& info, std::string_view text, HeaderValues& values) {
-  const std::string_view value = KeyValue(text);
-  switch (info.kind) {
-    case HeaderValueKind::kText:
-      AssignCut(*TextField(values, info.key), UpToLineEnd(value), info.capacity);
-      break;
-    case HeaderValueKind::kVersion:
-      (info.key == HeaderKey::kVersion ? values.version : values.min_version) =
-          ParseVersion(text, ':');
-      break;
-    case HeaderValueKind::kDate:
-      AssignCut(values.date, UpToLineEnd(value), info.capacity);
-      ParseTriple(UpToLineEnd(value), 0, '/', values.month, values.day, values.year);
-      break;
-    case HeaderValueKind::kFlag:
-      *FlagField(values, info.key) = EqualsNoCase(value, kYes);
-      break;
-    case HeaderValueKind::kUpdateOption:
-      *FlagField(values, info.key) = EqualsNoCase(value, kRequired);
-      break;
-  }
-  if (info.key == HeaderKey::kRegistryFile) {
-    values.registry_file_line = true;
-  }
-}
-
-// The key whose line |text| is, in the reader's test order; null for none.
-const HeaderKeyInfo* MatchKey(std::string_view text) {
-  for (HeaderKey key : kHeaderKeyReadOrder) {
-    const HeaderKeyInfo& info = HeaderKeyOf(key);
-    if (StartsWithNoCase(text, info.name)) {
-      return &info;
+  bytes->clear();
+  // Sized first where the file can tell its size: the bytes are kept whole
+  // as the record's source text.
+  if (std::fseek(file, 0, SEEK_END) == 0) {
+    const long size = std::ftell(file);
+    if (size > 0) {
+      bytes->reserve(static_cast<size_t>(size));
     }
   }
-  return nullptr;
-}
-
-void Feed(DigestContext* digest, std::string_view text) {
-  DigestUpdate(digest, text.data(), text.size());
-}
-
-// Where a line ends for the reader: at its last non-blank character.
-struct LineView {
-  std::string_view line;  // from the first character, trailing blanks removed
-  std::string_view text;  // from the first non-blank character
-};
-
-LineView ViewLine(const std::string& raw) {
-  LineView view;
-  view.line = TrimRight(raw);
-  view.text = SkipBlanks(view.line);
-  return view;
-}
-
-bool HasHeaderMagic(std::string_view line) {
-  return StartsWithNoCase(line, kHeaderMagic);
-}
-
-// The read pass's lines, each also kept in the record's source text when
-// asked, and whether a line so far started with the ApplName key, as the
-// count pass notes it.
-class LineSource {
- public:
-  LineSource(std::FILE* file, std::string* kept) : file_(file), kept_(kept) {}
-
-  bool Next(std::string& raw) {
-    if (!ReadHeaderLine(file_, raw)) {
-      return false;
-    }
-    if (kept_ != nullptr) {
-      kept_->append(raw);
-    }
-    if (!first_ && !after_appl_name_) {
-      after_appl_name_ = StartsWithNoCase(SkipBlanks(raw), HeaderKeyOf(HeaderKey::kApplName).name);
-    }
-    first_ = false;
-    return true;
-  }
-
-  bool after_appl_name() const { return after_appl_name_; }
-
- private:
-  std::FILE* file_;
-  std::string* kept_;
-  bool first_ = true;
-  bool after_appl_name_ = false;
-};
-
-// Reads the physical lines of a file entry whose first line is |first|,
-// feeding each to the digest, and returns the joined text (cut at its
-// capacity; later lines are still read and fed). |lines| (may be null)
-// receives the lines after the first as the digest takes them.
-std::string GatherEntryText(LineSource& source, std::string_view first_text, DigestContext* digest,
-                            std::vector<std::string>* lines) {
-  std::string joined;
-  std::string raw;
-  const size_t colon = first_text.find(':');
-  std::string_view part =
-      colon == std::string_view::npos ? std::string_view() : first_text.substr(colon + 1);
-  for (;;) {
-    part = SkipBlanks(part);
-    const bool continued = !part.empty() && IsPathSeparator(part.back());
-    if (continued) {
-      part.remove_suffix(1);  // the next part goes where the continuation mark was
-    }
-    joined.append(part.substr(0, kMaxEntryText - std::min(joined.size(), kMaxEntryText)));
-    if (!continued || !source.Next(raw)) {
-      return joined;
-    }
-    const std::string_view line = TrimRight(raw);
-    Feed(digest, line);
-    if (lines != nullptr) {
-      lines->emplace_back(line);
-    }
-    part = line;
-  }
-}
-
-void BuildPackageDirectory(PackageHeader& record) {
-  HeaderValues& values = record.values;
-  record.package_directory.clear();
-  if (!IsSafeApplicationName(values.appl_name) ||
-      (!values.install_to.empty() && !IsSafeRelativeName(values.install_to))) {
-    return;
-  }
-  std::string directory = GetCacheRoot();
-  if (!values.install_to.empty()) {
-    directory = JoinNativePath(directory, values.install_to);
-  }
-  directory = JoinNativePath(directory, values.appl_name);
-  AssignCut(record.package_directory, directory, kMaxPackageDirectory);
-}
-
-// An entry taken again by a later read of the same package: what the header
-// says is read afresh; what the client set (states 1 to 4, its words,
-// progress, temporary path, validation result) stays.
-void ClearHeaderFields(FileEntry& entry, bool comment) {
-  if (comment) {
-    entry.state = kEntryStateComment;
-  } else if (entry.state == kEntryStateComment) {
-    entry.state = kEntryStateFile;
-  }
-  entry.comment = comment;
-  entry.name.clear();
-  entry.neutral_name.clear();
-  entry.hours = entry.minutes = entry.seconds = 0;
-  entry.day = entry.month = entry.year = 0;
-  entry.version = VersionNumber{};
-  entry.length = entry.size = 0;
-  entry.digest.clear();
-}
-
-// The count pass; |bytes| receives the header's size as read.
-int CountEntries(std::FILE* file, FormatVersion* version, int64_t& bytes) {
   std::rewind(file);
-  std::string raw;
-  bytes = 0;
-  if (!ReadHeaderLine(file, raw) || !HasHeaderMagic(raw)) {
-    return 0;
+  char buffer[8192];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    bytes->append(buffer, got);
   }
-  bytes += static_cast<int64_t>(raw.size());
-  *version = FormatVersion{};
-  Cursor magic(std::string_view(raw).substr(kHeaderMagic.size()));
-  version->major = ToInt32(magic.Number());
-  if (magic.SkipPast('.')) {
-    version->minor = ToInt32(magic.Number());
-  }
-  const HeaderKeyInfo& appl_name = HeaderKeyOf(HeaderKey::kApplName);
-  bool after_appl_name = false;
-  int count = 0;
-  while (ReadHeaderLine(file, raw)) {
-    bytes += static_cast<int64_t>(raw.size());
-    const std::string_view text = SkipBlanks(raw);
-    if (!after_appl_name && StartsWithNoCase(text, appl_name.name)) {
-      after_appl_name = true;
-      continue;
-    }
-    const bool entry_line = text.substr(0, kFileLineStart.size()) == kFileLineStart ||
-                            (after_appl_name && !text.empty() && text.front() == kCommentMark);
-    if (entry_line && count < std::numeric_limits<int32_t>::max()) {
-      ++count;
-    }
-  }
-  return count;
+  return true;
 }
-
-// Whether a header of |bytes| may have |count| entries: each costs a record
-// of a few hundred bytes, so beyond a first few, every entry must come with
-// enough header text to keep the record within about ten times the header.
-bool EntriesFitTheHeader(int count, int64_t bytes) {
-  return count <= kMaxHeaderEntries &&
-         (count <= kHeaderEntriesWithoutBudget || count <= bytes / kHeaderBytesPerEntry);
-}
-
-int ReadRecord(std::FILE* file, FormatVersion* version, std::unique_ptr<PackageHeader>* record,
-               bool keep_text, const detail::HeaderLineVisitor* visitor) {
-  int64_t bytes = 0;
-  const int count = CountEntries(file, version, bytes);
-  if (count == 0) {
-    return kHeaderFailed;
-  }
-  if (!EntriesFitTheHeader(count, bytes)) {
-    return kHeaderNoMemory;
-  }
-
-  auto fresh = std::make_unique<PackageHeader>();
-  if (*record) {
-    const int sized = ResizeEntryArray(record->get(), count);
-    if (sized != kHeaderOk) {
-      return sized;
-    }
-    fresh->entries = std::move((*record)->entries);
-  } else {
-    const int sized = ResizeEntryArray(fresh.get(), count);
-    if (sized != kHeaderOk) {
-      return sized;
-    }
-  }
-  *record = std::move(fresh);
-  PackageHeader& header = **record;
-  HeaderValues& values = header.values;
-
-  DigestPtr digest = DigestNew();
-  if (!digest) {
-    return kHeaderNoMemory;
-  }
-  values.format_version = *version;
-  std::rewind(file);
-  if (keep_text) {
-    header.source_text.reserve(static_cast<size_t>(bytes));
-  }
-  LineSource source(file, keep_text ? &header.source_text : nullptr);
-
-  using detail::HeaderLineRole;
-  detail::HeaderLineItem item;
-  // A file entry's lines after its first, kept for the visitor.
-  std::vector<std::string> continued;
-  size_t taken = 0;
-  bool first_line = true;
-  std::string raw;
-  while (source.Next(raw)) {
-    const LineView view = ViewLine(raw);
-    item.role = HeaderLineRole::kOther;
-    item.key = nullptr;
-    item.entry = -1;
-    item.counted = false;
-    continued.clear();
-    if (view.text.empty()) {
-      item.role = HeaderLineRole::kBlank;
-    } else if (HasHeaderMagic(view.line)) {
-      // Only the first line gives the version; a later one is only digested.
-      item.role = first_line ? HeaderLineRole::kMagic : HeaderLineRole::kOther;
-      Feed(digest.get(), view.line);
-    } else if (const HeaderKeyInfo* key = MatchKey(view.text)) {
-      item.role = HeaderLineRole::kKey;
-      item.key = key;
-      ReadKeyValue(*key, view.text, values);
-      if (key->digested) {
-        Feed(digest.get(), view.line);
-      }
-    } else if (view.text.front() == kCommentMark) {
-      item.role = HeaderLineRole::kComment;
-      item.counted = source.after_appl_name();
-      // Comments ahead of the application name belong to the comment block.
-      if (!values.appl_name.empty() && taken < header.entries.size()) {
-        item.entry = static_cast<int32_t>(taken);
-        FileEntry& entry = *header.entries[taken++];
-        ClearHeaderFields(entry, true);
-        AssignCut(entry.neutral_name, UpToLineEnd(view.text.substr(1)), kMaxEntryName);
-      }
-    } else if (StartsWithNoCase(view.text, kFileKey)) {
-      item.role = HeaderLineRole::kEntry;
-      Feed(digest.get(), view.line);
-      const std::string joined =
-          GatherEntryText(source, view.text, digest.get(), visitor ? &continued : nullptr);
-      // An entry the count pass did not see is read (and digested) but not kept.
-      if (taken < header.entries.size()) {
-        item.entry = static_cast<int32_t>(taken);
-        FileEntry& entry = *header.entries[taken++];
-        ClearHeaderFields(entry, false);
-        ParseFileEntry(joined, &entry);
-      }
-    } else if (StartsWithNoCase(view.text, kDigestKey)) {
-      item.role = HeaderLineRole::kTrailer;
-      AssignCut(values.header_digest, KeyValue(view.text), kMaxHeaderDigest);
-    } else {
-      Feed(digest.get(), view.line);
-    }
-    first_line = false;
-    if (visitor != nullptr) {
-      item.lines.assign(1, view.line);
-      item.lines.insert(item.lines.end(), continued.begin(), continued.end());
-      (*visitor)(item);
-    }
-  }
-  // Lines the count pass took for entries but this pass did not (comments
-  // while the application name was empty) leave no empty entries behind.
-  header.entries.resize(taken);
-
-  if (!values.install_to.empty()) {
-    AssignCut(values.neutral_install_to, NeutralPath(values.install_to), kMaxNeutralInstallTo);
-  }
-  BuildPackageDirectory(header);
-
-  char computed[kDigestCompareLength] = {};
-  if (SecureDigest(digest.get(), computed, sizeof computed, values.date.c_str()) != kDigestOk) {
-    return kHeaderNoMemory;
-  }
-  const std::string_view computed_text(computed, kDigestTextLength);
-  if (values.header_digest != computed_text) {
-    header.corrupt = true;
-    return kHeaderFailed;
-  }
-  return header.package_directory.empty() ? kHeaderFailed : kHeaderOk;
-}
-
-}  // namespace
 
 int CountHeaderEntries(std::FILE* file, FormatVersion* version) {
   if (file == nullptr || version == nullptr) {
     return 0;
   }
   try {
-    int64_t bytes = 0;
-    return CountEntries(file, version, bytes);
+    std::string bytes;
+    ReadWholeHeader(file, &bytes);
+    return CountHeaderEntryLines(bytes, version);
   } catch (const std::bad_alloc&) {
     return 0;
   }
 }
 
-int ReadPackageHeader(std::FILE* file, FormatVersion* version,
-                      std::unique_ptr<PackageHeader>* record) {
-  if (file == nullptr || version == nullptr || record == nullptr) {
-    return kHeaderFailed;
-  }
-  try {
-    return ReadRecord(file, version, record, true, nullptr);
-  } catch (const std::bad_alloc&) {
-    return kHeaderNoMemory;
-  }
-}
-
-int ParseFileEntry(std::string_view text, FileEntry* entry) {
+void AssignHeaderEntry(const HeaderEntry& from, FileEntry* entry) {
   if (entry == nullptr) {
-    return kHeaderFailed;
+    return;
   }
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find(kCommentMark, start);
-    if (end == std::string_view::npos) {
-      end = text.size();
-    }
-    const std::string_view piece = SkipBlanks(text.substr(start, end - start));
-    start = end + 1;
-    if (piece.empty()) {
-      continue;
-    }
-    if (piece.front() == '"') {
-      AssignCut(entry->name, QuotedValue(piece.substr(1)), kMaxEntryName);
-    } else if (StartsWithNoCase(piece, kTimeKey)) {
-      ParseTriple(piece, '=', ':', entry->hours, entry->minutes, entry->seconds);
-    } else if (StartsWithNoCase(piece, kDateKey)) {
-      ParseTriple(piece, '=', '/', entry->month, entry->day, entry->year);
-    } else if (StartsWithNoCase(piece, kVersionKey)) {
-      entry->version = ParseVersion(piece, '=');
-    } else if (StartsWithNoCase(piece, kLengthKey) || StartsWithNoCase(piece, kSizeKey)) {
-      Cursor cursor(piece);
-      const int64_t value = cursor.SkipPast('=') ? cursor.Number() : 0;
-      (StartsWithNoCase(piece, kLengthKey) ? entry->length : entry->size) = value;
-    } else if (StartsWithNoCase(piece, kDigestKey)) {
-      const size_t equals = piece.find('=');
-      AssignCut(entry->digest,
-                equals == std::string_view::npos ? std::string_view()
-                                                 : QuotedValue(piece.substr(equals + 1)),
-                kMaxEntryDigest);
-    }
+  // What the client set (states 1 to 4, its words, progress, temporary
+  // path, validation result) stays; a comment is state 5 whatever it was.
+  if (from.comment) {
+    entry->state = kEntryStateComment;
+  } else if (entry->state == kEntryStateComment) {
+    entry->state = kEntryStateFile;
   }
-  entry->neutral_name = NeutralPath(entry->name);
-  return kHeaderOk;
+  entry->comment = from.comment;
+  entry->name = from.name;
+  entry->neutral_name = from.neutral_name;
+  entry->hours = from.hours;
+  entry->minutes = from.minutes;
+  entry->seconds = from.seconds;
+  entry->day = from.day;
+  entry->month = from.month;
+  entry->year = from.year;
+  entry->version = from.version;
+  entry->length = from.length;
+  entry->size = from.size;
+  entry->digest = from.digest;
 }
 
 int ResizeEntryArray(PackageHeader* record, int32_t count) {
@@ -663,12 +133,6 @@ bool IsSafeApplicationName(std::string_view name) {
   return IsSafeRelativeName(name) && name.find_first_of("\\/") == std::string_view::npos;
 }
 
-const std::string& HeaderTextValue(const HeaderValues& values, HeaderKey key) {
-  static const std::string kEmpty;
-  const std::string* field = TextField(values, key);
-  return field == nullptr ? kEmpty : *field;
-}
-
 bool IsNamedFileEntry(const HeaderValues& values, std::string_view name) {
   const std::string neutral = NeutralPath(name);
   for (const std::string* value :
@@ -680,23 +144,5 @@ bool IsNamedFileEntry(const HeaderValues& values, std::string_view name) {
   }
   return false;
 }
-
-namespace detail {
-
-int ReadHeaderLines(std::FILE* file, std::unique_ptr<PackageHeader>* record,
-                    const HeaderLineVisitor& visitor) {
-  if (file == nullptr || record == nullptr) {
-    return kHeaderFailed;
-  }
-  FormatVersion version;
-  record->reset();
-  try {
-    return ReadRecord(file, &version, record, false, &visitor);
-  } catch (const std::bad_alloc&) {
-    return kHeaderNoMemory;
-  }
-}
-
-}  // namespace detail
 
 }  // namespace qx

@@ -11,14 +11,10 @@
 #include <vector>
 
 #include "core/format/header_lines.h"
-#include "core/platform/file_handle.h"
 
 namespace qx {
 
 namespace {
-
-using detail::HeaderLineItem;
-using detail::HeaderLineRole;
 
 // The text of a key line as the library writer gives it.
 std::string KeyValueText(const HeaderValues& values, const HeaderKeyInfo& info) {
@@ -75,12 +71,18 @@ bool IsCommentEntry(const FileEntry& entry) {
   return entry.comment || entry.state == kEntryStateComment;
 }
 
+bool IsCommentEntry(const HeaderEntry& entry) {
+  return entry.comment;
+}
+
 // Client states 3 and 4 are never written.
 bool IsLeftOut(const FileEntry& entry) {
   return entry.state == 3 || entry.state == 4;
 }
 
-std::array<std::string, 3> EntryForm(const FileEntry& entry) {
+// A client's entry or one as the header gave it.
+template <typename Entry>
+std::array<std::string, 3> EntryForm(const Entry& entry) {
   EntryFields fields;
   const std::string name = entry.name.substr(0, kMaxEntryName);
   const std::string digest = entry.digest.substr(0, kMaxEntryDigest);
@@ -133,8 +135,7 @@ void WriteWholeForm(HeaderLineWriter& writer, const PackageHeader& record) {
 // Whether the lines as read (without trailing blanks) give the header
 // digest what |form| gives it.
 template <size_t N>
-bool DigestsAlike(const std::vector<std::string_view>& read,
-                  const std::array<std::string, N>& form) {
+bool DigestsAlike(const std::vector<std::string>& read, const std::array<std::string, N>& form) {
   if (read.size() != N) {
     return false;
   }
@@ -146,9 +147,8 @@ bool DigestsAlike(const std::vector<std::string_view>& read,
   return true;
 }
 
-// What the first reading of the source text found out about the whole of it.
+// What the source text's lines tell about the whole of it.
 struct SourceSurvey {
-  std::unique_ptr<PackageHeader> as_read;  // the record as the text gives it
   std::array<bool, kHeaderKeyCount> has_key{};
   int trailers = 0;
 };
@@ -167,10 +167,11 @@ struct SourceSurvey {
 //   place of the one the reader took.
 class SourceFollower {
  public:
-  SourceFollower(HeaderLineWriter& writer, const PackageHeader& record, const SourceSurvey& survey)
-      : writer_(writer), record_(record), read_(*survey.as_read), survey_(survey) {}
+  SourceFollower(HeaderLineWriter& writer, const PackageHeader& record, const ParsedHeader& read,
+                 const SourceSurvey& survey)
+      : writer_(writer), record_(record), read_(read), survey_(survey) {}
 
-  void Take(const HeaderLineItem& item) {
+  void Take(const HeaderLine& item) {
     if (!started_) {
       Start(item.role == HeaderLineRole::kMagic ? &item : nullptr);
     }
@@ -185,14 +186,14 @@ class SourceFollower {
         if (item.entry >= 0) {
           TakeEntry(item);
         } else if (item.counted) {
-          WriteAsRead(item.lines);
+          WriteAsRead(item.text);
         }
         return;
       case HeaderLineRole::kEntry:
         if (item.entry >= 0) {
           TakeEntry(item);
         } else {
-          WriteAsRead(item.lines);
+          WriteAsRead(item.text);
         }
         return;
       case HeaderLineRole::kTrailer:
@@ -201,7 +202,7 @@ class SourceFollower {
         }
         return;
       case HeaderLineRole::kOther:
-        WriteAsRead(item.lines);
+        WriteAsRead(item.text);
         return;
     }
   }
@@ -220,11 +221,11 @@ class SourceFollower {
   // The magic line, the comment block, and the key lines the header did not
   // have but the record now has a value for. They come before every line
   // of the header, where no file entry can continue into them.
-  void Start(const HeaderLineItem* magic) {
+  void Start(const HeaderLine* magic) {
     started_ = true;
     const std::array<std::string, 1> form = {MagicForm(record_.values)};
     if (magic != nullptr) {
-      Choose(form, {MagicForm(read_.values)}, magic->lines);
+      Choose(form, {MagicForm(read_.values)}, magic->text);
     } else {
       writer_.WriteLine(form[0], false);
     }
@@ -241,7 +242,7 @@ class SourceFollower {
     }
   }
 
-  void TakeKey(const HeaderLineItem& item) {
+  void TakeKey(const HeaderLine& item) {
     const HeaderKeyInfo& info = *item.key;
     if (info.key == HeaderKey::kRegistryFile && LeavesOutRegistryFile(record_.values)) {
       return;
@@ -253,17 +254,17 @@ class SourceFollower {
     }
     // A key read twice has the later value: both lines stay as read while
     // that value does.
-    Choose(now, {KeyForm(read_.values, info)}, item.lines);
+    Choose(now, {KeyForm(read_.values, info)}, item.text);
   }
 
-  void TakeEntry(const HeaderLineItem& item) {
+  void TakeEntry(const HeaderLine& item) {
     const auto index = static_cast<size_t>(item.entry);
     if (index < record_.entries.size()) {
       const FileEntry& entry = *record_.entries[index];
       if (IsLeftOut(entry) || IsCommentEntry(entry)) {
         WriteEntry(writer_, entry);
-      } else if (index < read_.entries.size() && !IsCommentEntry(*read_.entries[index])) {
-        Choose(EntryForm(entry), EntryForm(*read_.entries[index]), item.lines);
+      } else if (index < read_.entries.size() && !IsCommentEntry(read_.entries[index])) {
+        Choose(EntryForm(entry), EntryForm(read_.entries[index]), item.text);
       } else {
         WriteEntry(writer_, entry);
       }
@@ -276,7 +277,7 @@ class SourceFollower {
 
   template <size_t N>
   void Choose(const std::array<std::string, N>& now, const std::array<std::string, N>& when_read,
-              const std::vector<std::string_view>& read) {
+              const std::vector<std::string>& read) {
     if (now != when_read || DigestsAlike(read, now)) {
       for (const std::string& line : now) {
         writer_.WriteLine(line, false);
@@ -286,8 +287,8 @@ class SourceFollower {
     }
   }
 
-  void WriteAsRead(const std::vector<std::string_view>& lines) {
-    for (std::string_view line : lines) {
+  void WriteAsRead(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
       writer_.WriteLine(line, false);
     }
   }
@@ -309,7 +310,7 @@ class SourceFollower {
 
   HeaderLineWriter& writer_;
   const PackageHeader& record_;
-  const PackageHeader& read_;
+  const ParsedHeader& read_;
   const SourceSurvey& survey_;
   bool started_ = false;
   bool added_written_ = false;
@@ -317,36 +318,31 @@ class SourceFollower {
   int trailers_seen_ = 0;
 };
 
-// Writes |record| along its source text. kHeaderOk when written;
-// kHeaderFailed, with nothing written, when the text reads as no header;
-// kHeaderNoMemory when memory ran out.
-int WriteAlongSource(HeaderLineWriter& writer, const PackageHeader& record) {
-  // Opened for reading only: the text is never written through the stream.
-  FilePtr source(
-      ::fmemopen(const_cast<char*>(record.source_text.data()), record.source_text.size(), "r"));
-  if (!source) {
-    return kHeaderFailed;
-  }
+// Writes |record| along the lines of |read|, the header it was read from.
+void WriteAlong(HeaderLineWriter& writer, const PackageHeader& record, const ParsedHeader& read) {
   SourceSurvey survey;
-  const int surveyed =
-      detail::ReadHeaderLines(source.get(), &survey.as_read, [&survey](const HeaderLineItem& item) {
-        if (item.role == HeaderLineRole::kKey) {
-          survey.has_key[static_cast<size_t>(item.key->key)] = true;
-        } else if (item.role == HeaderLineRole::kTrailer) {
-          ++survey.trailers;
-        }
-      });
-  if (surveyed == kHeaderNoMemory || !survey.as_read) {
-    return survey.as_read ? kHeaderNoMemory : kHeaderFailed;
+  for (const HeaderLine& item : read.lines) {
+    if (item.role == HeaderLineRole::kKey) {
+      survey.has_key[static_cast<size_t>(item.key->key)] = true;
+    } else if (item.role == HeaderLineRole::kTrailer) {
+      ++survey.trailers;
+    }
   }
-  SourceFollower follower(writer, record, survey);
-  std::unique_ptr<PackageHeader> walked;
-  if (detail::ReadHeaderLines(source.get(), &walked, [&follower](const HeaderLineItem& item) {
-        follower.Take(item);
-      }) == kHeaderNoMemory) {
-    return kHeaderNoMemory;
+  SourceFollower follower(writer, record, read, survey);
+  for (const HeaderLine& item : read.lines) {
+    follower.Take(item);
   }
   follower.Finish();
+}
+
+// Writes |record| along its source text. kHeaderOk when written;
+// kHeaderFailed, with nothing written, when the text parses as no header.
+int WriteAlongSource(HeaderLineWriter& writer, const PackageHeader& record) {
+  const Result<ParsedHeader> read = ParseHeader(record.source_text);
+  if (!read) {
+    return kHeaderFailed;
+  }
+  WriteAlong(writer, record, *read);
   return kHeaderOk;
 }
 
@@ -358,13 +354,30 @@ int WriteHeaderText(std::FILE* file, const PackageHeader& record) {
   }
   try {
     HeaderLineWriter writer(file, nullptr);
-    const int along = record.source_text.empty() ? kHeaderFailed : WriteAlongSource(writer, record);
-    if (along == kHeaderNoMemory) {
-      return kHeaderFailed;
-    }
-    if (along != kHeaderOk) {
+    if (record.source_text.empty() || WriteAlongSource(writer, record) != kHeaderOk) {
       WriteWholeForm(writer, record);
     }
+    return writer.ok() ? kHeaderOk : kHeaderFailed;
+  } catch (const std::bad_alloc&) {
+    return kHeaderFailed;
+  }
+}
+
+int WriteHeaderText(std::FILE* file, const ParsedHeader& header) {
+  if (file == nullptr) {
+    return kHeaderFailed;
+  }
+  try {
+    // The header's own values, along its own lines.
+    PackageHeader record;
+    record.values = header.values;
+    record.entries.reserve(header.entries.size());
+    for (const HeaderEntry& entry : header.entries) {
+      record.entries.push_back(std::make_unique<FileEntry>());
+      AssignHeaderEntry(entry, record.entries.back().get());
+    }
+    HeaderLineWriter writer(file, nullptr);
+    WriteAlong(writer, record, header);
     return writer.ok() ? kHeaderOk : kHeaderFailed;
   } catch (const std::bad_alloc&) {
     return kHeaderFailed;

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "core/format/header_reader.h"
+#include "core/format/header_value.h"
 #include "qxwebcore_export.h"
 
 namespace qx {
@@ -28,5 +29,12 @@ namespace qx {
 // entries. Entries in client states 3 and 4 are left out either way.
 // kHeaderOk, or kHeaderFailed for no file or when a write failed.
 QXWEBCORE_EXPORT int WriteHeaderText(std::FILE* file, const PackageHeader& record);
+
+// Writes a parsed header back along its own lines as the record read from
+// it would be written: a header in the library writer's form (without blank
+// lines) comes out byte for byte as it was parsed, its unknown lines in
+// their places. kHeaderOk, or kHeaderFailed for no file or when a write
+// failed.
+QXWEBCORE_EXPORT int WriteHeaderText(std::FILE* file, const ParsedHeader& header);
 
 }  // namespace qx

@@ -84,12 +84,17 @@ int32_t ParseCount(std::string_view text) {
 }
 
 void StoreValue(SealerProject& project, std::string_view key, std::string_view value) {
-  for (const ProjectField& field : ProjectFields()) {
-    if (field.key != key) {
+  const auto& fields = ProjectFields();
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const ProjectField& field = fields[i];
+    // The keys a package header shares take their names and widths from the
+    // key table.
+    const bool shared = i < kSharedProjectFieldCount;
+    if ((shared ? kHeaderKeys[i].name : field.key) != key) {
       continue;
     }
     if (field.text != nullptr) {
-      project.*field.text = CutToWidth(value, field.width);
+      project.*field.text = CutToWidth(value, shared ? kHeaderKeys[i].project_width : field.width);
     } else {
       project.*field.number = ParseCount(value);
     }
@@ -180,8 +185,9 @@ bool NewProject(SealerState& state, FormView& view) {
   project = SealerProject{};
   project.file_version = std::string(kNewProjectVersion);
   project.version = std::string(kNewProjectVersion);
-  project.owner = CutToWidth(state.settings.owner, kOwnerWidth);
-  project.copyright = CutToWidth(state.settings.copyright, kCopyrightWidth);
+  project.owner = CutToWidth(state.settings.owner, HeaderKeyOf(HeaderKey::kOwner).project_width);
+  project.copyright =
+      CutToWidth(state.settings.copyright, HeaderKeyOf(HeaderKey::kCopyright).project_width);
   FillForm(state, view, std::nullopt);
   return true;
 }

@@ -21,7 +21,7 @@ const std::map<std::string, std::set<std::string>>& AllowedIncludes() {
   static const std::map<std::string, std::set<std::string>> allowed = [] {
     const std::vector<std::string> core = {
         "core/platform", "core/fsutil", "core/digest",    "core/compress", "core/widthlist",
-        "core/cache",    "core/format", "core/signature", "core/package",  "core/launch"};
+        "core/format",   "core/cache",  "core/signature", "core/package",  "core/launch"};
     std::map<std::string, std::set<std::string>> table;
     std::set<std::string> below;
     for (const std::string& layer : core) {

@@ -1,14 +1,20 @@
 // Fuzz target for the header reader (format layer): any bytes as a header
 // file, read twice (the second read reuses the first record's entries), with
-// the record's capacities and counts checked after each read.
+// the record's capacities and counts checked after each read; and the same
+// bytes parsed as a header value, which must agree with the record and hold
+// every line of the bytes in its place.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/format/header_reader.h"
+#include "core/format/header_value.h"
+#include "core/format/header_writer.h"
 #include "core/package/package_files.h"
 #include "core/platform/file_handle.h"
 
@@ -44,6 +50,66 @@ void CheckRecord(const qx::PackageHeader& record, int counted) {
   qx::RemainingBytes(&record);
 }
 
+// The parse of |bytes| against the file reader's |record| (null when it
+// read nothing) and |result|.
+void CheckParse(std::string_view bytes, const qx::PackageHeader* record, int result, int counted) {
+  qx::Result<qx::ParsedHeader> parsed = qx::ParseHeader(bytes);
+  Require(parsed.ok() == (record != nullptr));
+  if (!parsed) {
+    Require(parsed.error().code == result);
+    return;
+  }
+  const qx::ParsedHeader& header = *parsed;
+  Require(header.entries.size() == record->entries.size());
+  Require(header.entries.size() <= static_cast<size_t>(counted));
+  Require(header.digest_matches == !record->corrupt);
+  for (const qx::HeaderKeyInfo& info : qx::kHeaderKeys) {
+    Require(qx::HeaderTextValue(header.values, info.key) ==
+            qx::HeaderTextValue(record->values, info.key));
+  }
+  for (size_t i = 0; i < header.entries.size(); ++i) {
+    Require(header.entries[i].comment == record->entries[i]->comment);
+    Require(header.entries[i].name == record->entries[i]->name);
+    Require(header.entries[i].size == record->entries[i]->size);
+    Require(header.entries[i].digest == record->entries[i]->digest);
+  }
+  // Every physical line, as a line buffer takes it (up to its line feed or
+  // kMaxHeaderLine characters), lies in one line of the value, in order,
+  // without its line end and trailing blanks.
+  std::vector<std::string_view> physical;
+  for (size_t at = 0; at < bytes.size();) {
+    std::string_view line = bytes.substr(at, qx::kMaxHeaderLine);
+    const size_t feed = line.find('\n');
+    if (feed != std::string_view::npos) {
+      line = line.substr(0, feed + 1);
+    }
+    at += line.size();
+    physical.push_back(qx::DigestedText(line));
+  }
+  size_t walked = 0;
+  int32_t next_entry = 0;
+  for (const qx::HeaderLine& line : header.lines) {
+    Require(!line.text.empty());
+    Require((line.role == qx::HeaderLineRole::kKey) == (line.key != nullptr));
+    if (line.entry >= 0) {
+      Require(line.entry == next_entry++);
+    }
+    for (const std::string& text : line.text) {
+      Require(walked < physical.size() && physical[walked++] == text);
+    }
+  }
+  Require(walked == physical.size());
+  // Any parsed header can be written back along its lines.
+  char* buffer = nullptr;
+  size_t written = 0;
+  std::FILE* memory = ::open_memstream(&buffer, &written);
+  Require(memory != nullptr);
+  Require(qx::WriteHeaderText(memory, header) == qx::kHeaderOk);
+  std::fclose(memory);
+  std::free(buffer);
+  Require(static_cast<size_t>(next_entry) == header.entries.size());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -67,6 +133,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (record) {
       Require(result != qx::kHeaderOk || !record->corrupt);
       CheckRecord(*record, counted);
+    }
+    if (pass == 0) {
+      CheckParse(std::string_view(bytes.data(), size), record.get(), result, counted);
     }
   }
   return 0;

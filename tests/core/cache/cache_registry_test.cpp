@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,41 @@ TEST_F(CacheRegistryTest, MissingKeysReadAsTheRecordDefaults) {
   EXPECT_EQ(app.owner, "");
   EXPECT_EQ(app.compressed_size, 0);
   EXPECT_EQ(CacheFilePath(), dir_.path() + "/tarnwick/qxweb.ini");
+}
+
+TEST_F(CacheRegistryTest, HeaderValuesAreKeptUnderTheKeyTablesNamesAndSizes) {
+  // The registry's bytes: these names, and at most these characters of each.
+  struct Case {
+    HeaderKey key;
+    const char* name;
+    std::string CachedApplication::*field;
+    size_t kept;
+  };
+  const Case cases[] = {
+      {HeaderKey::kOwner, "Owner", &CachedApplication::owner, 127},
+      {HeaderKey::kCopyright, "Copyright", &CachedApplication::copyright, 127},
+      {HeaderKey::kVersion, "Version", &CachedApplication::version, 9},
+      {HeaderKey::kCommandLine, "CommandLine", &CachedApplication::command_line, 127},
+      {HeaderKey::kReadmeFile, "ReadmeTxt", &CachedApplication::readme, 255},
+  };
+  std::string section = "[apps\\Demo]\r\n";
+  for (const Case& c : cases) {
+    section += std::string(c.name) + "=" + std::string(400, c.name[0]) + "\r\n";
+  }
+  WriteIni(section);
+  CachedApplication app;
+  ReadApplication("apps\\Demo", &app);
+  size_t kept_keys = 0;
+  for (const HeaderKeyInfo& info : kHeaderKeys) {
+    kept_keys += info.cache_key.empty() ? 0 : 1;
+  }
+  EXPECT_EQ(kept_keys, std::size(cases));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(HeaderKeyOf(c.key).cache_key, c.name);
+    EXPECT_EQ(HeaderKeyOf(c.key).cache_size, c.kept + 1);
+    EXPECT_EQ(app.*c.field, std::string(c.kept, c.name[0]));
+  }
 }
 
 TEST_F(CacheRegistryTest, ReadsASectionWithoutCaseAndCutsAtTheBufferSizes) {
