@@ -9,9 +9,12 @@
 #include <string>
 #include <string_view>
 
-#include "sealer/project/form_view.h"
+#include "core/platform/list_box.h"
+#include "core/platform/result.h"
 
 namespace qx {
+
+class FormView;
 
 // Widths of the project record's text fields, terminating zero included: a
 // field holds one character less. Values read from a project file or the
@@ -100,6 +103,29 @@ std::string CutToWidth(std::string_view text, size_t width);
 
 // Today's local date as "MM/DD/YYYY".
 std::string TodayDateText();
+
+class SealObserver;
+
+// The checks of the fields a seal takes, in the order the form is read.
+enum class SealField { kInstallTo, kApplName, kCommandLine, kSealFrom, kPutTo };
+
+// Checks one field of |project| as a seal does; for kPutTo a missing put-to
+// directory is offered for creation through |observer|.
+Result<void> CheckSealField(const SealerProject& project, SealField field, SealObserver& observer);
+
+// The values this edition's form gives the fields it has no control for.
+void CollectFixedValues(SealerProject& project);
+
+// The form's own checks of a value: a Name with a blank, an Install To that
+// is absolute, has a drive, ends with a separator or would leave the cache
+// directory, and the seal's checks of an application name.
+Result<void> CheckNameValue(std::string_view name);
+Result<void> CheckInstallToValue(std::string_view text);
+Result<void> CheckApplNameValue(std::string_view name);
+
+// When |put_to| is not a directory, asks |observer| whether to create it
+// and does so on OK.
+Result<void> OfferToCreatePutTo(const std::string& put_to, SealObserver& observer);
 
 // The form's own checks as a field is left: a Name with a blank, and an
 // Install To that is absolute, has a drive, ends with a separator or would

@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "core/fsutil/path_text.h"
-#include "sealer/project/form_view.h"
+#include "core/platform/list_box.h"
 #include "sealer/project/sealer_project.h"
 #include "sealer/project/sealer_state.h"
 
 namespace qx {
+
+class FormView;
 
 // The Scan command: lists the seal-from tree into the file list (merging
 // with the list it replaces when the seal-from directory is unchanged) and
