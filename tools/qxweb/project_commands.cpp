@@ -22,7 +22,7 @@
 #include "sealer/project/sealer_settings.h"
 #include "sealer/project/source_scan.h"
 #include "tools/qxweb/commands.h"
-#include "tools/qxweb/console_form.h"
+#include "tools/qxweb/console_observer.h"
 #include "tools/qxweb/key_passphrase.h"
 
 namespace qxweb_tool {

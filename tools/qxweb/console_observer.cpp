@@ -1,6 +1,6 @@
 // The console as the observer of qxweb's seals and scans: boxes on standard
 // error, the seal's progress line, and Ctrl-C as the seal's Cancel.
-#include "tools/qxweb/console_form.h"
+#include "tools/qxweb/console_observer.h"
 
 #include <signal.h>
 #include <unistd.h>
