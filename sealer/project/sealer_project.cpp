@@ -1,5 +1,5 @@
-// The project record's fields, the form's checks and the collection of the
-// form. Sealer engine, without a window.
+// The project record's fields, the checks of a seal's values and the
+// collection of the form. Sealer engine, without a window.
 #include "sealer/project/sealer_project.h"
 
 #include <ctime>
@@ -220,23 +220,6 @@ Result<void> CheckSealFields(const SealerProject& record, SealObserver& observer
     }
   }
   return {};
-}
-
-bool CheckApplName(std::string_view name, FormView& view) {
-  return Shown(view, CheckApplNameValue(name));
-}
-
-bool CheckNameField(FormView& view) {
-  return Shown(view, CheckNameValue(view.FieldText(FormControl::kName)));
-}
-
-bool CheckInstallToField(FormView& view) {
-  return Shown(view, CheckInstallToValue(view.FieldText(FormControl::kInstallTo)));
-}
-
-bool OfferToCreatePutTo(const std::string& put_to, FormView& view) {
-  FormObserver observer(view);
-  return Shown(view, OfferToCreatePutTo(put_to, observer));
 }
 
 bool CollectForm(SealerProject& project, FormView& view, bool validate) {

@@ -1,7 +1,8 @@
 #pragma once
 
-// The project record, its fields and widths, the form's own checks and the
-// collection of the form into the record. Sealer engine, without a window.
+// The project record, its fields and widths, the checks of the values a seal
+// takes, and the collection of the form into the record. Sealer engine,
+// without a window.
 
 #include <array>
 #include <cstddef>
@@ -127,22 +128,8 @@ Result<void> CheckApplNameValue(std::string_view name);
 // and does so on OK.
 Result<void> OfferToCreatePutTo(const std::string& put_to, SealObserver& observer);
 
-// The form's own checks as a field is left: a Name with a blank, and an
-// Install To that is absolute, has a drive, ends with a separator or would
-// leave the cache directory. A refused field gets a message and the focus;
-// false then.
-bool CheckNameField(FormView& view);
-bool CheckInstallToField(FormView& view);
-// The seal's checks of an application name: present, and without an
-// extension or a directory part.
-bool CheckApplName(std::string_view name, FormView& view);
-// Whether an Install To text passes those checks (empty passes).
+// Whether an Install To text passes the form's check (empty passes).
 bool IsValidInstallTo(std::string_view text);
-
-// When |put_to| is not a directory, asks whether to create it and does so on
-// OK ("Unable to create ... directory" when that fails). True when the
-// directory exists afterwards.
-bool OfferToCreatePutTo(const std::string& put_to, FormView& view);
 
 // Copies the form into the record. Without |validate| it never shows a
 // message and succeeds. With it the fields are checked as they are read and
