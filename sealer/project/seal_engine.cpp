@@ -21,7 +21,6 @@
 #include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
 #include "core/signature/sha256.h"
-#include "sealer/project/form_view.h"
 #include "sealer/project/project_header.h"
 #include "sealer/project/seal_check.h"
 #include "sealer/project/seal_request.h"

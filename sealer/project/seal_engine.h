@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "core/format/header_lines.h"
-#include "core/platform/list_box.h"
 #include "core/platform/result.h"
 #include "core/signature/package_signature.h"
 #include "sealer/project/seal_plan.h"

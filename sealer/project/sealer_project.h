@@ -10,7 +10,6 @@
 #include <string>
 #include <string_view>
 
-#include "core/platform/list_box.h"
 #include "core/platform/result.h"
 
 namespace qx {

@@ -18,7 +18,6 @@
 #include "core/format/header_lines.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
-#include "sealer/project/form_view.h"
 #include "sealer/project/seal_request.h"
 #include "sealer/project/sealer_messages.h"
 
