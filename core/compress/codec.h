@@ -1,17 +1,22 @@
 #pragma once
 
-// The stored-file codec: CompressFile (one gzip member out; gzip members or a
-// ZIP archive's first entry in), DigestCopyFile, the codec's message box and
-// CompressFileByName. Codec layer.
+// The stored-file codec: CompressStreams and ExpandStreamsWithin (one gzip
+// member out; gzip members or a ZIP archive's first entry in), which give
+// their failure and messages as values; DigestCopyFile; and CompressFile,
+// ExpandWithin, the codec's message box, CompressFileByName and
+// ExpandFileByName, which show the messages as boxes. Codec layer.
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/fsutil/file_copy.h"
+#include "core/platform/result.h"
 #include "qxwebcore_export.h"
 
 namespace qx {
@@ -29,8 +34,44 @@ inline constexpr int kCopyDigestFailed = 14;
 // digest would be short.
 inline constexpr int kCopyReadFailed = 15;
 
+// The code of a codec run's error when the output would have passed its
+// limit (ExpandStreamsWithin); the error then has no message.
+inline constexpr int kCodecPastLimit = -2;
+
 // Caption of every box the codec shows.
 inline constexpr char kCodecCaption[] = "Tarnwick Web Sealer";
+
+// What one codec run on two streams gave.
+struct CodecRun {
+  // kCodecFailed with the text that says why, or kCodecPastLimit.
+  Result<void> result;
+  int64_t stored = 0;          // bytes of the stored form: written or read
+  int64_t expanded = 0;        // bytes of the expanded form (the last member's)
+  int64_t total_expanded = 0;  // written when expanding, all members together
+  bool past_limit = false;     // stopped as the output would pass the limit
+  // Every text the run gave, in order, as a box shows it: notes of a run
+  // that went on (a ZIP archive's further entries) and a failure's reason,
+  // which comes last. Empty for most runs.
+  std::vector<std::string> messages;
+};
+
+// Compresses |input| into one gzip member on |output| (|compress| true), or
+// expands a gzip member, a run of members or the first entry of a ZIP
+// archive (|compress| false), as CompressFile does, but shows nothing: the
+// run's failure and texts come back in the value. Safe on any thread.
+QXWEBCORE_EXPORT CodecRun CompressStreams(std::FILE* input, std::FILE* output, bool compress,
+                                          char* digest_text, size_t digest_text_size,
+                                          const char* key_text);
+
+// Expands as ExpandWithin does (the output of all members together capped
+// at |limit| bytes), showing nothing.
+QXWEBCORE_EXPORT CodecRun ExpandStreamsWithin(std::FILE* input, std::FILE* output, int64_t limit,
+                                              char* digest_text, size_t digest_text_size,
+                                              const char* key_text);
+
+// A codec message as its box shows it: formatted, at most 255 characters,
+// one trailing line feed dropped.
+QXWEBCORE_EXPORT std::string FormatCodecMessage(const char* format, va_list args);
 
 // Compresses |input| into one gzip member on |output| (|compress| true), or
 // expands a gzip member, a run of members or the first entry of a ZIP archive
@@ -42,7 +83,8 @@ inline constexpr char kCodecCaption[] = "Tarnwick Web Sealer";
 // |key_text| (null: plain digest). On success |compressed_size| receives the
 // stored byte count and |uncompressed_size| the expanded count (the last
 // member's when expanding); either pointer may be null. Returns kCodecOk, or
-// kCodecFailed after one message through ShowCodecMessage; on failure nothing
+// kCodecFailed after its messages, each in a box as ShowCodecMessage shows
+// it (CompressStreams gives them as values); on failure nothing
 // is stored and |output| keeps whatever was written. Each call keeps its own
 // state, so calls on different files may run at the same time.
 QXWEBCORE_EXPORT int CompressFile(std::FILE* input, std::FILE* output, bool compress,
@@ -74,7 +116,8 @@ QXWEBCORE_EXPORT int DigestCopyFile(std::FILE* input, std::FILE* output, int64_t
                                     const char* key_text);
 
 // Formats a message (at most 255 characters), drops one trailing line feed,
-// beeps and shows it in an information box captioned kCodecCaption.
+// beeps and shows it in an information box captioned kCodecCaption. The
+// platform layer shows the box; the codec itself never does.
 QXWEBCORE_EXPORT void ShowCodecMessage(const char* format, ...)
     __attribute__((format(printf, 1, 2)));
 

@@ -5,11 +5,40 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "core/compress/codec.h"
 
 namespace qx::codec_detail {
+
+namespace {
+
+constexpr size_t kMessageSize = 256;
+
+// The texts of the codec call running on this thread; null outside one.
+thread_local std::vector<std::string>* t_notes = nullptr;
+
+}  // namespace
+
+void Note(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = FormatCodecMessage(format, args);
+  va_end(args);
+  if (t_notes != nullptr) {
+    t_notes->push_back(std::move(text));
+  }
+}
+
+NoteSink::NoteSink(std::vector<std::string>& texts) : previous_(t_notes) {
+  t_notes = &texts;
+}
+
+NoteSink::~NoteSink() {
+  t_notes = previous_;
+}
 
 CodecState::CodecState(int input_fd, int output_fd) : input_fd_(input_fd), output_fd_(output_fd) {}
 
@@ -88,11 +117,11 @@ bool CodecState::SkipPastZero() {
 
 void CodecState::ReportInputEnd() const {
   if (read_errno_ == 0) {
-    ShowCodecMessage("%s %s: unexpected end of file\n", kProgramName, kInputName);
+    Note("%s %s: unexpected end of file\n", kProgramName, kInputName);
   } else if (read_errno_ == EACCES || read_errno_ == EPERM) {
-    ShowCodecMessage("%s %s: Permission denied\n", kProgramName, kInputName);
+    Note("%s %s: Permission denied\n", kProgramName, kInputName);
   } else {
-    ShowCodecMessage("%s %s: Bad file number\n", kProgramName, kInputName);
+    Note("%s %s: Bad file number\n", kProgramName, kInputName);
   }
 }
 
@@ -129,8 +158,8 @@ bool CodecState::WriteAll(const unsigned char* bytes, size_t count) {
       // A write that makes no progress would never end: count it as a full device.
       const bool full = n == 0 || errno == ENOSPC || errno == EDQUOT || errno == EFBIG;
       write_failed_ = true;
-      ShowCodecMessage("%s-%s: %s", kProgramName, kOutputName,
-                       full ? "Disk full" : "Invalid file handle or file not opened for writing");
+      Note("%s-%s: %s", kProgramName, kOutputName,
+           full ? "Disk full" : "Invalid file handle or file not opened for writing");
       return false;
     }
     done += static_cast<size_t>(n);
@@ -141,7 +170,7 @@ bool CodecState::WriteAll(const unsigned char* bytes, size_t count) {
 }
 
 void CodecState::ReportError(const char* text) {
-  ShowCodecMessage("\n%s: %s: %s\n", kProgramName, kInputName, text);
+  Note("\n%s: %s: %s\n", kProgramName, kInputName, text);
 }
 
 }  // namespace qx::codec_detail

@@ -5,10 +5,29 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "core/digest/secure_digest.h"
 
 namespace qx::codec_detail {
+
+// Formats a message of the codec (at most 255 characters, one trailing line
+// feed dropped) and adds it to the texts of the run under way on this thread.
+void Note(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The texts of one codec call, gathered while it runs on the calling thread:
+// each call keeps its own, so calls on other threads never mix theirs in.
+class NoteSink {
+ public:
+  explicit NoteSink(std::vector<std::string>& texts);
+  ~NoteSink();
+  NoteSink(const NoteSink&) = delete;
+  NoteSink& operator=(const NoteSink&) = delete;
+
+ private:
+  std::vector<std::string>* previous_;
+};
 
 // Block sizes of the descriptor I/O.
 inline constexpr size_t kInputBlock = 32768;
@@ -71,7 +90,7 @@ class CodecState {
   // Skips up to and including the next zero byte; false when the input ends first.
   bool SkipPastZero();
 
-  // Shows why the input ended where a byte was required.
+  // Notes why the input ended where a byte was required.
   void ReportInputEnd() const;
 
   // --- Input, unbuffered (compressing) ---
@@ -86,7 +105,7 @@ class CodecState {
   // --- Output ---
 
   // Writes all |count| bytes, continuing partial writes. The first failure is
-  // shown once; from then on nothing more is written. False on failure.
+  // noted once; from then on nothing more is written. False on failure.
   bool WriteAll(const unsigned char* bytes, size_t count);
   bool write_failed() const { return write_failed_; }
 
@@ -108,7 +127,7 @@ class CodecState {
   DigestContext* read_digest() { return read_digest_.get(); }
   DigestContext* write_digest() { return write_digest_.get(); }
 
-  // Shows |text| in the error form: empty line, program, input, text.
+  // Notes |text| in the error form: empty line, program, input, text.
   static void ReportError(const char* text);
 
  private:

@@ -112,7 +112,7 @@ MemberKind Expander::ReadFirstMagic(bool& ok) {
       state_.available() >= 2 && state_.next()[0] == 3 && state_.next()[1] == 4) {
     return MemberKind::kZip;
   }
-  ShowCodecMessage("\n%s: %s: not in gzip format\n", kProgramName, kInputName);
+  Note("\n%s: %s: not in gzip format\n", kProgramName, kInputName);
   ok = false;
   return MemberKind::kNone;
 }
@@ -125,23 +125,21 @@ bool Expander::ReadGzipHeader() {
   const int method = head[0];
   const unsigned flags = head[1];
   if (method != kDeflateMethod) {
-    ShowCodecMessage("%s: %s: unknown method %d -- get newer version of gzip\n", kProgramName,
-                     kInputName, method);
+    Note("%s: %s: unknown method %d -- get newer version of gzip\n", kProgramName, kInputName,
+         method);
     return false;
   }
   if ((flags & kFlagEncrypted) != 0) {
-    ShowCodecMessage("%s: %s is encrypted -- get newer version of gzip\n", kProgramName,
-                     kInputName);
+    Note("%s: %s is encrypted -- get newer version of gzip\n", kProgramName, kInputName);
     return false;
   }
   if ((flags & kFlagContinuation) != 0) {
-    ShowCodecMessage("%s: %s is a a multi-part gzip file -- get newer version of gzip\n",
-                     kProgramName, kInputName);
+    Note("%s: %s is a a multi-part gzip file -- get newer version of gzip\n", kProgramName,
+         kInputName);
     return false;
   }
   if ((flags & kFlagReserved) != 0) {
-    ShowCodecMessage("%s: %s has flags 0x%x -- get newer version of gzip\n", kProgramName,
-                     kInputName, flags);
+    Note("%s: %s has flags 0x%x -- get newer version of gzip\n", kProgramName, kInputName, flags);
     return false;
   }
   if (!state_.Skip(kIgnoredHeaderBytes)) {
@@ -177,18 +175,17 @@ bool Expander::ReadZipHeader(int& method, bool& has_descriptor, Expected& expect
     header_size += GetLittleEndian16(header + kZipExtraLengthOffset);
   }
   if (in_block < header_size || GetLittleEndian32(header) != kZipLocalSignature) {
-    ShowCodecMessage("\n%s: %s: not a valid zip file\n", kProgramName, kInputName);
+    Note("\n%s: %s: not a valid zip file\n", kProgramName, kInputName);
     return false;
   }
   method = GetLittleEndian16(header + kZipMethodOffset);
   const unsigned flags = header[kZipFlagsOffset];
   if (method != kZipStored && method != kZipDeflated) {
-    ShowCodecMessage("\n%s: %s: first entry not deflated or stored -- use unzip\n", kProgramName,
-                     kInputName);
+    Note("\n%s: %s: first entry not deflated or stored -- use unzip\n", kProgramName, kInputName);
     return false;
   }
   if ((flags & kZipFlagEncrypted) != 0) {
-    ShowCodecMessage("\n%s: %s: encrypted file -- use unzip\n", kProgramName, kInputName);
+    Note("\n%s: %s: encrypted file -- use unzip\n", kProgramName, kInputName);
     return false;
   }
   const uint32_t compressed_size = GetLittleEndian32(header + kZipCompressedSizeOffset);
@@ -196,7 +193,7 @@ bool Expander::ReadZipHeader(int& method, bool& has_descriptor, Expected& expect
   // Sizes kept in a 64-bit extension: neither these nor the 16-byte data
   // descriptor would describe the entry.
   if (compressed_size == kZipSizeElsewhere || size == kZipSizeElsewhere) {
-    ShowCodecMessage("\n%s: %s: not a valid zip file\n", kProgramName, kInputName);
+    Note("\n%s: %s: not a valid zip file\n", kProgramName, kInputName);
     return false;
   }
   if (method == kZipStored && size != compressed_size) {
@@ -244,9 +241,9 @@ bool Expander::Inflate() {
       // An incomplete code set of a dynamic block gets its own line first.
       const char* message = stream_.msg != nullptr ? stream_.msg : "";
       if (std::strcmp(message, "invalid literal/lengths set") == 0) {
-        ShowCodecMessage(" incomplete literal tree\n");
+        Note(" incomplete literal tree\n");
       } else if (std::strcmp(message, "invalid distances set") == 0) {
-        ShowCodecMessage(" incomplete distance tree\n");
+        Note(" incomplete distance tree\n");
       }
       return Fail(kFormatViolated);
     }
@@ -323,7 +320,7 @@ bool Expander::Run() {
     }
     // A ZIP entry is always the last member; further entries are only noted.
     if (state_.Ensure(4) && GetLittleEndian32(state_.next()) == kZipLocalSignature) {
-      ShowCodecMessage("%s: %s has more than one entry--rest ignored\n", kProgramName, kInputName);
+      Note("%s: %s has more than one entry--rest ignored\n", kProgramName, kInputName);
     }
     return true;
   }
@@ -357,8 +354,7 @@ bool Expander::Run() {
       return InputEnded();
     }
     if (b0 != kGzipMagic0 || (b1 != kGzipMagic1 && b1 != kGzipOldMagic1)) {
-      ShowCodecMessage("\n%s: %s: decompression OK, trailing garbage ignored\n", kProgramName,
-                       kInputName);
+      Note("\n%s: %s: decompression OK, trailing garbage ignored\n", kProgramName, kInputName);
       return false;
     }
     state_.ResetBytesWritten();

@@ -13,6 +13,7 @@
 #include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
 #include "sealer/project/project_header.h"
+#include "sealer/project/seal_request.h"
 #include "sealer/project/seal_staging.h"
 #include "sealer/project/sealer_messages.h"
 
@@ -20,11 +21,8 @@ namespace qx {
 
 namespace {
 
-constexpr char kPackFileNameCaption[] = "Unable to read pack file name";
-
-bool Refused(std::string_view text) {
-  ErrorBox(text);
-  return false;
+Error Refused(std::string text) {
+  return SealFailure(std::move(text));
 }
 
 bool HasSeparator(std::string_view name) {
@@ -41,7 +39,7 @@ std::string_view NamedFileKey(std::string SealerProject::*field) {
   return {};
 }
 
-bool CheckNamedFiles(const SealerProject& project) {
+Result<void> CheckNamedFiles(const SealerProject& project) {
   for (std::string SealerProject::*field : NamedFileFields()) {
     const std::string& name = project.*field;
     // Stored unchanged from the top directory; with a path it would also be
@@ -51,10 +49,10 @@ bool CheckNamedFiles(const SealerProject& project) {
                      " must be a file name in the SealFrom directory itself");
     }
   }
-  return true;
+  return {};
 }
 
-bool CheckSource(const SealPlanItem& item) {
+Result<void> CheckSource(const SealPlanItem& item) {
   if (!item.source_found) {
     return Refused("Unable to open source file " + item.source_path);
   }
@@ -63,12 +61,12 @@ bool CheckSource(const SealPlanItem& item) {
     return Refused("Unable to seal " + item.name + ": " + item.source_path +
                    " is not a regular file");
   }
-  return true;
+  return {};
 }
 
 // Refuses two entries with one output, and an entry over one of the
 // package's own files.
-bool CheckOutputs(const SealerProject& project, const SealPlan& plan) {
+Result<void> CheckOutputs(const SealerProject& project, const SealPlan& plan) {
   const std::string header = HeaderFileName(project.appl_name);
   const std::string page = LandingPageFileName(project.appl_name);
   const std::string staging = StagingDirectoryName(project.appl_name);
@@ -88,7 +86,7 @@ bool CheckOutputs(const SealerProject& project, const SealPlan& plan) {
       return Refused("Unable to seal " + item.name + ": the package would hold it twice");
     }
   }
-  return true;
+  return {};
 }
 
 // The entry lines of |item| with the widest values its file can give.
@@ -131,7 +129,7 @@ std::string TooLongOrUnreadable(std::string_view what, bool too_long) {
 }
 
 // The first key value the reader reads otherwise than it was written.
-bool CheckKeyValues(const SealerProject& project, const PackageHeader& record) {
+Result<void> CheckKeyValues(const SealerProject& project, const PackageHeader& record) {
   const auto& fields = ProjectFields();
   for (size_t i = 0; i < kSharedProjectFieldCount; ++i) {
     const HeaderKeyInfo& key = kHeaderKeys[i];
@@ -146,10 +144,11 @@ bool CheckKeyValues(const SealerProject& project, const PackageHeader& record) {
       return Refused(TooLongOrUnreadable("The " + std::string(key.name) + " value", too_long));
     }
   }
-  return true;
+  return {};
 }
 
-bool CheckEntries(const SealerProject& project, const SealPlan& plan, const PackageHeader& record) {
+Result<void> CheckEntries(const SealerProject& project, const SealPlan& plan,
+                          const PackageHeader& record) {
   for (size_t i = 0; i < plan.items.size(); ++i) {
     const SealPlanItem& item = plan.items[i];
     const FileEntry* entry = i < record.entries.size() ? record.entries[i].get() : nullptr;
@@ -170,12 +169,12 @@ bool CheckEntries(const SealerProject& project, const SealPlan& plan, const Pack
                          : TooLongOrUnreadable("The entry of " + item.name, false));
     }
   }
-  return true;
+  return {};
 }
 
 // Writes the header the plan would give, with the widest values its files
 // can give, and reads it back with the client's reader.
-bool CheckReadBack(SealerProject& project, const SealPlan& plan) {
+Result<void> CheckReadBack(SealerProject& project, const SealPlan& plan) {
   FilePtr file(std::tmpfile());
   if (!file || !WriteTrialHeader(project, plan, file.get())) {
     return Refused("Unable to check the package header");
@@ -187,23 +186,26 @@ bool CheckReadBack(SealerProject& project, const SealPlan& plan) {
   if (record == nullptr) {
     return Refused("Unable to check the package header");
   }
-  if (!CheckKeyValues(project, *record) || !CheckEntries(project, plan, *record)) {
-    return false;
+  if (Result<void> values = CheckKeyValues(project, *record); !values) {
+    return values;
+  }
+  if (Result<void> entries = CheckEntries(project, plan, *record); !entries) {
+    return entries;
   }
   if (result != kHeaderOk || record->entries.size() != plan.items.size()) {
     return Refused("The package header would not read back as written");
   }
-  return true;
+  return {};
 }
 
 // Refuses a package whose cache name ("InstallTo\ApplName", as a client
 // records it) the client's cache registry cannot hold: the client would
 // refuse the package.
-bool CheckCacheName(const SealerProject& project) {
+Result<void> CheckCacheName(const SealerProject& project) {
   CacheNamePart part = CacheNamePart::kJoined;
   const char* fault = PackageCacheNameFault(project.install_to, project.appl_name, &part);
   if (fault == nullptr) {
-    return true;
+    return {};
   }
   const std::string what =
       part == CacheNamePart::kApplName ? "The application name " + project.appl_name
@@ -215,34 +217,43 @@ bool CheckCacheName(const SealerProject& project) {
 
 }  // namespace
 
-bool CheckItemName(const SealPlanItem& item) {
+Result<void> CheckItemName(const SealPlanItem& item) {
   if (item.kind == SealItemKind::kListLine && !ListLinePath(item.text)) {
-    BeepAndShow(BeepKind::kSimple,
-                {nullptr, item.text, kPackFileNameCaption, BoxIcon::kNone, BoxButtons::kOk});
-    return false;
+    return Error{kSealUnreadableListLine, item.text, {}};
   }
   const NameFault fault = CheckRelativeName(item.name);
   if (fault != NameFault::kNone) {
     return Refused("Unable to seal " + item.name + " (" + NameFaultText(fault) + ")");
   }
-  return true;
+  return {};
 }
 
-bool CheckSealPlan(SealerProject& project, const SealPlan& plan, FormView& view) {
+Result<void> CheckSealPlan(SealerProject& project, const SealPlan& plan) {
   if (plan.file_count == 0) {
-    InfoBox(view.Owner(), "There are no files to seal. Scan the SealFrom directory first.");
-    return false;
+    return Error{kSealNotice, "There are no files to seal. Scan the SealFrom directory first.", {}};
   }
-  if (!CheckNamedFiles(project)) {
-    return false;
+  if (Result<void> named = CheckNamedFiles(project); !named) {
+    return named;
   }
   for (const SealPlanItem& item : plan.items) {
-    if (item.kind != SealItemKind::kComment && (!CheckItemName(item) || !CheckSource(item))) {
-      return false;
+    if (item.kind == SealItemKind::kComment) {
+      continue;
+    }
+    if (Result<void> name = CheckItemName(item); !name) {
+      return name;
+    }
+    if (Result<void> source = CheckSource(item); !source) {
+      return source;
     }
   }
+  if (Result<void> outputs = CheckOutputs(project, plan); !outputs) {
+    return outputs;
+  }
   // After the read-back, which names a value too long for the header.
-  return CheckOutputs(project, plan) && CheckReadBack(project, plan) && CheckCacheName(project);
+  if (Result<void> read_back = CheckReadBack(project, plan); !read_back) {
+    return read_back;
+  }
+  return CheckCacheName(project);
 }
 
 }  // namespace qx

@@ -23,6 +23,7 @@
 #include "core/signature/sha256.h"
 #include "sealer/project/project_header.h"
 #include "sealer/project/seal_check.h"
+#include "sealer/project/seal_request.h"
 #include "sealer/project/seal_reuse.h"
 #include "sealer/project/seal_signature.h"
 #include "sealer/project/seal_staging.h"
@@ -33,6 +34,18 @@ namespace qx {
 
 namespace {
 
+// The code WriteFileEntries gives a failed header write, which WritePackage
+// names after the header.
+constexpr int kHeaderWriteFailed = -1;
+
+Error HeaderWriteFailed() {
+  return Error{kHeaderWriteFailed, {}, {}};
+}
+
+Error Cancelled() {
+  return Error{kSealCancelled, {}, {}};
+}
+
 // Every file of the list is entered under this version; only the named files
 // carry the package's own.
 constexpr std::string_view kListFileVersion = "01.00.00";
@@ -42,28 +55,15 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-// Sets |stored|'s SHA-256 to that of the file |path|. False after a message.
-bool HashStoredFile(const std::string& path, StoredFile& stored) {
+// Sets |stored|'s SHA-256 to that of the file |path|.
+Result<void> HashStoredFile(const std::string& path, StoredFile& stored) {
   SignatureResult<std::string> sha256 = Sha256OfFile(path);
   if (!sha256.ok()) {
-    ErrorBox("Unable to sign " + path + ": " + sha256.error);
-    return false;
+    return SealFailure("Unable to sign " + path + ": " + sha256.error, path);
   }
   stored.sha256 = std::move(sha256.value);
-  return true;
+  return {};
 }
-
-// Marks a seal as running for the life of the command.
-class SealRunning {
- public:
-  explicit SealRunning(SealerState& state) : state_(state) { state_.seal_running = true; }
-  ~SealRunning() { state_.seal_running = false; }
-  SealRunning(const SealRunning&) = delete;
-  SealRunning& operator=(const SealRunning&) = delete;
-
- private:
-  SealerState& state_;
-};
 
 // Whether the client's reader takes an entry's lines whole: each line fits
 // its line buffer and the joined entry text fits its capacity.
@@ -86,93 +86,89 @@ bool EntryFitsReader(const std::array<std::string, 3>& lines) {
   return joined <= kMaxEntryText;
 }
 
-void ShowSealComplete(const SealerProject& project, FormView& view) {
-  CurrentUserInterface().ShowMessageBox({view.Owner(),
-                                         "The " + project.appl_name + " package seal is complete.",
-                                         kSealerCaption, BoxIcon::kNone, BoxButtons::kOk});
-}
-
 // Opens a source for reading without ever blocking on it: a FIFO or a
 // device named in the list would hang the seal, so only a regular file is
-// taken. Null after a message.
-FilePtr OpenRegularSource(const std::string& path) {
+// taken.
+Result<FilePtr> OpenRegularSource(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    ErrorBox("Unable to open source file " + path);
-    return nullptr;
+    return SealFailure("Unable to open source file " + path, path);
   }
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
       ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
     ::close(fd);
-    ErrorBox("Unable to seal " + path + ": it is not a regular file");
-    return nullptr;
+    return SealFailure("Unable to seal " + path + ": it is not a regular file", path);
   }
   FilePtr file(::fdopen(fd, "rb"));
   if (!file) {
     ::close(fd);
-    ErrorBox("Unable to open source file " + path);
+    return SealFailure("Unable to open source file " + path, path);
   }
   return file;
 }
 
 }  // namespace
 
-bool MakeLandingPage(const SealerProject& project, FormView& view, bool* stop_requested) {
+SealObserver::~SealObserver() = default;
+
+Result<void> MakeLandingPage(const SealerProject& project, SealObserver& observer,
+                             bool* stop_requested) {
   const std::string path = JoinNativePath(project.put_to, LandingPageFileName(project.appl_name));
   // The author may have edited the page; it is never rewritten.
   if (FileExists(path)) {
-    return true;
+    return {};
   }
-  const bool stop = view.ProgressStep("Creating HTM file " + path + " ...", nullptr);
+  const bool stop = observer.Progress("Creating HTM file " + path + " ...", nullptr);
   if (stop_requested != nullptr) {
     *stop_requested = stop;
   }
   FilePtr file(std::fopen(path.c_str(), "wb"));
   if (!file) {
-    InfoBox(view.Owner(), "Unable to create application HTM file " + path);
-    return false;
+    return Error{kSealNotice, "Unable to create application HTM file " + path, path};
   }
   const int written =
       WriteLandingPage(file.get(), project.comment.c_str(), project.appl_name.c_str());
   if (!CloseChecked(file) || written != 0) {
     // A page that exists is never written again, so a broken one must not stay.
     std::remove(path.c_str());
-    InfoBox(view.Owner(), "Unable to write to application HTM file " + path);
-    return false;
+    return Error{kSealNotice, "Unable to write to application HTM file " + path, path};
   }
-  return true;
+  return {};
 }
 
-bool StoreFile(bool compress, const std::string& source_path, const std::string& output_path,
-               std::string_view key, StoredFile& stored) {
-  FilePtr source = OpenRegularSource(source_path);
-  if (!source) {
-    return false;
+Result<void> StoreFile(bool compress, const std::string& source_path,
+                       const std::string& output_path, std::string_view key, StoredFile& stored) {
+  Result<FilePtr> opened = OpenRegularSource(source_path);
+  if (!opened) {
+    return opened.error();
   }
+  FilePtr source = std::move(opened).value();
   FilePtr output(std::fopen(output_path.c_str(), "wb"));
   if (!output) {
-    ErrorBox("Unable to create output file " + output_path);
-    return false;
+    return SealFailure("Unable to create output file " + output_path, output_path);
   }
   const std::string key_text(key);
   char digest[kDigestBufferSize] = {};
   if (compress) {
     // The codec works on the descriptors: nothing may be buffered in the
     // streams before the call.
-    if (CompressFile(source.get(), output.get(), true, &stored.length, &stored.size, digest,
-                     sizeof digest, key_text.c_str()) != kCodecOk) {
-      ErrorBox("Unable to compress and MD5 file " + output_path);
-      return false;
+    CodecRun run =
+        CompressStreams(source.get(), output.get(), true, digest, sizeof digest, key_text.c_str());
+    // Empty but for a failed run: no allocation for the files that go well.
+    stored.codec_messages = std::move(run.messages);
+    if (!run.result.ok()) {
+      return SealFailure("Unable to compress and MD5 file " + output_path, output_path);
     }
+    stored.length = run.stored;
+    stored.size = run.expanded;
   } else {
     int64_t copied = 0;
     if (DigestCopyFile(source.get(), output.get(), &copied, digest, sizeof digest,
                        key_text.c_str()) != kCopyOk) {
       output.reset();
       std::remove(output_path.c_str());
-      ErrorBox("Unable to MD5 file " + output_path);
-      return false;
+      return SealFailure("Unable to MD5 file " + output_path, output_path);
     }
     stored.length = copied;
     stored.size = copied;
@@ -188,19 +184,21 @@ bool StoreFile(bool compress, const std::string& source_path, const std::string&
     if (!compress) {
       std::remove(output_path.c_str());
     }
-    ErrorBox("Unable to write output file " + output_path);
-    return false;
+    return SealFailure("Unable to write output file " + output_path, output_path);
   }
   stored.digest.assign(digest, kDigestTextLength);
-  return true;
+  return {};
 }
 
-bool StorePlanFile(const SealerProject& project, const SealPlanItem& item, StoredFile& stored,
-                   std::string* made_directory) {
+Result<void> StorePlanFile(const SealerProject& project, const SealPlanItem& item,
+                           StoredFile& stored, std::string* made_directory) {
   // The name comes from a project file that anyone may have written: it must
   // not reach outside the seal-from and put-to directories.
-  if (!CheckItemName(item) || item.source_path.empty()) {
-    return false;
+  if (Result<void> name = CheckItemName(item); !name) {
+    return name;
+  }
+  if (item.source_path.empty()) {
+    return Error{kSealFailed, {}, item.name};  // refused above: nothing more to say
   }
   const std::string& output_path = item.output_path;
   const std::string directory = output_path.substr(0, output_path.rfind('/'));
@@ -210,8 +208,7 @@ bool StorePlanFile(const SealerProject& project, const SealPlanItem& item, Store
   if (!made && item.name.find_first_of("\\/") != std::string::npos) {
     std::string created = directory;
     if (!CreateDirectoryPath(created)) {
-      ErrorBox("Unable to create sub-directory for " + directory);
-      return false;
+      return SealFailure("Unable to create sub-directory for " + directory, directory);
     }
     if (made_directory != nullptr) {
       *made_directory = directory;
@@ -221,13 +218,16 @@ bool StorePlanFile(const SealerProject& project, const SealPlanItem& item, Store
                    project.appl_name, stored);
 }
 
-bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormView& view,
-                      HeaderLineWriter& header, int jobs, const EarlierPackage& earlier,
-                      SealSignatureFiles* signing) {
+Result<void> WriteFileEntries(const SealerProject& project, const SealPlan& plan,
+                              SealObserver& observer, HeaderLineWriter& header, int jobs,
+                              const EarlierPackage& earlier, SealSignatureFiles* signing) {
   bool stop = false;
-  MakeLandingPage(project, view, &stop);
+  // A page that cannot be written is noted; the package is sealed without it.
+  if (Result<void> page = MakeLandingPage(project, observer, &stop); !page) {
+    observer.Notice(page.error());
+  }
   if (stop) {
-    return false;
+    return Cancelled();
   }
   // A stored file is hashed once more on its worker, while its bytes are
   // still in the page cache; a kept one only when the earlier signature
@@ -236,16 +236,19 @@ bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormVi
       plan, jobs, [&](const SealPlanItem& item, StoredFile& stored, std::string& made) {
         if (earlier.Keep(item, stored)) {
           if (signing == nullptr) {
-            return true;
+            return Result<void>();
           }
           if (const std::string* sha256 = signing->earlier.KeptSha256(item.name, stored.length)) {
             stored.sha256 = *sha256;
-            return true;
+            return Result<void>();
           }
           return HashStoredFile(JoinNativePath(project.put_to, item.name), stored);
         }
-        return StorePlanFile(project, item, stored, &made) &&
-               (signing == nullptr || HashStoredFile(item.output_path, stored));
+        Result<void> done = StorePlanFile(project, item, stored, &made);
+        if (!done || signing == nullptr) {
+          return done;
+        }
+        return HashStoredFile(item.output_path, stored);
       });
   SealProgress progress;
   progress.count = plan.file_count;
@@ -255,7 +258,7 @@ bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormVi
     if (item.kind == SealItemKind::kComment) {
       header.WriteLine(item.text, false);
       if (!header.ok()) {
-        return false;
+        return HeaderWriteFailed();
       }
       continue;
     }
@@ -266,9 +269,16 @@ bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormVi
     progress.name = item.name;
     progress.bytes = item.bytes;
     StoredFile stored;
-    if (view.ProgressStep("Sealing " + std::string(shown) + " ...", &progress) ||
-        !workers.Take(i, stored)) {
-      return false;
+    if (observer.Progress("Sealing " + std::string(shown) + " ...", &progress)) {
+      return Cancelled();
+    }
+    Result<void> taken = workers.Take(i, stored);
+    // What the codec said of a failed file comes before the failure itself.
+    for (std::string& text : stored.codec_messages) {
+      observer.Notice(Error{kSealFailed, std::move(text), {}});
+    }
+    if (!taken) {
+      return taken;
     }
     const std::array<std::string, 3> lines =
         SealerEntryLines(item.name, stored.time_text, stored.date_text,
@@ -276,12 +286,11 @@ bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormVi
                          stored.length, stored.size, stored.digest);
     // A client would read a cut entry and never find the file it names.
     if (!EntryFitsReader(lines)) {
-      ErrorBox("File name " + item.name + " is too long for the package header");
-      return false;
+      return SealFailure("File name " + item.name + " is too long for the package header");
     }
     header.WriteEntryLines(lines);
     if (!header.ok()) {
-      return false;
+      return HeaderWriteFailed();
     }
     if (signing != nullptr) {
       signing->files.push_back({item.name, stored.length, std::move(stored.sha256)});
@@ -289,31 +298,32 @@ bool WriteFileEntries(const SealerProject& project, const SealPlan& plan, FormVi
     ++progress.index;
     progress.done_bytes += item.bytes;
   }
-  return true;
+  return {};
 }
 
-bool WritePackage(SealerProject& project, FormView& view, const std::string& header_path,
-                  const SealOptions& options) {
+Result<void> WritePackage(SealerProject& project, const std::vector<std::string>& file_list,
+                          SealObserver& observer, const std::string& header_path,
+                          const SealOptions& options) {
   DigestPtr digest = DigestNew();
   if (!digest) {
-    ErrorBox("Unable to create MD5 buffer");
-    return false;
+    return SealFailure("Unable to create MD5 buffer");
   }
-  // Checked before anything is created, so a refused form or plan changes
+  // Checked before anything is created, so a refused record or plan changes
   // nothing.
-  if (!CollectForm(project, view, true)) {
-    return false;
+  if (Result<void> fields = CheckSealFields(project, observer); !fields) {
+    return fields;
   }
-  SealPlan plan = MakeSealPlan(project, view.FileList());
-  if (!CheckSealPlan(project, plan, view)) {
-    return false;
+  CollectFixedValues(project);
+  SealPlan plan = MakeSealPlan(project, file_list);
+  if (Result<void> checked = CheckSealPlan(project, plan); !checked) {
+    return checked;
   }
   // Everything new is staged and published only when the whole run has
   // succeeded, so a failed, cancelled or killed run leaves the earlier
   // package as it was.
   SealStaging staging(project.put_to, project.appl_name);
-  if (!staging.Begin()) {
-    return false;
+  if (Result<void> begun = staging.Begin(); !begun) {
+    return begun;
   }
   for (SealPlanItem& item : plan.items) {
     if (!item.output_path.empty()) {
@@ -328,11 +338,12 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
   struct stat published_signature {};
   if (!signing && ::lstat(signature_path.c_str(), &published_signature) == 0) {
     if (!options.drop_signature) {
-      ErrorBox(signature_path +
-               " signs this package: sealed without a key, every client that pinned the key "
-               "would refuse the new version as a downgrade (seal with a key, or unsigned to "
-               "remove the signature)");
-      return false;
+      return SealFailure(
+          signature_path +
+              " signs this package: sealed without a key, every client that pinned the key "
+              "would refuse the new version as a downgrade (seal with a key, or unsigned to "
+              "remove the signature)",
+          signature_path);
     }
     staging.DropSignature();
   }
@@ -343,83 +354,75 @@ bool WritePackage(SealerProject& project, FormView& view, const std::string& hea
     earlier_signature.emplace(signature_path, options.signing_key.public_key());
     sequence = earlier_signature->NextSequence(static_cast<uint64_t>(std::time(nullptr)));
     if (!sequence) {
-      ErrorBox(signature_path + " has the last sequence a signature can have");
-      return false;
+      return SealFailure(signature_path + " has the last sequence a signature can have",
+                         signature_path);
     }
   }
   const EarlierPackage earlier_package =
       options.reuse ? EarlierPackage(project.put_to, project.appl_name) : EarlierPackage();
   FilePtr file(std::fopen(staging.header_path().c_str(), "wb"));
   if (!file) {
-    ErrorBox("Unable to create " + header_path + " file");
-    return false;
+    return SealFailure("Unable to create " + header_path + " file", header_path);
   }
   // The new header keeps the permissions the author gave the earlier one.
   struct stat earlier {};
   if (::stat(header_path.c_str(), &earlier) == 0) {
     ::fchmod(::fileno(file.get()), earlier.st_mode & 07777);
   }
-  const std::string write_failed = "Unable to write " + header_path + " file";
+  const Error write_failed = SealFailure("Unable to write " + header_path + " file", header_path);
   HeaderLineWriter header(file.get(), digest.get());
   if (!WriteHeaderLines(header, project, true)) {
-    ErrorBox(write_failed);
-    return false;
+    return write_failed;
   }
   const int jobs = options.jobs > 0 ? options.jobs : AvailableProcessors();
   std::optional<SealSignatureFiles> signed_files;
   if (signing) {
     signed_files.emplace(SealSignatureFiles{*earlier_signature, {}});
   }
-  if (!WriteFileEntries(project, plan, view, header, jobs, earlier_package,
-                        signed_files ? &*signed_files : nullptr)) {
-    // Every other failure has shown its own message.
-    if (!header.ok()) {
-      ErrorBox(write_failed);
-    }
-    return false;
+  if (Result<void> entries =
+          WriteFileEntries(project, plan, observer, header, jobs, earlier_package,
+                           signed_files ? &*signed_files : nullptr);
+      !entries) {
+    // The writer's failure is named after the header's final path.
+    return entries.error().code == kHeaderWriteFailed ? Result<void>(write_failed) : entries;
   }
   char trailer[kDigestBufferSize] = {};
   if (SecureDigest(digest.get(), trailer, sizeof trailer, project.date.c_str()) != kDigestOk) {
-    ErrorBox("Error in get MD5 code");
-    return false;
+    return SealFailure("Error in get MD5 code");
   }
   header.WriteLine(TrailerLine(std::string_view(trailer, kDigestTextLength)), false);
   if (!header.ok() || !CloseChecked(file)) {
-    ErrorBox(write_failed);
-    return false;
+    return write_failed;
   }
-  if (signing && !WriteSealSignature(options.signing_key, *sequence, staging.header_path(),
-                                     std::move(signed_files->files), staging.SignaturePath())) {
-    return false;
+  if (signing) {
+    if (Result<void> signed_package =
+            WriteSealSignature(options.signing_key, *sequence, staging.header_path(),
+                               std::move(signed_files->files), staging.SignaturePath());
+        !signed_package) {
+      return signed_package;
+    }
   }
   return staging.Publish();
 }
 
-bool SealCommand(SealerState& state, FormView& view) {
-  if (RefuseWhileSealing(state)) {
-    return false;
+Result<SealedPackage> Seal(const Project& project, const SealOptions& options,
+                           SealObserver& observer) {
+  SealedPackage sealed;
+  sealed.record = project.record;
+  SealerProject& record = sealed.record;
+  if (record.appl_name.empty()) {
+    return Error{kSealFieldMissing, {}, "ApplName"};
   }
-  SealRunning running(state);
-  SealerProject& project = state.project;
-  project.appl_name = CutToWidth(view.FieldText(FormControl::kName), kApplNameWidth);
-  if (project.appl_name.empty()) {
-    return RefuseEmptyField(view, FormControl::kName);
+  if (record.put_to.empty()) {
+    return Error{kSealFieldMissing, {}, "PutTo"};
   }
-  project.put_to = CutToWidth(view.FieldText(FormControl::kPutTo), kDirectoryWidth);
-  if (project.put_to.empty()) {
-    return RefuseEmptyField(view, FormControl::kPutTo);
+  sealed.header_path = JoinNativePath(record.put_to, HeaderFileName(record.appl_name));
+  if (Result<void> written =
+          WritePackage(record, project.file_list, observer, sealed.header_path, options);
+      !written) {
+    return written.error();
   }
-  // A missing put-to directory is offered for creation only once the whole
-  // form has passed its checks.
-  const std::string header_path = JoinNativePath(project.put_to, HeaderFileName(project.appl_name));
-  const bool sealed = WritePackage(project, view, header_path, state.seal_options);
-  // The record now holds the form's values and the day's date.
-  state.project_modified = true;
-  if (!sealed) {
-    return false;
-  }
-  ShowSealComplete(project, view);
-  return true;
+  return sealed;
 }
 
 }  // namespace qx

@@ -1,4 +1,4 @@
-// The seal plan made from a collected project and its file list.
+// The seal plan made from a project and the lines of its file list.
 #include "sealer/project/seal_plan.h"
 
 #include <sys/stat.h>
@@ -37,7 +37,7 @@ std::optional<std::string_view> ListLinePath(std::string_view line) {
   return rest.substr(0, rest.find(kCommentMark));
 }
 
-SealPlan MakeSealPlan(const SealerProject& project, const ListBox& list) {
+SealPlan MakeSealPlan(const SealerProject& project, const std::vector<std::string>& file_list) {
   SealPlan plan;
   auto add = [&](SealItemKind kind, std::string text, std::string_view name) {
     SealPlanItem item;
@@ -61,16 +61,14 @@ SealPlan MakeSealPlan(const SealerProject& project, const ListBox& list) {
       add(SealItemKind::kNamedFile, name, name);
     }
   }
-  const int count = list.Count();
-  plan.items.reserve(plan.items.size() + static_cast<size_t>(count > 0 ? count : 0));
-  for (int i = 0; i < count; ++i) {
-    std::string line = list.Text(i);
+  plan.items.reserve(plan.items.size() + file_list.size());
+  for (const std::string& line : file_list) {
     if (!line.empty() && line.front() == kCommentMark) {
-      add(SealItemKind::kComment, std::move(line), {});
+      add(SealItemKind::kComment, line, {});
       continue;
     }
     const std::string name(ListLinePath(line).value_or(std::string_view()));
-    add(SealItemKind::kListLine, std::move(line), name);
+    add(SealItemKind::kListLine, line, name);
   }
   return plan;
 }

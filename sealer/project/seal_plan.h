@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "core/format/package_paths.h"
-#include "core/platform/list_box.h"
 #include "sealer/project/sealer_project.h"
 
 namespace qx {
@@ -60,10 +59,10 @@ struct SealProgress {
   int64_t total_bytes = 0;  // bytes of all the plan's files
 };
 
-// The plan for |project| as collected from the form (so the edition's rules
-// on named files already hold) and its file list: the named files in their
-// fixed order, then the list's lines in list order.
-SealPlan MakeSealPlan(const SealerProject& project, const ListBox& list);
+// The plan for |project| with the edition's fixed values (so its rules on
+// named files already hold) and the lines of its file list: the named files
+// in their fixed order, then the list's lines in list order.
+SealPlan MakeSealPlan(const SealerProject& project, const std::vector<std::string>& file_list);
 
 // "NAME.htm", the package's landing page in the put-to directory (its
 // header is HeaderFileName's).

@@ -77,30 +77,28 @@ const std::string* EarlierSignature::KeptSha256(std::string_view name, int64_t l
   return &found->second->sha256;
 }
 
-bool WriteSealSignature(const SigningKey& key, uint64_t sequence, const std::string& header_path,
-                        std::vector<SignedFile> files, const std::string& path) {
+Result<void> WriteSealSignature(const SigningKey& key, uint64_t sequence,
+                                const std::string& header_path, std::vector<SignedFile> files,
+                                const std::string& path) {
   PackageSignature signature;
   signature.sequence = sequence;
   signature.files = std::move(files);
   const SignatureResult<std::string> header = Sha256OfFile(header_path);
   if (!header.ok()) {
-    ErrorBox("Unable to sign the package: " + header.error);
-    return false;
+    return SealFailure("Unable to sign the package: " + header.error);
   }
   signature.header_sha256 = header.value;
   const SignatureResult<std::string> text = SignatureText(signature, key);
   if (!text.ok()) {
-    ErrorBox("Unable to sign the package: " + text.error);
-    return false;
+    return SealFailure("Unable to sign the package: " + text.error);
   }
   FilePtr file(std::fopen(path.c_str(), "wb"));
   if (!file ||
       std::fwrite(text.value.data(), 1, text.value.size(), file.get()) != text.value.size() ||
       !CloseChecked(file)) {
-    ErrorBox("Unable to write " + path + " file");
-    return false;
+    return SealFailure("Unable to write " + path + " file");
   }
-  return true;
+  return {};
 }
 
 }  // namespace qx

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/platform/result.h"
 #include "core/signature/package_signature.h"
 #include "core/signature/signing_key.h"
 
@@ -39,8 +40,9 @@ class EarlierSignature {
 };
 
 // Writes the signature of the staged header |header_path| and of |files|
-// under |key| with |sequence| to |path|. False after a message.
-bool WriteSealSignature(const SigningKey& key, uint64_t sequence, const std::string& header_path,
-                        std::vector<SignedFile> files, const std::string& path);
+// under |key| with |sequence| to |path|.
+Result<void> WriteSealSignature(const SigningKey& key, uint64_t sequence,
+                                const std::string& header_path, std::vector<SignedFile> files,
+                                const std::string& path);
 
 }  // namespace qx

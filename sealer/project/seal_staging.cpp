@@ -234,28 +234,26 @@ std::string StagingDirectoryName(std::string_view appl_name) {
   return "." + std::string(appl_name) + ".seal";
 }
 
-bool RecoverSealStaging(const std::string& put_to, const std::string& appl_name) {
+Result<void> RecoverSealStaging(const std::string& put_to, const std::string& appl_name) {
   RemoveTemporaryHeaders(put_to, appl_name);
   const std::string directory = put_to + "/" + StagingDirectoryName(appl_name);
   struct stat info {};
   if (::lstat(directory.c_str(), &info) != 0) {
-    return true;
+    return {};
   }
   if (!S_ISDIR(info.st_mode)) {
     if (::unlink(directory.c_str()) == 0) {
-      return true;
+      return {};
     }
   } else if (PathExists(directory + "/" + kPublishMarker)) {
     if (FinishPublication(directory, put_to, appl_name)) {
-      return true;
+      return {};
     }
-    ErrorBox("Unable to finish publishing the package begun in " + directory);
-    return false;
+    return SealFailure("Unable to finish publishing the package begun in " + directory);
   } else if (RemoveDirectoryTree(directory, {}, true)) {
-    return true;
+    return {};
   }
-  ErrorBox("Unable to remove " + directory + " left by an earlier seal");
-  return false;
+  return SealFailure("Unable to remove " + directory + " left by an earlier seal");
 }
 
 SealStaging::SealStaging(std::string put_to, std::string appl_name)
@@ -273,27 +271,25 @@ SealStaging::~SealStaging() {
   }
 }
 
-bool SealStaging::Begin() {
+Result<void> SealStaging::Begin() {
   lock_ = ::open(NativeSeparators(put_to_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (lock_ < 0) {
-    ErrorBox("Unable to open " + put_to_ + " directory");
-    return false;
+    return SealFailure("Unable to open " + put_to_ + " directory");
   }
   // Two seals into one directory would remove each other's staging.
   if (::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
-    ErrorBox("Another seal is writing into " + put_to_);
-    return false;
+    return SealFailure("Another seal is writing into " + put_to_);
   }
-  if (!RecoverSealStaging(NativeSeparators(put_to_), appl_name_)) {
-    return false;
+  if (Result<void> recovered = RecoverSealStaging(NativeSeparators(put_to_), appl_name_);
+      !recovered) {
+    return recovered;
   }
   if (::mkdir(directory_.c_str(), 0755) != 0 ||
       ::mkdir((directory_ + "/" + kFilesDirectory).c_str(), 0755) != 0) {
-    ErrorBox("Unable to create sub-directory for " + directory_);
-    return false;
+    return SealFailure("Unable to create sub-directory for " + directory_);
   }
   begun_ = true;
-  return true;
+  return {};
 }
 
 std::string SealStaging::SignaturePath() const {
@@ -304,24 +300,24 @@ std::string SealStaging::StagedPath(std::string_view name) const {
   return JoinNativePath(directory_ + "/" + kFilesDirectory, name);
 }
 
-bool SealStaging::Publish() {
+Result<void> SealStaging::Publish() {
   const std::string files = directory_ + "/" + kFilesDirectory;
   const std::string put_to = NativeSeparators(put_to_);
   std::vector<std::string> staged;
   if (!ListStagedFiles(files, "", staged)) {
-    ErrorBox("Unable to read " + files);
-    return false;
+    return SealFailure("Unable to read " + files);
   }
+  std::string refusal;
   auto refused = [&](const std::string& relative) {
     const std::string obstacle = PublishObstacle(put_to, relative);
     if (!obstacle.empty()) {
-      ErrorBox("Unable to publish " + relative + ": " + obstacle);
+      refusal = "Unable to publish " + relative + ": " + obstacle;
     }
     return !obstacle.empty();
   };
   if (std::any_of(staged.begin(), staged.end(), refused) || refused(HeaderFileName(appl_name_)) ||
       refused(SignatureFileName(appl_name_))) {
-    return false;
+    return SealFailure(refusal);
   }
   // Every staged byte is on disk before the marker makes the publication
   // one that must be finished.
@@ -329,28 +325,24 @@ bool SealStaging::Publish() {
     const FileDescriptor unsign(::open((directory_ + "/" + kUnsignMarker).c_str(),
                                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!unsign.is_open()) {
-      ErrorBox("Unable to create " + directory_ + "/" + kUnsignMarker);
-      return false;
+      return SealFailure("Unable to create " + directory_ + "/" + kUnsignMarker);
     }
   }
   if (!SyncStaged(directory_, files, staged, header_path_, SignaturePath())) {
-    ErrorBox("Unable to write the staged files of " + directory_ + " to the disk");
-    return false;
+    return SealFailure("Unable to write the staged files of " + directory_ + " to the disk");
   }
   const std::string marker = directory_ + "/" + kPublishMarker;
   const FileDescriptor fd(::open(marker.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (!fd.is_open() || ::fsync(fd.get()) != 0 || !SyncDirectory(directory_)) {
-    ErrorBox("Unable to create " + marker);
-    return false;
+    return SealFailure("Unable to create " + marker);
   }
   publishing_ = true;
   if (!FinishPublication(directory_, put_to, appl_name_)) {
-    ErrorBox("Unable to publish the package into " + put_to_ +
-             "; the next seal finishes the publication");
-    return false;
+    return SealFailure("Unable to publish the package into " + put_to_ +
+                       "; the next seal finishes the publication");
   }
   begun_ = false;
-  return true;
+  return {};
 }
 
 }  // namespace qx

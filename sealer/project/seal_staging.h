@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/platform/result.h"
+
 namespace qx {
 
 // ".NAME.seal", the staging directory's name inside the put-to directory.
@@ -25,9 +27,9 @@ std::string StagingDirectoryName(std::string_view appl_name);
 
 // Finishes a publication that a killed seal of |appl_name| began in
 // |put_to|, or removes what a seal killed earlier left: its staging
-// directory and temporary headers ".NAME.qxw.XXXXXX". True when nothing is
-// left over; false after a message.
-bool RecoverSealStaging(const std::string& put_to, const std::string& appl_name);
+// directory and temporary headers ".NAME.qxw.XXXXXX". An error when
+// something is left over.
+Result<void> RecoverSealStaging(const std::string& put_to, const std::string& appl_name);
 
 class SealStaging {
  public:
@@ -38,9 +40,8 @@ class SealStaging {
   SealStaging& operator=(const SealStaging&) = delete;
 
   // Locks the put-to directory against another seal, recovers what an
-  // earlier run left and makes an empty staging directory. False after a
-  // message.
-  bool Begin();
+  // earlier run left and makes an empty staging directory.
+  Result<void> Begin();
 
   // Where the stored file of entry |name| is written while staged.
   std::string StagedPath(std::string_view name) const;
@@ -54,8 +55,8 @@ class SealStaging {
   // Publishes the staged files, then the signature (or removes the
   // published one when asked), the header last, and removes the staging
   // directory. Checks first that every file can take its place, so that a
-  // refused publication changes nothing. False after a message.
-  bool Publish();
+  // refused publication changes nothing.
+  Result<void> Publish();
 
  private:
   std::string put_to_;

@@ -8,6 +8,8 @@
 #include <chrono>
 #include <utility>
 
+#include "sealer/project/seal_request.h"
+
 namespace qx {
 
 namespace {
@@ -76,12 +78,8 @@ void SealWorkers::Run() {
       }
       file = next_++;
     }
-    Result& result = results_[file];
-    {
-      // Boxes wait for the file's turn on the header's thread.
-      ScopedThreadUserInterface deferred(result.messages);
-      result.ok = work_(plan_.items[files_[file]], result.stored, made_directory);
-    }
+    FileResult& result = results_[file];
+    result.outcome = work_(plan_.items[files_[file]], result.stored, made_directory);
     bool wake = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -100,14 +98,14 @@ void SealWorkers::Run() {
   }
 }
 
-bool SealWorkers::Take(size_t index, StoredFile& stored) {
+Result<void> SealWorkers::Take(size_t index, StoredFile& stored) {
   const size_t file = taken_;
   if (file >= files_.size() || files_[file] != index) {
-    return false;
+    return Error{kSealFailed, "The seal took its files out of order", {}};
   }
-  Result& result = results_[file];
+  FileResult& result = results_[file];
   if (threads_.empty()) {
-    result.ok = work_(plan_.items[index], result.stored, made_directory_);
+    result.outcome = work_(plan_.items[index], result.stored, made_directory_);
     ++taken_;
   } else {
     {
@@ -120,10 +118,9 @@ bool SealWorkers::Take(size_t index, StoredFile& stored) {
       ++taken_;
     }
     file_taken_.notify_all();
-    result.messages.Replay(CurrentUserInterface());
   }
   stored = std::move(result.stored);
-  return result.ok;
+  return std::move(result.outcome);
 }
 
 }  // namespace qx

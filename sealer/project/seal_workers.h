@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/platform/user_interface.h"
+#include "core/platform/result.h"
 #include "sealer/project/seal_engine.h"
 #include "sealer/project/seal_plan.h"
 
@@ -24,9 +24,9 @@ int AvailableProcessors();
 class SealWorkers {
  public:
   // Stores one file: |made_directory| is the worker's own, for
-  // StorePlanFile's use. Returns whether the file was stored.
-  using Work = std::function<bool(const SealPlanItem& item, StoredFile& stored,
-                                  std::string& made_directory)>;
+  // StorePlanFile's use. Returns why the file was not stored, if it was not.
+  using Work = std::function<Result<void>(const SealPlanItem& item, StoredFile& stored,
+                                          std::string& made_directory)>;
 
   // Starts |jobs| workers over the plan's files (1 or less: none, each file
   // is then stored by Take on the calling thread). They take the files in
@@ -38,17 +38,15 @@ class SealWorkers {
   SealWorkers& operator=(const SealWorkers&) = delete;
 
   // Waits for the result of plan item |index|, which stores a file; the
-  // files must be taken in plan order. A worker's messages are shown on the
-  // calling thread, through its interface, before Take returns.
-  bool Take(size_t index, StoredFile& stored);
+  // files must be taken in plan order. A failed file's error comes with its
+  // result, for the calling thread to report in plan order.
+  Result<void> Take(size_t index, StoredFile& stored);
 
  private:
   // What storing one file of the plan gave.
-  struct Result {
-    bool ok = false;
+  struct FileResult {
+    Result<void> outcome;
     StoredFile stored;
-    // The boxes and beeps of a worker, shown when the file's turn comes.
-    DeferredUserInterface messages;
   };
 
   void Run();
@@ -57,7 +55,7 @@ class SealWorkers {
   Work work_;
   // The plan indices of the items that store a file, in order.
   std::vector<size_t> files_;
-  std::vector<Result> results_;
+  std::vector<FileResult> results_;
   std::vector<char> ready_;
   std::string made_directory_;  // the calling thread's, without workers
   size_t next_ = 0;             // the next file a worker takes

@@ -1,5 +1,5 @@
-// The project record's fields, the form's checks and the collection of the
-// form. Sealer engine, without a window.
+// The project record's fields, the checks of a seal's values and the
+// collection of the form. Sealer engine, without a window.
 #include "sealer/project/sealer_project.h"
 
 #include <ctime>
@@ -8,6 +8,8 @@
 #include "core/format/header_reader.h"
 #include "core/fsutil/directory_tree.h"
 #include "core/fsutil/path_text.h"
+#include "sealer/project/form_view.h"
+#include "sealer/project/seal_request.h"
 #include "sealer/project/sealer_messages.h"
 
 namespace qx {
@@ -26,13 +28,6 @@ bool IsSeparator(char c) {
 
 std::string ReadField(const FormView& view, FormControl id, size_t limit) {
   return CutToWidth(view.FieldText(id), limit + 1);
-}
-
-// Shows a failed check's message and moves the focus.
-bool Refuse(FormView& view, std::string_view text, FormControl focus) {
-  InfoBox(view.Owner(), text);
-  view.FocusControl(focus, false);
-  return false;
 }
 
 }  // namespace
@@ -101,60 +96,59 @@ bool IsValidInstallTo(std::string_view text) {
   return IsSafeRelativeName(text);
 }
 
-bool CheckApplName(std::string_view name, FormView& view) {
+Result<void> CheckApplNameValue(std::string_view name) {
+  auto refused = [](std::string text) {
+    return Error{kSealFieldInvalid, std::move(text), "ApplName"};
+  };
   if (name.empty()) {
-    return Refuse(view, "Application name is missing", FormControl::kName);
+    return refused("Application name is missing");
   }
   // The name becomes file names in the put-to directory: no extension and
   // no directory part.
   if (name.find_first_of(".\\/") != std::string_view::npos) {
-    return Refuse(view, "Application name should have no file extension", FormControl::kName);
+    return refused("Application name should have no file extension");
   }
   // The client makes a directory of it and reads it back from the header.
   if (!IsSafeApplicationName(name)) {
-    return Refuse(
-        view,
-        std::string("Invalid application name: it holds ") + NameFaultText(CheckRelativeName(name)),
-        FormControl::kName);
+    return refused(std::string("Invalid application name: it holds ") +
+                   NameFaultText(CheckRelativeName(name)));
   }
-  return true;
+  return {};
 }
 
-bool CheckNameField(FormView& view) {
-  if (view.FieldText(FormControl::kName).find(' ') == std::string::npos) {
-    return true;
+Result<void> CheckNameValue(std::string_view name) {
+  if (name.find(' ') == std::string_view::npos) {
+    return {};
   }
-  return Refuse(view, "Invalid application Name (no space(s) allow).", FormControl::kName);
+  return Error{kSealFieldInvalid, "Invalid application Name (no space(s) allow).", "ApplName"};
 }
 
-bool CheckInstallToField(FormView& view) {
-  if (IsValidInstallTo(view.FieldText(FormControl::kInstallTo))) {
-    return true;
+Result<void> CheckInstallToValue(std::string_view text) {
+  if (IsValidInstallTo(text)) {
+    return {};
   }
-  return Refuse(view,
-                "Invalid Install To entry. Specify a relative directory path to control where the "
-                "application is delivered on the client.",
-                FormControl::kInstallTo);
+  return Error{kSealFieldInvalid,
+               "Invalid Install To entry. Specify a relative directory path to control where the "
+               "application is delivered on the client.",
+               "InstallTo"};
 }
 
-bool OfferToCreatePutTo(const std::string& put_to, FormView& view) {
+Result<void> OfferToCreatePutTo(const std::string& put_to, SealObserver& observer) {
   if (DirectoryExists(put_to)) {
-    return true;
+    return {};
   }
-  std::string question = "Directory " + put_to + " does not exist, create it?";
-  if (AskBox(view.Owner(), question, BoxButtons::kOkCancel) != BoxAnswer::kOk) {
-    return false;
+  if (!observer.Ask(SealQuestion::kCreatePutTo,
+                    "Directory " + put_to + " does not exist, create it?")) {
+    return Error{kSealDeclined, {}, "PutTo"};
   }
   std::string path = put_to;
   if (!CreateDirectoryPath(path)) {
-    ErrorBox("Unable to create " + put_to + " directory");
-    return false;
+    return SealFailure("Unable to create " + put_to + " directory", put_to);
   }
-  return true;
+  return {};
 }
 
-bool CollectForm(SealerProject& project, FormView& view, bool validate) {
-  project.owner = ReadField(view, FormControl::kOwner, kOwnerFieldLimit);
+void CollectFixedValues(SealerProject& project) {
   // This edition's form has no read-me field; Copyright and Comment get
   // fixed values instead. Comment is the record's name from before the Name
   // field is read: the seal stores the field first, so a sealed package's
@@ -167,35 +161,36 @@ bool CollectForm(SealerProject& project, FormView& view, bool validate) {
   project.delete_package = std::string(kYes);
   project.download_detail = std::string(kYes);
   project.combine_download_launch = std::string(kYes);
+}
 
-  project.install_to = ReadField(view, FormControl::kInstallTo, kPathFieldLimit);
-  if (validate && !IsValidInstallTo(project.install_to)) {
-    return Refuse(view, "Invalid InstallTo directory", FormControl::kInstallTo);
-  }
-  project.appl_name = ReadField(view, FormControl::kName, kPathFieldLimit);
-  if (validate && !CheckApplName(project.appl_name, view)) {
-    return false;
-  }
-  project.command_line = ReadField(view, FormControl::kCommandLine, kCommandLineFieldLimit);
-  if (validate && project.command_line.empty()) {
-    return Refuse(view, "Command Line was not entered", FormControl::kCommandLine);
-  }
-  project.seal_from = ReadField(view, FormControl::kSealFrom, kPathFieldLimit);
-  if (validate) {
-    if (project.seal_from.empty()) {
-      return Refuse(view, "sealFrom directory was not entered", FormControl::kSealFrom);
-    }
-    if (!DirectoryExists(project.seal_from)) {
-      return Refuse(view, "Directory " + project.seal_from + " does not exist",
-                    FormControl::kSealFrom);
-    }
-  }
-  project.put_to = ReadField(view, FormControl::kPutTo, kPathFieldLimit);
-  if (!validate) {
-    return true;
+Result<void> CheckSealField(const SealerProject& project, SealField field, SealObserver& observer) {
+  switch (field) {
+    case SealField::kInstallTo:
+      if (!IsValidInstallTo(project.install_to)) {
+        return Error{kSealFieldInvalid, "Invalid InstallTo directory", "InstallTo"};
+      }
+      return {};
+    case SealField::kApplName:
+      return CheckApplNameValue(project.appl_name);
+    case SealField::kCommandLine:
+      if (project.command_line.empty()) {
+        return Error{kSealFieldInvalid, "Command Line was not entered", "CommandLine"};
+      }
+      return {};
+    case SealField::kSealFrom:
+      if (project.seal_from.empty()) {
+        return Error{kSealFieldInvalid, "sealFrom directory was not entered", "SealFrom"};
+      }
+      if (!DirectoryExists(project.seal_from)) {
+        return Error{kSealFieldInvalid, "Directory " + project.seal_from + " does not exist",
+                     "SealFrom"};
+      }
+      return {};
+    case SealField::kPutTo:
+      break;
   }
   if (project.put_to.empty()) {
-    return Refuse(view, "putTo directory is was not entered", FormControl::kPutTo);
+    return Error{kSealFieldInvalid, "putTo directory is was not entered", "PutTo"};
   }
   // Compared as the file system sees them, so that "src/.", "src//" or a
   // link to src cannot pass for another directory: every stored file would
@@ -204,18 +199,56 @@ bool CollectForm(SealerProject& project, FormView& view, bool validate) {
       IsSameOrInsideDirectory(project.seal_from, project.put_to)) {
     const bool same = IsSameOrInsideDirectory(project.put_to, project.seal_from) &&
                       IsSameOrInsideDirectory(project.seal_from, project.put_to);
-    ErrorBox(same ? std::string("SealFrom and PutTo are the same directory")
-                  : "SealFrom and PutTo must not lie inside one another: " + project.seal_from +
-                        ", " + project.put_to);
-    view.FocusControl(FormControl::kSealFrom, false);
-    return false;
+    return Error{kSealFieldConflict,
+                 same ? std::string("SealFrom and PutTo are the same directory")
+                      : "SealFrom and PutTo must not lie inside one another: " + project.seal_from +
+                            ", " + project.put_to,
+                 "SealFrom"};
   }
   // A relative put-to directory would land wherever the program was started.
   if (!IsSeparator(project.put_to.front())) {
-    ErrorBox("Must provide absolute path in putTo field");
+    return SealFailure("Must provide absolute path in putTo field");
+  }
+  return OfferToCreatePutTo(project.put_to, observer);
+}
+
+Result<void> CheckSealFields(const SealerProject& record, SealObserver& observer) {
+  for (SealField field : {SealField::kInstallTo, SealField::kApplName, SealField::kCommandLine,
+                          SealField::kSealFrom, SealField::kPutTo}) {
+    if (Result<void> checked = CheckSealField(record, field, observer); !checked) {
+      return checked;
+    }
+  }
+  return {};
+}
+
+bool CollectForm(SealerProject& project, FormView& view, bool validate) {
+  FormObserver observer(view);
+  // Each field is checked as it is read: a refused one leaves the later
+  // fields of the record as they were.
+  auto check = [&](SealField field) {
+    return !validate || Shown(view, CheckSealField(project, field, observer));
+  };
+  project.owner = ReadField(view, FormControl::kOwner, kOwnerFieldLimit);
+  CollectFixedValues(project);
+  project.install_to = ReadField(view, FormControl::kInstallTo, kPathFieldLimit);
+  if (!check(SealField::kInstallTo)) {
     return false;
   }
-  return OfferToCreatePutTo(project.put_to, view);
+  project.appl_name = ReadField(view, FormControl::kName, kPathFieldLimit);
+  if (!check(SealField::kApplName)) {
+    return false;
+  }
+  project.command_line = ReadField(view, FormControl::kCommandLine, kCommandLineFieldLimit);
+  if (!check(SealField::kCommandLine)) {
+    return false;
+  }
+  project.seal_from = ReadField(view, FormControl::kSealFrom, kPathFieldLimit);
+  if (!check(SealField::kSealFrom)) {
+    return false;
+  }
+  project.put_to = ReadField(view, FormControl::kPutTo, kPathFieldLimit);
+  return check(SealField::kPutTo);
 }
 
 }  // namespace qx

@@ -1,7 +1,8 @@
 #pragma once
 
-// The project record, its fields and widths, the form's own checks and the
-// collection of the form into the record. Sealer engine, without a window.
+// The project record, its fields and widths, the checks of the values a seal
+// takes, and the collection of the form into the record. Sealer engine,
+// without a window.
 
 #include <array>
 #include <cstddef>
@@ -9,9 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "sealer/project/form_view.h"
+#include "core/platform/result.h"
 
 namespace qx {
+
+class FormView;
 
 // Widths of the project record's text fields, terminating zero included: a
 // field holds one character less. Values read from a project file or the
@@ -101,22 +104,31 @@ std::string CutToWidth(std::string_view text, size_t width);
 // Today's local date as "MM/DD/YYYY".
 std::string TodayDateText();
 
-// The form's own checks as a field is left: a Name with a blank, and an
-// Install To that is absolute, has a drive, ends with a separator or would
-// leave the cache directory. A refused field gets a message and the focus;
-// false then.
-bool CheckNameField(FormView& view);
-bool CheckInstallToField(FormView& view);
-// The seal's checks of an application name: present, and without an
-// extension or a directory part.
-bool CheckApplName(std::string_view name, FormView& view);
-// Whether an Install To text passes those checks (empty passes).
-bool IsValidInstallTo(std::string_view text);
+class SealObserver;
 
-// When |put_to| is not a directory, asks whether to create it and does so on
-// OK ("Unable to create ... directory" when that fails). True when the
-// directory exists afterwards.
-bool OfferToCreatePutTo(const std::string& put_to, FormView& view);
+// The checks of the fields a seal takes, in the order the form is read.
+enum class SealField { kInstallTo, kApplName, kCommandLine, kSealFrom, kPutTo };
+
+// Checks one field of |project| as a seal does; for kPutTo a missing put-to
+// directory is offered for creation through |observer|.
+Result<void> CheckSealField(const SealerProject& project, SealField field, SealObserver& observer);
+
+// The values this edition's form gives the fields it has no control for.
+void CollectFixedValues(SealerProject& project);
+
+// The form's own checks of a value: a Name with a blank, an Install To that
+// is absolute, has a drive, ends with a separator or would leave the cache
+// directory, and the seal's checks of an application name.
+Result<void> CheckNameValue(std::string_view name);
+Result<void> CheckInstallToValue(std::string_view text);
+Result<void> CheckApplNameValue(std::string_view name);
+
+// When |put_to| is not a directory, asks |observer| whether to create it
+// and does so on OK.
+Result<void> OfferToCreatePutTo(const std::string& put_to, SealObserver& observer);
+
+// Whether an Install To text passes the form's check (empty passes).
+bool IsValidInstallTo(std::string_view text);
 
 // Copies the form into the record. Without |validate| it never shows a
 // message and succeeds. With it the fields are checked as they are read and

@@ -1,5 +1,5 @@
-// The Scan command: the seal-from walk, the merge with the old list and the
-// left-out box. Sealer engine, without a window.
+// The scan: the seal-from walk, the merge with the old list and the text
+// that names what was left out. Sealer engine, without a window.
 #include "sealer/project/source_scan.h"
 
 #include <dirent.h>
@@ -18,7 +18,7 @@
 #include "core/format/header_lines.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
-#include "core/widthlist/width_list.h"
+#include "sealer/project/seal_request.h"
 #include "sealer/project/sealer_messages.h"
 
 namespace qx {
@@ -132,72 +132,26 @@ bool IsSoundLine(std::string_view line) {
   return IsCommentLine(line) || line.find(';', kLinePathStart) != std::string_view::npos;
 }
 
-// The text of the one box that names what the scan left out.
-std::string LeftOutMessage(const std::vector<LeftOutEntry>& left_out) {
-  std::string text = "These files were left out of the file list:\n";
-  const size_t shown = std::min(left_out.size(), kLeftOutShown);
-  for (size_t i = 0; i < shown; ++i) {
-    // Control characters would garble the box.
-    std::string path = PrintableText(left_out[i].path);
-    if (left_out[i].directory) {
-      path += '/';
-    }
-    text += path;
-    text += " (";
-    text += ReasonText(left_out[i]);
-    text += ")\n";
-  }
-  if (left_out.size() > shown) {
-    text += "... and " + std::to_string(left_out.size() - shown) + " more\n";
-  }
-  text.pop_back();
-  return text;
-}
-
-std::vector<std::string> ListLines(const ListBox& list) {
-  std::vector<std::string> lines;
-  const int count = list.Count();
-  lines.reserve(static_cast<size_t>(std::max(count, 0)));
-  for (int i = 0; i < count; ++i) {
-    lines.push_back(list.Text(i));
-  }
-  return lines;
-}
-
 // How the new list is built: from the tree alone, merged with the old list,
 // or merged with what is left of the old list without its corrupt lines.
 enum class BuildMode { kFresh, kMerge, kRecreate };
 
 // Builds the new list from |tree| in |mode|. False when an old line is
 // corrupt (kMerge only).
-bool BuildFrom(const std::vector<ScanNode>& tree, const ListBox& visible, BuildMode mode,
-               std::vector<std::string>& work) {
+bool BuildFrom(const std::vector<ScanNode>& tree, const std::vector<std::string>& old_lines,
+               BuildMode mode, std::vector<std::string>& work) {
   work.clear();
   std::string prefix;
   if (mode == BuildMode::kFresh) {
     return BuildFileList(tree, prefix, nullptr, work);
   }
-  std::vector<std::string> lines = ListLines(visible);
+  std::vector<std::string> lines = old_lines;
   if (mode == BuildMode::kRecreate) {
     // The comment lines before a corrupt line go with the next entry.
     std::erase_if(lines, [](const std::string& line) { return !IsSoundLine(line); });
   }
   FileListMerge old_list(std::move(lines));
   return BuildFileList(tree, prefix, &old_list, work);
-}
-
-// Replaces the visible list by |work|, registering each line's width so the
-// horizontal extent follows the new lines.
-void ShowList(ListBox& list, const std::vector<std::string>& work) {
-  list.SetRedraw(false);
-  list.Clear();
-  WidthListReset(list);
-  for (const std::string& line : work) {
-    list.Add(line);
-    WidthListAdd(list, line);
-  }
-  list.Select(work.empty() ? -1 : 0);
-  list.SetRedraw(true);
 }
 
 }  // namespace
@@ -360,85 +314,90 @@ int64_t WalkDirectory(int directory_fd, const std::string& relative,
   return files;
 }
 
-bool ScanCommand(SealerState& state, FormView& view) {
-  if (RefuseWhileSealing(state)) {
-    return false;
+// The text of the one box that names what the scan left out.
+std::string LeftOutMessage(const std::vector<LeftOutEntry>& left_out) {
+  std::string text = "These files were left out of the file list:\n";
+  const size_t shown = std::min(left_out.size(), kLeftOutShown);
+  for (size_t i = 0; i < shown; ++i) {
+    // Control characters would garble the box.
+    std::string path = PrintableText(left_out[i].path);
+    if (left_out[i].directory) {
+      path += '/';
+    }
+    text += path;
+    text += " (";
+    text += ReasonText(left_out[i]);
+    text += ")\n";
   }
-  SealerProject& project = state.project;
-  project.seal_from = CutToWidth(view.FieldText(FormControl::kSealFrom), kDirectoryWidth);
-  if (project.seal_from.empty()) {
-    return RefuseEmptyField(view, FormControl::kSealFrom);
+  if (left_out.size() > shown) {
+    text += "... and " + std::to_string(left_out.size() - shown) + " more\n";
   }
-  project.put_to = CutToWidth(view.FieldText(FormControl::kPutTo), kDirectoryWidth);
-  if (project.put_to.empty()) {
-    return RefuseEmptyField(view, FormControl::kPutTo);
+  text.pop_back();
+  return text;
+}
+
+Result<ScanOutcome> Scan(const Project& project, SealObserver& observer) {
+  const SealerProject& record = project.record;
+  if (record.seal_from.empty()) {
+    return Error{kSealFieldMissing, {}, "SealFrom"};
+  }
+  if (record.put_to.empty()) {
+    return Error{kSealFieldMissing, {}, "PutTo"};
   }
 
   // A seal-from directory that cannot be read fails the scan: an empty list
   // in its place would throw away the list and its comment lines.
-  const int top_fd = open(project.seal_from.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int top_fd = open(record.seal_from.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (top_fd < 0) {
     const bool missing = errno == ENOENT || errno == ENOTDIR;
-    InfoBox(view.Owner(), (missing ? "Directory " + project.seal_from + " does not exist"
-                                   : "Unable to read directory " + project.seal_from));
-    view.FocusControl(FormControl::kSealFrom, false);
-    return false;
+    return Error{kSealFieldInvalid,
+                 missing ? "Directory " + record.seal_from + " does not exist"
+                         : "Unable to read directory " + record.seal_from,
+                 "SealFrom"};
   }
 
   WalkContext context;
   for (std::string SealerProject::*field : NamedFileFields()) {
-    if (!(project.*field).empty()) {
-      context.named_files.push_back(project.*field);
+    if (!(record.*field).empty()) {
+      context.named_files.push_back(record.*field);
     }
   }
-  ListBox& visible = view.FileList();
+  ScanOutcome outcome;
   std::vector<ScanNode> tree;
-  std::vector<std::string> work;
   int64_t file_count = 0;
   try {
     file_count = WalkDirectory(top_fd, "", tree, context);
     if (file_count == kWalkFailed) {
       if (context.unreadable) {
         const std::string& relative = *context.unreadable;
-        InfoBox(view.Owner(), "Unable to read directory " +
-                                  (relative.empty() ? project.seal_from
-                                                    : JoinNativePath(project.seal_from, relative)));
-      } else {
-        ErrorBox("Error in getting file list");
+        const std::string directory =
+            relative.empty() ? record.seal_from : JoinNativePath(record.seal_from, relative);
+        return Error{kSealNotice, "Unable to read directory " + directory, directory};
       }
-      return false;
+      return SealFailure("Error in getting file list", record.seal_from);
     }
     // Paths on this platform compare case-sensitively.
-    const bool merge =
-        !project.prev_seal_from.empty() && project.prev_seal_from == project.seal_from;
-    if (!BuildFrom(tree, visible, merge ? BuildMode::kMerge : BuildMode::kFresh, work)) {
+    const bool merge = !record.prev_seal_from.empty() && record.prev_seal_from == record.seal_from;
+    if (!BuildFrom(tree, project.file_list, merge ? BuildMode::kMerge : BuildMode::kFresh,
+                   outcome.file_list)) {
       // Either way the list is built whole rather than cut at the corrupt
       // line, so that no file is left out of the seal: Yes keeps the comment
       // lines of the sound entries, No drops them all.
-      const bool recreate = AskBox(view.Owner(), "Recreate Tarnwick Web file?", BoxButtons::kYesNo,
-                                   "Sealer Project Files corrupted") == BoxAnswer::kYes;
-      BuildFrom(tree, visible, recreate ? BuildMode::kRecreate : BuildMode::kFresh, work);
+      const bool recreate =
+          observer.Ask(SealQuestion::kRecreateList, "Recreate Tarnwick Web file?");
+      BuildFrom(tree, project.file_list, recreate ? BuildMode::kRecreate : BuildMode::kFresh,
+                outcome.file_list);
     }
   } catch (const std::bad_alloc&) {
-    InfoBox(view.Owner(), "Out of memory");
-    return false;
+    return Error{kSealNotice, "Out of memory", {}};
   }
-
-  ShowList(visible, work);
-  view.WorkList().Clear();
-  project.prev_seal_from = project.seal_from;
-  project.file_count =
+  outcome.file_count =
       static_cast<int32_t>(std::min<int64_t>(file_count, std::numeric_limits<int32_t>::max()));
-  project.directory_count = context.directory_count;
-  view.SetFieldText(FormControl::kDirectoryCount, std::to_string(project.directory_count));
-  view.SetFieldText(FormControl::kFileCount, std::to_string(project.file_count));
-  state.project_modified = true;
-  if (!context.left_out.empty()) {
-    std::sort(context.left_out.begin(), context.left_out.end(),
-              [](const LeftOutEntry& a, const LeftOutEntry& b) { return a.path < b.path; });
-    InfoBox(view.Owner(), LeftOutMessage(context.left_out));
-  }
-  return true;
+  outcome.directory_count = context.directory_count;
+  outcome.left_out = std::move(context.left_out);
+  std::sort(outcome.left_out.begin(), outcome.left_out.end(),
+            [](const LeftOutEntry& a, const LeftOutEntry& b) { return a.path < b.path; });
+  return outcome;
 }
 
 }  // namespace qx

@@ -1,7 +1,8 @@
 #pragma once
 
-// The Scan command: the seal-from tree walked into the file list, merged
-// with the list's comment lines. Sealer engine, without a window.
+// The seal-from tree walked into the file list, merged with the list's
+// comment lines (Scan), and the Scan command over the form. Sealer engine,
+// without a window.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,16 +12,18 @@
 #include <vector>
 
 #include "core/fsutil/path_text.h"
-#include "sealer/project/form_view.h"
 #include "sealer/project/sealer_project.h"
 #include "sealer/project/sealer_state.h"
 
 namespace qx {
 
-// The Scan command: lists the seal-from tree into the file list (merging
-// with the list it replaces when the seal-from directory is unchanged) and
-// sets the counts. False when it did not run or failed; the visible list is
-// then unchanged.
+class FormView;
+
+// The Scan command: lists the seal-from tree into the file list with Scan
+// (merging with the list it replaces when the seal-from directory is
+// unchanged), sets the counts and shows what was left out. False, after the
+// error is shown, when it did not run or failed; the visible list is then
+// unchanged.
 bool ScanCommand(SealerState& state, FormView& view);
 
 // One entry the walk keeps: a file, or a directory that holds at least one

@@ -341,10 +341,10 @@ void MainForm::FieldLeft(FormControl id) {
   checking_field_ = true;
   switch (id) {
     case FormControl::kName:
-      CheckNameField(*this);
+      Shown(*this, CheckNameValue(FieldText(FormControl::kName)));
       break;
     case FormControl::kInstallTo:
-      CheckInstallToField(*this);
+      Shown(*this, CheckInstallToValue(FieldText(FormControl::kInstallTo)));
       break;
     case FormControl::kPutTo:
       EnableControl(FormControl::kScan, true);

@@ -1,4 +1,5 @@
-// qxweb new, scan and seal: the sealer's engine over the console's form.
+// qxweb new, scan and seal: the sealer's engine asked with values, the
+// console as its observer.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,20 +15,19 @@
 
 #include "core/format/header_lines.h"
 #include "core/fsutil/path_text.h"
-#include "sealer/project/project_file.h"
-#include "sealer/project/seal_engine.h"
+#include "sealer/project/project_store.h"
+#include "sealer/project/seal_boxes.h"
+#include "sealer/project/seal_request.h"
 #include "sealer/project/sealer_project.h"
 #include "sealer/project/sealer_settings.h"
 #include "sealer/project/source_scan.h"
 #include "tools/qxweb/commands.h"
-#include "tools/qxweb/console_form.h"
+#include "tools/qxweb/console_observer.h"
 #include "tools/qxweb/key_passphrase.h"
 
 namespace qxweb_tool {
 
 namespace {
-
-using qx::FormControl;
 
 // |path| made absolute against the current directory: a project keeps
 // absolute directories, so that it seals the same tree wherever it is run.
@@ -47,10 +47,10 @@ std::string AbsolutePath(const std::string& path) {
   return absolute;
 }
 
-// Opens |path| into the state and the form; false after a message.
-bool OpenInto(qx::SealerState& state, ConsoleForm& form, const std::string& path) {
+// Opens |path| into the state and |project|; false after a message.
+bool OpenInto(qx::SealerState& state, qx::Project& project, const std::string& path) {
   qx::ReadSettings(state.settings);
-  if (qx::OpenProject(state, form, path)) {
+  if (qx::LoadProject(state, path, project)) {
     return true;
   }
   // A project that could not be opened at all shows nothing of its own.
@@ -78,8 +78,8 @@ struct NewOptions {
 };
 
 int RunNew(const NewOptions& options) {
-  ConsoleForm form(false, false);
-  qx::ScopedUserInterface scope(form);
+  ConsoleObserver console(false, false);
+  qx::ScopedUserInterface scope(console);
   const std::string project_path = AbsolutePath(options.project);
   struct stat st {};
   if (!options.force && stat(project_path.c_str(), &st) == 0) {
@@ -113,21 +113,25 @@ int RunNew(const NewOptions& options) {
 
   qx::SealerState state;
   qx::ReadSettings(state.settings);
-  qx::NewProject(state, form);
-  if (options.owner) {
-    form.SetFieldText(FormControl::kOwner, *options.owner);
+  qx::StartProject(state);
+  qx::SealerProject record = state.project;
+  record.owner = options.owner.value_or(record.owner);
+  record.appl_name = options.name;
+  record.command_line = options.command_line;
+  record.install_to = options.install_to;
+  record.seal_from = AbsolutePath(options.seal_from);
+  record.put_to = AbsolutePath(options.put_to);
+  record.project_path = project_path;
+  // The form's checks of the fields, in the form's order.
+  for (const qx::Result<void>& checked :
+       {qx::CheckNameValue(record.appl_name), qx::CheckInstallToValue(record.install_to),
+        qx::CheckApplNameValue(record.appl_name)}) {
+    if (!checked.ok()) {
+      console.ShowError(checked.error());
+      return kExitFailed;
+    }
   }
-  form.SetFieldText(FormControl::kName, options.name);
-  form.SetFieldText(FormControl::kCommandLine, options.command_line);
-  form.SetFieldText(FormControl::kInstallTo, options.install_to);
-  form.SetFieldText(FormControl::kSealFrom, AbsolutePath(options.seal_from));
-  form.SetFieldText(FormControl::kPutTo, AbsolutePath(options.put_to));
-  if (!qx::CheckNameField(form) || !qx::CheckInstallToField(form) ||
-      !qx::CheckApplName(options.name, form)) {
-    return kExitFailed;
-  }
-  state.project.project_path = project_path;
-  if (!qx::SaveProject(state, form, false, false)) {
+  if (!qx::CreateProject(state, record)) {
     return kExitFailed;
   }
   std::printf("%s: new project %s\n", project_path.c_str(), options.name.c_str());
@@ -137,21 +141,22 @@ int RunNew(const NewOptions& options) {
 // A field the engine refuses, when empty, with a beep and the focus alone:
 // in the window the focus shows which one, here it has to be said.
 struct RequiredField {
-  FormControl control;
+  std::string qx::SealerProject::*field;
   const char* what;
   const char* key;
 };
 
-constexpr RequiredField kApplNameRequired{FormControl::kName, "application name", "ApplName"};
-constexpr RequiredField kSealFromRequired{FormControl::kSealFrom, "seal-from directory",
+constexpr RequiredField kApplNameRequired{&qx::SealerProject::appl_name, "application name",
+                                          "ApplName"};
+constexpr RequiredField kSealFromRequired{&qx::SealerProject::seal_from, "seal-from directory",
                                           "SealFrom"};
-constexpr RequiredField kPutToRequired{FormControl::kPutTo, "put-to directory", "PutTo"};
+constexpr RequiredField kPutToRequired{&qx::SealerProject::put_to, "put-to directory", "PutTo"};
 
 // False, after naming the first empty one, when a field of |fields| is empty.
-bool HasFields(const ConsoleForm& form, const std::string& path,
+bool HasFields(const qx::Project& project, const std::string& path,
                std::initializer_list<RequiredField> fields) {
   for (const RequiredField& field : fields) {
-    if (form.FieldText(field.control).empty()) {
+    if ((project.record.*field.field).empty()) {
       std::fprintf(stderr, "qxweb: %s has no %s (%s)\n", path.c_str(), field.what, field.key);
       return false;
     }
@@ -164,20 +169,43 @@ struct ScanOptions {
   bool fresh = false;
 };
 
+// Scans |project| with Scan and takes the new list into it and |state|'s
+// record, as the Scan command takes it into the form; false after a message.
+bool ScanInto(qx::SealerState& state, qx::Project& project, ConsoleObserver& console) {
+  qx::Result<qx::ScanOutcome> scanned = qx::Scan(project, console);
+  if (!scanned.ok()) {
+    console.ShowError(scanned.error());
+    return false;
+  }
+  qx::ScanOutcome& outcome = scanned.value();
+  qx::SealerProject& record = project.record;
+  record.prev_seal_from = record.seal_from;
+  record.file_count = outcome.file_count;
+  record.directory_count = outcome.directory_count;
+  project.file_list = std::move(outcome.file_list);
+  state.project = record;
+  if (!outcome.left_out.empty()) {
+    console.Notice(qx::Error{qx::kSealNotice, qx::LeftOutMessage(outcome.left_out), {}});
+  }
+  return true;
+}
+
 int RunScan(const ScanOptions& options) {
-  ConsoleForm form(false, false);
-  qx::ScopedUserInterface scope(form);
+  ConsoleObserver console(false, false);
+  qx::ScopedUserInterface scope(console);
   qx::SealerState state;
+  qx::Project project;
   const std::string path = AbsolutePath(options.project);
-  if (!OpenInto(state, form, path) || !HasFields(form, path, {kSealFromRequired, kPutToRequired})) {
+  if (!OpenInto(state, project, path) ||
+      !HasFields(project, path, {kSealFromRequired, kPutToRequired})) {
     return kExitFailed;
   }
   if (options.fresh) {
     // The list is built as for another seal-from directory: without the
     // old list and its comment lines.
-    state.project.prev_seal_from.clear();
+    project.record.prev_seal_from.clear();
   }
-  if (!qx::ScanCommand(state, form) || !qx::SaveProject(state, form, false, false)) {
+  if (!ScanInto(state, project, console) || !qx::StoreProject(state, project)) {
     return kExitFailed;
   }
   PrintCounts(state);
@@ -196,12 +224,13 @@ struct SealOptions {
 };
 
 int RunSeal(const SealOptions& options) {
-  ConsoleForm form(options.verbose, options.create_put_to);
-  qx::ScopedUserInterface scope(form);
+  ConsoleObserver console(options.verbose, options.create_put_to);
+  qx::ScopedUserInterface scope(console);
   qx::SealerState state;
-  state.seal_options = options.seal;
+  qx::SealOptions seal = options.seal;
+  qx::Project project;
   const std::string path = AbsolutePath(options.project);
-  if (!OpenInto(state, form, path)) {
+  if (!OpenInto(state, project, path)) {
     return kExitFailed;
   }
   // The key is loaded, and its passphrase asked, before anything is written.
@@ -209,39 +238,41 @@ int RunSeal(const SealOptions& options) {
       !options.sign.empty() ? options.sign
                             : (options.unsigned_seal ? std::string() : state.settings.signing_key);
   if (!key_path.empty()) {
-    state.seal_options.signing_key = LoadSecretKeyFile("seal", key_path);
-    if (state.seal_options.signing_key.empty()) {
+    seal.signing_key = LoadSecretKeyFile("seal", key_path);
+    if (seal.signing_key.empty()) {
       return kExitFailed;
     }
   }
-  state.seal_options.drop_signature = options.unsigned_seal;
+  seal.drop_signature = options.unsigned_seal;
   const bool complete =
-      options.scan ? HasFields(form, path, {kApplNameRequired, kSealFromRequired, kPutToRequired})
-                   : HasFields(form, path, {kApplNameRequired, kPutToRequired});
+      options.scan
+          ? HasFields(project, path, {kApplNameRequired, kSealFromRequired, kPutToRequired})
+          : HasFields(project, path, {kApplNameRequired, kPutToRequired});
   if (!complete) {
     return kExitFailed;
   }
   if (options.scan) {
-    if (!qx::ScanCommand(state, form)) {
+    if (!ScanInto(state, project, console)) {
       return kExitFailed;
     }
     PrintCounts(state);
   }
   InterruptAsCancel interrupt;
   cancel_requested = 0;
-  const bool sealed = qx::SealCommand(state, form);
-  form.EndLine();
-  if (!sealed) {
+  qx::Result<qx::SealedPackage> sealed = qx::Seal(project, seal, console);
+  console.EndLine();
+  if (!sealed.ok()) {
+    console.ShowError(sealed.error());
     if (cancel_requested != 0) {
       std::fprintf(stderr, "qxweb: seal cancelled; the earlier package is unchanged\n");
       return kExitInterrupted;
     }
     return kExitFailed;
   }
-  const std::string header =
-      qx::JoinNativePath(state.project.put_to, qx::HeaderFileName(state.project.appl_name));
-  std::printf("%s\n", header.c_str());
-  if (options.save && !qx::SaveProject(state, form, false, false)) {
+  console.ShowMessageBox(qx::SealCompleteBox(sealed->record.appl_name, nullptr));
+  std::printf("%s\n", sealed->header_path.c_str());
+  project.record = sealed->record;
+  if (options.save && !qx::StoreProject(state, project)) {
     return kExitFailed;
   }
   return kExitOk;

@@ -222,3 +222,67 @@ TEST(ExpandFileByName, StopsPastTheSizeAndFailsShortOfIt) {
 
 }  // namespace
 }  // namespace qx
+
+namespace qx {
+namespace {
+
+// The value forms show nothing: each failure comes back with its code and
+// its reason, and every text the run gave, in order.
+TEST(CodecStreams, FailuresAndTextsComeBackAsValues) {
+  ScriptedUserInterface ui;
+  ScopedUserInterface scope(ui);
+  qx_test::TempDir dir;
+  const std::string text = qx_test::TextBytes(50000, 3);
+  qx_test::WriteFile(dir / "plain", text);
+  {
+    FilePtr in(std::fopen((dir / "plain").c_str(), "rb"));
+    FilePtr out(std::fopen((dir / "packed").c_str(), "wb"));
+    const CodecRun run = CompressStreams(in.get(), out.get(), true, nullptr, 0, nullptr);
+    ASSERT_TRUE(run.result.ok());
+    EXPECT_EQ(run.expanded, 50000);
+    EXPECT_TRUE(run.messages.empty());
+  }
+  const std::string packed = qx_test::ReadFile(dir / "packed");
+  const struct {
+    const char* what;
+    std::string input;
+    int64_t limit;
+    int code;  // 0: expanded whole
+    std::string reason;
+  } rows[] = {
+      {"whole", packed, 50000, 0, ""},
+      {"not gzip", "plain text", 100, kCodecFailed, "\ncompress: input: not in gzip format"},
+      {"trailing garbage", packed + "garbage!", 50000, kCodecFailed,
+       "\ncompress: input: decompression OK, trailing garbage ignored"},
+      {"past the limit", packed, 49999, kCodecPastLimit, ""},
+      {"cut short", packed.substr(0, packed.size() / 2), 50000, kCodecFailed,
+       "compress input: unexpected end of file"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    qx_test::WriteFile(dir / "in", row.input);
+    FilePtr in(std::fopen((dir / "in").c_str(), "rb"));
+    FilePtr out(std::fopen((dir / "out").c_str(), "wb"));
+    const CodecRun run = ExpandStreamsWithin(in.get(), out.get(), row.limit, nullptr, 0, nullptr);
+    if (row.code == 0) {
+      ASSERT_TRUE(run.result.ok());
+      EXPECT_EQ(run.total_expanded, 50000);
+      EXPECT_TRUE(run.messages.empty());
+      continue;
+    }
+    ASSERT_FALSE(run.result.ok());
+    EXPECT_EQ(run.result.error().code, row.code);
+    EXPECT_EQ(run.result.error().message, row.reason);
+    EXPECT_EQ(run.past_limit, row.code == kCodecPastLimit);
+    // The reason is the last text of the run, and the only one here.
+    EXPECT_EQ(run.messages, row.reason.empty() ? std::vector<std::string>{}
+                                               : std::vector<std::string>{row.reason});
+  }
+  const CodecRun no_output = CompressStreams(nullptr, nullptr, true, nullptr, 0, nullptr);
+  ASSERT_FALSE(no_output.result.ok());
+  EXPECT_EQ(no_output.result.error().message, "compress input: Bad file number");
+  EXPECT_TRUE(ui.events().empty());
+}
+
+}  // namespace
+}  // namespace qx

@@ -9,6 +9,7 @@
 #include "core/format/header_lines.h"
 #include "sealer/project/memory_form_view.h"
 #include "sealer/project/project_header.h"
+#include "sealer/project/seal_request.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
@@ -169,25 +170,24 @@ TEST_F(CollectFormTest, MissingPutToIsCreatedOnlyAfterOk) {
 }
 
 TEST(FormFieldChecks, NameWithBlankAndInstallToShapes) {
-  ScriptedUserInterface ui;
-  ScopedUserInterface scoped(ui);
-  MemoryFormView view;
-  view.SetFieldText(FormControl::kName, "my app");
-  EXPECT_FALSE(CheckNameField(view));
-  EXPECT_EQ(ui.texts().at(0), "Invalid application Name (no space(s) allow).");
-  EXPECT_EQ(view.focus(), FormControl::kName);
-  view.SetFieldText(FormControl::kName, "myapp");
-  EXPECT_TRUE(CheckNameField(view));
+  const Result<void> blank = CheckNameValue("my app");
+  ASSERT_FALSE(blank.ok());
+  EXPECT_EQ(blank.error().message, "Invalid application Name (no space(s) allow).");
+  EXPECT_EQ(blank.error().code, kSealFieldInvalid);
+  EXPECT_EQ(blank.error().path, "ApplName");
+  EXPECT_TRUE(CheckNameValue("myapp").ok());
 
   for (const char* bad : {"\\apps", "C:apps", "apps\\", "../x"}) {
-    view.SetFieldText(FormControl::kInstallTo, bad);
-    EXPECT_FALSE(CheckInstallToField(view)) << bad;
+    const Result<void> refused = CheckInstallToValue(bad);
+    ASSERT_FALSE(refused.ok()) << bad;
+    EXPECT_EQ(refused.error().path, "InstallTo");
+    EXPECT_EQ(refused.error().message,
+              "Invalid Install To entry. Specify a relative directory path to control where the "
+              "application is delivered on the client.");
   }
   for (const char* good : {"", "apps\\demo", "apps/demo"}) {
-    view.SetFieldText(FormControl::kInstallTo, good);
-    EXPECT_TRUE(CheckInstallToField(view)) << good;
+    EXPECT_TRUE(CheckInstallToValue(good).ok()) << good;
   }
-  EXPECT_EQ(ui.boxes().size(), 5u);
 }
 
 std::string WriteToString(SealerProject& project, bool package, DigestContext* digest) {

@@ -14,6 +14,7 @@
 
 #include "core/widthlist/width_list.h"
 #include "sealer/project/memory_form_view.h"
+#include "sealer/project/seal_request.h"
 #include "sealer/project/sealer_messages.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
@@ -51,12 +52,32 @@ class ScanTest : public ::testing::Test {
     SetVisible(lines);
   }
 
+  // The list Scan makes of the seal-from directory for the record, merged
+  // with |old_list| when the record's list was made from that directory.
+  Lines ScanLines(const Lines& old_list = {}) {
+    Project project{state.project, old_list};
+    project.record.seal_from = src;
+    project.record.put_to = dir / "out";
+    Result<ScanOutcome> scanned = Scan(project, observer);
+    EXPECT_TRUE(scanned.ok());
+    return scanned.ok() ? scanned.value().file_list : Lines{};
+  }
+
+  // Answers every question with Yes; never cancels.
+  class AnswerYes : public SealObserver {
+   public:
+    bool Progress(std::string_view, const SealProgress*) override { return false; }
+    bool Ask(SealQuestion, std::string_view) override { return true; }
+    void Notice(const Error&) override {}
+  };
+
   TempDir dir;
   std::string src = dir / "src";
   ScriptedUserInterface ui;
   ScopedUserInterface scoped{ui};
   MemoryFormView view;
   SealerState state;
+  AnswerYes observer;
 };
 
 TEST_F(ScanTest, FreshScanSortsEachLevelByBytesAndCountsOnlyDirectoriesWithFiles) {
@@ -109,9 +130,14 @@ TEST_F(ScanTest, NamedFilesAreSkippedInTheTopDirectoryOnly) {
        {"app.reg", "App.reg", "splash.bmp", "sub/app.reg", "sub/x.ico", "docs/d.txt"}) {
     Touch(name);
   }
-  ASSERT_TRUE(ScanCommand(state, view));
-  EXPECT_EQ(Visible(), (Lines{"File: App.reg;", "File: sub\\app.reg;", "File: sub\\x.ico;"}));
-  EXPECT_EQ(state.project.directory_count, 1);
+  Project project{state.project, {}};
+  project.record.seal_from = src;
+  project.record.put_to = dir / "out";
+  const Result<ScanOutcome> scanned = Scan(project, observer);
+  ASSERT_TRUE(scanned.ok());
+  EXPECT_EQ(scanned.value().file_list,
+            (Lines{"File: App.reg;", "File: sub\\app.reg;", "File: sub\\x.ico;"}));
+  EXPECT_EQ(scanned.value().directory_count, 1);
 }
 
 TEST_F(ScanTest, RefusedScansLeaveTheListAndRecordAlone) {
@@ -152,28 +178,27 @@ TEST_F(ScanTest, RescanOfAnUnchangedTreeKeepsTheListWithItsComments) {
   for (const char* name : {"a.txt", "b.txt", "sub/c.txt"}) {
     Touch(name);
   }
-  ASSERT_TRUE(ScanCommand(state, view));
-  const Lines first = Visible();
-  ASSERT_TRUE(ScanCommand(state, view));
-  EXPECT_EQ(Visible(), first);
+  const Lines first = ScanLines();
+  EXPECT_EQ(first.size(), 3u);
+  state.project.prev_seal_from = src;
+  EXPECT_EQ(ScanLines(first), first);
 
   // Extra text after the ";" (other editions write a version pair) is
   // matched by the path alone and replaced by a plain line.
-  LoadList({";about a", "File: a.txt;", ";about b", ";more", "File: b.txt; Version = 01.00.00",
-            "; c", "File: sub\\c.txt;", "; trailing"});
-  ASSERT_TRUE(ScanCommand(state, view));
-  EXPECT_EQ(Visible(), (Lines{";about a", "File: a.txt;", ";about b", ";more", "File: b.txt;",
-                              "; c", "File: sub\\c.txt;"}));
+  EXPECT_EQ(
+      ScanLines({";about a", "File: a.txt;", ";about b", ";more", "File: b.txt; Version = 01.00.00",
+                 "; c", "File: sub\\c.txt;", "; trailing"}),
+      (Lines{";about a", "File: a.txt;", ";about b", ";more", "File: b.txt;", "; c",
+             "File: sub\\c.txt;"}));
 }
 
 TEST_F(ScanTest, MergeDropsStaleEntriesWithTheirCommentsAndAddsNewFilesBare) {
   for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) {
     Touch(name);
   }
-  LoadList({";ca", "File: a.txt;", ";gone", "File: a2.txt;", "File: a3.txt;", ";cc", "File: c.txt;",
-            ";tail"});
-  ASSERT_TRUE(ScanCommand(state, view));
-  EXPECT_EQ(Visible(),
+  state.project.prev_seal_from = src;
+  EXPECT_EQ(ScanLines({";ca", "File: a.txt;", ";gone", "File: a2.txt;", "File: a3.txt;", ";cc",
+                       "File: c.txt;", ";tail"}),
             (Lines{";ca", "File: a.txt;", "File: b.txt;", ";cc", "File: c.txt;", "File: d.txt;"}));
 }
 
@@ -182,10 +207,11 @@ TEST_F(ScanTest, MergeFollowsTheWalkOrderAndAcceptsEitherSeparator) {
   for (const char* name : {"d/f", "d.txt", "e/g"}) {
     Touch(name);
   }
-  LoadList({";for d\\f", "File: d\\f;", ";for d.txt", "File: d.txt;", ";for e/g", "File: e/g;"});
-  ASSERT_TRUE(ScanCommand(state, view));
-  EXPECT_EQ(Visible(), (Lines{";for d\\f", "File: d\\f;", ";for d.txt", "File: d.txt;", ";for e/g",
-                              "File: e\\g;"}));
+  state.project.prev_seal_from = src;
+  EXPECT_EQ(
+      ScanLines(
+          {";for d\\f", "File: d\\f;", ";for d.txt", "File: d.txt;", ";for e/g", "File: e/g;"}),
+      (Lines{";for d\\f", "File: d\\f;", ";for d.txt", "File: d.txt;", ";for e/g", "File: e\\g;"}));
 }
 
 TEST_F(ScanTest, AnotherSealFromDirectoryDropsEveryComment) {

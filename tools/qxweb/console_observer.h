@@ -1,8 +1,8 @@
 #pragma once
 
-// The console's form for qxweb's project commands: the engine's form held in
-// memory, message boxes on standard error, and the seal's progress as one
-// line on a terminal (a line per file with --verbose otherwise).
+// The console as the observer of qxweb's seals and scans: message boxes on
+// standard error, questions answered from the flags, and the seal's progress
+// as one line on a terminal (a line per file with --verbose otherwise).
 
 #include <csignal>
 #include <cstddef>
@@ -10,7 +10,8 @@
 #include <string_view>
 
 #include "core/platform/console_user_interface.h"
-#include "sealer/project/memory_form_view.h"
+#include "core/platform/result.h"
+#include "sealer/project/seal_request.h"
 #include "tools/qxweb/progress_line.h"
 
 namespace qxweb_tool {
@@ -32,11 +33,17 @@ class InterruptAsCancel {
   struct sigaction previous_ {};
 };
 
-class ConsoleForm : public qx::MemoryFormView, public qx::UserInterface {
+class ConsoleObserver : public qx::SealObserver, public qx::UserInterface {
  public:
-  ConsoleForm(bool verbose, bool create_put_to);
+  // |create_put_to| answers whether a missing put-to directory is created.
+  ConsoleObserver(bool verbose, bool create_put_to);
 
-  bool ProgressStep(std::string_view text, const qx::SealProgress* progress) override;
+  bool Progress(std::string_view text, const qx::SealProgress* progress) override;
+  bool Ask(qx::SealQuestion question, std::string_view text) override;
+  void Notice(const qx::Error& notice) override;
+
+  // Shows a seal's or a scan's error as the sealer's box would say it.
+  void ShowError(const qx::Error& error);
 
   // The run is over: the progress line goes.
   void EndLine() { line_.Clear(); }

@@ -1,14 +1,16 @@
-// The console's form for qxweb's project commands: boxes on standard error,
-// the seal's progress line, and Ctrl-C as the seal's Cancel.
-#include "tools/qxweb/console_form.h"
+// The console as the observer of qxweb's seals and scans: boxes on standard
+// error, the seal's progress line, and Ctrl-C as the seal's Cancel.
+#include "tools/qxweb/console_observer.h"
 
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "core/fsutil/path_text.h"
+#include "sealer/project/seal_boxes.h"
 #include "sealer/project/seal_plan.h"
 #include "tools/qxweb/commands.h"
 
@@ -36,12 +38,11 @@ InterruptAsCancel::~InterruptAsCancel() {
   sigaction(SIGINT, &previous_, nullptr);
 }
 
-ConsoleForm::ConsoleForm(bool verbose, bool create_put_to) : verbose_(verbose) {
+ConsoleObserver::ConsoleObserver(bool verbose, bool create_put_to) : verbose_(verbose) {
   console_.SetOkCancelAnswer(create_put_to ? qx::BoxAnswer::kOk : qx::BoxAnswer::kCancel);
 }
 
-bool ConsoleForm::ProgressStep(std::string_view text, const qx::SealProgress* progress) {
-  qx::MemoryFormView::ProgressStep(text, progress);
+bool ConsoleObserver::Progress(std::string_view text, const qx::SealProgress* progress) {
   if (progress != nullptr) {
     Show(*progress);
   } else if (verbose_) {
@@ -51,12 +52,26 @@ bool ConsoleForm::ProgressStep(std::string_view text, const qx::SealProgress* pr
   return cancel_requested != 0;
 }
 
-qx::BoxAnswer ConsoleForm::ShowMessageBox(const qx::MessageBoxRequest& request) {
+bool ConsoleObserver::Ask(qx::SealQuestion question, std::string_view text) {
+  return qx::IsConsent(ShowMessageBox(qx::SealQuestionBox(question, text, nullptr)));
+}
+
+void ConsoleObserver::Notice(const qx::Error& notice) {
+  ShowMessageBox(qx::SealNoticeBox(notice, nullptr));
+}
+
+void ConsoleObserver::ShowError(const qx::Error& error) {
+  if (const std::optional<qx::MessageBoxRequest> box = qx::SealErrorBox(error, nullptr)) {
+    ShowMessageBox(*box);
+  }
+}
+
+qx::BoxAnswer ConsoleObserver::ShowMessageBox(const qx::MessageBoxRequest& request) {
   EndLine();
   return console_.ShowMessageBox(request);
 }
 
-void ConsoleForm::Show(const qx::SealProgress& progress) {
+void ConsoleObserver::Show(const qx::SealProgress& progress) {
   if (line_.terminal()) {
     line_.Show({.files_done = static_cast<int64_t>(progress.index),
                 .files_total = static_cast<int64_t>(progress.count),
