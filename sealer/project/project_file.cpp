@@ -1,5 +1,6 @@
-// Project file open, save and new, and the form filled from the record.
-// Sealer engine, without a window.
+// The project file read and written as a value; the form's open, save and
+// new over that, and the form filled from the record. Sealer engine,
+// without a window.
 #include "sealer/project/project_file.h"
 
 #include <sys/stat.h>
@@ -123,17 +124,11 @@ std::string ProposedProjectPath(const SealerState& state) {
   return directory + name;
 }
 
-void SaveRefused(FormView& view, std::string text) {
-  BeepAndShow(BeepKind::kSimple,
-              {view.Owner(), std::move(text), kSealerCaption, BoxIcon::kNone, BoxButtons::kOk});
-}
-
-bool SaveFailed(FormView& view, std::string_view path) {
+Error SaveFailed(std::string_view path) {
   std::string text = "Unable to create Project file \"";
   text += path;
   text += "\"";
-  SaveRefused(view, std::move(text));
-  return false;
+  return Error{kProjectNotSaved, std::move(text), std::string(path)};
 }
 
 // The key of the first value the reader could not give back: a line break
@@ -171,23 +166,132 @@ bool SaveTarget(const std::string& project_path, std::string& target) {
   return S_ISREG(info.st_mode);
 }
 
-void ShowCorrupted(FormView& view, const std::string& path) {
-  InfoBox(view.Owner(), "Project file " + path + " corrupted");
+Error Corrupted(ProjectFileError code, const std::string& path) {
+  return Error{code, "Project file " + path + " corrupted", path};
+}
+
+// How the key lines of a project file read.
+enum class HeaderRead { kRead, kNoMagic, kBadLine };
+
+// Reads the key lines of a project file up to its end-of-header line into
+// |project| (cleared first, all but project_path).
+HeaderRead ParseProjectHeader(std::FILE* file, SealerProject& project) {
+  std::string project_path = std::move(project.project_path);
+  project = SealerProject{};
+  project.project_path = std::move(project_path);
+
+  std::string line;
+  if (!ReadNonEmptyLine(file, line) || !line.starts_with(kProjectMagic)) {
+    return HeaderRead::kNoMagic;
+  }
+  while (ReadNonEmptyLine(file, line)) {
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) {
+      if (line.starts_with(kEndOfHeaderLine)) {
+        return HeaderRead::kRead;
+      }
+      break;
+    }
+    // The value starts past the writer's colon and blank.
+    std::string_view rest(line);
+    std::string_view value = colon + 2 <= rest.size() ? rest.substr(colon + 2) : "";
+    StoreValue(project, rest.substr(0, colon), value);
+  }
+  return HeaderRead::kBadLine;
 }
 
 }  // namespace
+
+SealerProject NewProjectRecord(const SealerSettings& settings) {
+  SealerProject project;
+  project.file_version = std::string(kNewProjectVersion);
+  project.version = std::string(kNewProjectVersion);
+  project.owner = CutToWidth(settings.owner, HeaderKeyOf(HeaderKey::kOwner).project_width);
+  project.copyright =
+      CutToWidth(settings.copyright, HeaderKeyOf(HeaderKey::kCopyright).project_width);
+  return project;
+}
+
+Result<Project> ReadProjectFile(const std::string& path) {
+  FilePtr file(std::fopen(path.c_str(), "rb"));
+  if (!file || IsDirectory(file.get())) {
+    return Error{kProjectNotOpened, {}, path};
+  }
+  Project project;
+  switch (ParseProjectHeader(file.get(), project.record)) {
+    case HeaderRead::kRead:
+      break;
+    case HeaderRead::kNoMagic:
+      return Corrupted(kProjectCorrupted, path);
+    case HeaderRead::kBadLine:
+      return Corrupted(kProjectBadHeader, path);
+  }
+  project.record.project_path = path;
+  std::string line;
+  while (ReadProjectLine(file.get(), line)) {
+    if (!line.empty()) {
+      project.file_list.push_back(line);
+    }
+  }
+  // A list cut short by a read error must not be taken for the whole list:
+  // the next save would drop the rest.
+  if (std::ferror(file.get()) != 0) {
+    return Corrupted(kProjectCorrupted, path);
+  }
+  return project;
+}
+
+Result<void> WriteProjectFile(SealerProject& record, const std::vector<std::string>& file_list) {
+  if (const ProjectField* field = UnwritableField(record)) {
+    return Error{
+        kProjectNotSaved,
+        "Unable to save the Project file: " + std::string(field->key) + " holds a line break",
+        record.project_path};
+  }
+  const std::string& project_path = record.project_path;
+  // Each save writes a temporary file of its own beside the project file
+  // and renames it over the old one: two saves in one directory never meet,
+  // and a save that fails leaves the old file as it was.
+  std::string target;
+  if (!SaveTarget(project_path, target)) {
+    return SaveFailed(project_path);
+  }
+  ReplacingFile out(target);
+  if (out.Open() == nullptr) {
+    return SaveFailed(project_path);
+  }
+  HeaderLineWriter writer(out.file(), nullptr);
+  WriteHeaderLines(writer, record, false);
+  for (const std::string& line : file_list) {
+    writer.WriteLine(line, false);
+  }
+  if (!writer.ok() || !out.Commit(true)) {
+    return SaveFailed(project_path);
+  }
+  return {};
+}
+
+void ShowProjectFileError(const Error& error, WindowHandle owner) {
+  switch (error.code) {
+    case kProjectNotOpened:
+      return;
+    case kProjectBadHeader:
+      ErrorBox("Bad Project File");
+      [[fallthrough]];
+    case kProjectCorrupted:
+      InfoBox(owner, error.message);
+      return;
+    default:
+      BeepAndShow(BeepKind::kSimple,
+                  {owner, error.message, kSealerCaption, BoxIcon::kNone, BoxButtons::kOk});
+  }
+}
 
 bool NewProject(SealerState& state, FormView& view) {
   if (RefuseWhileSealing(state)) {
     return false;
   }
-  SealerProject& project = state.project;
-  project = SealerProject{};
-  project.file_version = std::string(kNewProjectVersion);
-  project.version = std::string(kNewProjectVersion);
-  project.owner = CutToWidth(state.settings.owner, HeaderKeyOf(HeaderKey::kOwner).project_width);
-  project.copyright =
-      CutToWidth(state.settings.copyright, HeaderKeyOf(HeaderKey::kCopyright).project_width);
+  state.project = NewProjectRecord(state.settings);
   FillForm(state, view, std::nullopt);
   return true;
 }
@@ -224,70 +328,32 @@ void FillForm(SealerState& state, FormView& view, std::optional<std::string_view
   view.EnableStatusTexts(true);
 }
 
-bool ReadProjectHeader(std::FILE* file, SealerProject& project) {
-  std::string project_path = std::move(project.project_path);
-  project = SealerProject{};
-  project.project_path = std::move(project_path);
-
-  std::string line;
-  if (!ReadNonEmptyLine(file, line) || !line.starts_with(kProjectMagic)) {
-    return false;
-  }
-  while (ReadNonEmptyLine(file, line)) {
-    size_t colon = line.find(':');
-    if (colon == std::string::npos) {
-      if (line.starts_with(kEndOfHeaderLine)) {
-        return true;
-      }
-      break;
-    }
-    // The value starts past the writer's colon and blank.
-    std::string_view rest(line);
-    std::string_view value = colon + 2 <= rest.size() ? rest.substr(colon + 2) : "";
-    StoreValue(project, rest.substr(0, colon), value);
-  }
-  ErrorBox("Bad Project File");
-  return false;
-}
-
 bool OpenProject(SealerState& state, FormView& view, const std::string& path) {
   if (RefuseWhileSealing(state)) {
     return false;
   }
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file || IsDirectory(file.get())) {
-    return false;
-  }
-  SealerProject& project = state.project;
-  if (!ReadProjectHeader(file.get(), project)) {
-    file.reset();
-    ShowCorrupted(view, path);
+  Result<Project> read = ReadProjectFile(path);
+  if (!read) {
+    if (read.error().code == kProjectNotOpened) {
+      return false;
+    }
+    ShowProjectFileError(read.error(), view.Owner());
     NewProject(state, view);
     return false;
   }
-  project.project_path = path;
+  SealerProject& project = state.project;
+  project = std::move(read.value().record);
   FillForm(state, view, path);
   view.SetFieldText(FormControl::kDirectoryCount, std::to_string(project.directory_count));
   view.SetFieldText(FormControl::kFileCount, std::to_string(project.file_count));
 
   ListBox& list = view.FileList();
   list.SetRedraw(false);
-  std::string line;
-  while (ReadProjectLine(file.get(), line)) {
-    if (!line.empty()) {
-      list.Add(line);
-      WidthListAdd(list, line);
-    }
+  for (const std::string& line : read.value().file_list) {
+    list.Add(line);
+    WidthListAdd(list, line);
   }
   list.SetRedraw(true);
-  // A list cut short by a read error must not be taken for the whole list:
-  // the next save would drop the rest.
-  if (std::ferror(file.get()) != 0) {
-    file.reset();
-    ShowCorrupted(view, path);
-    NewProject(state, view);
-    return false;
-  }
   if (list.Count() > 0) {
     list.Select(0);
   }
@@ -310,9 +376,13 @@ bool SaveProject(SealerState& state, FormView& view, bool ask_first, bool save_a
   }
   SealerProject& project = state.project;
   CollectForm(project, view, false);
+  // Refused before a name is asked for.
   if (const ProjectField* field = UnwritableField(project)) {
-    SaveRefused(view, "Unable to save the Project file: " + std::string(field->key) +
-                          " holds a line break");
+    ShowProjectFileError(
+        Error{kProjectNotSaved,
+              "Unable to save the Project file: " + std::string(field->key) + " holds a line break",
+              project.project_path},
+        view.Owner());
     return false;
   }
 
@@ -327,26 +397,10 @@ bool SaveProject(SealerState& state, FormView& view, bool ask_first, bool save_a
     }
     project.project_path = path;
   }
-  const std::string& project_path = project.project_path;
-  // Each save writes a temporary file of its own beside the project file
-  // and renames it over the old one: two saves in one directory never meet,
-  // and a save that fails leaves the old file as it was.
-  std::string target;
-  if (!SaveTarget(project_path, target)) {
-    return SaveFailed(view, project_path);
-  }
-  ReplacingFile out(target);
-  if (out.Open() == nullptr) {
-    return SaveFailed(view, project_path);
-  }
-  HeaderLineWriter writer(out.file(), nullptr);
-  WriteHeaderLines(writer, project, false);
-  ListBox& list = view.FileList();
-  for (int i = 0; i < list.Count(); ++i) {
-    writer.WriteLine(list.Text(i), false);
-  }
-  if (!writer.ok() || !out.Commit(true)) {
-    return SaveFailed(view, project_path);
+  if (const Result<void> written = WriteProjectFile(project, ListLines(view.FileList()));
+      !written) {
+    ShowProjectFileError(written.error(), view.Owner());
+    return false;
   }
   state.project_modified = false;
   return true;

@@ -1,17 +1,47 @@
 #pragma once
 
-// The project file: new, open and save, filling the form from the record
-// and the record from the form. Sealer engine, without a window.
+// The project file: read and written as a value, and the form's new, open
+// and save over that, filling the form from the record and the record from
+// the form. Sealer engine, without a window.
 
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "core/platform/result.h"
+#include "core/platform/user_interface.h"
 #include "sealer/project/form_view.h"
+#include "sealer/project/seal_request.h"
 #include "sealer/project/sealer_state.h"
 
 namespace qx {
+
+// Codes of a project file's errors.
+enum ProjectFileError : int {
+  kProjectNotOpened = 1,  // missing, unreadable or a directory: nothing more to say
+  kProjectCorrupted,      // not a project file, or its list could not be read
+  kProjectBadHeader,      // a header line is no key line: "Bad Project File" first
+  kProjectNotSaved,       // the message says why
+};
+
+// The record a new project starts from: the settings' owner and copyright.
+SealerProject NewProjectRecord(const SealerSettings& settings);
+
+// Reads the project file |path|: its record, with project_path set, and its
+// file list (the lines that are not empty).
+Result<Project> ReadProjectFile(const std::string& path);
+
+// Writes |record| and |file_list| to record.project_path, through a
+// temporary file renamed over the old one, stamping the record's Date (and
+// MinVersion) as the header lines are written. Refuses a value with a line
+// break, which could not be read back.
+Result<void> WriteProjectFile(SealerProject& record, const std::vector<std::string>& file_list);
+
+// Shows the messages of a project file's error over |owner|, as the form
+// shows them.
+void ShowProjectFileError(const Error& error, WindowHandle owner);
 
 // Resets the record to a new project (defaults from the settings) and fills
 // the form from it. False, doing nothing, while a seal runs.
@@ -26,11 +56,6 @@ void FillForm(SealerState& state, FormView& view, std::optional<std::string_view
 // when it cannot be opened (nothing changed), when it is not a project file
 // (after its messages; the project is then new) or while a seal runs.
 bool OpenProject(SealerState& state, FormView& view, const std::string& path);
-
-// Reads the key lines of a project file up to its end-of-header line into
-// |project| (cleared first, all but project_path). False when the magic line
-// is missing, or (after "Bad Project File") when a line is not a key line.
-bool ReadProjectHeader(std::FILE* file, SealerProject& project);
 
 // Saves the record and the file list, asking first when |ask_first| and
 // choosing a new name when |save_as| or when the project has none. Refuses,

@@ -1,7 +1,8 @@
 #pragma once
 
 // The project file read into and written from a Project value, for the
-// callers without a form (qxweb). Sealer engine, without a window.
+// callers without a form (qxweb), with the form's messages. Sealer engine,
+// without a window.
 
 #include <string>
 

@@ -1,6 +1,7 @@
 // The codec's published calls that show their messages: CompressFile,
 // ExpandWithin, ShowCodecMessage and the by-name copies, each over the
-// value-giving run, with the boxes left to the platform layer. Codec layer.
+// value-giving run, its texts shown in the platform's notice box. The codec
+// itself shows nothing. Notices layer, above the codec.
 #include <unistd.h>
 
 #include <cstdarg>
