@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 
 #include "core/digest/secure_digest.h"
 #include "core/fsutil/path_text.h"
@@ -243,6 +244,37 @@ std::string Reseal(const std::string& text) {
   SecureDigest(digest.get(), out, sizeof out, date.c_str());
   kept.push_back(TrailerLine(out));
   return JoinLines(kept);
+}
+
+// Every value and entry field of |record|, one per line, for comparing
+// records with a readable difference; the size of its source text too when
+// asked.
+std::string DumpRecord(const qx::PackageHeader& record, bool with_source_size) {
+  using namespace qx;  // NOLINT(google-build-using-namespace): the format's names
+  const HeaderValues& v = record.values;
+  std::ostringstream out;
+  out << "format " << v.format_version.major << '.' << v.format_version.minor << '\n';
+  for (const HeaderKeyInfo& info : kHeaderKeys) {
+    out << info.name << " [" << HeaderTextValue(v, info.key) << "]\n";
+  }
+  out << "versions " << FormatVersionText(v.version) << ' ' << FormatVersionText(v.min_version)
+      << " date " << v.month << '/' << v.day << '/' << v.year << " flags " << v.delete_package
+      << v.combine_download_launch << v.company_identity << v.download_detail << v.update_required
+      << v.registry_file_line << " neutral " << v.neutral_install_to << " digest "
+      << v.header_digest << " directory " << record.package_directory << " corrupt "
+      << record.corrupt;
+  if (with_source_size) {
+    out << " source " << record.source_text.size();
+  }
+  out << '\n';
+  for (const auto& entry : record.entries) {
+    out << (entry->comment ? "comment " : "file ") << entry->state << " [" << entry->name << "] ["
+        << entry->neutral_name << "] " << entry->hours << ':' << entry->minutes << ':'
+        << entry->seconds << ' ' << entry->month << '/' << entry->day << '/' << entry->year << ' '
+        << FormatVersionText(entry->version) << ' ' << entry->length << ' ' << entry->size << " ["
+        << entry->digest << "]\n";
+  }
+  return out.str();
 }
 
 }  // namespace qx_test

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/format/header_lines.h"
+#include "core/format/header_reader.h"
 #include "core/signature/signing_key.h"
 
 namespace qx_test {
@@ -75,6 +76,11 @@ HeaderBuilder MakePackage(const std::string& directory, const std::string& appl_
 // lines joined back with CR LF after each.
 std::vector<std::string> SplitLines(const std::string& text);
 std::string JoinLines(const std::vector<std::string>& lines);
+
+// Every value and entry field of |record|, one per line, for comparing
+// records with a readable difference; the size of its source text too when
+// asked.
+std::string DumpRecord(const qx::PackageHeader& record, bool with_source_size = false);
 
 // |text|, an edited header, with its trailer computed anew (the old one
 // dropped), as anyone can who edits a header.

@@ -24,35 +24,11 @@
 namespace qx {
 namespace {
 
+using qx_test::DumpRecord;
 using qx_test::HeaderBuilder;
 using qx_test::JoinLines;
 using qx_test::Reseal;
 using qx_test::SplitLines;
-
-// Every value and entry field of a record, one per line, for comparing
-// records with a readable difference.
-std::string Dump(const PackageHeader& record) {
-  const HeaderValues& v = record.values;
-  std::ostringstream out;
-  out << "format " << v.format_version.major << '.' << v.format_version.minor << '\n';
-  for (const HeaderKeyInfo& info : kHeaderKeys) {
-    out << info.name << " [" << HeaderTextValue(v, info.key) << "]\n";
-  }
-  out << "versions " << FormatVersionText(v.version) << ' ' << FormatVersionText(v.min_version)
-      << " date " << v.month << '/' << v.day << '/' << v.year << " flags " << v.delete_package
-      << v.combine_download_launch << v.company_identity << v.download_detail << v.update_required
-      << v.registry_file_line << " neutral " << v.neutral_install_to << " digest "
-      << v.header_digest << " directory " << record.package_directory << " corrupt "
-      << record.corrupt << " source " << record.source_text.size() << '\n';
-  for (const auto& entry : record.entries) {
-    out << (entry->comment ? "comment " : "file ") << entry->state << " [" << entry->name << "] ["
-        << entry->neutral_name << "] " << entry->hours << ':' << entry->minutes << ':'
-        << entry->seconds << ' ' << entry->month << '/' << entry->day << '/' << entry->year << ' '
-        << FormatVersionText(entry->version) << ' ' << entry->length << ' ' << entry->size << " ["
-        << entry->digest << "]\n";
-  }
-  return out.str();
-}
 
 template <typename Header>
 std::string WriteText(const Header& header) {
@@ -168,7 +144,7 @@ TEST_F(HeaderParseTest, ParsesAsTheReaderOverAFileReads) {
     EXPECT_EQ(result, parsed->digest_matches && !directory.empty() ? kHeaderOk : kHeaderFailed);
     const std::unique_ptr<PackageHeader> made =
         MakePackageRecord(std::move(parsed).value(), c.text, directory);
-    EXPECT_EQ(Dump(*made), Dump(*read));
+    EXPECT_EQ(DumpRecord(*made, true), DumpRecord(*read, true));
     EXPECT_EQ(made->source_text, read->source_text);
   }
 }

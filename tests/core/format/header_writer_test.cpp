@@ -23,6 +23,7 @@
 namespace qx {
 namespace {
 
+using qx_test::DumpRecord;
 using qx_test::HeaderBuilder;
 using qx_test::JoinLines;
 using qx_test::SplitLines;
@@ -45,31 +46,6 @@ std::string WriteText(const PackageHeader& record, int& result) {
   std::string text(buffer, size);
   std::free(buffer);
   return text;
-}
-
-// Every value and entry field of a record, one per line, for comparing
-// records with a readable difference.
-std::string Dump(const PackageHeader& record) {
-  const HeaderValues& v = record.values;
-  std::ostringstream out;
-  out << "format " << v.format_version.major << '.' << v.format_version.minor << '\n';
-  for (const HeaderKeyInfo& info : kHeaderKeys) {
-    out << info.name << " [" << HeaderTextValue(v, info.key) << "]\n";
-  }
-  out << "versions " << FormatVersionText(v.version) << ' ' << FormatVersionText(v.min_version)
-      << " date " << v.month << '/' << v.day << '/' << v.year << " flags " << v.delete_package
-      << v.combine_download_launch << v.company_identity << v.download_detail << v.update_required
-      << v.registry_file_line << " neutral " << v.neutral_install_to << " digest "
-      << v.header_digest << " directory " << record.package_directory << " corrupt "
-      << record.corrupt << '\n';
-  for (const auto& entry : record.entries) {
-    out << (entry->comment ? "comment " : "file ") << entry->state << " [" << entry->name << "] ["
-        << entry->neutral_name << "] " << entry->hours << ':' << entry->minutes << ':'
-        << entry->seconds << ' ' << entry->month << '/' << entry->day << '/' << entry->year << ' '
-        << FormatVersionText(entry->version) << ' ' << entry->length << ' ' << entry->size << " ["
-        << entry->digest << "]\n";
-  }
-  return out.str();
 }
 
 // |text| with a line break put in |offset| characters into the first
@@ -229,7 +205,7 @@ TEST_F(HeaderWriterTest, SoundHeadersInAnyFormAreWrittenBackToReadTheSame) {
     int again_result = 0;
     const auto again = ReadText(written, again_result);
     ASSERT_EQ(again_result, kHeaderOk) << written;
-    EXPECT_EQ(Dump(*again), Dump(*first)) << written;
+    EXPECT_EQ(DumpRecord(*again), DumpRecord(*first)) << written;
     // What the writer writes, it writes again the same.
     EXPECT_EQ(WriteText(*again, written_result), written);
     EXPECT_NE(written.find("\r\n; This package was created by Tarnwick Web Sealer\r\n"),
