@@ -7,6 +7,8 @@
 
 #include "core/fsutil/path_text.h"
 #include "core/widthlist/width_list.h"
+#include "sealer/project/form_messages.h"
+#include "sealer/project/project_form.h"
 #include "sealer/project/seal_boxes.h"
 #include "sealer/project/seal_engine.h"
 #include "sealer/project/seal_request.h"

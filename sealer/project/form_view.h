@@ -32,7 +32,7 @@ enum class FormControl : int {
 };
 
 // The main form as the engine sees it. The window implements it over its
-// widgets; MemoryFormView keeps it in memory for tests and the command line.
+// widgets; MemoryFormView keeps it in memory for tests.
 class FormView {
  public:
   virtual ~FormView();

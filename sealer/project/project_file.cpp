@@ -22,10 +22,6 @@ namespace qx {
 
 namespace {
 
-constexpr char kWindowTitle[] = "Tarnwick Web Lite Sealer";
-constexpr char kNewFileTitle[] = "New Sealer Control File";
-constexpr char kSaveQuestion[] = "Do you want to save the modified Project File?";
-
 // Reads one line whole, however long, up to its first CR or its LF (a last
 // line without either keeps all of its text). False at end of
 // file or on a read error with nothing read.
@@ -106,22 +102,6 @@ void StoreValue(SealerProject& project, std::string_view key, std::string_view v
 bool IsDirectory(std::FILE* file) {
   struct stat info {};
   return ::fstat(::fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// Where the file dialog starts for a project without a path.
-std::string ProposedProjectPath(const SealerState& state) {
-  std::string name;
-  if (!state.project.appl_name.empty()) {
-    name = state.project.appl_name + "." + std::string(kProjectFileExtension);
-  }
-  std::string directory = state.settings.project_directory;
-  if (directory.empty()) {
-    return name;
-  }
-  if (directory.back() != '/' && directory.back() != '\\') {
-    directory += '/';
-  }
-  return directory + name;
 }
 
 Error SaveFailed(std::string_view path) {
@@ -241,12 +221,19 @@ Result<Project> ReadProjectFile(const std::string& path) {
   return project;
 }
 
-Result<void> WriteProjectFile(SealerProject& record, const std::vector<std::string>& file_list) {
+Result<void> CheckProjectWritable(const SealerProject& record) {
   if (const ProjectField* field = UnwritableField(record)) {
     return Error{
         kProjectNotSaved,
         "Unable to save the Project file: " + std::string(field->key) + " holds a line break",
         record.project_path};
+  }
+  return {};
+}
+
+Result<void> WriteProjectFile(SealerProject& record, const std::vector<std::string>& file_list) {
+  if (Result<void> writable = CheckProjectWritable(record); !writable) {
+    return writable;
   }
   const std::string& project_path = record.project_path;
   // Each save writes a temporary file of its own beside the project file
@@ -285,125 +272,6 @@ void ShowProjectFileError(const Error& error, WindowHandle owner) {
       BeepAndShow(BeepKind::kSimple,
                   {owner, error.message, kSealerCaption, BoxIcon::kNone, BoxButtons::kOk});
   }
-}
-
-bool NewProject(SealerState& state, FormView& view) {
-  if (RefuseWhileSealing(state)) {
-    return false;
-  }
-  state.project = NewProjectRecord(state.settings);
-  FillForm(state, view, std::nullopt);
-  return true;
-}
-
-void FillForm(SealerState& state, FormView& view, std::optional<std::string_view> project_path) {
-  SealerProject& project = state.project;
-  view.EnableStatusTexts(false);
-  view.SetFieldText(FormControl::kOwner, project.owner);
-  view.SetFieldText(FormControl::kName, project.appl_name);
-  view.SetFieldText(FormControl::kInstallTo, project.install_to);
-  view.SetFieldText(FormControl::kCommandLine, project.command_line);
-  view.SetFieldText(FormControl::kSealFrom, project.seal_from);
-  view.SetFieldText(FormControl::kPutTo, project.put_to);
-  // A named project keeps its name: the package files are named after it.
-  view.EnableControl(FormControl::kName, project.appl_name.empty());
-  project.prev_seal_from = project.seal_from;
-
-  std::string title = kWindowTitle;
-  title += " - [";
-  title += project_path && !project_path->empty() ? *project_path : kNewFileTitle;
-  title += "]";
-  view.SetWindowTitle(title);
-
-  view.FileList().Clear();
-  view.SetFieldText(FormControl::kDirectoryCount, "0");
-  view.SetFieldText(FormControl::kFileCount, "0");
-  WidthListReset(view.FileList());
-  WidthListReset(view.WorkList());
-  view.FocusControl(FormControl::kOwner, true);
-  // After the field writes, which mark the form as edited.
-  state.project_modified = false;
-  view.EnableControl(FormControl::kScan, false);
-  view.EnableControl(FormControl::kSeal, false);
-  view.EnableStatusTexts(true);
-}
-
-bool OpenProject(SealerState& state, FormView& view, const std::string& path) {
-  if (RefuseWhileSealing(state)) {
-    return false;
-  }
-  Result<Project> read = ReadProjectFile(path);
-  if (!read) {
-    if (read.error().code == kProjectNotOpened) {
-      return false;
-    }
-    ShowProjectFileError(read.error(), view.Owner());
-    NewProject(state, view);
-    return false;
-  }
-  SealerProject& project = state.project;
-  project = std::move(read.value().record);
-  FillForm(state, view, path);
-  view.SetFieldText(FormControl::kDirectoryCount, std::to_string(project.directory_count));
-  view.SetFieldText(FormControl::kFileCount, std::to_string(project.file_count));
-
-  ListBox& list = view.FileList();
-  list.SetRedraw(false);
-  for (const std::string& line : read.value().file_list) {
-    list.Add(line);
-    WidthListAdd(list, line);
-  }
-  list.SetRedraw(true);
-  if (list.Count() > 0) {
-    list.Select(0);
-  }
-  return true;
-}
-
-bool SaveProject(SealerState& state, FormView& view, bool ask_first, bool save_as) {
-  // Collecting the form would change the record a running seal works from.
-  if (RefuseWhileSealing(state)) {
-    return false;
-  }
-  if (ask_first) {
-    BoxAnswer answer = AskBox(view.Owner(), kSaveQuestion, BoxButtons::kYesNoCancel);
-    if (answer == BoxAnswer::kNo) {
-      return true;
-    }
-    if (answer != BoxAnswer::kYes) {
-      return false;
-    }
-  }
-  SealerProject& project = state.project;
-  CollectForm(project, view, false);
-  // Refused before a name is asked for.
-  if (const ProjectField* field = UnwritableField(project)) {
-    ShowProjectFileError(
-        Error{kProjectNotSaved,
-              "Unable to save the Project file: " + std::string(field->key) + " holds a line break",
-              project.project_path},
-        view.Owner());
-    return false;
-  }
-
-  bool choose = save_as || project.project_path.empty();
-  if (choose) {
-    std::string path =
-        project.project_path.empty() ? ProposedProjectPath(state) : project.project_path;
-    if (!view.ChooseProjectFile(path)) {
-      // The next Save asks for a name again.
-      project.project_path.clear();
-      return false;
-    }
-    project.project_path = path;
-  }
-  if (const Result<void> written = WriteProjectFile(project, ListLines(view.FileList()));
-      !written) {
-    ShowProjectFileError(written.error(), view.Owner());
-    return false;
-  }
-  state.project_modified = false;
-  return true;
 }
 
 }  // namespace qx

@@ -1,8 +1,7 @@
 #pragma once
 
-// The project file: read and written as a value, and the form's new, open
-// and save over that, filling the form from the record and the record from
-// the form. Sealer engine, without a window.
+// The project file, read and written as a value. Sealer engine, without a
+// window.
 
 #include <cstdio>
 #include <optional>
@@ -12,7 +11,6 @@
 
 #include "core/platform/result.h"
 #include "core/platform/user_interface.h"
-#include "sealer/project/form_view.h"
 #include "sealer/project/seal_request.h"
 #include "sealer/project/sealer_state.h"
 
@@ -39,28 +37,12 @@ Result<Project> ReadProjectFile(const std::string& path);
 // break, which could not be read back.
 Result<void> WriteProjectFile(SealerProject& record, const std::vector<std::string>& file_list);
 
+// The error of a record that has a value with a line break, which could not
+// be read back; nothing when every value can be written.
+Result<void> CheckProjectWritable(const SealerProject& record);
+
 // Shows the messages of a project file's error over |owner|, as the form
 // shows them.
 void ShowProjectFileError(const Error& error, WindowHandle owner);
-
-// Resets the record to a new project (defaults from the settings) and fills
-// the form from it. False, doing nothing, while a seal runs.
-bool NewProject(SealerState& state, FormView& view);
-
-// Writes the record into the form, names the window after |project_path|
-// (or a new file), empties the file list, resets the lists' width tables,
-// focuses Owner, clears ProjectModified and disables Scan and Seal.
-void FillForm(SealerState& state, FormView& view, std::optional<std::string_view> project_path);
-
-// Reads a project file into the record, the form and the file list. False
-// when it cannot be opened (nothing changed), when it is not a project file
-// (after its messages; the project is then new) or while a seal runs.
-bool OpenProject(SealerState& state, FormView& view, const std::string& path);
-
-// Saves the record and the file list, asking first when |ask_first| and
-// choosing a new name when |save_as| or when the project has none. Refuses,
-// after a message, a value with a line break, which could not be read back.
-// True when the caller may go on: saved, or the user chose not to save.
-bool SaveProject(SealerState& state, FormView& view, bool ask_first, bool save_as);
 
 }  // namespace qx

@@ -26,10 +26,6 @@ bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
 
-std::string ReadField(const FormView& view, FormControl id, size_t limit) {
-  return CutToWidth(view.FieldText(id), limit + 1);
-}
-
 }  // namespace
 
 const std::array<ProjectField, kProjectFieldCount>& ProjectFields() {
@@ -220,35 +216,6 @@ Result<void> CheckSealFields(const SealerProject& record, SealObserver& observer
     }
   }
   return {};
-}
-
-bool CollectForm(SealerProject& project, FormView& view, bool validate) {
-  FormObserver observer(view);
-  // Each field is checked as it is read: a refused one leaves the later
-  // fields of the record as they were.
-  auto check = [&](SealField field) {
-    return !validate || Shown(view, CheckSealField(project, field, observer));
-  };
-  project.owner = ReadField(view, FormControl::kOwner, kOwnerFieldLimit);
-  CollectFixedValues(project);
-  project.install_to = ReadField(view, FormControl::kInstallTo, kPathFieldLimit);
-  if (!check(SealField::kInstallTo)) {
-    return false;
-  }
-  project.appl_name = ReadField(view, FormControl::kName, kPathFieldLimit);
-  if (!check(SealField::kApplName)) {
-    return false;
-  }
-  project.command_line = ReadField(view, FormControl::kCommandLine, kCommandLineFieldLimit);
-  if (!check(SealField::kCommandLine)) {
-    return false;
-  }
-  project.seal_from = ReadField(view, FormControl::kSealFrom, kPathFieldLimit);
-  if (!check(SealField::kSealFrom)) {
-    return false;
-  }
-  project.put_to = ReadField(view, FormControl::kPutTo, kPathFieldLimit);
-  return check(SealField::kPutTo);
 }
 
 }  // namespace qx

@@ -1,8 +1,7 @@
 #pragma once
 
-// The project record, its fields and widths, the checks of the values a seal
-// takes, and the collection of the form into the record. Sealer engine,
-// without a window.
+// The project record, its fields and widths, and the checks of the values a
+// seal takes. Sealer engine, without a window.
 
 #include <array>
 #include <cstddef>
@@ -13,8 +12,6 @@
 #include "core/platform/result.h"
 
 namespace qx {
-
-class FormView;
 
 // Widths of the project record's text fields, terminating zero included: a
 // field holds one character less. Values read from a project file or the
@@ -129,11 +126,5 @@ Result<void> OfferToCreatePutTo(const std::string& put_to, SealObserver& observe
 
 // Whether an Install To text passes the form's check (empty passes).
 bool IsValidInstallTo(std::string_view text);
-
-// Copies the form into the record. Without |validate| it never shows a
-// message and succeeds. With it the fields are checked as they are read and
-// the first failing check shows its message, moves the focus and fails; a
-// missing put-to directory is offered for creation.
-bool CollectForm(SealerProject& project, FormView& view, bool validate);
 
 }  // namespace qx

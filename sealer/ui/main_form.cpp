@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "sealer/project/form_messages.h"
 #include "sealer/project/project_file.h"
 #include "sealer/project/seal_engine.h"
 #include "sealer/project/seal_plan.h"

@@ -15,6 +15,7 @@
 #include "core/fsutil/directory_tree.h"
 #include "core/platform/config_directory.h"
 #include "sealer/project/project_file.h"
+#include "sealer/project/project_form.h"
 #include "sealer/project/sealer_messages.h"
 #include "sealer/project/sealer_settings.h"
 #include "sealer/ui/help_window.h"

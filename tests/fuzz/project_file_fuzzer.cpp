@@ -13,6 +13,7 @@
 #include "core/format/header_lines.h"
 #include "sealer/project/memory_form_view.h"
 #include "sealer/project/project_file.h"
+#include "sealer/project/project_form.h"
 #include "sealer/project/sealer_project.h"
 #include "sealer/project/sealer_state.h"
 #include "tests/fuzz/fuzz_support.h"

@@ -1,6 +1,7 @@
 // Tests of the project file (sealer project layer): a new project from the
 // defaults, saving and reading back, hand-edited and corrupt files, saving.
 #include "sealer/project/project_file.h"
+#include "sealer/project/project_form.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

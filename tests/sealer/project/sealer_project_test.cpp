@@ -1,6 +1,7 @@
 // Tests of the sealer project (sealer project layer): collecting and checking
 // the form's fields, and the header and project lines written.
 #include "sealer/project/sealer_project.h"
+#include "sealer/project/project_form.h"
 
 #include <gtest/gtest.h>
 
