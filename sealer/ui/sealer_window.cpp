@@ -42,7 +42,9 @@ bool IsRecentCommand(int id) {
 
 // Watches the whole program for F1: when the key comes up over a dialog,
 // a message box, the form or a menu, the main window is asked for help,
-// after the key has been delivered as usual.
+// after the key has been delivered as usual. A key from the display comes
+// first to the top-level QWindow, then to the widget with the focus: only
+// the widget's copy counts, or the window's release would use up the press.
 class HelpKeyFilter : public QObject {
  public:
   explicit HelpKeyFilter(SealerWindow& window) : window_(window) {}
@@ -50,6 +52,9 @@ class HelpKeyFilter : public QObject {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) {
+      return false;
+    }
+    if (!watched->isWidgetType()) {
       return false;
     }
     const auto* key = static_cast<QKeyEvent*>(event);
@@ -64,10 +69,7 @@ class HelpKeyFilter : public QObject {
       return false;
     }
     f1_down_ = false;
-    auto* widget = qobject_cast<QWidget*>(watched);
-    if (widget == nullptr) {
-      return false;
-    }
+    auto* widget = static_cast<QWidget*>(watched);
     std::optional<HelpSource> source;
     if (qobject_cast<QMenu*>(widget) != nullptr || qobject_cast<QMenuBar*>(widget) != nullptr) {
       source = HelpSource::kMenu;
