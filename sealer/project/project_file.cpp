@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -195,7 +196,9 @@ SealerProject NewProjectRecord(const SealerSettings& settings) {
 Result<Project> ReadProjectFile(const std::string& path) {
   FilePtr file(std::fopen(path.c_str(), "rb"));
   if (!file || IsDirectory(file.get())) {
-    return Error{kProjectNotOpened, {}, path};
+    const int reason = file ? EISDIR : errno;
+    return Error{kProjectNotOpened,
+                 "Unable to open Project file \"" + path + "\": " + std::strerror(reason), path};
   }
   Project project;
   switch (ParseProjectHeader(file.get(), project.record)) {

@@ -116,7 +116,11 @@ bool OpenProject(SealerState& state, FormView& view, const std::string& path) {
   }
   Result<Project> read = ReadProjectFile(path);
   if (!read) {
+    // A file that cannot be opened at all leaves the form, its path and
+    // its title as they were.
     if (read.error().code == kProjectNotOpened) {
+      BeepAndShow(BeepKind::kSimple, {view.Owner(), read.error().message, kSealerCaption,
+                                      BoxIcon::kStop, BoxButtons::kOk});
       return false;
     }
     ShowProjectFileError(read.error(), view.Owner());

@@ -106,10 +106,6 @@ SealerWindow::SealerWindow(const std::string& project_path, QWidget* parent)
   setObjectName(QStringLiteral("sealerWindow"));
   setWindowTitle(QString::fromLatin1(kWindowTitle));
   ReadSettings(state_.settings);
-  if (!project_path.empty()) {
-    state_.project.project_path = project_path;
-    AddRecentProject(state_.settings, project_path, Handle());
-  }
   if (state_.settings.project_directory.empty()) {
     state_.settings.project_directory = DefaultProjectDirectory();
     std::string directory = state_.settings.project_directory;
@@ -127,10 +123,12 @@ SealerWindow::SealerWindow(const std::string& project_path, QWidget* parent)
   setFixedSize(form_->width(), form_->height() + menuBar()->sizeHint().height());
   CentreWindow(this, false);
   connect(form_, &MainForm::sealRunningChanged, this, &SealerWindow::SealRunningChanged);
-  if (!state_.project.project_path.empty()) {
-    OpenProject(state_, *form_, state_.project.project_path);
-  } else {
+  // A project that cannot be opened says why, and the window starts on a
+  // new one.
+  if (project_path.empty() || !OpenProject(state_, *form_, project_path)) {
     NewProject(state_, *form_);
+  } else {
+    AddRecentProject(state_.settings, project_path, Handle());
   }
   form_->EnableStatusTexts(true);
   form_->ShowStatusText(kWelcomeText);
@@ -276,8 +274,10 @@ bool SealerWindow::SaveIfModified() {
 }
 
 void SealerWindow::OpenInto(const std::string& path) {
-  state_.project.project_path = path;
-  OpenProject(state_, *form_, path);
+  // A project that is not opened is not recent, and offers no scan.
+  if (!OpenProject(state_, *form_, path)) {
+    return;
+  }
   AddRecentProject(state_.settings, state_.project.project_path, Handle());
   form_->EnableControl(FormControl::kScan, true);
 }

@@ -238,12 +238,16 @@ TEST_F(ProjectFileTest, CorruptFilesResetTheProject) {
     EXPECT_EQ(view.title(), "Tarnwick Web Lite Sealer - [New Sealer Control File]");
   }
 
-  // What cannot be opened changes nothing and says nothing.
+  // What cannot be opened changes nothing, and says why.
   ui.Clear();
   for (const std::string& path : {dir / "missing.QXS", dir.path()}) {
     EXPECT_FALSE(OpenProject(state, view, path));
   }
-  EXPECT_TRUE(ui.boxes().empty());
+  EXPECT_EQ(ui.texts(), (std::vector<std::string>{
+                            "Unable to open Project file \"" + (dir / "missing.QXS") +
+                                "\": No such file or directory",
+                            "Unable to open Project file \"" + dir.path() + "\": Is a directory"}));
+  EXPECT_EQ(ui.boxes().back().icon, BoxIcon::kStop);
   EXPECT_EQ(state.project.owner, "Default Owner");
 }
 

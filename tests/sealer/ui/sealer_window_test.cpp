@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -101,6 +102,8 @@ class SealerWindowTest : public QObject {
   void browseProposesPutTo();
   void saveEnableRule();
   void recentProjects();
+  void openFailures_data();
+  void openFailures();
   void helpTopics_data();
   void helpTopics();
   void newScanSealSave();
@@ -521,6 +524,70 @@ void SealerWindowTest::recentProjects() {
   window_->close();
   QCOMPARE(Setting("LastControl.1"), projects[2]);
   QCOMPARE(Setting("LastControl.4"), projects[1]);
+}
+
+void SealerWindowTest::openFailures_data() {
+  // |how|: "recent" picks a moved-away project from the recent list, "open"
+  // chooses a directory with Open, "command line" starts on a directory.
+  QTest::addColumn<QString>("how");
+  QTest::addColumn<QString>("reason");
+  QTest::newRow("recent project moved away") << "recent"
+                                             << "No such file or directory";
+  QTest::newRow("a directory chosen with Open") << "open"
+                                                << "Is a directory";
+  QTest::newRow("a directory on the command line") << "command line"
+                                                   << "Is a directory";
+}
+
+void SealerWindowTest::openFailures() {
+  QFETCH(QString, how);
+  QFETCH(QString, reason);
+  const std::string demo = MakeProject("Demo", false);
+  const std::string other = MakeProject("Other", false);
+  QVERIFY(!demo.empty() && !other.empty());
+  const std::string directory = *work_ / "Other-src";
+  const std::string failing = how == "recent" ? other : directory;
+  if (how == "command line") {
+    OpenWindow(directory);
+    QCOMPARE(window_->windowTitle(),
+             QStringLiteral("Tarnwick Web Lite Sealer - [New Sealer Control File]"));
+    QCOMPARE(qobject_cast<QLabel*>(Form().Control(FormControl::kFileCount))->text(),
+             QStringLiteral("0"));
+    QVERIFY(!Button(FormControl::kScan)->isEnabled());
+    QVERIFY(!Button(FormControl::kSeal)->isEnabled());
+    QVERIFY(window_->state().project.project_path.empty());
+    QCOMPARE(window_->state().settings.recent_projects[0], std::string());
+  } else {
+    OpenWindow(other);
+    answers_.push_back(QString::fromStdString(demo));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F2);
+    QCOMPARE(window_->state().project.project_path, demo);
+    const QString title = window_->windowTitle();
+    const bool scan = Button(FormControl::kScan)->isEnabled();
+    if (how == "recent") {
+      QVERIFY(
+          QFile::rename(QString::fromStdString(other), QString::fromStdString(other + ".moved")));
+      WithFileMenu([](QMenu* menu) { QTest::keyClick(menu, Qt::Key_2); });
+    } else {
+      answers_.push_back(QString::fromStdString(directory));
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_F2);
+    }
+    QCOMPARE(window_->windowTitle(), title);
+    QCOMPARE(Edit(FormControl::kName)->text(), QStringLiteral("Demo"));
+    QCOMPARE(Button(FormControl::kScan)->isEnabled(), scan);
+    QCOMPARE(window_->state().settings.recent_projects[0], demo);
+    QCOMPARE(window_->state().settings.recent_projects[1], other);
+    // Save writes the project the form shows, and nothing where the other was.
+    Type(FormControl::kOwner, QStringLiteral("Still Demo"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
+    QVERIFY(qx_test::ReadFile(demo).find("Owner: Still Demo") != std::string::npos);
+    QCOMPARE(qx_test::FileExists(other), how != "recent");
+  }
+  const std::vector<std::string> texts = ui_.texts();
+  QCOMPARE(texts.size(), size_t{1});
+  QCOMPARE(QString::fromStdString(texts[0]),
+           QString::fromStdString("Unable to open Project file \"" + failing + "\": ") + reason);
+  QCOMPARE(ui_.boxes()[0].icon, qx::BoxIcon::kStop);
 }
 
 void SealerWindowTest::helpTopics_data() {
