@@ -61,10 +61,10 @@ bool SealCommand(SealerState& state, FormView& view) {
   if (project.put_to.empty()) {
     return RefuseEmptyField(view, FormControl::kPutTo);
   }
-  // A missing put-to directory is offered for creation only once the whole
-  // form has passed its checks.
+  // A missing put-to directory is offered for creation by the seal, once the
+  // whole form has passed its checks and the list has files to store.
   bool sealed = false;
-  if (CollectForm(project, view, true)) {
+  if (CollectForm(project, view, true, false)) {
     FormObserver observer(view);
     Result<SealedPackage> result =
         Seal(Project{project, ListLines(view.FileList())}, state.seal_options, observer);

@@ -40,12 +40,12 @@ std::string ProposedProjectPath(const SealerState& state) {
 
 }  // namespace
 
-bool CollectForm(SealerProject& project, FormView& view, bool validate) {
+bool CollectForm(SealerProject& project, FormView& view, bool validate, bool offer_put_to) {
   FormObserver observer(view);
   // Each field is checked as it is read: a refused one leaves the later
   // fields of the record as they were.
   auto check = [&](SealField field) {
-    return !validate || Shown(view, CheckSealField(project, field, observer));
+    return !validate || Shown(view, CheckSealField(project, field, observer, offer_put_to));
   };
   project.owner = ReadField(view, FormControl::kOwner, kOwnerFieldLimit);
   CollectFixedValues(project);

@@ -17,8 +17,8 @@ namespace qx {
 // Copies the form into the record. Without |validate| it never shows a
 // message and succeeds. With it the fields are checked as they are read and
 // the first failing check shows its message, moves the focus and fails; a
-// missing put-to directory is offered for creation.
-bool CollectForm(SealerProject& project, FormView& view, bool validate);
+// missing put-to directory is offered for creation when |offer_put_to|.
+bool CollectForm(SealerProject& project, FormView& view, bool validate, bool offer_put_to = true);
 
 // Resets the record to a new project (defaults from the settings) and fills
 // the form from it. False, doing nothing, while a seal runs.
@@ -30,8 +30,8 @@ bool NewProject(SealerState& state, FormView& view);
 void FillForm(SealerState& state, FormView& view, std::optional<std::string_view> project_path);
 
 // Reads a project file into the record, the form and the file list. False
-// when it cannot be opened (nothing changed), when it is not a project file
-// (after its messages; the project is then new) or while a seal runs.
+// when it cannot be opened (nothing changed, after a box that says why), when it is not a project
+// file (after its messages; the project is then new) or while a seal runs.
 bool OpenProject(SealerState& state, FormView& view, const std::string& path);
 
 // Saves the record and the file list, asking first when |ask_first| and

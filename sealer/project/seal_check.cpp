@@ -228,9 +228,16 @@ Result<void> CheckItemName(const SealPlanItem& item) {
   return {};
 }
 
-Result<void> CheckSealPlan(SealerProject& project, const SealPlan& plan) {
+Result<void> CheckPlanHasFiles(const SealPlan& plan) {
   if (plan.file_count == 0) {
     return Error{kSealNotice, "There are no files to seal. Scan the SealFrom directory first.", {}};
+  }
+  return {};
+}
+
+Result<void> CheckSealPlan(SealerProject& project, const SealPlan& plan) {
+  if (Result<void> files = CheckPlanHasFiles(plan); !files) {
+    return files;
   }
   if (Result<void> named = CheckNamedFiles(project); !named) {
     return named;

@@ -20,6 +20,10 @@ namespace qx {
 // into an anonymous temporary file and reads it back to make sure.
 Result<void> CheckSealPlan(SealerProject& project, const SealPlan& plan);
 
+// Refuses a plan that stores no file: the first of the plan's checks, made
+// before the put-to directory is offered for creation.
+Result<void> CheckPlanHasFiles(const SealPlan& plan);
+
 // Whether the item names a file the seal may store, with the error that says
 // why not otherwise: a list line without a path, or an unsafe name.
 Result<void> CheckItemName(const SealPlanItem& item);

@@ -315,6 +315,13 @@ Result<void> WritePackage(SealerProject& project, const std::vector<std::string>
   }
   CollectFixedValues(project);
   SealPlan plan = MakeSealPlan(project, file_list);
+  // An empty list is refused before a missing put-to directory is offered.
+  if (Result<void> files = CheckPlanHasFiles(plan); !files) {
+    return files;
+  }
+  if (Result<void> created = OfferToCreatePutTo(project.put_to, observer); !created) {
+    return created;
+  }
   if (Result<void> checked = CheckSealPlan(project, plan); !checked) {
     return checked;
   }

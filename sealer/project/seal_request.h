@@ -70,8 +70,8 @@ struct SealedPackage {
 };
 
 // Checks the record as a seal takes it, in the form's order: InstallTo,
-// ApplName, CommandLine, SealFrom, PutTo; a missing put-to directory is
-// offered for creation through |observer|.
+// ApplName, CommandLine, SealFrom, PutTo. A missing put-to directory is
+// offered for creation later, once the seal knows it has files to store.
 Result<void> CheckSealFields(const SealerProject& record, SealObserver& observer);
 
 // Seals |project| into its put-to directory: the package header, the landing

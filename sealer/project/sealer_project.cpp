@@ -159,7 +159,8 @@ void CollectFixedValues(SealerProject& project) {
   project.combine_download_launch = std::string(kYes);
 }
 
-Result<void> CheckSealField(const SealerProject& project, SealField field, SealObserver& observer) {
+Result<void> CheckSealField(const SealerProject& project, SealField field, SealObserver& observer,
+                            bool offer_put_to) {
   switch (field) {
     case SealField::kInstallTo:
       if (!IsValidInstallTo(project.install_to)) {
@@ -205,13 +206,16 @@ Result<void> CheckSealField(const SealerProject& project, SealField field, SealO
   if (!IsSeparator(project.put_to.front())) {
     return SealFailure("Must provide absolute path in putTo field");
   }
+  if (!offer_put_to) {
+    return {};
+  }
   return OfferToCreatePutTo(project.put_to, observer);
 }
 
 Result<void> CheckSealFields(const SealerProject& record, SealObserver& observer) {
   for (SealField field : {SealField::kInstallTo, SealField::kApplName, SealField::kCommandLine,
                           SealField::kSealFrom, SealField::kPutTo}) {
-    if (Result<void> checked = CheckSealField(record, field, observer); !checked) {
+    if (Result<void> checked = CheckSealField(record, field, observer, false); !checked) {
       return checked;
     }
   }

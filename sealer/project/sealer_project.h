@@ -107,8 +107,9 @@ class SealObserver;
 enum class SealField { kInstallTo, kApplName, kCommandLine, kSealFrom, kPutTo };
 
 // Checks one field of |project| as a seal does; for kPutTo a missing put-to
-// directory is offered for creation through |observer|.
-Result<void> CheckSealField(const SealerProject& project, SealField field, SealObserver& observer);
+// directory is offered for creation through |observer| when |offer_put_to|.
+Result<void> CheckSealField(const SealerProject& project, SealField field, SealObserver& observer,
+                            bool offer_put_to = true);
 
 // The values this edition's form gives the fields it has no control for.
 void CollectFixedValues(SealerProject& project);

@@ -115,6 +115,13 @@ TEST_F(SealRequestTest, EachRefusalIsAnErrorWithItsCodeFieldAndMessage) {
        kSealDeclined, "PutTo", ""},
       {"empty list", [](Project& p, RecordingObserver&) { p.file_list = {"; only a comment"}; },
        kSealNotice, "", "There are no files to seal. Scan the SealFrom directory first."},
+      {"empty list and a missing put-to: refused before the offer",
+       [&](Project& p, RecordingObserver& o) {
+         p.file_list.clear();
+         p.record.put_to = missing;
+         o.consent = true;
+       },
+       kSealNotice, "", "There are no files to seal. Scan the SealFrom directory first."},
       {"line without a path",
        [](Project& p, RecordingObserver&) { p.file_list.push_back("garbage line"); },
        kSealUnreadableListLine, "", "garbage line"},
