@@ -294,7 +294,10 @@ bool MainForm::ProgressStep(std::string_view text, const SealProgress* progress)
   if (!sealing_shown_) {
     ShowSealing(true);
   }
-  status_->setText(ToQString(text));
+  // "Cancelling" stays until the run ends.
+  if (!cancel_requested_) {
+    status_->setText(ToQString(text));
+  }
   if (progress != nullptr) {
     const int value =
         progress->total_bytes > 0
@@ -404,11 +407,23 @@ void MainForm::Seal() {
   }
   cancel_requested_ = false;
   emit sealRunningChanged(true);
+  bool sealed = false;
   {
     const BusyScope busy(true);
-    SealCommand(state_, *this);
+    sealed = SealCommand(state_, *this);
   }
-  ShowSealing(false);
+  const bool started = sealing_shown_;
+  ShowSealing(false);  // the focus leaves Cancel, and its field shows its text
+  // The progress of a run that started gives way to its result; the
+  // staging keeps the earlier package whole unless the run succeeded.
+  if (sealed) {
+    status_->setText(QStringLiteral("The %1 package seal is complete.")
+                         .arg(ToQString(state_.project.appl_name)));
+  } else if (cancel_requested_) {
+    status_->setText(QStringLiteral("Seal cancelled: the earlier package is left as it was."));
+  } else if (started) {
+    status_->setText(QStringLiteral("Seal stopped: the earlier package is left as it was."));
+  }
   emit sealRunningChanged(false);
   CommandDone();
 }

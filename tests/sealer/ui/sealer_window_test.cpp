@@ -797,6 +797,12 @@ void SealerWindowTest::cancelDuringSeal() {
   }
   QVERIFY(TreeBytes(QString::fromStdString(out)) == before);
   QVERIFY(window_->Action(102)->isEnabled());
+  // The status line says that the run stopped and what became of the package.
+  QCOMPARE(Form().StatusLine(),
+           QStringLiteral("Seal cancelled: the earlier package is left as it was."));
+  if (how == "button") {
+    SaveScreenshot(window_.get(), "main-window-cancelled");
+  }
   QTRY_COMPARE(window_->isVisible(), how != "close");
 }
 
