@@ -280,6 +280,7 @@ void SealerWindow::OpenInto(const std::string& path) {
   }
   AddRecentProject(state_.settings, state_.project.project_path, Handle());
   form_->EnableControl(FormControl::kScan, true);
+  form_->ShowStatusMessage("");  // nothing of the last project's seal stays
 }
 
 void SealerWindow::SaveAs() {
@@ -344,8 +345,8 @@ void SealerWindow::RunCommand(int id) {
   }
   switch (id) {
     case kNewCommand:
-      if (SaveIfModified()) {
-        NewProject(state_, *form_);
+      if (SaveIfModified() && NewProject(state_, *form_)) {
+        form_->ShowStatusMessage("");
       }
       break;
     case kOpenCommand: {

@@ -747,6 +747,13 @@ void SealerWindowTest::newScanSealSave() {
   const auto by_qxweb = TreeBytes(QString::fromStdString(out));
   QCOMPARE(by_window.size(), size_t{1 + 1 + 4});  // header, landing page, stored files
   QVERIFY(by_window == by_qxweb);
+
+  // The seal's result stays through Save, and goes when a project is opened.
+  QCOMPARE(Form().StatusLine(), QStringLiteral("The Demo package seal is complete."));
+  answers_.push_back(QString::fromStdString(project));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F2);
+  QCOMPARE(window_->state().project.project_path, project);
+  QCOMPARE(Form().StatusLine(), QString());
 }
 
 void SealerWindowTest::cancelDuringSeal_data() {
