@@ -80,6 +80,7 @@ bool SealCommand(SealerState& state, FormView& view) {
   if (!sealed) {
     return false;
   }
+  view.SealFinished();
   CurrentUserInterface().ShowMessageBox(SealCompleteBox(project.appl_name, view.Owner()));
   return true;
 }

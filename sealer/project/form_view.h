@@ -53,6 +53,9 @@ class FormView {
   // event. |progress| tells where the run is when the step starts a file and
   // is null otherwise. True when Cancel was asked for.
   virtual bool ProgressStep(std::string_view text, const SealProgress* progress) = 0;
+  // A seal has written its package, before the completion box: the
+  // progress, if shown, is full and goes away.
+  virtual void SealFinished() {}
   // Asks for the path to save the project under, starting from |path|, and
   // stores the choice there. False when cancelled.
   virtual bool ChooseProjectFile(std::string& path) = 0;

@@ -312,6 +312,15 @@ bool MainForm::ProgressStep(std::string_view text, const SealProgress* progress)
   return cancel_requested_;
 }
 
+void MainForm::SealFinished() {
+  if (!sealing_shown_) {
+    return;
+  }
+  progress_bar_->setValue(progress_bar_->maximum());
+  QApplication::processEvents();  // the full bar paints
+  ShowSealing(false);
+}
+
 bool MainForm::ChooseProjectFile(std::string& path) {
   return qx::ui::ChooseProjectFile(window(), true, path, state_.project.appl_name,
                                    state_.settings.project_directory, help_context_);

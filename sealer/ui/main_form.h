@@ -48,6 +48,7 @@ class MainForm : public QWidget, public FormView {
   void SetWindowTitle(std::string_view title) override;
   void EnableStatusTexts(bool enabled) override { status_texts_enabled_ = enabled; }
   bool ProgressStep(std::string_view text, const SealProgress* progress) override;
+  void SealFinished() override;
   bool ChooseProjectFile(std::string& path) override;
   WindowHandle Owner() const override { return static_cast<const QWidget*>(this); }
 

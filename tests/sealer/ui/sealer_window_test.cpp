@@ -722,7 +722,33 @@ void SealerWindowTest::newScanSealSave() {
       grabbed = true;
     }
   });
-  QTest::mouseClick(Button(FormControl::kSeal), Qt::LeftButton);
+  // The completion box comes over the form as it is after the run.
+  struct Watching : qx::UserInterface {
+    qx::UserInterface* next = nullptr;
+    std::function<void()> on_box;
+    void Beep(qx::BeepKind kind) override { next->Beep(kind); }
+    BoxAnswer ShowMessageBox(const qx::MessageBoxRequest& request) override {
+      on_box();
+      return next->ShowMessageBox(request);
+    }
+  } watching;
+  watching.next = &ui_;
+  QStringList under_box;
+  int fullest = 0;
+  connect(Form().progress_bar(), &QProgressBar::valueChanged, window_.get(),
+          [&](int value) { fullest = std::max(fullest, value); });
+  watching.on_box = [&] {
+    under_box << QStringLiteral("bar %1 %2, cancel %3, seal %4")
+                     .arg(Form().progress_bar()->isVisible())
+                     .arg(fullest * 100 / Form().progress_bar()->maximum())
+                     .arg(Form().cancel_button()->isVisible())
+                     .arg(Button(FormControl::kSeal)->isVisible());
+  };
+  {
+    const qx::ScopedUserInterface scope(watching);
+    QTest::mouseClick(Button(FormControl::kSeal), Qt::LeftButton);
+  }
+  QCOMPARE(under_box.back(), QStringLiteral("bar 0 100, cancel 0, seal 1"));
   QCOMPARE(ui_.texts().back(), "The Demo package seal is complete.");
   QCOMPARE(ui_.texts().front(), "Directory " + out + " does not exist, create it?");
   QVERIFY(grabbed);
