@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QValidator>
@@ -478,6 +479,13 @@ void MainForm::ShowSealing(bool sealing) {
   for (const auto& [id, control] : controls_) {
     if (QLineEdit* edit = Edit(id)) {
       edit->setReadOnly(sealing);
+      // A read-only field takes the window's colour, so that it does not
+      // look as if it could be typed in.
+      QPalette palette = QApplication::palette(edit);
+      if (sealing) {
+        palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+      }
+      edit->setPalette(palette);
     }
   }
   if (sealing) {

@@ -812,6 +812,10 @@ void SealerWindowTest::cancelDuringSeal() {
     QVERIFY(!Button(FormControl::kSeal)->isVisible());
     QVERIFY(!Button(FormControl::kBrowse)->isEnabled());
     QVERIFY(Edit(FormControl::kOwner)->isReadOnly());
+    for (FormControl field : {FormControl::kOwner, FormControl::kPutTo}) {
+      const QPalette shown = Edit(field)->palette();
+      QCOMPARE(shown.color(QPalette::Base), shown.color(QPalette::Window));
+    }
     if (how == "escape") {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     } else if (how == "close") {
@@ -830,6 +834,8 @@ void SealerWindowTest::cancelDuringSeal() {
   }
   QVERIFY(TreeBytes(QString::fromStdString(out)) == before);
   QVERIFY(window_->Action(102)->isEnabled());
+  QVERIFY(Edit(FormControl::kOwner)->palette().color(QPalette::Base) !=
+          Edit(FormControl::kOwner)->palette().color(QPalette::Window));
   // The status line says that the run stopped and what became of the package.
   QCOMPARE(Form().StatusLine(),
            QStringLiteral("Seal cancelled: the earlier package is left as it was."));
