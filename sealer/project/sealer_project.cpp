@@ -101,7 +101,10 @@ Result<void> CheckApplNameValue(std::string_view name) {
   }
   // The name becomes file names in the put-to directory: no extension and
   // no directory part.
-  if (name.find_first_of(".\\/") != std::string_view::npos) {
+  if (name.find_first_of("\\/") != std::string_view::npos) {
+    return refused("Application name should have no path separator (\\ or /)");
+  }
+  if (name.find('.') != std::string_view::npos) {
     return refused("Application name should have no file extension");
   }
   // The client makes a directory of it and reads it back from the header.
