@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/platform/console_user_interface.h"
+#include "sealer/project/form_commands.h"
 #include "sealer/project/memory_form_view.h"
 #include "sealer/project/source_scan.h"
 

@@ -112,6 +112,24 @@ Result<FilePtr> OpenRegularSource(const std::string& path) {
 
 SealObserver::~SealObserver() = default;
 
+bool AnsweredObserver::Progress(std::string_view text, const SealProgress* progress) {
+  return progress_ && progress_(text, progress);
+}
+
+bool AnsweredObserver::Ask(SealQuestion question, std::string_view /*text*/) {
+  switch (question) {
+    case SealQuestion::kCreatePutTo:
+      return answers_.create_put_to;
+    case SealQuestion::kRecreateList:
+      return answers_.recreate_list;
+  }
+  return false;
+}
+
+void AnsweredObserver::Notice(const Error& error) {
+  notices_.push_back(error);
+}
+
 Result<void> MakeLandingPage(const SealerProject& project, SealObserver& observer,
                              bool* stop_requested) {
   const std::string path = JoinNativePath(project.put_to, LandingPageFileName(project.appl_name));
@@ -410,6 +428,25 @@ Result<void> WritePackage(SealerProject& project, const std::vector<std::string>
     }
   }
   return staging.Publish();
+}
+
+Result<SealAnswers> AskSealQuestions(const Project& project, SealObserver& observer) {
+  SealerProject record = project.record;
+  if (Result<void> fields = CheckSealFields(record, observer); !fields) {
+    return fields.error();
+  }
+  CollectFixedValues(record);
+  if (Result<void> files = CheckPlanHasFiles(MakeSealPlan(record, project.file_list)); !files) {
+    return files.error();
+  }
+  SealAnswers answers;
+  if (!DirectoryExists(record.put_to)) {
+    if (!observer.Ask(SealQuestion::kCreatePutTo, CreatePutToQuestion(record.put_to))) {
+      return Error{kSealDeclined, {}, "PutTo"};
+    }
+    answers.create_put_to = true;
+  }
+  return answers;
 }
 
 Result<SealedPackage> Seal(const Project& project, const SealOptions& options,

@@ -3,8 +3,7 @@
 // The seal: the package header, the landing page and every stored file
 // written into the put-to directory by running the seal plan on worker
 // threads, keeping what an earlier seal stored and nothing has changed
-// since; and the Seal command, which runs it over the form. Sealer engine,
-// without a window.
+// since. Sealer engine, without a window.
 
 #include <cstdint>
 #include <optional>
@@ -21,8 +20,6 @@
 #include "sealer/project/sealer_state.h"
 
 namespace qx {
-
-class FormView;
 
 class EarlierPackage;
 class EarlierSignature;
@@ -46,11 +43,6 @@ struct SealSignatureFiles {
   const EarlierSignature& earlier;
   std::vector<SignedFile> files;
 };
-
-// The Seal command: collects the form, seals the project and its file list
-// into the put-to directory with Seal, and shows the completion message or
-// the error. True only after the completion message.
-bool SealCommand(SealerState& state, FormView& view);
 
 // Checks |project|'s fields (with their fixed values set) and the plan of
 // |file_list|, then writes the landing page, every stored file and the

@@ -6,8 +6,10 @@
 // without a window.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/platform/result.h"
@@ -62,6 +64,37 @@ class SealObserver {
   virtual void Notice(const Error& error) = 0;
 };
 
+// Answers given before a run starts, so that it runs without stopping to
+// ask: a window asks its questions on its own thread, then runs the seal
+// or the scan on another.
+struct SealAnswers {
+  bool create_put_to = false;  // SealQuestion::kCreatePutTo
+  bool recreate_list = false;  // SealQuestion::kRecreateList
+};
+
+// The observer of a run that nobody attends: questions are answered from
+// |answers| (one not foreseen is answered No), notices are kept for later,
+// and each step goes to |progress|, whose true asks for Cancel.
+class AnsweredObserver : public SealObserver {
+ public:
+  using ProgressFunction = std::function<bool(std::string_view, const SealProgress*)>;
+
+  AnsweredObserver(SealAnswers answers, ProgressFunction progress)
+      : answers_(answers), progress_(std::move(progress)) {}
+
+  bool Progress(std::string_view text, const SealProgress* progress) override;
+  bool Ask(SealQuestion question, std::string_view text) override;
+  void Notice(const Error& error) override;
+
+  // The notices in the order the run gave them.
+  std::vector<Error> TakeNotices() { return std::move(notices_); }
+
+ private:
+  SealAnswers answers_;
+  ProgressFunction progress_;
+  std::vector<Error> notices_;
+};
+
 // What a seal wrote.
 struct SealedPackage {
   std::string header_path;  // "<PutTo>/<ApplName>.qxw"
@@ -73,6 +106,12 @@ struct SealedPackage {
 // ApplName, CommandLine, SealFrom, PutTo. A missing put-to directory is
 // offered for creation later, once the seal knows it has files to store.
 Result<void> CheckSealFields(const SealerProject& record, SealObserver& observer);
+
+// Runs the checks a seal of |project| makes before its first question (the
+// fields, then a file list with files to store) and asks |observer| the
+// questions the seal would ask. An error, or kSealDeclined for a No, stops
+// the seal before it starts.
+Result<SealAnswers> AskSealQuestions(const Project& project, SealObserver& observer);
 
 // Seals |project| into its put-to directory: the package header, the landing
 // page and every stored file, on |options.jobs| threads. The files are staged
@@ -93,6 +132,10 @@ struct ScanOutcome {
 // Lists |project|'s seal-from tree into a new file list, merged with its
 // list when the seal-from directory is the one the list was made from.
 Result<ScanOutcome> Scan(const Project& project, SealObserver& observer);
+
+// Asks |observer| the question a scan of |project| may ask: whether to keep
+// the comment lines of an old list that holds a corrupt line.
+SealAnswers AskScanQuestions(const Project& project, SealObserver& observer);
 
 // The text that names what a scan left out.
 std::string LeftOutMessage(const std::vector<LeftOutEntry>& left_out);

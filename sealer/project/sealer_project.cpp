@@ -132,12 +132,15 @@ Result<void> CheckInstallToValue(std::string_view text) {
                "InstallTo"};
 }
 
+std::string CreatePutToQuestion(std::string_view put_to) {
+  return "Directory " + std::string(put_to) + " does not exist, create it?";
+}
+
 Result<void> OfferToCreatePutTo(const std::string& put_to, SealObserver& observer) {
   if (DirectoryExists(put_to)) {
     return {};
   }
-  if (!observer.Ask(SealQuestion::kCreatePutTo,
-                    "Directory " + put_to + " does not exist, create it?")) {
+  if (!observer.Ask(SealQuestion::kCreatePutTo, CreatePutToQuestion(put_to))) {
     return Error{kSealDeclined, {}, "PutTo"};
   }
   std::string path = put_to;

@@ -121,6 +121,8 @@ Result<void> CheckNameValue(std::string_view name);
 Result<void> CheckInstallToValue(std::string_view text);
 Result<void> CheckApplNameValue(std::string_view name);
 
+// The question a seal asks when the put-to directory is missing.
+std::string CreatePutToQuestion(std::string_view put_to);
 // When |put_to| is not a directory, asks |observer| whether to create it
 // and does so on OK.
 Result<void> OfferToCreatePutTo(const std::string& put_to, SealObserver& observer);

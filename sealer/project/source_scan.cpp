@@ -28,6 +28,7 @@ namespace {
 constexpr size_t kLinePathStart = 6;
 // The left-out box names at most this many entries, then says how many more.
 constexpr size_t kLeftOutShown = 20;
+constexpr char kRecreateListQuestion[] = "Recreate Tarnwick Web file?";
 
 bool IsCommentLine(std::string_view line) {
   return !line.empty() && line.front() == kCommentMark;
@@ -315,6 +316,17 @@ int64_t WalkDirectory(int directory_fd, const std::string& relative,
 }
 
 // The text of the one box that names what the scan left out.
+SealAnswers AskScanQuestions(const Project& project, SealObserver& observer) {
+  // Only a merge reads the old lines.
+  const SealerProject& record = project.record;
+  SealAnswers answers;
+  if (!record.prev_seal_from.empty() && record.prev_seal_from == record.seal_from &&
+      !std::all_of(project.file_list.begin(), project.file_list.end(), IsSoundLine)) {
+    answers.recreate_list = observer.Ask(SealQuestion::kRecreateList, kRecreateListQuestion);
+  }
+  return answers;
+}
+
 std::string LeftOutMessage(const std::vector<LeftOutEntry>& left_out) {
   std::string text = "These files were left out of the file list:\n";
   const size_t shown = std::min(left_out.size(), kLeftOutShown);
@@ -383,8 +395,7 @@ Result<ScanOutcome> Scan(const Project& project, SealObserver& observer) {
       // Either way the list is built whole rather than cut at the corrupt
       // line, so that no file is left out of the seal: Yes keeps the comment
       // lines of the sound entries, No drops them all.
-      const bool recreate =
-          observer.Ask(SealQuestion::kRecreateList, "Recreate Tarnwick Web file?");
+      const bool recreate = observer.Ask(SealQuestion::kRecreateList, kRecreateListQuestion);
       BuildFrom(tree, project.file_list, recreate ? BuildMode::kRecreate : BuildMode::kFresh,
                 outcome.file_list);
     }

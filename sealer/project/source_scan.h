@@ -1,8 +1,7 @@
 #pragma once
 
 // The seal-from tree walked into the file list, merged with the list's
-// comment lines (Scan), and the Scan command over the form. Sealer engine,
-// without a window.
+// comment lines (Scan). Sealer engine, without a window.
 
 #include <cstddef>
 #include <cstdint>
@@ -16,15 +15,6 @@
 #include "sealer/project/sealer_state.h"
 
 namespace qx {
-
-class FormView;
-
-// The Scan command: lists the seal-from tree into the file list with Scan
-// (merging with the list it replaces when the seal-from directory is
-// unchanged), sets the counts and shows what was left out. False, after the
-// error is shown, when it did not run or failed; the visible list is then
-// unchanged.
-bool ScanCommand(SealerState& state, FormView& view);
 
 // One entry the walk keeps: a file, or a directory that holds at least one
 // kept file, directly or below. Children are sorted by the byte values of

@@ -11,10 +11,15 @@
 #include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QThread>
 #include <QValidator>
 #include <algorithm>
 #include <iterator>
+#include <memory>
+#include <optional>
+#include <utility>
 
+#include "sealer/project/form_commands.h"
 #include "sealer/project/form_messages.h"
 #include "sealer/project/project_file.h"
 #include "sealer/project/seal_engine.h"
@@ -119,6 +124,16 @@ MainForm::MainForm(SealerState& state, int& help_context, QWidget* parent)
     : QWidget(parent), state_(state), help_context_(help_context) {
   setObjectName(QStringLiteral("mainForm"));
   Build();
+  connect(this, &MainForm::runStep, this, &MainForm::ShowRunStep, Qt::QueuedConnection);
+}
+
+MainForm::~MainForm() {
+  // A run still going stops at its next step; the form outlives it.
+  if (worker_ != nullptr) {
+    cancel_requested_ = true;
+    worker_->wait();
+    delete worker_;
+  }
 }
 
 void MainForm::Build() {
@@ -309,8 +324,21 @@ bool MainForm::ProgressStep(std::string_view text, const SealProgress* progress)
         QStringLiteral("File %1 of %2").arg(progress->index + 1).arg(progress->count));
     emit sealProgress(static_cast<int>(progress->index), static_cast<int>(progress->count));
   }
-  QApplication::processEvents();
   return cancel_requested_;
+}
+
+void MainForm::ShowRunStep(const QString& text, qint64 index, qint64 count, qint64 done_bytes,
+                           qint64 total_bytes) {
+  if (index < 0) {
+    ProgressStep(ToStdString(text), nullptr);
+    return;
+  }
+  SealProgress step;
+  step.index = static_cast<size_t>(index);
+  step.count = static_cast<size_t>(count);
+  step.done_bytes = done_bytes;
+  step.total_bytes = total_bytes;
+  ProgressStep(ToStdString(text), &step);
 }
 
 void MainForm::SealFinished() {
@@ -318,7 +346,7 @@ void MainForm::SealFinished() {
     return;
   }
   progress_bar_->setValue(progress_bar_->maximum());
-  QApplication::processEvents();  // the full bar paints
+  progress_bar_->repaint();  // the full bar shows under the completion box
   ShowSealing(false);
 }
 
@@ -396,14 +424,29 @@ void MainForm::Scan() {
   if (state_.seal_running) {
     return;
   }
-  {
-    const BusyScope busy;
-    ScanCommand(state_, *this);
+  BeginRun();
+  std::optional<FormRequest> request = BeginScan(state_, *this);
+  if (!request) {
+    EndRun();
+    return;
   }
-  // Seal is offered whatever the scan reported.
-  EnableControl(FormControl::kSeal, true);
-  FocusControl(FormControl::kSeal, false);
-  CommandDone();
+  EnableControl(FormControl::kScan, false);
+  EnableControl(FormControl::kSeal, false);
+  ShowStatusMessage("Scanning " + request->project.record.seal_from + " ...");
+  StartRun<ScanOutcome>(std::move(*request), RunScan, [this](FormOutcome<ScanOutcome> outcome) {
+    const bool scanned = EndScan(state_, *this, std::move(outcome));
+    EnableControl(FormControl::kScan, true);
+    // Seal is offered whatever the scan reported.
+    EnableControl(FormControl::kSeal, true);
+    if (scanned) {
+      ShowStatusMessage("Scanned: " + std::to_string(state_.project.file_count) + " files in " +
+                        std::to_string(state_.project.directory_count) + " directories.");
+    } else {
+      ShowStatusMessage("");
+    }
+    FocusControl(FormControl::kSeal, false);
+    EndRun();
+  });
 }
 
 void MainForm::Seal() {
@@ -415,27 +458,72 @@ void MainForm::Seal() {
     CommandDone();
     return;
   }
+  BeginRun();
+  std::optional<FormRequest> request = BeginSeal(state_, *this);
+  if (!request) {
+    EndRun();
+    return;
+  }
+  ShowSealing(true);
+  StartRun<SealedPackage>(std::move(*request), RunSeal, [this](FormOutcome<SealedPackage> outcome) {
+    const bool sealed = EndSeal(state_, *this, std::move(outcome));
+    ShowSealing(false);  // the focus leaves Cancel, and its field shows its text
+    // The progress gives way to the run's result; the staging keeps the
+    // earlier package whole unless the run succeeded.
+    if (sealed) {
+      status_->setText(QStringLiteral("The %1 package seal is complete.")
+                           .arg(ToQString(state_.project.appl_name)));
+    } else if (cancel_requested_) {
+      status_->setText(QStringLiteral("Seal cancelled: the earlier package is left as it was."));
+    } else {
+      status_->setText(QStringLiteral("Seal stopped: the earlier package is left as it was."));
+    }
+    EndRun();
+  });
+}
+
+void MainForm::BeginRun() {
   cancel_requested_ = false;
+  state_.seal_running = true;
   emit sealRunningChanged(true);
-  bool sealed = false;
-  {
-    const BusyScope busy(true);
-    sealed = SealCommand(state_, *this);
-  }
-  const bool started = sealing_shown_;
-  ShowSealing(false);  // the focus leaves Cancel, and its field shows its text
-  // The progress of a run that started gives way to its result; the
-  // staging keeps the earlier package whole unless the run succeeded.
-  if (sealed) {
-    status_->setText(QStringLiteral("The %1 package seal is complete.")
-                         .arg(ToQString(state_.project.appl_name)));
-  } else if (cancel_requested_) {
-    status_->setText(QStringLiteral("Seal cancelled: the earlier package is left as it was."));
-  } else if (started) {
-    status_->setText(QStringLiteral("Seal stopped: the earlier package is left as it was."));
-  }
+}
+
+void MainForm::EndRun() {
+  state_.seal_running = false;
   emit sealRunningChanged(false);
   CommandDone();
+}
+
+template <typename T>
+void MainForm::StartRun(FormRequest request,
+                        FormOutcome<T> (*run)(const FormRequest&, const RunProgress&),
+                        std::function<void(FormOutcome<T>)> done) {
+  // Each step reaches the form as a queued signal; Cancel is read back.
+  RunProgress progress = [this](std::string_view text, const SealProgress* step) {
+    if (step == nullptr) {
+      emit runStep(ToQString(text), -1, 0, 0, 0);
+      return cancel_requested_.load();
+    }
+    emit runStep(ToQString(text), static_cast<qint64>(step->index),
+                 static_cast<qint64>(step->count), step->done_bytes, step->total_bytes);
+    if (worker_step_hook_) {
+      worker_step_hook_(step->index);
+    }
+    return cancel_requested_.load();
+  };
+  auto outcome = std::make_shared<std::optional<FormOutcome<T>>>();
+  BusyCursor(true, true);
+  worker_ = QThread::create([outcome, request = std::move(request), run, progress] {
+    outcome->emplace(run(request, progress));
+  });
+  connect(worker_, &QThread::finished, this, [this, outcome, done = std::move(done)] {
+    worker_->wait();  // finished comes just before the thread ends
+    delete worker_;
+    worker_ = nullptr;
+    BusyCursor(false);
+    done(std::move(**outcome));
+  });
+  worker_->start();
 }
 
 bool MainForm::PrepareSigningKey() {
@@ -460,7 +548,7 @@ bool MainForm::PrepareSigningKey() {
 }
 
 void MainForm::RequestCancel() {
-  if (state_.seal_running) {
+  if (sealing_shown_) {
     cancel_requested_ = true;
     status_->setText(
         QStringLiteral("Cancelling: the file under way finishes, then the seal stops ..."));

@@ -6,10 +6,14 @@
 
 #include <QString>
 #include <QWidget>
+#include <atomic>
+#include <cstddef>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
 
+#include "sealer/project/form_commands.h"
 #include "sealer/project/form_view.h"
 #include "sealer/project/sealer_state.h"
 #include "sealer/ui/session_keys.h"
@@ -18,6 +22,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QThread;
 
 namespace qx::ui {
 
@@ -37,6 +42,7 @@ class MainForm : public QWidget, public FormView {
  public:
   // |help_context| is the shell's: the form sets it back after each command.
   MainForm(SealerState& state, int& help_context, QWidget* parent = nullptr);
+  ~MainForm() override;
 
   // FormView.
   std::string FieldText(FormControl id) const override;
@@ -59,12 +65,19 @@ class MainForm : public QWidget, public FormView {
   void ShowStatusMessage(std::string_view text);
   QString StatusLine() const;
 
-  // The form's commands, as its buttons give them.
+  // The form's commands, as its buttons give them. Scan and Seal ask their
+  // questions, then run on a worker thread while the window goes on; the
+  // result is shown when the run ends.
   void Browse();
   void Scan();
   void Seal();
   // Cancel of a running seal: the file under way finishes, nothing new starts.
   void RequestCancel();
+  // Called on the worker thread at each file's step, after the step is
+  // reported and before Cancel is read; for tests that act at a given step.
+  void SetWorkerStepHook(std::function<void(size_t index)> hook) {
+    worker_step_hook_ = std::move(hook);
+  }
 
   // The key seals are signed with, as the settings name it.
   SessionKeys& signing_keys() { return signing_keys_; }
@@ -76,8 +89,12 @@ class MainForm : public QWidget, public FormView {
  signals:
   // A seal starts or ends: the shell disables what the engine refuses meanwhile.
   void sealRunningChanged(bool running);
-  // A seal starts file |index| (from 0) of |count|, before its events are delivered.
+  // The seal's progress shows file |index| (from 0) of |count|.
   void sealProgress(int index, int count);
+  // A run's step, from the worker thread; |index| is -1 for a step that
+  // starts no file.
+  void runStep(const QString& text, qint64 index, qint64 count, qint64 done_bytes,
+               qint64 total_bytes);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -86,6 +103,15 @@ class MainForm : public QWidget, public FormView {
   void Build();
   void FieldLeft(FormControl id);
   void ShowSealing(bool sealing);
+  void ShowRunStep(const QString& text, qint64 index, qint64 count, qint64 done_bytes,
+                   qint64 total_bytes);
+  // A scan or a seal starts or ends: the commands that must wait are refused.
+  void BeginRun();
+  void EndRun();
+  // Runs |run| on the worker thread, then |done| with its outcome here.
+  template <typename T>
+  void StartRun(FormRequest request, FormOutcome<T> (*run)(const FormRequest&, const RunProgress&),
+                std::function<void(FormOutcome<T>)> done);
   // Puts the settings' signing key, if any, into the seal options; false
   // when it cannot be loaded (after a box) or its passphrase is cancelled.
   bool PrepareSigningKey();
@@ -104,7 +130,9 @@ class MainForm : public QWidget, public FormView {
   QProgressBar* progress_bar_ = nullptr;
   QPushButton* cancel_button_ = nullptr;
   bool status_texts_enabled_ = false;
-  bool cancel_requested_ = false;
+  std::atomic<bool> cancel_requested_ = false;
+  QThread* worker_ = nullptr;
+  std::function<void(size_t)> worker_step_hook_;
   bool sealing_shown_ = false;
   bool checking_field_ = false;
 };

@@ -1,6 +1,7 @@
 // Tests of the seal engine (sealer project layer): sealing into a verifiable
 // header and landing page, refusals, failed runs, and storing one file.
 #include "sealer/project/seal_engine.h"
+#include "sealer/project/form_commands.h"
 
 #include <dirent.h>
 #include <fcntl.h>

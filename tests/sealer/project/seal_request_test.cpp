@@ -259,5 +259,123 @@ TEST_F(SealRequestTest, ScanAsksBeforeItRecreatesACorruptListAndFollowsTheAnswer
   }
 }
 
+// A window asks the run's questions on its own thread, then runs the seal or
+// the scan unattended on another with the answers it was given.
+TEST_F(SealRequestTest, QuestionsAskedBeforeARunGiveItTheirAnswers) {
+  const std::string missing = dir / "new/out";
+  const struct {
+    const char* what;
+    std::function<void(Project&)> change;
+    bool consent;
+    size_t asked;
+    int code;  // of the questions' step; 0: the run follows and seals
+  } rows[] = {
+      {"put-to there", [](Project&) {}, true, 0, 0},
+      {"put-to missing, Yes", [&](Project& p) { p.record.put_to = missing; }, true, 1, 0},
+      {"put-to missing, No", [&](Project& p) { p.record.put_to = missing; }, false, 1,
+       kSealDeclined},
+      {"put-to missing and nothing to seal: refused before the question",
+       [&](Project& p) {
+         p.record.put_to = missing;
+         p.file_list = {"; only a comment"};
+       },
+       true, 0, kSealNotice},
+      {"a refused field: no question",
+       [&](Project& p) {
+         p.record.put_to = missing;
+         p.record.install_to = "/abs";
+       },
+       true, 0, kSealFieldInvalid},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::filesystem::remove_all(dir / "new");
+    Project request = project;
+    row.change(request);
+    RecordingObserver asker;
+    asker.consent = row.consent;
+    const Result<SealAnswers> answers = AskSealQuestions(request, asker);
+    EXPECT_EQ(asker.questions.size(), row.asked);
+    EXPECT_TRUE(asker.steps.empty());
+    if (row.code != 0) {
+      ASSERT_FALSE(answers.ok());
+      EXPECT_EQ(answers.error().code, row.code);
+      EXPECT_FALSE(FileExists(missing));
+      continue;
+    }
+    ASSERT_TRUE(answers.ok());
+    int steps = 0;
+    AnsweredObserver unattended(answers.value(), [&](std::string_view, const SealProgress*) {
+      ++steps;
+      return false;
+    });
+    const Result<SealedPackage> sealed = Seal(request, options, unattended);
+    ASSERT_TRUE(sealed.ok()) << sealed.error().message;
+    EXPECT_TRUE(FileExists(sealed->header_path));
+    EXPECT_EQ(steps, 3);
+    EXPECT_TRUE(unattended.TakeNotices().empty());
+  }
+  // A question nobody answered beforehand is a No: the put-to directory
+  // removed between the questions and the run is not made again.
+  project.record.put_to = missing;
+  AnsweredObserver unanswered(SealAnswers{}, nullptr);
+  const Result<SealedPackage> sealed = Seal(project, options, unanswered);
+  ASSERT_FALSE(sealed.ok());
+  EXPECT_EQ(sealed.error().code, kSealDeclined);
+  EXPECT_FALSE(FileExists(missing));
+
+  // A scan asks only when it merges with a list that holds a corrupt line.
+  const Lines corrupt = {"; kept with a.txt", "File: a.txt;", "File: broken line", "; kept with b",
+                         "File: sub\\b.bin;"};
+  const struct {
+    const char* what;
+    std::string prev_seal_from;
+    Lines list;
+    bool consent;
+    size_t asked;
+    Lines expected;
+  } scans[] = {
+      {"merge with a corrupt line, Yes",
+       src,
+       corrupt,
+       true,
+       1,
+       {"; kept with a.txt", "File: a.txt;", "; kept with b", "File: sub\\b.bin;"}},
+      {"merge with a corrupt line, No",
+       src,
+       corrupt,
+       false,
+       1,
+       {"File: a.txt;", "File: sub\\b.bin;"}},
+      {"another seal-from: no merge",
+       dir / "elsewhere",
+       corrupt,
+       true,
+       0,
+       {"File: a.txt;", "File: sub\\b.bin;"}},
+      {"merge with a sound list",
+       src,
+       {"; note", "File: a.txt;"},
+       true,
+       0,
+       {"; note", "File: a.txt;", "File: sub\\b.bin;"}},
+  };
+  for (const auto& row : scans) {
+    SCOPED_TRACE(row.what);
+    Project request = project;
+    request.record.prev_seal_from = row.prev_seal_from;
+    request.file_list = row.list;
+    RecordingObserver asker;
+    asker.consent = row.consent;
+    const SealAnswers answers = AskScanQuestions(request, asker);
+    EXPECT_EQ(asker.questions.size(), row.asked);
+    AnsweredObserver unattended(answers, nullptr);
+    const Result<ScanOutcome> scanned = Scan(request, unattended);
+    ASSERT_TRUE(scanned.ok());
+    EXPECT_EQ(scanned->file_list, row.expected);
+  }
+  EXPECT_TRUE(ui.events().empty());
+}
+
 }  // namespace
 }  // namespace qx

@@ -1,6 +1,7 @@
 // Tests of the source scan (sealer project layer): fresh scans and merges,
 // comments kept or dropped, corrupt lines, unlistable entries and the extent.
 #include "sealer/project/source_scan.h"
+#include "sealer/project/form_commands.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -14,9 +14,12 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTest>
 #include <QTextBrowser>
+#include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -126,6 +129,8 @@ class SealerWindowTest : public QObject {
   QLineEdit* Edit(FormControl id) { return qobject_cast<QLineEdit*>(Form().Control(id)); }
   QPushButton* Button(FormControl id) { return qobject_cast<QPushButton*>(Form().Control(id)); }
   void Type(FormControl id, const QString& text);
+  // Clicks Scan or Seal and waits until the run it starts has ended.
+  void ClickAndWait(FormControl id);
   // A project made by qxweb over a small source tree; its path.
   std::string MakeProject(const std::string& name, bool sealed);
   // Opens the File menu by its key, runs |check| on it, closes it.
@@ -249,6 +254,11 @@ void SealerWindowTest::SaveScreenshot(QWidget* widget, const char* name) {
   }
   QDir().mkpath(directory);
   QVERIFY(widget->grab().save(directory + "/" + name + ".png"));
+}
+
+void SealerWindowTest::ClickAndWait(FormControl id) {
+  QTest::mouseClick(Button(id), Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(!window_->state().seal_running, 30000);
 }
 
 std::string SealerWindowTest::Setting(const char* key) {
@@ -705,7 +715,7 @@ void SealerWindowTest::newScanSealSave() {
   QTest::keyClick(Edit(FormControl::kPutTo), Qt::Key_Tab);
   QVERIFY(Button(FormControl::kScan)->isEnabled());
 
-  QTest::mouseClick(Button(FormControl::kScan), Qt::LeftButton);
+  ClickAndWait(FormControl::kScan);
   QCOMPARE(qobject_cast<QLabel*>(Form().Control(FormControl::kFileCount))->text(),
            QStringLiteral("4"));
   QCOMPARE(Form().FileList().Count(), 4);
@@ -714,12 +724,20 @@ void SealerWindowTest::newScanSealSave() {
   SaveScreenshot(window_.get(), "main-window-scanned");
 
   // The put-to directory is offered for creation (OK), then the seal runs.
+  // The run waits at the third file until the window has shown it.
   bool grabbed = false;
+  QSemaphore shown;
+  Form().SetWorkerStepHook([&](size_t index) {
+    if (index == 2) {
+      shown.tryAcquire(1, 10000);
+    }
+  });
   connect(&Form(), &qx::ui::MainForm::sealProgress, window_.get(), [&](int index, int) {
     if (index == 2) {
       QApplication::processEvents();  // the progress bar paints
       SaveScreenshot(window_.get(), "main-window-sealing");
       grabbed = true;
+      shown.release();
     }
   });
   // The completion box comes over the form as it is after the run.
@@ -746,7 +764,7 @@ void SealerWindowTest::newScanSealSave() {
   };
   {
     const qx::ScopedUserInterface scope(watching);
-    QTest::mouseClick(Button(FormControl::kSeal), Qt::LeftButton);
+    ClickAndWait(FormControl::kSeal);
   }
   QCOMPARE(under_box.back(), QStringLiteral("bar 0 100, cancel 0, seal 1"));
   QCOMPARE(ui_.texts().back(), "The Demo package seal is complete.");
@@ -801,13 +819,24 @@ void SealerWindowTest::cancelDuringSeal() {
   // Leaving Put To offers Scan, and a scan offers Seal.
   Edit(FormControl::kPutTo)->setFocus();
   QTest::keyClick(Edit(FormControl::kPutTo), Qt::Key_Tab);
-  QTest::mouseClick(Button(FormControl::kScan), Qt::LeftButton);
+  ClickAndWait(FormControl::kScan);
   QVERIFY(Button(FormControl::kSeal)->isEnabled());
+  // The run waits at the second file until the window has asked for Cancel.
+  // The window answers meanwhile: the run is on a thread of its own.
   bool cancelled = false;
+  QSemaphore acted;
+  std::atomic<bool> off_thread = true;
+  Form().SetWorkerStepHook([&](size_t index) {
+    off_thread = off_thread && QThread::currentThread() != qApp->thread();
+    if (index == 1) {
+      acted.tryAcquire(1, 10000);
+    }
+  });
   connect(&Form(), &qx::ui::MainForm::sealProgress, window_.get(), [&](int index, int) {
     if (index != 1) {
       return;
     }
+    const QSemaphoreReleaser release(acted);
     QVERIFY(!window_->Action(102)->isEnabled());
     QVERIFY(!Button(FormControl::kSeal)->isVisible());
     QVERIFY(!Button(FormControl::kBrowse)->isEnabled());
@@ -826,8 +855,9 @@ void SealerWindowTest::cancelDuringSeal() {
     }
     cancelled = true;
   });
-  QTest::mouseClick(Button(FormControl::kSeal), Qt::LeftButton);
+  ClickAndWait(FormControl::kSeal);
   QVERIFY(cancelled);
+  QVERIFY(off_thread);
   QVERIFY(!window_->state().seal_running);
   for (const std::string& text : ui_.texts()) {
     QVERIFY2(text.find("complete") == std::string::npos, text.c_str());
@@ -979,9 +1009,9 @@ void SealerWindowTest::signingKey() {
 
   Edit(FormControl::kPutTo)->setFocus();
   QTest::keyClick(Edit(FormControl::kPutTo), Qt::Key_Tab);
-  QTest::mouseClick(Button(FormControl::kScan), Qt::LeftButton);
+  ClickAndWait(FormControl::kScan);
   for (int seal = 0; seal < (sealed ? 2 : 1); ++seal) {
-    QTest::mouseClick(Button(FormControl::kSeal), Qt::LeftButton);
+    ClickAndWait(FormControl::kSeal);
     const std::vector<std::string> shown = ui_.texts();
     QCOMPARE(!shown.empty() && shown.back() == "The Sign package seal is complete.", sealed);
   }
