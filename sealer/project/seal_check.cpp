@@ -12,6 +12,7 @@
 #include "core/format/header_reader.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
+#include "sealer/project/entry_fit.h"
 #include "sealer/project/project_header.h"
 #include "sealer/project/seal_request.h"
 #include "sealer/project/seal_staging.h"
@@ -95,7 +96,7 @@ std::array<std::string, 3> TrialEntryLines(const SealerProject& project, const S
   // Deflate's worst case grows a file by a few bytes in a thousand.
   const int64_t length = named ? item.bytes : item.bytes + item.bytes / 1000 + 64;
   return SealerEntryLines(item.name, "00:00:00", "01/01/1980",
-                          named ? std::string_view(project.version) : "01.00.00", length,
+                          named ? std::string_view(project.version) : kListEntryVersion, length,
                           item.bytes, std::string(kDigestTextLength, '0'));
 }
 
@@ -164,9 +165,13 @@ Result<void> CheckEntries(const SealerProject& project, const SealPlan& plan,
       for (const std::string& line : TrialEntryLines(project, item)) {
         too_long = too_long || line.size() > kMaxHeaderLine;
       }
-      return Refused(too_long || item.name.size() >= kMaxEntryText
-                         ? "File name " + item.name + " is too long for the package header"
-                         : TooLongOrUnreadable("The entry of " + item.name, false));
+      if (too_long || item.name.size() >= kMaxEntryText) {
+        const bool named = item.kind == SealItemKind::kNamedFile;
+        return Refused(EntryNameTooLong(
+            item.name,
+            LongestEntryName(named ? std::string_view(project.version) : kListEntryVersion)));
+      }
+      return Refused(TooLongOrUnreadable("The entry of " + item.name, false));
     }
   }
   return {};

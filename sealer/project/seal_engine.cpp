@@ -21,6 +21,7 @@
 #include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
 #include "core/signature/sha256.h"
+#include "sealer/project/entry_fit.h"
 #include "sealer/project/project_header.h"
 #include "sealer/project/seal_check.h"
 #include "sealer/project/seal_request.h"
@@ -63,27 +64,6 @@ Result<void> HashStoredFile(const std::string& path, StoredFile& stored) {
   }
   stored.sha256 = std::move(sha256.value);
   return {};
-}
-
-// Whether the client's reader takes an entry's lines whole: each line fits
-// its line buffer and the joined entry text fits its capacity.
-bool EntryFitsReader(const std::array<std::string, 3>& lines) {
-  size_t joined = 0;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    if (lines[i].size() > kMaxHeaderLine) {
-      return false;
-    }
-    std::string_view part = DigestedText(lines[i]);
-    if (i == 0) {
-      part = part.substr(part.find(':') + 1);
-    }
-    part = SkipBlanks(part);
-    if (!part.empty() && IsPathSeparator(part.back())) {
-      part.remove_suffix(1);
-    }
-    joined += part.size();
-  }
-  return joined <= kMaxEntryText;
 }
 
 // Opens a source for reading without ever blocking on it: a FIFO or a
@@ -304,7 +284,9 @@ Result<void> WriteFileEntries(const SealerProject& project, const SealPlan& plan
                          stored.length, stored.size, stored.digest);
     // A client would read a cut entry and never find the file it names.
     if (!EntryFitsReader(lines)) {
-      return SealFailure("File name " + item.name + " is too long for the package header");
+      return SealFailure(EntryNameTooLong(
+          item.name,
+          LongestEntryName(named ? std::string_view(project.version) : kListFileVersion)));
     }
     header.WriteEntryLines(lines);
     if (!header.ok()) {

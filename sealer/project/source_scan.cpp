@@ -18,6 +18,7 @@
 #include "core/format/header_lines.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
+#include "sealer/project/entry_fit.h"
 #include "sealer/project/seal_request.h"
 #include "sealer/project/sealer_messages.h"
 
@@ -42,13 +43,32 @@ unsigned PathRank(char c) {
 }
 
 // What a directory entry is, links resolved as the scan treats them.
-enum class EntryKind { kFile, kDirectory, kDirectoryLink, kBrokenLink, kOther };
+enum class EntryKind {
+  kFile,
+  kDirectory,
+  kDirectoryLink,
+  kBrokenLink,
+  kFifo,
+  kSocket,
+  kDevice,
+  kOther,
+  kGone,  // removed since it was listed
+};
 
 EntryKind KindOfMode(mode_t mode) {
   if (S_ISREG(mode)) {
     return EntryKind::kFile;
   }
-  return S_ISDIR(mode) ? EntryKind::kDirectory : EntryKind::kOther;
+  if (S_ISDIR(mode)) {
+    return EntryKind::kDirectory;
+  }
+  if (S_ISFIFO(mode)) {
+    return EntryKind::kFifo;
+  }
+  if (S_ISSOCK(mode)) {
+    return EntryKind::kSocket;
+  }
+  return S_ISCHR(mode) || S_ISBLK(mode) ? EntryKind::kDevice : EntryKind::kOther;
 }
 
 EntryKind KindOfEntry(int directory_fd, const dirent& entry) {
@@ -56,7 +76,7 @@ EntryKind KindOfEntry(int directory_fd, const dirent& entry) {
   struct stat info;
   if (type == DT_UNKNOWN) {
     if (fstatat(directory_fd, entry.d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
-      return EntryKind::kOther;  // gone since it was listed
+      return EntryKind::kGone;
     }
     if (!S_ISLNK(info.st_mode)) {
       return KindOfMode(info.st_mode);
@@ -77,8 +97,15 @@ EntryKind KindOfEntry(int directory_fd, const dirent& entry) {
         return EntryKind::kDirectoryLink;
       }
       return KindOfMode(info.st_mode);
+    case DT_FIFO:
+      return EntryKind::kFifo;
+    case DT_SOCK:
+      return EntryKind::kSocket;
+    case DT_CHR:
+    case DT_BLK:
+      return EntryKind::kDevice;
     default:
-      return EntryKind::kOther;  // FIFOs, sockets and devices are never opened
+      return EntryKind::kOther;
   }
 }
 
@@ -105,6 +132,17 @@ std::string ReasonText(const LeftOutEntry& entry) {
       return "a link to a directory, not followed";
     case LeftOutReason::kBrokenLink:
       return "a link to nothing";
+    case LeftOutReason::kFifo:
+      return "a FIFO, not a regular file";
+    case LeftOutReason::kSocket:
+      return "a socket, not a regular file";
+    case LeftOutReason::kDevice:
+      return "a device, not a regular file";
+    case LeftOutReason::kNotRegular:
+      return "not a regular file";
+    case LeftOutReason::kNameTooLong:
+      return "name too long for the package header (at most " +
+             std::to_string(LongestListEntryName()) + " bytes)";
   }
   return "";
 }
@@ -125,6 +163,36 @@ bool LeaveOutUnsafe(WalkContext& context, std::string_view name, const std::stri
   }
   context.left_out.push_back({path, LeftOutReason::kUnsafeName, fault, directory});
   return true;
+}
+
+// Leaves out a file whose listed path the package header cannot take
+// whole, or a directory whose own path, with the "\" after it, leaves no
+// room for a name below it; false for a path that fits.
+bool LeaveOutTooLong(WalkContext& context, const std::string& path, bool directory) {
+  const size_t longest = LongestListEntryName();
+  if (directory ? path.size() + 1 < longest : path.size() <= longest) {
+    return false;
+  }
+  context.left_out.push_back({path, LeftOutReason::kNameTooLong, NameFault::kNone, directory});
+  return true;
+}
+
+// Why an entry of |kind|, which the scan never opens, is left out.
+LeftOutReason UnopenedReason(EntryKind kind) {
+  switch (kind) {
+    case EntryKind::kDirectoryLink:
+      return LeftOutReason::kDirectoryLink;
+    case EntryKind::kBrokenLink:
+      return LeftOutReason::kBrokenLink;
+    case EntryKind::kFifo:
+      return LeftOutReason::kFifo;
+    case EntryKind::kSocket:
+      return LeftOutReason::kSocket;
+    case EntryKind::kDevice:
+      return LeftOutReason::kDevice;
+    default:
+      return LeftOutReason::kNotRegular;
+  }
 }
 
 // A line a merge can read: a comment line, or a file line whose path ends
@@ -266,19 +334,17 @@ int64_t WalkDirectory(int directory_fd, const std::string& relative,
       continue;
     }
     const EntryKind kind = KindOfEntry(dirfd(dir.get()), *entry);
-    if (kind == EntryKind::kOther) {
+    if (kind == EntryKind::kGone) {
       continue;
     }
-    if (kind == EntryKind::kDirectoryLink) {
-      LeaveOut(context, JoinRelative(relative, name), LeftOutReason::kDirectoryLink);
-      continue;
-    }
-    if (kind == EntryKind::kBrokenLink) {
-      LeaveOut(context, JoinRelative(relative, name), LeftOutReason::kBrokenLink);
+    if (kind != EntryKind::kFile && kind != EntryKind::kDirectory) {
+      LeaveOut(context, JoinRelative(relative, name), UnopenedReason(kind));
       continue;
     }
     std::string path = JoinRelative(relative, name);
-    if (LeaveOutUnsafe(context, name, path, kind == EntryKind::kDirectory)) {
+    const bool directory = kind == EntryKind::kDirectory;
+    if (LeaveOutUnsafe(context, name, path, directory) ||
+        LeaveOutTooLong(context, path, directory)) {
       continue;
     }
     if (kind == EntryKind::kFile) {

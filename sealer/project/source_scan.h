@@ -31,6 +31,11 @@ enum class LeftOutReason {
   kBackslash,      // "\" in a name, which a file line reads as a separator
   kDirectoryLink,  // links into directories are never followed
   kBrokenLink,     // a link whose target does not exist
+  kFifo,           // a FIFO: FIFOs, sockets and devices are never opened
+  kSocket,         // a socket
+  kDevice,         // a character or block device
+  kNotRegular,     // any other entry that is not a regular file
+  kNameTooLong,    // a listed path longer than the package header takes
 };
 
 struct LeftOutEntry {
@@ -58,9 +63,10 @@ inline constexpr int kWalkFailed = -1;
 // |siblings| sorted by name. Returns the number of files kept below it, or
 // kWalkFailed: a directory that cannot be opened (named in the context's
 // |unreadable|) fails the walk rather than lose its entries. Links into
-// directories are never followed; FIFOs, sockets and devices are left out
-// without a word; a name the seal or a client would refuse is left out, a
-// directory with all below it.
+// directories are never followed; FIFOs, sockets and devices are left out;
+// a name the seal or a client would refuse, or a path longer than the
+// package header takes (LongestListEntryName), is left out, a directory
+// with all below it.
 int64_t WalkDirectory(int directory_fd, const std::string& relative,
                       std::vector<ScanNode>& siblings, WalkContext& context);
 

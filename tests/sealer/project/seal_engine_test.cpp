@@ -20,7 +20,9 @@
 
 #include "core/digest/secure_digest.h"
 #include "core/format/header_reader.h"
+#include "core/format/header_value.h"
 #include "core/package/stored_file_check.h"
+#include "sealer/project/entry_fit.h"
 #include "sealer/project/memory_form_view.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
@@ -334,6 +336,14 @@ TEST_F(SealTest, EveryFailedRunKeepsTheEarlierHeaderAndRemovesItsTemporary) {
   WriteFile(out + "/deep", "a file where a directory must go");
   const std::string long_name(200, 'n');
   WriteFile(src + "/" + long_name, "x");
+  WriteFile(src + "/sub/" + long_name, "x");
+  // Too long for a line of the header, not only for the joined entry text.
+  const std::string longer_name(250, 'L');
+  WriteFile(src + "/sub/" + longer_name, "x");
+  const auto too_long = [](const std::string& name, size_t longest) {
+    return "File name " + name + " is too long for the package header (at most " +
+           std::to_string(longest) + " bytes)";
+  };
   ASSERT_EQ(::mkfifo((src + "/pipe").c_str(), 0644), 0);
   WriteFile(src + "/demo.htm", "a page of the application");
   WriteFile(src + "/spl/spl.bmp", "BM");
@@ -389,7 +399,16 @@ TEST_F(SealTest, EveryFailedRunKeepsTheEarlierHeaderAndRemovesItsTemporary) {
       {"blocked sub-directory", [&] { view.file_list().Add("File: deep\\f.txt;"); },
        "Unable to publish deep/f.txt: " + out + "/deep is not a directory"},
       {"name too long for the reader", [&] { view.file_list().Add("File: " + long_name + ";"); },
-       "File name " + long_name + " is too long for the package header"},
+       too_long(long_name, LongestListEntryName())},
+      {"name below a directory too long for the reader",
+       [&] { view.file_list().Add("File: sub\\" + long_name + ";"); },
+       too_long("sub\\" + long_name, LongestListEntryName())},
+      {"name too long for a header line",
+       [&] { view.file_list().Add("File: sub\\" + longer_name + ";"); },
+       too_long("sub\\" + longer_name, LongestListEntryName())},
+      {"named file under the package's version, too long for the reader",
+       [&] { state.project.launch_icon = long_name; },
+       too_long(long_name, LongestEntryName("02.01.00a"))},
       {"comment line too long for the reader",
        [&] { view.file_list().Add(";" + std::string(300, 'c')); },
        "The list line ;" + std::string(300, 'c') + " is too long for the package header"},
@@ -630,6 +649,63 @@ TEST_F(SealTest, SecondSealFromInsideTheProgressStepIsRefused) {
   EXPECT_EQ(ui.beeps(), static_cast<int>(view.progress_texts().size()));
   EXPECT_EQ(ui.boxes().size(), 1u);  // the one completion message
   EXPECT_FALSE(state.seal_running);
+}
+
+// The scan's limit holds for the client's reader: a list file whose path
+// takes the whole limit is sealed and read back under its full name.
+TEST_F(SealTest, ListFileAtTheNameLimitIsSealedAndReadBackWhole) {
+  const std::string name = "sub\\" + std::string(LongestListEntryName() - 4, 'm');
+  WriteFile(src + "/sub/" + name.substr(4), "at the limit");
+  view.file_list().Add("File: a.txt;");
+  view.file_list().Add("File: " + name + ";");
+  ASSERT_TRUE(Seal()) << (ui.boxes().empty() ? "" : ui.boxes().back().text);
+  const std::unique_ptr<PackageHeader> record = ReadBack();
+  ASSERT_NE(record, nullptr);
+  ASSERT_EQ(record->entries.size(), 2u);
+  EXPECT_EQ(record->entries[1]->name, name);
+  // The digest ends the entry's joined text: it is the first thing a cut takes.
+  EXPECT_EQ(record->entries[1]->size, 12);
+  EXPECT_EQ(record->entries[1]->digest.size(), kDigestTextLength);
+}
+
+// The entry of a name of the longest length, with the widest values a file
+// gives, is read back whole; one byte more and it is cut.
+TEST(EntryFit, LongestEntryNameIsTheLastLengthTheReaderTakesWhole) {
+  const std::string digest(kDigestTextLength, 'f');
+  const auto entry = [&](size_t name_size, std::string_view version) {
+    return SealerEntryLines(std::string(name_size, 'n'), "23:59:59", "12/31/2099", version,
+                            999999999999, 999999999999, digest);
+  };
+  // What the header parser makes of the entry: whole when the name, the
+  // widest size and the digest all come back as written.
+  const auto read_whole = [&](size_t name_size, std::string_view version) {
+    std::string bytes =
+        SealerMagicLine() + "\r\n" + KeyLine("ApplName", "demo", HeaderWriter::kSealer) + "\r\n";
+    for (const std::string& line : entry(name_size, version)) {
+      bytes += line + "\r\n";
+    }
+    const Result<ParsedHeader> parsed = ParseHeader(bytes);
+    return parsed.ok() && parsed->entries.size() == 1 &&
+           parsed->entries[0].name == std::string(name_size, 'n') &&
+           parsed->entries[0].size == 999999999999 && parsed->entries[0].digest == digest;
+  };
+  for (const std::string_view version : {kListEntryVersion, std::string_view("02.01.00a")}) {
+    SCOPED_TRACE(version);
+    const size_t longest = LongestEntryName(version);
+    ASSERT_GT(longest, 0u);
+    EXPECT_TRUE(EntryFitsReader(entry(longest, version)));
+    EXPECT_FALSE(EntryFitsReader(entry(longest + 1, version)));
+    EXPECT_TRUE(read_whole(longest, version));
+    EXPECT_FALSE(read_whole(longest + 1, version));
+    // Shorter numbers leave more room, never less.
+    EXPECT_TRUE(EntryFitsReader(SealerEntryLines(std::string(longest, 'n'), "00:00:00",
+                                                 "01/01/1980", version, 1, 1, digest)));
+  }
+  EXPECT_EQ(LongestListEntryName(), LongestEntryName(kListEntryVersion));
+  EXPECT_EQ(LongestEntryName("02.01.00a"), LongestListEntryName() - 1);
+  // A version that fills a line by itself leaves no room at all.
+  EXPECT_EQ(LongestEntryName(std::string(300, '9')), 0u);
+  EXPECT_FALSE(EntryFitsReader(entry(0, std::string(300, '9'))));
 }
 
 TEST(StoreFile, UnchangedCopyAndCompressedCopyReportTheirCounts) {

@@ -6,14 +6,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "core/widthlist/width_list.h"
+#include "sealer/project/entry_fit.h"
 #include "sealer/project/memory_form_view.h"
 #include "sealer/project/seal_request.h"
 #include "sealer/project/sealer_messages.h"
@@ -261,6 +266,20 @@ TEST_F(ScanTest, EntriesThatCannotBeListedAreNamedInOneBox) {
     Touch(name);
   }
   ASSERT_EQ(mkfifo((src + "/pipe").c_str(), 0600), 0);
+  // A socket's path must fit its address; a deep temporary directory skips it.
+  const std::string socket_path = src + "/sock";
+  sockaddr_un address{};
+  const bool with_socket = socket_path.size() < sizeof address.sun_path;
+  if (with_socket) {
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, socket_path.c_str(), socket_path.size() + 1);
+    const int socket_fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(socket_fd, 0);
+    ASSERT_EQ(bind(socket_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    close(socket_fd);  // the socket's entry stays
+  }
+  // A link to a device is taken as the device, as a link to a file is the file.
+  ASSERT_EQ(symlink("/dev/null", (src + "/null").c_str()), 0);
   ASSERT_EQ(symlink("sub", (src + "/linkdir").c_str()), 0);
   ASSERT_EQ(symlink("ok.txt", (src + "/linkfile").c_str()), 0);
   ASSERT_EQ(symlink("missing", (src + "/dangling").c_str()), 0);
@@ -281,11 +300,77 @@ TEST_F(ScanTest, EntriesThatCannotBeListedAreNamedInOneBox) {
         " lead.txt (unsafe name: a blank at the start or end of a name)",
         "trail.txt  (unsafe name: a blank", "sub/a;b (unsafe name",
         "bad|dir/ (unsafe name: a \"|\")", "linkdir (a link to a directory",
-        "dangling (a link to nothing)"}) {
+        "dangling (a link to nothing)", "pipe (a FIFO, not a regular file)",
+        "null (a device, not a regular file)"}) {
     EXPECT_NE(box.text.find(named), std::string::npos) << named << " in " << box.text;
   }
-  EXPECT_EQ(box.text.find("pipe"), std::string::npos);
+  if (with_socket) {
+    EXPECT_NE(box.text.find("sock (a socket, not a regular file)"), std::string::npos) << box.text;
+  }
   EXPECT_EQ(box.text.find("linkfile"), std::string::npos);
+}
+
+TEST_F(ScanTest, PathsLongerThanTheHeaderTakesAreLeftOutFromOneByteOverTheLimit) {
+  const size_t longest = LongestListEntryName();
+  ASSERT_GT(longest, 8u);
+  const auto name = [](char c, size_t size) { return std::string(size, c); };
+  struct Row {
+    const char* what;
+    std::string file;      // created, "/" between levels
+    std::string left_out;  // empty: listed
+    bool directory = false;
+  };
+  const Row rows[] = {
+      {"file at the limit", "sub/" + name('a', longest - 4), ""},
+      {"file one byte over", "sub/" + name('b', longest - 3), "sub/" + name('b', longest - 3)},
+      {"file far over", "sub/" + name('c', 200), "sub/" + name('c', 200)},
+      {"top file one byte over", name('t', longest + 1), name('t', longest + 1)},
+      {"directory with room for a one-byte name", name('e', longest - 2) + "/f", ""},
+      {"directory without room", name('d', longest - 1) + "/f", name('d', longest - 1), true},
+      {"directory below without room", "sub/" + name('g', longest - 5) + "/h/f",
+       "sub/" + name('g', longest - 5), true},
+      {"unsafe name named for that first", "sub/;" + name('s', longest),
+       "sub/;" + name('s', longest)},
+  };
+  for (const Row& row : rows) {
+    Touch(row.file);
+  }
+  Project project{state.project, {}};
+  project.record.seal_from = src;
+  project.record.put_to = dir / "out";
+  const Result<ScanOutcome> scanned = Scan(project, observer);
+  ASSERT_TRUE(scanned.ok());
+  const ScanOutcome& outcome = scanned.value();
+  const std::string message = LeftOutMessage(outcome.left_out);
+  const std::string too_long =
+      " (name too long for the package header (at most " + std::to_string(longest) + " bytes))";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::string listed = row.file;
+    std::replace(listed.begin(), listed.end(), '/', '\\');
+    const bool in_list = std::find(outcome.file_list.begin(), outcome.file_list.end(),
+                                   FileLine(listed)) != outcome.file_list.end();
+    EXPECT_EQ(in_list, row.left_out.empty());
+    if (row.left_out.empty()) {
+      EXPECT_LE(listed.size(), longest);
+      continue;
+    }
+    const auto entry = std::find_if(outcome.left_out.begin(), outcome.left_out.end(),
+                                    [&](const LeftOutEntry& e) { return e.path == row.left_out; });
+    ASSERT_NE(entry, outcome.left_out.end());
+    EXPECT_EQ(entry->directory, row.directory);
+    if (row.left_out.find(';') != std::string::npos) {
+      EXPECT_EQ(entry->reason, LeftOutReason::kUnsafeName);
+      continue;
+    }
+    EXPECT_EQ(entry->reason, LeftOutReason::kNameTooLong);
+    EXPECT_NE(message.find(row.left_out + (row.directory ? "/" : "") + too_long), std::string::npos)
+        << message;
+  }
+  EXPECT_EQ(outcome.left_out.size(), 6u);
+  EXPECT_EQ(outcome.file_count, 2);
+  // "sub" and the directory with room; the ones left out are not counted.
+  EXPECT_EQ(outcome.directory_count, 2);
 }
 
 TEST_F(ScanTest, LeftOutBoxIsCapped) {
