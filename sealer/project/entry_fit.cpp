@@ -14,9 +14,6 @@ namespace qx {
 
 namespace {
 
-// Twelve digits: the widest Length and Size a file of the list gives.
-constexpr int64_t kWidestCount = 999'999'999'999;
-
 // The size of the text the reader joins from an entry's lines: each line
 // without its trailing blanks, the first without its key, each without
 // leading blanks and without the continuation mark at its end.
@@ -47,11 +44,15 @@ bool EntryFitsReader(const std::array<std::string, 3>& lines) {
   return JoinedEntrySize(lines) <= kMaxEntryText;
 }
 
-size_t LongestEntryName(std::string_view version_text) {
+int64_t WorstStoredLength(int64_t size) {
+  return size + size / 1000 + 64;
+}
+
+size_t LongestEntryName(std::string_view version_text, int64_t length, int64_t size) {
   // The name stands in the first line only, between quotes, so each byte of
   // it adds one to that line and one to the joined text.
   const std::array<std::string, 3> lines =
-      SealerEntryLines("", "00:00:00", "01/01/1980", version_text, kWidestCount, kWidestCount,
+      SealerEntryLines("", "00:00:00", "01/01/1980", version_text, length, size,
                        std::string(kDigestTextLength, '0'));
   const size_t joined = JoinedEntrySize(lines);
   if (lines[0].size() > kMaxHeaderLine || lines[1].size() > kMaxHeaderLine ||

@@ -93,8 +93,7 @@ Result<void> CheckOutputs(const SealerProject& project, const SealPlan& plan) {
 // The entry lines of |item| with the widest values its file can give.
 std::array<std::string, 3> TrialEntryLines(const SealerProject& project, const SealPlanItem& item) {
   const bool named = item.kind == SealItemKind::kNamedFile;
-  // Deflate's worst case grows a file by a few bytes in a thousand.
-  const int64_t length = named ? item.bytes : item.bytes + item.bytes / 1000 + 64;
+  const int64_t length = named ? item.bytes : WorstStoredLength(item.bytes);
   return SealerEntryLines(item.name, "00:00:00", "01/01/1980",
                           named ? std::string_view(project.version) : kListEntryVersion, length,
                           item.bytes, std::string(kDigestTextLength, '0'));
@@ -168,8 +167,9 @@ Result<void> CheckEntries(const SealerProject& project, const SealPlan& plan,
       if (too_long || item.name.size() >= kMaxEntryText) {
         const bool named = item.kind == SealItemKind::kNamedFile;
         return Refused(EntryNameTooLong(
-            item.name,
-            LongestEntryName(named ? std::string_view(project.version) : kListEntryVersion)));
+            item.name, named ? LongestEntryName(project.version, item.bytes, item.bytes)
+                             : LongestEntryName(kListEntryVersion, WorstStoredLength(item.bytes),
+                                                item.bytes)));
       }
       return Refused(TooLongOrUnreadable("The entry of " + item.name, false));
     }

@@ -49,7 +49,6 @@ Error Cancelled() {
 
 // Every file of the list is entered under this version; only the named files
 // carry the package's own.
-constexpr std::string_view kListFileVersion = "01.00.00";
 
 bool FileExists(const std::string& path) {
   struct stat info {};
@@ -280,13 +279,13 @@ Result<void> WriteFileEntries(const SealerProject& project, const SealPlan& plan
     }
     const std::array<std::string, 3> lines =
         SealerEntryLines(item.name, stored.time_text, stored.date_text,
-                         named ? std::string_view(project.version) : kListFileVersion,
+                         named ? std::string_view(project.version) : kListEntryVersion,
                          stored.length, stored.size, stored.digest);
     // A client would read a cut entry and never find the file it names.
     if (!EntryFitsReader(lines)) {
       return SealFailure(EntryNameTooLong(
-          item.name,
-          LongestEntryName(named ? std::string_view(project.version) : kListFileVersion)));
+          item.name, LongestEntryName(named ? std::string_view(project.version) : kListEntryVersion,
+                                      stored.length, stored.size)));
     }
     header.WriteEntryLines(lines);
     if (!header.ok()) {

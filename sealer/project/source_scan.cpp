@@ -141,8 +141,8 @@ std::string ReasonText(const LeftOutEntry& entry) {
     case LeftOutReason::kNotRegular:
       return "not a regular file";
     case LeftOutReason::kNameTooLong:
-      return "name too long for the package header (at most " +
-             std::to_string(LongestListEntryName()) + " bytes)";
+      return "name too long for the package header (at most " + std::to_string(entry.longest) +
+             " bytes)";
   }
   return "";
 }
@@ -167,13 +167,33 @@ bool LeaveOutUnsafe(WalkContext& context, std::string_view name, const std::stri
 
 // Leaves out a file whose listed path the package header cannot take
 // whole, or a directory whose own path, with the "\" after it, leaves no
-// room for a name below it; false for a path that fits.
-bool LeaveOutTooLong(WalkContext& context, const std::string& path, bool directory) {
-  const size_t longest = LongestListEntryName();
-  if (directory ? path.size() + 1 < longest : path.size() <= longest) {
+// room for a name below it even for an empty file; false for a path that
+// fits. Only a path longer than any file's entry takes costs a stat: the
+// room left depends on the digits of the file's size.
+bool LeaveOutTooLong(WalkContext& context, int directory_fd, std::string_view name,
+                     const std::string& path, bool directory) {
+  if (path.size() + (directory ? 1 : 0) <= LongestListEntryName()) {
     return false;
   }
-  context.left_out.push_back({path, LeftOutReason::kNameTooLong, NameFault::kNone, directory});
+  size_t longest = 0;
+  if (directory) {
+    longest = LongestEntryName(kListEntryVersion, WorstStoredLength(0), 0);
+    if (path.size() + 1 < longest) {
+      return false;
+    }
+  } else {
+    struct stat info;
+    const std::string entry_name(name);
+    if (fstatat(directory_fd, entry_name.c_str(), &info, 0) != 0) {
+      return false;  // the seal says what became of it
+    }
+    longest = LongestEntryName(kListEntryVersion, WorstStoredLength(info.st_size), info.st_size);
+    if (path.size() <= longest) {
+      return false;
+    }
+  }
+  context.left_out.push_back(
+      {path, LeftOutReason::kNameTooLong, NameFault::kNone, directory, longest});
   return true;
 }
 
@@ -344,7 +364,7 @@ int64_t WalkDirectory(int directory_fd, const std::string& relative,
     std::string path = JoinRelative(relative, name);
     const bool directory = kind == EntryKind::kDirectory;
     if (LeaveOutUnsafe(context, name, path, directory) ||
-        LeaveOutTooLong(context, path, directory)) {
+        LeaveOutTooLong(context, dirfd(dir.get()), name, path, directory)) {
       continue;
     }
     if (kind == EntryKind::kFile) {

@@ -43,6 +43,7 @@ struct LeftOutEntry {
   LeftOutReason reason;
   NameFault fault = NameFault::kNone;
   bool directory = false;  // left out with everything below it
+  size_t longest = 0;      // kNameTooLong: the longest name the entry would take
 };
 
 // What one walk gathers besides the tree.
@@ -65,8 +66,8 @@ inline constexpr int kWalkFailed = -1;
 // |unreadable|) fails the walk rather than lose its entries. Links into
 // directories are never followed; FIFOs, sockets and devices are left out;
 // a name the seal or a client would refuse, or a path longer than the
-// package header takes (LongestListEntryName), is left out, a directory
-// with all below it.
+// package header takes for the file's size (LongestEntryName), is left
+// out, a directory with all below it.
 int64_t WalkDirectory(int directory_fd, const std::string& relative,
                       std::vector<ScanNode>& siblings, WalkContext& context);
 

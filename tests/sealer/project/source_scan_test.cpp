@@ -311,14 +311,23 @@ TEST_F(ScanTest, EntriesThatCannotBeListedAreNamedInOneBox) {
 }
 
 TEST_F(ScanTest, PathsLongerThanTheHeaderTakesAreLeftOutFromOneByteOverTheLimit) {
-  const size_t longest = LongestListEntryName();
-  ASSERT_GT(longest, 8u);
+  // Touch writes one byte; the limit depends on the digits of a file's size,
+  // so a large file has less room than a small one.
+  const auto limit = [](int64_t size) {
+    return LongestEntryName(kListEntryVersion, WorstStoredLength(size), size);
+  };
+  const size_t longest = limit(1);
+  const int64_t large = 40'000'000'000;  // sparse
+  const size_t large_longest = limit(large);
+  ASSERT_GT(longest, large_longest);
+  ASSERT_GE(large_longest, LongestListEntryName());
   const auto name = [](char c, size_t size) { return std::string(size, c); };
   struct Row {
     const char* what;
     std::string file;      // created, "/" between levels
     std::string left_out;  // empty: listed
     bool directory = false;
+    int64_t size = 1;
   };
   const Row rows[] = {
       {"file at the limit", "sub/" + name('a', longest - 4), ""},
@@ -329,11 +338,17 @@ TEST_F(ScanTest, PathsLongerThanTheHeaderTakesAreLeftOutFromOneByteOverTheLimit)
       {"directory without room", name('d', longest - 1) + "/f", name('d', longest - 1), true},
       {"directory below without room", "sub/" + name('g', longest - 5) + "/h/f",
        "sub/" + name('g', longest - 5), true},
+      {"large file at its limit", "big/" + name('k', large_longest - 4), "", false, large},
+      {"large file one byte over, with room for a small one", "big/" + name('m', large_longest - 3),
+       "big/" + name('m', large_longest - 3), false, large},
       {"unsafe name named for that first", "sub/;" + name('s', longest),
        "sub/;" + name('s', longest)},
   };
   for (const Row& row : rows) {
     Touch(row.file);
+    if (row.size != 1) {
+      std::filesystem::resize_file(src + "/" + row.file, static_cast<uintmax_t>(row.size));
+    }
   }
   Project project{state.project, {}};
   project.record.seal_from = src;
@@ -342,8 +357,6 @@ TEST_F(ScanTest, PathsLongerThanTheHeaderTakesAreLeftOutFromOneByteOverTheLimit)
   ASSERT_TRUE(scanned.ok());
   const ScanOutcome& outcome = scanned.value();
   const std::string message = LeftOutMessage(outcome.left_out);
-  const std::string too_long =
-      " (name too long for the package header (at most " + std::to_string(longest) + " bytes))";
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     std::string listed = row.file;
@@ -351,8 +364,9 @@ TEST_F(ScanTest, PathsLongerThanTheHeaderTakesAreLeftOutFromOneByteOverTheLimit)
     const bool in_list = std::find(outcome.file_list.begin(), outcome.file_list.end(),
                                    FileLine(listed)) != outcome.file_list.end();
     EXPECT_EQ(in_list, row.left_out.empty());
+    const size_t row_longest = row.directory ? limit(0) : limit(row.size);
     if (row.left_out.empty()) {
-      EXPECT_LE(listed.size(), longest);
+      EXPECT_LE(listed.size(), row_longest);
       continue;
     }
     const auto entry = std::find_if(outcome.left_out.begin(), outcome.left_out.end(),
@@ -364,13 +378,15 @@ TEST_F(ScanTest, PathsLongerThanTheHeaderTakesAreLeftOutFromOneByteOverTheLimit)
       continue;
     }
     EXPECT_EQ(entry->reason, LeftOutReason::kNameTooLong);
+    const std::string too_long = " (name too long for the package header (at most " +
+                                 std::to_string(row_longest) + " bytes))";
     EXPECT_NE(message.find(row.left_out + (row.directory ? "/" : "") + too_long), std::string::npos)
         << message;
   }
-  EXPECT_EQ(outcome.left_out.size(), 6u);
-  EXPECT_EQ(outcome.file_count, 2);
-  // "sub" and the directory with room; the ones left out are not counted.
-  EXPECT_EQ(outcome.directory_count, 2);
+  EXPECT_EQ(outcome.left_out.size(), 7u);
+  EXPECT_EQ(outcome.file_count, 3);
+  // "sub", "big" and the directory with room; the ones left out are not counted.
+  EXPECT_EQ(outcome.directory_count, 3);
 }
 
 TEST_F(ScanTest, LeftOutBoxIsCapped) {
