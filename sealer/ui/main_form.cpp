@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "core/platform/user_interface.h"
 #include "sealer/project/form_messages.h"
 #include "sealer/project/project_file.h"
 #include "sealer/project/seal_engine.h"
@@ -35,11 +36,11 @@ namespace {
 enum class Kind { kGroup, kFrame, kLabel, kEdit, kButton, kList, kHiddenList };
 
 struct TemplateControl {
-  int id;  // 0 for a control the code never addresses
+  int id; // 0 for a control the code never addresses
   Kind kind;
-  const char* text;
-  int left, top, width, height;  // dialog units
-  size_t limit;                  // bytes an edit accepts
+  const char *text;
+  int left, top, width, height; // dialog units
+  size_t limit;                 // bytes an edit accepts
 };
 
 constexpr int kTemplateWidth = 312;
@@ -80,42 +81,45 @@ constexpr TemplateControl kTemplate[] = {
 // A field's limit counts the bytes of its text, as the record's widths do;
 // only typing is limited, a text the program sets is taken whole.
 class ByteLimit : public QValidator {
- public:
-  ByteLimit(size_t limit, QObject* parent) : QValidator(parent), limit_(limit) {}
-  State validate(QString& input, int& /*pos*/) const override {
-    return static_cast<size_t>(input.toUtf8().size()) <= limit_ ? Acceptable : Invalid;
+public:
+  ByteLimit(size_t limit, QObject *parent)
+      : QValidator(parent), limit_(limit) {}
+  State validate(QString &input, int & /*pos*/) const override {
+    return static_cast<size_t>(input.toUtf8().size()) <= limit_ ? Acceptable
+                                                                : Invalid;
   }
 
- private:
+private:
   size_t limit_;
 };
 
 bool IsEdit(FormControl id) {
   switch (id) {
-    case FormControl::kOwner:
-    case FormControl::kName:
-    case FormControl::kCommandLine:
-    case FormControl::kInstallTo:
-    case FormControl::kPutTo:
-    case FormControl::kSealFrom:
-      return true;
-    default:
-      return false;
+  case FormControl::kOwner:
+  case FormControl::kName:
+  case FormControl::kCommandLine:
+  case FormControl::kInstallTo:
+  case FormControl::kPutTo:
+  case FormControl::kSealFrom:
+    return true;
+  default:
+    return false;
   }
 }
 
-}  // namespace
+} // namespace
 
 std::string ProposedPutTo(std::string_view seal_from) {
   const size_t slash = seal_from.find_last_of("/\\");
   const size_t component = slash == std::string_view::npos ? 0 : slash + 1;
   const size_t dot = seal_from.rfind('.');
   std::string proposed(seal_from.substr(
-      0, dot != std::string_view::npos && dot >= component ? dot : seal_from.size()));
+      0, dot != std::string_view::npos && dot >= component ? dot
+                                                           : seal_from.size()));
   return proposed + ".qxd";
 }
 
-MainForm::MainForm(SealerState& state, int& help_context, QWidget* parent)
+MainForm::MainForm(SealerState &state, int &help_context, QWidget *parent)
     : QWidget(parent), state_(state), help_context_(help_context) {
   setObjectName(QStringLiteral("mainForm"));
   Build();
@@ -127,72 +131,78 @@ void MainForm::Build() {
   // rather than cut a word.
   const QFontMetrics metrics(font());
   double widest = 1.0;
-  for (const TemplateControl& c : kTemplate) {
+  for (const TemplateControl &c : kTemplate) {
     if (c.kind == Kind::kLabel && c.text[0] != '\0') {
-      const int needed = metrics.horizontalAdvance(QString::fromLatin1(c.text)) + 2;
+      const int needed =
+          metrics.horizontalAdvance(QString::fromLatin1(c.text)) + 2;
       widest = std::max(widest, static_cast<double>(needed) / units.X(c.width));
     }
   }
   units.Widen(std::min(widest, kMostWidening));
   setFixedSize(units.X(kTemplateWidth), units.Y(kTemplateHeight));
-  for (const TemplateControl& c : kTemplate) {
-    QWidget* widget = nullptr;
+  for (const TemplateControl &c : kTemplate) {
+    QWidget *widget = nullptr;
     const QString text = QString::fromLatin1(c.text);
     switch (c.kind) {
-      case Kind::kGroup:
-        widget = new QGroupBox(text, this);
-        widget->setAttribute(Qt::WA_TransparentForMouseEvents);
-        break;
-      case Kind::kFrame: {
-        auto* frame = new QFrame(this);
-        frame->setFrameShape(QFrame::Box);
-        frame->setFrameShadow(QFrame::Sunken);
-        widget = frame;
-        break;
+    case Kind::kGroup:
+      widget = new QGroupBox(text, this);
+      widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+      break;
+    case Kind::kFrame: {
+      auto *frame = new QFrame(this);
+      frame->setFrameShape(QFrame::Box);
+      frame->setFrameShadow(QFrame::Sunken);
+      widget = frame;
+      break;
+    }
+    case Kind::kLabel:
+      widget = new QLabel(text, this);
+      break;
+    case Kind::kEdit: {
+      auto *edit = new QLineEdit(this);
+      edit->setValidator(new ByteLimit(c.limit, edit));
+      // What the limit refuses, typed or pasted, is not inserted: the beep says
+      // so.
+      connect(edit, &QLineEdit::inputRejected, this,
+              [] { CurrentUserInterface().Beep(BeepKind::kSimple); });
+      edit->installEventFilter(this);
+      connect(edit, &QLineEdit::textChanged, this,
+              [this] { state_.project_modified = true; });
+      widget = edit;
+      break;
+    }
+    case Kind::kButton: {
+      auto *button = new QPushButton(text, this);
+      button->setAutoDefault(false);
+      widget = button;
+      break;
+    }
+    case Kind::kList:
+    case Kind::kHiddenList: {
+      auto *list = new ListBoxWidget(this);
+      if (c.kind == Kind::kHiddenList) {
+        list->hide();
+        work_list_ = list;
+      } else {
+        file_list_ = list;
       }
-      case Kind::kLabel:
-        widget = new QLabel(text, this);
-        break;
-      case Kind::kEdit: {
-        auto* edit = new QLineEdit(this);
-        edit->setValidator(new ByteLimit(c.limit, edit));
-        edit->installEventFilter(this);
-        connect(edit, &QLineEdit::textChanged, this, [this] { state_.project_modified = true; });
-        widget = edit;
-        break;
-      }
-      case Kind::kButton: {
-        auto* button = new QPushButton(text, this);
-        button->setAutoDefault(false);
-        widget = button;
-        break;
-      }
-      case Kind::kList:
-      case Kind::kHiddenList: {
-        auto* list = new ListBoxWidget(this);
-        if (c.kind == Kind::kHiddenList) {
-          list->hide();
-          work_list_ = list;
-        } else {
-          file_list_ = list;
-        }
-        widget = list;
-        break;
-      }
+      widget = list;
+      break;
+    }
     }
     widget->setGeometry(units.Rect(c.left, c.top, c.width, c.height));
     widget->setProperty(kControlIdProperty, c.id);
     widget->setObjectName(QStringLiteral("control%1").arg(c.id));
     controls_[static_cast<FormControl>(c.id)] = widget;
   }
-  status_ = static_cast<QLabel*>(controls_.at(FormControl::kStatus));
+  status_ = static_cast<QLabel *>(controls_.at(FormControl::kStatus));
 
-  connect(static_cast<QPushButton*>(Control(FormControl::kBrowse)), &QPushButton::clicked, this,
-          &MainForm::Browse);
-  connect(static_cast<QPushButton*>(Control(FormControl::kScan)), &QPushButton::clicked, this,
-          &MainForm::Scan);
-  connect(static_cast<QPushButton*>(Control(FormControl::kSeal)), &QPushButton::clicked, this,
-          &MainForm::Seal);
+  connect(static_cast<QPushButton *>(Control(FormControl::kBrowse)),
+          &QPushButton::clicked, this, &MainForm::Browse);
+  connect(static_cast<QPushButton *>(Control(FormControl::kScan)),
+          &QPushButton::clicked, this, &MainForm::Scan);
+  connect(static_cast<QPushButton *>(Control(FormControl::kSeal)),
+          &QPushButton::clicked, this, &MainForm::Seal);
 
   // During a seal the progress bar and Cancel take the place of Scan and Seal.
   progress_bar_ = new QProgressBar(this);
@@ -205,23 +215,24 @@ void MainForm::Build() {
   cancel_button_->setAutoDefault(false);
   cancel_button_->setGeometry(units.Rect(244, 216, 50, 14));
   cancel_button_->hide();
-  connect(cancel_button_, &QPushButton::clicked, this, &MainForm::RequestCancel);
+  connect(cancel_button_, &QPushButton::clicked, this,
+          &MainForm::RequestCancel);
 }
 
-QWidget* MainForm::Control(FormControl id) const {
+QWidget *MainForm::Control(FormControl id) const {
   const auto found = controls_.find(id);
   return found == controls_.end() ? nullptr : found->second;
 }
 
-QLineEdit* MainForm::Edit(FormControl id) const {
-  return IsEdit(id) ? static_cast<QLineEdit*>(Control(id)) : nullptr;
+QLineEdit *MainForm::Edit(FormControl id) const {
+  return IsEdit(id) ? static_cast<QLineEdit *>(Control(id)) : nullptr;
 }
 
 std::string MainForm::FieldText(FormControl id) const {
   QString shown;
-  if (QLineEdit* edit = Edit(id)) {
+  if (QLineEdit *edit = Edit(id)) {
     shown = edit->text();
-  } else if (auto* label = qobject_cast<QLabel*>(Control(id))) {
+  } else if (auto *label = qobject_cast<QLabel *>(Control(id))) {
     shown = label->text();
   } else {
     return {};
@@ -236,39 +247,35 @@ std::string MainForm::FieldText(FormControl id) const {
 void MainForm::SetFieldText(FormControl id, std::string_view text) {
   const QString shown = ToQString(text);
   given_[id] = {shown, std::string(text)};
-  if (QLineEdit* edit = Edit(id)) {
+  if (QLineEdit *edit = Edit(id)) {
     edit->setText(shown);
     // A text the program sets still counts as a change of the form.
     state_.project_modified = true;
-  } else if (auto* label = qobject_cast<QLabel*>(Control(id))) {
+  } else if (auto *label = qobject_cast<QLabel *>(Control(id))) {
     label->setText(shown);
   }
 }
 
 void MainForm::EnableControl(FormControl id, bool enabled) {
-  if (QWidget* control = Control(id)) {
+  if (QWidget *control = Control(id)) {
     control->setEnabled(enabled);
   }
 }
 
 void MainForm::FocusControl(FormControl id, bool select_all) {
-  QWidget* control = Control(id);
+  QWidget *control = Control(id);
   if (control == nullptr) {
     return;
   }
   control->setFocus(Qt::OtherFocusReason);
-  if (QLineEdit* edit = Edit(id); edit != nullptr && select_all) {
+  if (QLineEdit *edit = Edit(id); edit != nullptr && select_all) {
     edit->selectAll();
   }
 }
 
-ListBox& MainForm::FileList() {
-  return *file_list_;
-}
+ListBox &MainForm::FileList() { return *file_list_; }
 
-ListBox& MainForm::WorkList() {
-  return *work_list_;
-}
+ListBox &MainForm::WorkList() { return *work_list_; }
 
 void MainForm::SetWindowTitle(std::string_view title) {
   window()->setWindowTitle(ToQString(title));
@@ -287,11 +294,10 @@ void MainForm::ShowStatusMessage(std::string_view text) {
   }
 }
 
-QString MainForm::StatusLine() const {
-  return status_->text();
-}
+QString MainForm::StatusLine() const { return status_->text(); }
 
-bool MainForm::ProgressStep(std::string_view text, const SealProgress* progress) {
+bool MainForm::ProgressStep(std::string_view text,
+                            const SealProgress *progress) {
   if (!sealing_shown_) {
     ShowSealing(true);
   }
@@ -302,12 +308,17 @@ bool MainForm::ProgressStep(std::string_view text, const SealProgress* progress)
   if (progress != nullptr) {
     const int value =
         progress->total_bytes > 0
-            ? static_cast<int>(progress->done_bytes * 1000 / progress->total_bytes)
-            : static_cast<int>(progress->count > 0 ? progress->index * 1000 / progress->count : 0);
+            ? static_cast<int>(progress->done_bytes * 1000 /
+                               progress->total_bytes)
+            : static_cast<int>(progress->count > 0
+                                   ? progress->index * 1000 / progress->count
+                                   : 0);
     progress_bar_->setValue(value);
-    progress_bar_->setFormat(
-        QStringLiteral("File %1 of %2").arg(progress->index + 1).arg(progress->count));
-    emit sealProgress(static_cast<int>(progress->index), static_cast<int>(progress->count));
+    progress_bar_->setFormat(QStringLiteral("File %1 of %2")
+                                 .arg(progress->index + 1)
+                                 .arg(progress->count));
+    emit sealProgress(static_cast<int>(progress->index),
+                      static_cast<int>(progress->count));
   }
   QApplication::processEvents();
   return cancel_requested_;
@@ -318,23 +329,25 @@ void MainForm::SealFinished() {
     return;
   }
   progress_bar_->setValue(progress_bar_->maximum());
-  QApplication::processEvents();  // the full bar paints
+  QApplication::processEvents(); // the full bar paints
   ShowSealing(false);
 }
 
-bool MainForm::ChooseProjectFile(std::string& path) {
-  return qx::ui::ChooseProjectFile(window(), true, path, state_.project.appl_name,
-                                   state_.settings.project_directory, help_context_);
+bool MainForm::ChooseProjectFile(std::string &path) {
+  return qx::ui::ChooseProjectFile(
+      window(), true, path, state_.project.appl_name,
+      state_.settings.project_directory, help_context_);
 }
 
-bool MainForm::eventFilter(QObject* watched, QEvent* event) {
+bool MainForm::eventFilter(QObject *watched, QEvent *event) {
   if (event->type() != QEvent::FocusIn && event->type() != QEvent::FocusOut) {
     return QWidget::eventFilter(watched, event);
   }
-  const auto id = static_cast<FormControl>(watched->property(kControlIdProperty).toInt());
+  const auto id =
+      static_cast<FormControl>(watched->property(kControlIdProperty).toInt());
   // Focus that comes back from another window or a menu, or goes there,
   // neither enters nor leaves the field.
-  const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+  const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
   if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) {
     return false;
   }
@@ -354,17 +367,17 @@ void MainForm::FieldLeft(FormControl id) {
   }
   checking_field_ = true;
   switch (id) {
-    case FormControl::kName:
-      Shown(*this, CheckNameValue(FieldText(FormControl::kName)));
-      break;
-    case FormControl::kInstallTo:
-      Shown(*this, CheckInstallToValue(FieldText(FormControl::kInstallTo)));
-      break;
-    case FormControl::kPutTo:
-      EnableControl(FormControl::kScan, true);
-      break;
-    default:
-      break;
+  case FormControl::kName:
+    Shown(*this, CheckNameValue(FieldText(FormControl::kName)));
+    break;
+  case FormControl::kInstallTo:
+    Shown(*this, CheckInstallToValue(FieldText(FormControl::kInstallTo)));
+    break;
+  case FormControl::kPutTo:
+    EnableControl(FormControl::kScan, true);
+    break;
+  default:
+    break;
   }
   checking_field_ = false;
 }
@@ -384,7 +397,7 @@ void MainForm::Browse() {
   state_.project.seal_from = *chosen;
   SetFieldText(FormControl::kSealFrom, *chosen);
   SetFieldText(FormControl::kPutTo, ProposedPutTo(*chosen));
-  checking_field_ = true;  // moving to Put To leaves no field to check
+  checking_field_ = true; // moving to Put To leaves no field to check
   FocusControl(FormControl::kPutTo, true);
   checking_field_ = false;
   ShowStatusText(static_cast<int>(FormControl::kBrowse));
@@ -423,16 +436,18 @@ void MainForm::Seal() {
     sealed = SealCommand(state_, *this);
   }
   const bool started = sealing_shown_;
-  ShowSealing(false);  // the focus leaves Cancel, and its field shows its text
+  ShowSealing(false); // the focus leaves Cancel, and its field shows its text
   // The progress of a run that started gives way to its result; the
   // staging keeps the earlier package whole unless the run succeeded.
   if (sealed) {
     status_->setText(QStringLiteral("The %1 package seal is complete.")
                          .arg(ToQString(state_.project.appl_name)));
   } else if (cancel_requested_) {
-    status_->setText(QStringLiteral("Seal cancelled: the earlier package is left as it was."));
+    status_->setText(QStringLiteral(
+        "Seal cancelled: the earlier package is left as it was."));
   } else if (started) {
-    status_->setText(QStringLiteral("Seal stopped: the earlier package is left as it was."));
+    status_->setText(
+        QStringLiteral("Seal stopped: the earlier package is left as it was."));
   }
   emit sealRunningChanged(false);
   CommandDone();
@@ -440,19 +455,19 @@ void MainForm::Seal() {
 
 bool MainForm::PrepareSigningKey() {
   state_.seal_options.signing_key = {};
-  const std::string& path = state_.settings.signing_key;
+  const std::string &path = state_.settings.signing_key;
   if (path.empty()) {
     return true;
   }
   const SessionKeys::Result loaded = signing_keys_.Load(window(), path);
   switch (loaded.outcome) {
-    case SessionKeys::Outcome::kLoaded:
-      state_.seal_options.signing_key = loaded.key;
-      return true;
-    case SessionKeys::Outcome::kCancelled:
-      return false;
-    case SessionKeys::Outcome::kFailed:
-      break;
+  case SessionKeys::Outcome::kLoaded:
+    state_.seal_options.signing_key = loaded.key;
+    return true;
+  case SessionKeys::Outcome::kCancelled:
+    return false;
+  case SessionKeys::Outcome::kFailed:
+    break;
   }
   ErrorBox("Unable to load the signing key " + path + ": " + loaded.error +
            ". Nothing was sealed.");
@@ -462,8 +477,8 @@ bool MainForm::PrepareSigningKey() {
 void MainForm::RequestCancel() {
   if (state_.seal_running) {
     cancel_requested_ = true;
-    status_->setText(
-        QStringLiteral("Cancelling: the file under way finishes, then the seal stops ..."));
+    status_->setText(QStringLiteral(
+        "Cancelling: the file under way finishes, then the seal stops ..."));
   }
 }
 
@@ -476,8 +491,8 @@ void MainForm::ShowSealing(bool sealing) {
   progress_bar_->setFormat(QString());
   progress_bar_->setVisible(sealing);
   cancel_button_->setVisible(sealing);
-  for (const auto& [id, control] : controls_) {
-    if (QLineEdit* edit = Edit(id)) {
+  for (const auto &[id, control] : controls_) {
+    if (QLineEdit *edit = Edit(id)) {
       edit->setReadOnly(sealing);
       // A read-only field takes the window's colour, so that it does not
       // look as if it could be typed in.
@@ -493,4 +508,4 @@ void MainForm::ShowSealing(bool sealing) {
   }
 }
 
-}  // namespace qx::ui
+} // namespace qx::ui

@@ -2,6 +2,7 @@
 // form's fields and buttons, the dialogs, help, a whole seal and the close.
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
@@ -102,6 +103,8 @@ private slots:
   void accelerators();
   void fieldLimitsAndLeaveChecks_data();
   void fieldLimitsAndLeaveChecks();
+  void refusedInputBeeps_data();
+  void refusedInputBeeps();
   void saveAsStartsInAnExistingDirectory_data();
   void saveAsStartsInAnExistingDirectory();
   void browseProposesPutTo_data();
@@ -453,6 +456,76 @@ void SealerWindowTest::fieldLimitsAndLeaveChecks() {
     QCOMPARE(QString::fromStdString(ui_.boxes()[0].text), message);
     QCOMPARE(ui_.boxes()[0].icon, qx::BoxIcon::kInformation);
     QCOMPARE(QApplication::focusWidget(), Edit(field));
+  }
+}
+
+void SealerWindowTest::refusedInputBeeps_data() {
+  // |how|: "type" types |input| key by key, "paste" pastes it at the cursor
+  // (after |before|, or over it all when |select|).
+  QTest::addColumn<FormControl>("field");
+  QTest::addColumn<QString>("before");
+  QTest::addColumn<bool>("select");
+  QTest::addColumn<QString>("how");
+  QTest::addColumn<QString>("input");
+  QTest::addColumn<QString>("kept");
+  QTest::addColumn<int>("beeps");
+  QTest::newRow("paste that fits")
+      << FormControl::kName << "" << false << "paste"
+      << "demo"
+      << "demo" << 0;
+  QTest::newRow("paste over the limit: nothing inserted")
+      << FormControl::kName << "" << false << "paste"
+      << "abcdefghij"
+      << "" << 1;
+  QTest::newRow("paste over the limit with what is there")
+      << FormControl::kName << "abcdef" << false << "paste"
+      << "ghi"
+      << "abcdef" << 1;
+  QTest::newRow("paste over a selection, fits")
+      << FormControl::kName << "abcdefgh" << true << "paste"
+      << "xyz"
+      << "xyz" << 0;
+  QTest::newRow("paste counted in bytes, not letters")
+      << FormControl::kOwner << "" << false << "paste"
+      << QString(64, QChar(0xe9)) << "" << 1;
+  QTest::newRow("path field, paste at the limit")
+      << FormControl::kPutTo << "" << false << "paste" << QString(255, 'p')
+      << QString(255, 'p') << 0;
+  QTest::newRow("typing past the limit: each refused key")
+      << FormControl::kName << "" << false << "type"
+      << "abcdefghij"
+      << "abcdefgh" << 2;
+}
+
+void SealerWindowTest::refusedInputBeeps() {
+  QFETCH(FormControl, field);
+  QFETCH(QString, before);
+  QFETCH(bool, select);
+  QFETCH(QString, how);
+  QFETCH(QString, input);
+  QFETCH(QString, kept);
+  QFETCH(int, beeps);
+  OpenWindow();
+  QLineEdit *edit = Edit(field);
+  Type(field, before);
+  ui_.Clear();
+  edit->setFocus();
+  if (select) {
+    edit->selectAll();
+  } else {
+    edit->end(false);
+  }
+  if (how == "paste") {
+    QApplication::clipboard()->setText(input);
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+  } else {
+    QTest::keyClicks(edit, input);
+  }
+  QCOMPARE(edit->text(), kept);
+  QCOMPARE(ui_.beeps(), beeps);
+  for (const qx::ScriptedUserInterface::Event &event : ui_.events()) {
+    QVERIFY(event.is_beep);
+    QCOMPARE(event.beep, qx::BeepKind::kSimple);
   }
 }
 
