@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
@@ -55,18 +56,16 @@ Q_DECLARE_METATYPE(std::optional<std::string>)
 
 namespace {
 
-std::string Qxweb(const std::string &arguments) {
-  const auto result =
-      RunCommand(ShellQuote(qx_test::QxwebPath()) + " " + arguments + " 2>&1");
-  return result.status == 0
-             ? std::string()
-             : result.out + "(exit " + std::to_string(result.status) + ")";
+std::string Qxweb(const std::string& arguments) {
+  const auto result = RunCommand(ShellQuote(qx_test::QxwebPath()) + " " + arguments + " 2>&1");
+  return result.status == 0 ? std::string()
+                            : result.out + "(exit " + std::to_string(result.status) + ")";
 }
 
 // Runs |action| on the next modal window as soon as it is up.
-void OnNextModal(std::function<void(QWidget *)> action) {
+void OnNextModal(std::function<void(QWidget*)> action) {
   QTimer::singleShot(0, [action = std::move(action)]() mutable {
-    if (QWidget *modal = QApplication::activeModalWidget()) {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
       action(modal);
     } else {
       OnNextModal(std::move(action));
@@ -75,10 +74,9 @@ void OnNextModal(std::function<void(QWidget *)> action) {
 }
 
 // Every file under |root| by relative path, with its bytes.
-std::map<QString, QByteArray> TreeBytes(const QString &root) {
+std::map<QString, QByteArray> TreeBytes(const QString& root) {
   std::map<QString, QByteArray> files;
-  QDirIterator it(root, QDir::Files | QDir::Hidden,
-                  QDirIterator::Subdirectories);
+  QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
   while (it.hasNext()) {
     const QString path = it.next();
     QFile file(path);
@@ -88,12 +86,12 @@ std::map<QString, QByteArray> TreeBytes(const QString &root) {
   return files;
 }
 
-} // namespace
+}  // namespace
 
 class SealerWindowTest : public QObject {
   Q_OBJECT
 
-private slots:
+ private slots:
   void initTestCase();
   void init();
   void cleanup();
@@ -105,6 +103,10 @@ private slots:
   void fieldLimitsAndLeaveChecks();
   void refusedInputBeeps_data();
   void refusedInputBeeps();
+  void formResizes_data();
+  void formResizes();
+  void windowSizeRemembered_data();
+  void windowSizeRemembered();
   void saveAsStartsInAnExistingDirectory_data();
   void saveAsStartsInAnExistingDirectory();
   void browseProposesPutTo_data();
@@ -129,22 +131,21 @@ private slots:
   void everyContextHasATopic();
   void busyCursorNests();
 
-private:
-  void OpenWindow(const std::string &project_path = {});
-  qx::ui::MainForm &Form() { return *window_->form(); }
-  QLineEdit *Edit(FormControl id) {
-    return qobject_cast<QLineEdit *>(Form().Control(id));
-  }
-  QPushButton *Button(FormControl id) {
-    return qobject_cast<QPushButton *>(Form().Control(id));
-  }
-  void Type(FormControl id, const QString &text);
+ private:
+  void OpenWindow(const std::string& project_path = {});
+  qx::ui::MainForm& Form() { return *window_->form(); }
+  QLineEdit* Edit(FormControl id) { return qobject_cast<QLineEdit*>(Form().Control(id)); }
+  QPushButton* Button(FormControl id) { return qobject_cast<QPushButton*>(Form().Control(id)); }
+  QWidget* Control(int id) { return Form().Control(static_cast<FormControl>(id)); }
+  // The window's smallest size: the form's template under the menu bar.
+  QSize SmallestWindow() { return window_->minimumSize(); }
+  void Type(FormControl id, const QString& text);
   // A project made by qxweb over a small source tree; its path.
-  std::string MakeProject(const std::string &name, bool sealed);
+  std::string MakeProject(const std::string& name, bool sealed);
   // Opens the File menu by its key, runs |check| on it, closes it.
-  void WithFileMenu(const std::function<void(QMenu *)> &check);
-  void SaveScreenshot(QWidget *widget, const char *name);
-  std::string Setting(const char *key);
+  void WithFileMenu(const std::function<void(QMenu*)>& check);
+  void SaveScreenshot(QWidget* widget, const char* name);
+  std::string Setting(const char* key);
 
   std::unique_ptr<qx_test::TempDir> home_;
   std::unique_ptr<qx_test::TempDir> work_;
@@ -166,8 +167,7 @@ void SealerWindowTest::initTestCase() {
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(*home_ / "config"));
   qputenv("XDG_DATA_HOME", QByteArray::fromStdString(*home_ / "data"));
   ui_scope_ = std::make_unique<qx::ScopedUserInterface>(ui_);
-  file_dialog_hook_ =
-      [this](const FileDialogRequest &request) -> std::optional<QString> {
+  file_dialog_hook_ = [this](const FileDialogRequest& request) -> std::optional<QString> {
     dialogs_.push_back(request);
     if (answers_.empty()) {
       return std::nullopt;
@@ -177,7 +177,7 @@ void SealerWindowTest::initTestCase() {
     return answer;
   };
   qx::ui::SetFileDialogHook(file_dialog_hook_);
-  passphrase_hook_ = [this](const QString &key_path) -> std::optional<QString> {
+  passphrase_hook_ = [this](const QString& key_path) -> std::optional<QString> {
     passphrase_asked_.push_back(key_path);
     if (passphrases_.isEmpty() || passphrases_.front() == "<cancel>") {
       if (!passphrases_.isEmpty()) {
@@ -210,33 +210,31 @@ void SealerWindowTest::cleanup() {
   work_.reset();
 }
 
-void SealerWindowTest::OpenWindow(const std::string &project_path) {
+void SealerWindowTest::OpenWindow(const std::string& project_path) {
   window_ = std::make_unique<SealerWindow>(project_path);
   window_->show();
   QApplication::setActiveWindow(window_.get());
   QVERIFY(QTest::qWaitForWindowActive(window_.get()));
 }
 
-void SealerWindowTest::Type(FormControl id, const QString &text) {
-  QLineEdit *edit = Edit(id);
+void SealerWindowTest::Type(FormControl id, const QString& text) {
+  QLineEdit* edit = Edit(id);
   edit->setFocus();
   edit->selectAll();
   QTest::keyClick(edit, Qt::Key_Delete);
   QTest::keyClicks(edit, text);
 }
 
-std::string SealerWindowTest::MakeProject(const std::string &name,
-                                          bool sealed) {
+std::string SealerWindowTest::MakeProject(const std::string& name, bool sealed) {
   const std::string source = *work_ / (name + "-src");
   qx_test::WriteFile(source + "/bin/run.sh", "#!/bin/sh\necho " + name + "\n");
   qx_test::WriteFile(source + "/data/notes.txt", qx_test::TextBytes(20000, 7));
-  qx_test::WriteFile(source + "/data/blob.bin",
-                     qx_test::RandomBytes(50000, 11));
+  qx_test::WriteFile(source + "/data/blob.bin", qx_test::RandomBytes(50000, 11));
   const std::string project = *work_ / (name + ".QXS");
-  std::string failed = Qxweb(
-      "new " + ShellQuote(project) + " --name " + name +
-      " --command-line bin/run.sh --install-to apps --seal-from " +
-      ShellQuote(source) + " --put-to " + ShellQuote(*work_ / (name + "-out")));
+  std::string failed =
+      Qxweb("new " + ShellQuote(project) + " --name " + name +
+            " --command-line bin/run.sh --install-to apps --seal-from " + ShellQuote(source) +
+            " --put-to " + ShellQuote(*work_ / (name + "-out")));
   if (failed.empty() && sealed) {
     failed = Qxweb("seal --scan --create-put-to --save " + ShellQuote(project));
   }
@@ -247,8 +245,8 @@ std::string SealerWindowTest::MakeProject(const std::string &name,
   return project;
 }
 
-void SealerWindowTest::WithFileMenu(const std::function<void(QMenu *)> &check) {
-  QMenu *menu = window_->file_menu();
+void SealerWindowTest::WithFileMenu(const std::function<void(QMenu*)>& check) {
+  QMenu* menu = window_->file_menu();
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_F, Qt::AltModifier);
   QTRY_VERIFY(menu->isVisible());
   check(menu);
@@ -258,7 +256,7 @@ void SealerWindowTest::WithFileMenu(const std::function<void(QMenu *)> &check) {
   }
 }
 
-void SealerWindowTest::SaveScreenshot(QWidget *widget, const char *name) {
+void SealerWindowTest::SaveScreenshot(QWidget* widget, const char* name) {
   const QString directory = qEnvironmentVariable("QX_SCREENSHOT_DIR");
   if (directory.isEmpty()) {
     return;
@@ -267,23 +265,20 @@ void SealerWindowTest::SaveScreenshot(QWidget *widget, const char *name) {
   QVERIFY(widget->grab().save(directory + "/" + name + ".png"));
 }
 
-std::string SealerWindowTest::Setting(const char *key) {
+std::string SealerWindowTest::Setting(const char* key) {
   std::string value;
-  qx::ReadProfileString(qx::SettingsFilePath(), qx::kSettingsSection, key, "",
-                        1024, value);
+  qx::ReadProfileString(qx::SettingsFilePath(), qx::kSettingsSection, key, "", 1024, value);
   return value;
 }
 
 void SealerWindowTest::menusAndInitialStates() {
   OpenWindow();
-  QCOMPARE(
-      window_->windowTitle(),
-      QStringLiteral("Tarnwick Web Lite Sealer - [New Sealer Control File]"));
-  QCOMPARE(Form().StatusLine(),
-           QStringLiteral("Welcome to Tarnwick Web Lite Sealer"));
+  QCOMPARE(window_->windowTitle(),
+           QStringLiteral("Tarnwick Web Lite Sealer - [New Sealer Control File]"));
+  QCOMPARE(Form().StatusLine(), QStringLiteral("Welcome to Tarnwick Web Lite Sealer"));
   const struct {
     int id;
-    const char *label;
+    const char* label;
     bool enabled;
   } items[] = {
       {101, "&New", true},
@@ -297,8 +292,8 @@ void SealerWindowTest::menusAndInitialStates() {
       {303, "&Help On Help", true},
       {304, "About &Tarnwick Web Lite Sealer ... ", true},
   };
-  for (const auto &item : items) {
-    QAction *action = window_->Action(item.id);
+  for (const auto& item : items) {
+    QAction* action = window_->Action(item.id);
     QVERIFY2(action != nullptr, qPrintable(QString::number(item.id)));
     QCOMPARE(action->text(), QString::fromLatin1(item.label));
     QCOMPARE(action->isEnabled(), item.enabled);
@@ -313,49 +308,40 @@ void SealerWindowTest::menusAndInitialStates() {
   SaveScreenshot(window_.get(), "main-window-empty");
 
   // Highlighting an item shows its text; a popup's title shows its own.
-  WithFileMenu([this](QMenu *menu) {
+  WithFileMenu([this](QMenu* menu) {
     QCOMPARE(Form().StatusLine(), QStringLiteral("Create new control file"));
     QTest::keyClick(menu, Qt::Key_Down);
-    QCOMPARE(Form().StatusLine(),
-             QStringLiteral("Open an existing control file"));
+    QCOMPARE(Form().StatusLine(), QStringLiteral("Open an existing control file"));
     QCOMPARE(window_->menu_help_context(), std::optional<int>(102));
     // Up from New rounds to Exit, then reaches the item above the separator.
     for (int up = 0; up < 3; ++up) {
       QTest::keyClick(menu, Qt::Key_Up);
     }
     QCOMPARE(Form().StatusLine(),
-             QStringLiteral(
-                 "Choose the key that signs sealed packages, or stop signing"));
+             QStringLiteral("Choose the key that signs sealed packages, or stop signing"));
     QCOMPARE(window_->menu_help_context(), std::optional<int>(106));
     SaveScreenshot(menu, "file-menu");
   });
   QStringList file_items;
-  for (QAction *action : window_->file_menu()->actions()) {
-    file_items << (action->isSeparator() ? QStringLiteral("-")
-                                         : action->text());
+  for (QAction* action : window_->file_menu()->actions()) {
+    file_items << (action->isSeparator() ? QStringLiteral("-") : action->text());
   }
-  QCOMPARE(file_items,
-           QStringList({"&New", "&Open ...", "&Save", "Save &As ...",
-                        "Signing &Key ...", "-", "E&xit\tCtrl+X"}));
+  QCOMPARE(file_items, QStringList({"&New", "&Open ...", "&Save", "Save &As ...",
+                                    "Signing &Key ...", "-", "E&xit\tCtrl+X"}));
 }
 
 void SealerWindowTest::accelerators_data() {
   QTest::addColumn<int>("key");
   QTest::addColumn<int>("modifiers");
   QTest::addColumn<QString>("expected");
-  QTest::newRow("F2 open") << int(Qt::Key_F2) << 0
-                           << "dialog:Open Project File";
-  QTest::newRow("F5 save, no path yet")
-      << int(Qt::Key_F5) << 0 << "dialog:Save Project File As";
-  QTest::newRow("F7 save as")
-      << int(Qt::Key_F7) << 0 << "dialog:Save Project File As";
+  QTest::newRow("F2 open") << int(Qt::Key_F2) << 0 << "dialog:Open Project File";
+  QTest::newRow("F5 save, no path yet") << int(Qt::Key_F5) << 0 << "dialog:Save Project File As";
+  QTest::newRow("F7 save as") << int(Qt::Key_F7) << 0 << "dialog:Save Project File As";
   QTest::newRow("F6 new") << int(Qt::Key_F6) << 0 << "new";
   QTest::newRow("F8 exit") << int(Qt::Key_F8) << 0 << "closed";
-  QTest::newRow("Shift+F1 about")
-      << int(Qt::Key_F1) << int(Qt::ShiftModifier) << "about";
+  QTest::newRow("Shift+F1 about") << int(Qt::Key_F1) << int(Qt::ShiftModifier) << "about";
   QTest::newRow("Ctrl+F1 help on the program")
-      << int(Qt::Key_F1) << int(Qt::ControlModifier)
-      << "help:qrc:/help/503.html";
+      << int(Qt::Key_F1) << int(Qt::ControlModifier) << "help:qrc:/help/503.html";
   QTest::newRow("Up does nothing") << int(Qt::Key_Up) << 0 << "nothing";
 }
 
@@ -365,20 +351,18 @@ void SealerWindowTest::accelerators() {
   QFETCH(QString, expected);
   OpenWindow();
   Type(FormControl::kOwner, QStringLiteral("Ann"));
-  ui_.SetDefaultAnswer(
-      BoxAnswer::kNo); // the save question: go on without saving
+  ui_.SetDefaultAnswer(BoxAnswer::kNo);  // the save question: go on without saving
   QString about;
   if (expected == "about") {
-    OnNextModal([this, &about](QWidget *modal) {
-      if (auto *box = qobject_cast<qx::ui::AboutDialog *>(modal)) {
+    OnNextModal([this, &about](QWidget* modal) {
+      if (auto* box = qobject_cast<qx::ui::AboutDialog*>(modal)) {
         about = box->TitleLine();
         SaveScreenshot(box, "about-box");
       }
       QTest::keyClick(modal, Qt::Key_Return);
     });
   }
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key(key),
-                  Qt::KeyboardModifiers(modifiers));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
   const bool asked = !ui_.boxes().empty();
 
   if (expected.startsWith("dialog:")) {
@@ -408,8 +392,7 @@ void SealerWindowTest::fieldLimitsAndLeaveChecks_data() {
   QTest::addColumn<QString>("message");
   const QString name_message = "Invalid application Name (no space(s) allow).";
   const QString install_message =
-      "Invalid Install To entry. Specify a relative directory path to control "
-      "where the "
+      "Invalid Install To entry. Specify a relative directory path to control where the "
       "application is delivered on the client.";
   QTest::newRow("name cut at 8") << FormControl::kName << "abcdefghij"
                                  << "abcdefgh"
@@ -418,20 +401,17 @@ void SealerWindowTest::fieldLimitsAndLeaveChecks_data() {
                                      << "my app" << name_message;
   QTest::newRow("owner cut at 127")
       << FormControl::kOwner << QString(130, 'o') << QString(127, 'o') << "";
-  QTest::newRow("install to, backslash first")
-      << FormControl::kInstallTo << "\\apps"
-      << "\\apps" << install_message;
+  QTest::newRow("install to, backslash first") << FormControl::kInstallTo << "\\apps"
+                                               << "\\apps" << install_message;
   QTest::newRow("install to, drive") << FormControl::kInstallTo << "C:apps"
                                      << "C:apps" << install_message;
-  QTest::newRow("install to, separator last")
-      << FormControl::kInstallTo << "apps\\"
-      << "apps\\" << install_message;
+  QTest::newRow("install to, separator last") << FormControl::kInstallTo << "apps\\"
+                                              << "apps\\" << install_message;
   QTest::newRow("install to, absolute") << FormControl::kInstallTo << "/apps"
                                         << "/apps" << install_message;
-  QTest::newRow("install to, relative")
-      << FormControl::kInstallTo << "apps\\demo"
-      << "apps\\demo"
-      << "";
+  QTest::newRow("install to, relative") << FormControl::kInstallTo << "apps\\demo"
+                                        << "apps\\demo"
+                                        << "";
   QTest::newRow("install to, empty") << FormControl::kInstallTo << ""
                                      << ""
                                      << "";
@@ -469,10 +449,9 @@ void SealerWindowTest::refusedInputBeeps_data() {
   QTest::addColumn<QString>("input");
   QTest::addColumn<QString>("kept");
   QTest::addColumn<int>("beeps");
-  QTest::newRow("paste that fits")
-      << FormControl::kName << "" << false << "paste"
-      << "demo"
-      << "demo" << 0;
+  QTest::newRow("paste that fits") << FormControl::kName << "" << false << "paste"
+                                   << "demo"
+                                   << "demo" << 0;
   QTest::newRow("paste over the limit: nothing inserted")
       << FormControl::kName << "" << false << "paste"
       << "abcdefghij"
@@ -486,11 +465,9 @@ void SealerWindowTest::refusedInputBeeps_data() {
       << "xyz"
       << "xyz" << 0;
   QTest::newRow("paste counted in bytes, not letters")
-      << FormControl::kOwner << "" << false << "paste"
-      << QString(64, QChar(0xe9)) << "" << 1;
-  QTest::newRow("path field, paste at the limit")
-      << FormControl::kPutTo << "" << false << "paste" << QString(255, 'p')
-      << QString(255, 'p') << 0;
+      << FormControl::kOwner << "" << false << "paste" << QString(64, QChar(0xe9)) << "" << 1;
+  QTest::newRow("path field, paste at the limit") << FormControl::kPutTo << "" << false << "paste"
+                                                  << QString(255, 'p') << QString(255, 'p') << 0;
   QTest::newRow("typing past the limit: each refused key")
       << FormControl::kName << "" << false << "type"
       << "abcdefghij"
@@ -506,7 +483,7 @@ void SealerWindowTest::refusedInputBeeps() {
   QFETCH(QString, kept);
   QFETCH(int, beeps);
   OpenWindow();
-  QLineEdit *edit = Edit(field);
+  QLineEdit* edit = Edit(field);
   Type(field, before);
   ui_.Clear();
   edit->setFocus();
@@ -523,10 +500,178 @@ void SealerWindowTest::refusedInputBeeps() {
   }
   QCOMPARE(edit->text(), kept);
   QCOMPARE(ui_.beeps(), beeps);
-  for (const qx::ScriptedUserInterface::Event &event : ui_.events()) {
+  for (const qx::ScriptedUserInterface::Event& event : ui_.events()) {
     QVERIFY(event.is_beep);
     QCOMPARE(event.beep, qx::BeepKind::kSimple);
   }
+}
+
+void SealerWindowTest::formResizes_data() {
+  // The window is made |grow| larger than its smallest size; a negative
+  // growth is refused, and the form keeps the template's arrangement.
+  QTest::addColumn<QSize>("grow");
+  QTest::addColumn<bool>("screenshot");
+  QTest::newRow("the template's size") << QSize(0, 0) << false;
+  QTest::newRow("wider and taller") << QSize(180, 90) << true;
+  QTest::newRow("wider by an odd width") << QSize(101, 0) << false;
+  QTest::newRow("taller only") << QSize(0, 75) << false;
+  QTest::newRow("smaller than the template: refused") << QSize(-60, -40) << false;
+  QTest::newRow("narrower only: refused") << QSize(-30, 50) << false;
+}
+
+void SealerWindowTest::formResizes() {
+  QFETCH(QSize, grow);
+  QFETCH(bool, screenshot);
+  OpenWindow();
+  const QSize smallest = SmallestWindow();
+  QCOMPARE(window_->size(), smallest);
+  QCOMPARE(Form().size(), Form().minimumSize());
+  // Every control where the template puts it, to compare against.
+  std::map<QWidget*, QRect> placed;
+  std::map<int, QRect> initial;
+  for (QWidget* control : Form().findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    placed[control] = control->geometry();
+    initial[control->property(qx::ui::kControlIdProperty).toInt()] = control->geometry();
+  }
+  const QRect bar = Form().progress_bar()->geometry();
+  const QRect cancel = Form().cancel_button()->geometry();
+  // Grown, then brought back: the template's arrangement comes back exactly.
+  window_->resize(smallest + QSize(70, 70));
+  window_->resize(smallest);
+  for (const auto& [control, rect] : placed) {
+    QVERIFY2(control->geometry() == rect, qPrintable(control->objectName()));
+  }
+
+  Type(FormControl::kSealFrom, "/srv/" + QString(120, 'd') + "/end");  // for the screenshot
+  window_->resize(smallest + grow);
+  QApplication::processEvents();
+  const QSize grown(std::max(grow.width(), 0), std::max(grow.height(), 0));
+  QCOMPARE(window_->size(), smallest.expandedTo(smallest + grow));
+  QCOMPARE(Form().size(), Form().minimumSize() + grown);
+  const int gx = grown.width();
+  const int gy = grown.height();
+  // Each control's growth in x and y: left, right, top and bottom edges.
+  const auto moved = [&](int id, int left, int right, int top, int bottom) {
+    const QRect was = initial[id];
+    return QRect(QPoint(was.left() + left, was.top() + top),
+                 QPoint(was.right() + right, was.bottom() + bottom));
+  };
+  const int half = gx / 2;
+  const std::pair<int, QRect> expected[] = {
+      // Labels on the left, and the directory count, stay.
+      {2001, moved(2001, 0, 0, 0, 0)},
+      {2026, moved(2026, 0, 0, 0, 0)},
+      {3004, moved(3004, 0, 0, 0, 0)},
+      {3054, moved(3054, 0, 0, 0, 0)},
+      // The short fields share the width; the right column's labels go with theirs.
+      {2051, moved(2051, 0, half, 0, 0)},
+      {2055, moved(2055, 0, half, 0, 0)},
+      {2003, moved(2003, half, half, 0, 0)},
+      {2004, moved(2004, half, half, 0, 0)},
+      {2053, moved(2053, half, gx, 0, 0)},
+      {2054, moved(2054, half, gx, 0, 0)},
+      // Seal From and Put To take the growth, "..." stays at Seal From's right.
+      {2064, moved(2064, 0, gx, 0, 0)},
+      {2063, moved(2063, 0, gx, 0, 0)},
+      {2066, moved(2066, gx, gx, 0, 0)},
+      // The groups widen, the package's grows down with the lists.
+      {2000, moved(2000, 0, gx, 0, 0)},
+      {7016, moved(7016, 0, gx, 0, gy)},
+      {3056, moved(3056, 0, gx, 0, gy)},
+      {3100, moved(3056, 0, gx, 0, gy)},
+      // The file count keeps its place from the right edge.
+      {3005, moved(3005, gx, gx, 0, 0)},
+      {3055, moved(3055, gx, gx, 0, 0)},
+      // Scan and Seal stay centred under the list; the status row at the bottom.
+      {3066, moved(3066, half, half, gy, gy)},
+      {3061, moved(3061, half, half, gy, gy)},
+      {2028, moved(2028, 0, gx, gy, gy)},
+      {2079, moved(2079, 0, gx, gy, gy)},
+      {2027, moved(2027, 0, 0, gy, gy)}};
+  for (const auto& [id, rect] : expected) {
+    QVERIFY2(Control(id)->geometry() == rect, qPrintable(QString::number(id)));
+  }
+  QVERIFY(Control(2051)->geometry().right() < Control(2003)->geometry().left());
+  QCOMPARE(Form().height() - Control(2028)->geometry().bottom(),
+           Form().minimumHeight() - initial[2028].bottom());
+  // The progress row is the same row: the bar from the list's left, Cancel at its right.
+  QCOMPARE(Form().progress_bar()->geometry(), bar.adjusted(0, gy, gx, gy));
+  QCOMPARE(Form().cancel_button()->geometry(), cancel.translated(gx, gy));
+  if (screenshot) {
+    SaveScreenshot(window_.get(), "main-window-resized");
+  }
+}
+
+void SealerWindowTest::windowSizeRemembered_data() {
+  // |written|: the size the settings hold before the window opens ("" for
+  // none); |opens|: "smallest", "screen" (its work area) or "written".
+  // The window is then grown by |grow| and closed (|how|), and opens again
+  // at the size it closed at.
+  QTest::addColumn<QString>("written");
+  QTest::addColumn<QString>("opens");
+  QTest::addColumn<QSize>("grow");
+  QTest::addColumn<QString>("how");
+  QTest::newRow("no size yet, grown and closed") << ""
+                                                 << "smallest" << QSize(90, 40) << "close";
+  QTest::newRow("no size yet, closed as it opened") << ""
+                                                    << "smallest" << QSize(0, 0) << "close";
+  QTest::newRow("a size that fits") << "+50,+30"
+                                    << "written" << QSize(0, 0) << "close";
+  QTest::newRow("smaller than the template") << "100,50"
+                                             << "smallest" << QSize(20, 10) << "close";
+  QTest::newRow("larger than the screen") << "20000,15000"
+                                          << "screen" << QSize(0, 0) << "close";
+  QTest::newRow("not a number") << "wide,tall"
+                                << "smallest" << QSize(0, 0) << "close";
+  QTest::newRow("written at the end of the session") << ""
+                                                     << "smallest" << QSize(60, 20) << "session";
+}
+
+void SealerWindowTest::windowSizeRemembered() {
+  QFETCH(QString, written);
+  QFETCH(QString, opens);
+  QFETCH(QSize, grow);
+  QFETCH(QString, how);
+  // The smallest size, from a first window that writes nothing.
+  OpenWindow();
+  const QSize smallest = SmallestWindow();
+  const QSize screen = window_->screen()->availableGeometry().size();
+  window_.reset();
+  QVERIFY(!qx_test::FileExists(qx::SettingsFilePath()) || Setting("WindowWidth").empty());
+  if (!written.isEmpty()) {
+    // "+W,+H" is relative to the smallest size.
+    const QStringList parts = written.split(',');
+    const bool relative = written.startsWith('+');
+    const QString width =
+        relative ? QString::number(smallest.width() + parts[0].toInt()) : parts[0];
+    const QString height =
+        relative ? QString::number(smallest.height() + parts[1].toInt()) : parts[1];
+    QVERIFY(qx::WriteSetting(qx::kSettingsSection, "WindowWidth", width.toStdString()));
+    QVERIFY(qx::WriteSetting(qx::kSettingsSection, "WindowHeight", height.toStdString()));
+  }
+  const QSize written_size(std::atoi(Setting("WindowWidth").c_str()),
+                           std::atoi(Setting("WindowHeight").c_str()));
+  OpenWindow();
+  const QSize expected = opens == "smallest" ? smallest
+                         : opens == "screen" ? smallest.expandedTo(screen)
+                                             : written_size;
+  QCOMPARE(window_->size(), expected);
+  QCOMPARE(window_->minimumSize(), smallest);
+
+  window_->resize(window_->size() + grow);
+  const QSize closed_at = window_->size();
+  if (how == "session") {
+    window_->EndSession(false);
+  } else {
+    window_->close();
+    QVERIFY(!window_->isVisible());
+  }
+  QCOMPARE(Setting("WindowWidth"), std::to_string(closed_at.width()));
+  QCOMPARE(Setting("WindowHeight"), std::to_string(closed_at.height()));
+  window_.reset();
+  OpenWindow();
+  QCOMPARE(window_->size(), closed_at);
+  QCOMPARE(Form().size(), closed_at - QSize(0, smallest.height() - Form().minimumHeight()));
 }
 
 void SealerWindowTest::saveAsStartsInAnExistingDirectory_data() {
@@ -605,21 +750,19 @@ void SealerWindowTest::saveAsStartsInAnExistingDirectory() {
   // The dialog itself shows that directory and that name.
   QString shown_directory;
   QString shown_name;
-  OnNextModal([&](QWidget *modal) {
-    auto *dialog = qobject_cast<QFileDialog *>(modal);
+  OnNextModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
     if (dialog != nullptr) {
       shown_directory = dialog->directory().absolutePath();
-      if (auto *name =
-              dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))) {
+      if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
         shown_name = name->text();
       }
     }
-    qobject_cast<QDialog *>(modal)->reject();
+    qobject_cast<QDialog*>(modal)->reject();
   });
   if (setup == "project") {
     // The cancel above forgot the project's path; it is asked from there again.
-    window_->state().project.project_path =
-        (missing + "/Edit.QXS").toStdString();
+    window_->state().project.project_path = (missing + "/Edit.QXS").toStdString();
   }
   qx::ui::SetFileDialogHook(nullptr);
   window_->RunCommand(qx::ui::kSaveAsCommand);
@@ -655,8 +798,7 @@ void SealerWindowTest::browseProposesPutTo() {
   OpenWindow();
   Type(FormControl::kSealFrom, QStringLiteral("/start"));
   window_->state().project_modified = false;
-  answers_.push_back(chosen.isEmpty() ? std::nullopt
-                                      : std::optional<QString>(chosen));
+  answers_.push_back(chosen.isEmpty() ? std::nullopt : std::optional<QString>(chosen));
   QTest::mouseClick(Button(FormControl::kBrowse), Qt::LeftButton);
 
   QCOMPARE(dialogs_.size(), size_t{1});
@@ -674,58 +816,53 @@ void SealerWindowTest::browseProposesPutTo() {
   QVERIFY(Button(FormControl::kScan)->isEnabled());
   QCOMPARE(QApplication::focusWidget(), Edit(FormControl::kPutTo));
   QCOMPARE(Edit(FormControl::kPutTo)->selectedText(), put_to);
-  QCOMPARE(Form().StatusLine(),
-           QStringLiteral("Browse for directory to seal from."));
+  QCOMPARE(Form().StatusLine(), QStringLiteral("Browse for directory to seal from."));
 }
 
 void SealerWindowTest::saveEnableRule() {
   const std::string project = MakeProject("Keep", false);
   QVERIFY(!project.empty());
   OpenWindow(project);
-  QVERIFY(
-      !Edit(FormControl::kName)->isEnabled()); // a named project keeps its name
-  WithFileMenu(
-      [this](QMenu *) { QVERIFY(!window_->Action(103)->isEnabled()); });
+  QVERIFY(!Edit(FormControl::kName)->isEnabled());  // a named project keeps its name
+  WithFileMenu([this](QMenu*) { QVERIFY(!window_->Action(103)->isEnabled()); });
 
   Type(FormControl::kOwner, QStringLiteral("New Owner"));
-  WithFileMenu([this](QMenu *) { QVERIFY(window_->Action(103)->isEnabled()); });
+  WithFileMenu([this](QMenu*) { QVERIFY(window_->Action(103)->isEnabled()); });
   QTest::keyClick(Edit(FormControl::kOwner), Qt::Key_F5);
-  QVERIFY(dialogs_.empty()); // saved under its path without asking
+  QVERIFY(dialogs_.empty());  // saved under its path without asking
   QVERIFY(!window_->state().project_modified);
-  QVERIFY(qx_test::ReadFile(project).find("Owner: New Owner") !=
-          std::string::npos);
+  QVERIFY(qx_test::ReadFile(project).find("Owner: New Owner") != std::string::npos);
 }
 
 void SealerWindowTest::recentProjects() {
   std::vector<std::string> projects;
-  for (const char *name : {"P1", "P2", "P3", "P4", "P5"}) {
+  for (const char* name : {"P1", "P2", "P3", "P4", "P5"}) {
     projects.push_back(MakeProject(name, false));
     QVERIFY(!projects.back().empty());
   }
   OpenWindow();
-  for (const std::string &project : projects) {
+  for (const std::string& project : projects) {
     answers_.push_back(QString::fromStdString(project));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F2);
     QCOMPARE(window_->state().project.project_path, project);
   }
-  const auto &recent = window_->state().settings.recent_projects;
+  const auto& recent = window_->state().settings.recent_projects;
   QCOMPARE(recent[0], projects[4]);
   QCOMPARE(recent[3], projects[1]);
 
   // Rebuilt twice: still one separator before the recent items.
   for (int round = 0; round < 2; ++round) {
-    WithFileMenu([&](QMenu *menu) {
-      const QList<QAction *> items = menu->actions();
+    WithFileMenu([&](QMenu* menu) {
+      const QList<QAction*> items = menu->actions();
       QCOMPARE(items.size(), 7 + 1 + 4);
       QVERIFY(items[7]->isSeparator());
-      QCOMPARE(items[11]->text(),
-               QStringLiteral("&4. ") + QString::fromStdString(projects[1]));
+      QCOMPARE(items[11]->text(), QStringLiteral("&4. ") + QString::fromStdString(projects[1]));
       QTest::keyClick(menu, Qt::Key_Escape);
     });
     window_->state().settings.recent_list_changed = true;
   }
   // Reopen the third by its number.
-  WithFileMenu([](QMenu *menu) { QTest::keyClick(menu, Qt::Key_3); });
+  WithFileMenu([](QMenu* menu) { QTest::keyClick(menu, Qt::Key_3); });
   QCOMPARE(window_->state().project.project_path, projects[2]);
   QCOMPARE(recent[0], projects[2]);
   QCOMPARE(recent[1], projects[4]);
@@ -760,12 +897,10 @@ void SealerWindowTest::openFailures() {
   const std::string failing = how == "recent" ? other : directory;
   if (how == "command line") {
     OpenWindow(directory);
-    QCOMPARE(
-        window_->windowTitle(),
-        QStringLiteral("Tarnwick Web Lite Sealer - [New Sealer Control File]"));
-    QCOMPARE(
-        qobject_cast<QLabel *>(Form().Control(FormControl::kFileCount))->text(),
-        QStringLiteral("0"));
+    QCOMPARE(window_->windowTitle(),
+             QStringLiteral("Tarnwick Web Lite Sealer - [New Sealer Control File]"));
+    QCOMPARE(qobject_cast<QLabel*>(Form().Control(FormControl::kFileCount))->text(),
+             QStringLiteral("0"));
     QVERIFY(!Button(FormControl::kScan)->isEnabled());
     QVERIFY(!Button(FormControl::kSeal)->isEnabled());
     QVERIFY(window_->state().project.project_path.empty());
@@ -778,9 +913,9 @@ void SealerWindowTest::openFailures() {
     const QString title = window_->windowTitle();
     const bool scan = Button(FormControl::kScan)->isEnabled();
     if (how == "recent") {
-      QVERIFY(QFile::rename(QString::fromStdString(other),
-                            QString::fromStdString(other + ".moved")));
-      WithFileMenu([](QMenu *menu) { QTest::keyClick(menu, Qt::Key_2); });
+      QVERIFY(
+          QFile::rename(QString::fromStdString(other), QString::fromStdString(other + ".moved")));
+      WithFileMenu([](QMenu* menu) { QTest::keyClick(menu, Qt::Key_2); });
     } else {
       answers_.push_back(QString::fromStdString(directory));
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_F2);
@@ -793,16 +928,13 @@ void SealerWindowTest::openFailures() {
     // Save writes the project the form shows, and nothing where the other was.
     Type(FormControl::kOwner, QStringLiteral("Still Demo"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F5);
-    QVERIFY(qx_test::ReadFile(demo).find("Owner: Still Demo") !=
-            std::string::npos);
+    QVERIFY(qx_test::ReadFile(demo).find("Owner: Still Demo") != std::string::npos);
     QCOMPARE(qx_test::FileExists(other), how != "recent");
   }
   const std::vector<std::string> texts = ui_.texts();
   QCOMPARE(texts.size(), size_t{1});
   QCOMPARE(QString::fromStdString(texts[0]),
-           QString::fromStdString("Unable to open Project file \"" + failing +
-                                  "\": ") +
-               reason);
+           QString::fromStdString("Unable to open Project file \"" + failing + "\": ") + reason);
   QCOMPARE(ui_.boxes()[0].icon, qx::BoxIcon::kStop);
 }
 
@@ -826,18 +958,14 @@ void SealerWindowTest::helpTopics_data() {
                                    << "qrc:/help/101.html" << false;
   QTest::newRow("About highlighted") << "menu-about"
                                      << "" << false;
-  QTest::newRow("Put To field, from the display")
-      << "2063"
-      << "qrc:/help/2063.html" << true;
-  QTest::newRow("OK of the About box, from the display")
-      << "about"
-      << "qrc:/help/2000.html" << true;
-  QTest::newRow("New highlighted, from the display")
-      << "menu-new"
-      << "qrc:/help/101.html" << true;
-  QTest::newRow("in the Open dialog, from the display")
-      << "open-dialog"
-      << "qrc:/help/802.html" << true;
+  QTest::newRow("Put To field, from the display") << "2063"
+                                                  << "qrc:/help/2063.html" << true;
+  QTest::newRow("OK of the About box, from the display") << "about"
+                                                         << "qrc:/help/2000.html" << true;
+  QTest::newRow("New highlighted, from the display") << "menu-new"
+                                                     << "qrc:/help/101.html" << true;
+  QTest::newRow("in the Open dialog, from the display") << "open-dialog"
+                                                        << "qrc:/help/802.html" << true;
 }
 
 void SealerWindowTest::helpTopics() {
@@ -845,8 +973,8 @@ void SealerWindowTest::helpTopics() {
   QFETCH(QString, page);
   QFETCH(bool, from_display);
   OpenWindow();
-  qx::ui::HelpWindow *help = window_->help_window();
-  const auto press_f1 = [from_display](QWidget *target) {
+  qx::ui::HelpWindow* help = window_->help_window();
+  const auto press_f1 = [from_display](QWidget* target) {
     if (from_display) {
       QTest::keyClick(target->window()->windowHandle(), Qt::Key_F1);
     } else {
@@ -855,46 +983,42 @@ void SealerWindowTest::helpTopics() {
   };
   bool shown_over_dialog = false;
   if (where == "about" || where == "open-dialog") {
-    OnNextModal([&](QWidget *modal) {
+    OnNextModal([&](QWidget* modal) {
       if (where == "about") {
-        QTRY_COMPARE(QApplication::focusWidget(),
-                     modal->findChild<QWidget *>("okButton"));
+        QTRY_COMPARE(QApplication::focusWidget(), modal->findChild<QWidget*>("okButton"));
       }
       // The dialog closes whatever happened, so that the test goes on.
       QApplication::setActiveWindow(modal);
       if (QTest::qWaitForWindowActive(modal)) {
         press_f1(QApplication::focusWidget());
-        shown_over_dialog = QTest::qWaitFor(
-            [&] { return help->isVisible() && help->CurrentPage() == page; });
+        shown_over_dialog =
+            QTest::qWaitFor([&] { return help->isVisible() && help->CurrentPage() == page; });
       }
-      qobject_cast<QDialog *>(modal)->reject();
+      qobject_cast<QDialog*>(modal)->reject();
     });
     if (where == "about") {
       window_->RunCommand(qx::ui::kAboutCommand);
     } else {
-      qx::ui::SetFileDialogHook(nullptr); // the dialog itself
+      qx::ui::SetFileDialogHook(nullptr);  // the dialog itself
       window_->RunCommand(qx::ui::kOpenCommand);
       qx::ui::SetFileDialogHook(file_dialog_hook_);
     }
     QVERIFY(shown_over_dialog);
   } else if (where == "open") {
-    window_->RunCommand(qx::ui::kOpenCommand); // cancelled
+    window_->RunCommand(qx::ui::kOpenCommand);  // cancelled
     press_f1(Edit(FormControl::kPutTo));
   } else if (where.startsWith("menu-")) {
-    QMenu *menu =
-        where == "menu-new" ? window_->file_menu() : window_->help_menu();
-    QTest::keyClick(QApplication::focusWidget(),
-                    where == "menu-new" ? Qt::Key_F : Qt::Key_H,
+    QMenu* menu = where == "menu-new" ? window_->file_menu() : window_->help_menu();
+    QTest::keyClick(QApplication::focusWidget(), where == "menu-new" ? Qt::Key_F : Qt::Key_H,
                     Qt::AltModifier);
     QTRY_VERIFY(menu->isVisible());
     if (where == "menu-about") {
-      QTest::keyClick(menu, Qt::Key_Up); // round to the last item
-      QCOMPARE(Form().StatusLine(),
-               QStringLiteral("About Tarnwick Web Lite Sealer"));
+      QTest::keyClick(menu, Qt::Key_Up);  // round to the last item
+      QCOMPARE(Form().StatusLine(), QStringLiteral("About Tarnwick Web Lite Sealer"));
     }
     press_f1(menu);
   } else {
-    QWidget *control = Form().Control(static_cast<FormControl>(where.toInt()));
+    QWidget* control = Form().Control(static_cast<FormControl>(where.toInt()));
     control->setFocus();
     press_f1(control);
   }
@@ -930,9 +1054,8 @@ void SealerWindowTest::newScanSealSave() {
   QVERIFY(Button(FormControl::kScan)->isEnabled());
 
   QTest::mouseClick(Button(FormControl::kScan), Qt::LeftButton);
-  QCOMPARE(
-      qobject_cast<QLabel *>(Form().Control(FormControl::kFileCount))->text(),
-      QStringLiteral("4"));
+  QCOMPARE(qobject_cast<QLabel*>(Form().Control(FormControl::kFileCount))->text(),
+           QStringLiteral("4"));
   QCOMPARE(Form().FileList().Count(), 4);
   QVERIFY(Button(FormControl::kSeal)->isEnabled());
   QCOMPARE(QApplication::focusWidget(), Button(FormControl::kSeal));
@@ -940,20 +1063,19 @@ void SealerWindowTest::newScanSealSave() {
 
   // The put-to directory is offered for creation (OK), then the seal runs.
   bool grabbed = false;
-  connect(&Form(), &qx::ui::MainForm::sealProgress, window_.get(),
-          [&](int index, int) {
-            if (index == 2) {
-              QApplication::processEvents(); // the progress bar paints
-              SaveScreenshot(window_.get(), "main-window-sealing");
-              grabbed = true;
-            }
-          });
+  connect(&Form(), &qx::ui::MainForm::sealProgress, window_.get(), [&](int index, int) {
+    if (index == 2) {
+      QApplication::processEvents();  // the progress bar paints
+      SaveScreenshot(window_.get(), "main-window-sealing");
+      grabbed = true;
+    }
+  });
   // The completion box comes over the form as it is after the run.
   struct Watching : qx::UserInterface {
-    qx::UserInterface *next = nullptr;
+    qx::UserInterface* next = nullptr;
     std::function<void()> on_box;
     void Beep(qx::BeepKind kind) override { next->Beep(kind); }
-    BoxAnswer ShowMessageBox(const qx::MessageBoxRequest &request) override {
+    BoxAnswer ShowMessageBox(const qx::MessageBoxRequest& request) override {
       on_box();
       return next->ShowMessageBox(request);
     }
@@ -976,8 +1098,7 @@ void SealerWindowTest::newScanSealSave() {
   }
   QCOMPARE(under_box.back(), QStringLiteral("bar 0 100, cancel 0, seal 1"));
   QCOMPARE(ui_.texts().back(), "The Demo package seal is complete.");
-  QCOMPARE(ui_.texts().front(),
-           "Directory " + out + " does not exist, create it?");
+  QCOMPARE(ui_.texts().front(), "Directory " + out + " does not exist, create it?");
   QVERIFY(grabbed);
   QVERIFY(!Form().progress_bar()->isVisible());
   QVERIFY(Button(FormControl::kSeal)->isVisible());
@@ -989,9 +1110,8 @@ void SealerWindowTest::newScanSealSave() {
   answers_.push_back(QString::fromStdString(project));
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_F7);
   QCOMPARE(dialogs_.back().proposed_name, QStringLiteral("Demo.QXS"));
-  QCOMPARE(
-      window_->windowTitle(),
-      QString::fromStdString("Tarnwick Web Lite Sealer - [" + project + "]"));
+  QCOMPARE(window_->windowTitle(),
+           QString::fromStdString("Tarnwick Web Lite Sealer - [" + project + "]"));
   QVERIFY(!Edit(FormControl::kName)->isEnabled());
 
   // qxweb seals the saved project into the same bytes.
@@ -999,13 +1119,11 @@ void SealerWindowTest::newScanSealSave() {
   QVERIFY(QDir(QString::fromStdString(out)).removeRecursively());
   QCOMPARE(Qxweb("seal --create-put-to " + ShellQuote(project)), std::string());
   const auto by_qxweb = TreeBytes(QString::fromStdString(out));
-  QCOMPARE(by_window.size(),
-           size_t{1 + 1 + 4}); // header, landing page, stored files
+  QCOMPARE(by_window.size(), size_t{1 + 1 + 4});  // header, landing page, stored files
   QVERIFY(by_window == by_qxweb);
 
   // The seal's result stays through Save, and goes when a project is opened.
-  QCOMPARE(Form().StatusLine(),
-           QStringLiteral("The Demo package seal is complete."));
+  QCOMPARE(Form().StatusLine(), QStringLiteral("The Demo package seal is complete."));
   answers_.push_back(QString::fromStdString(project));
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_F2);
   QCOMPARE(window_->state().project.project_path, project);
@@ -1034,34 +1152,32 @@ void SealerWindowTest::cancelDuringSeal() {
   QTest::mouseClick(Button(FormControl::kScan), Qt::LeftButton);
   QVERIFY(Button(FormControl::kSeal)->isEnabled());
   bool cancelled = false;
-  connect(
-      &Form(), &qx::ui::MainForm::sealProgress, window_.get(),
-      [&](int index, int) {
-        if (index != 1) {
-          return;
-        }
-        QVERIFY(!window_->Action(102)->isEnabled());
-        QVERIFY(!Button(FormControl::kSeal)->isVisible());
-        QVERIFY(!Button(FormControl::kBrowse)->isEnabled());
-        QVERIFY(Edit(FormControl::kOwner)->isReadOnly());
-        for (FormControl field : {FormControl::kOwner, FormControl::kPutTo}) {
-          const QPalette shown = Edit(field)->palette();
-          QCOMPARE(shown.color(QPalette::Base), shown.color(QPalette::Window));
-        }
-        if (how == "escape") {
-          QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-        } else if (how == "close") {
-          window_->close(); // stops the seal, then closes
-          QVERIFY(window_->isVisible());
-        } else {
-          QTest::mouseClick(Form().cancel_button(), Qt::LeftButton);
-        }
-        cancelled = true;
-      });
+  connect(&Form(), &qx::ui::MainForm::sealProgress, window_.get(), [&](int index, int) {
+    if (index != 1) {
+      return;
+    }
+    QVERIFY(!window_->Action(102)->isEnabled());
+    QVERIFY(!Button(FormControl::kSeal)->isVisible());
+    QVERIFY(!Button(FormControl::kBrowse)->isEnabled());
+    QVERIFY(Edit(FormControl::kOwner)->isReadOnly());
+    for (FormControl field : {FormControl::kOwner, FormControl::kPutTo}) {
+      const QPalette shown = Edit(field)->palette();
+      QCOMPARE(shown.color(QPalette::Base), shown.color(QPalette::Window));
+    }
+    if (how == "escape") {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    } else if (how == "close") {
+      window_->close();  // stops the seal, then closes
+      QVERIFY(window_->isVisible());
+    } else {
+      QTest::mouseClick(Form().cancel_button(), Qt::LeftButton);
+    }
+    cancelled = true;
+  });
   QTest::mouseClick(Button(FormControl::kSeal), Qt::LeftButton);
   QVERIFY(cancelled);
   QVERIFY(!window_->state().seal_running);
-  for (const std::string &text : ui_.texts()) {
+  for (const std::string& text : ui_.texts()) {
     QVERIFY2(text.find("complete") == std::string::npos, text.c_str());
   }
   QVERIFY(TreeBytes(QString::fromStdString(out)) == before);
@@ -1069,9 +1185,8 @@ void SealerWindowTest::cancelDuringSeal() {
   QVERIFY(Edit(FormControl::kOwner)->palette().color(QPalette::Base) !=
           Edit(FormControl::kOwner)->palette().color(QPalette::Window));
   // The status line says that the run stopped and what became of the package.
-  QCOMPARE(
-      Form().StatusLine(),
-      QStringLiteral("Seal cancelled: the earlier package is left as it was."));
+  QCOMPARE(Form().StatusLine(),
+           QStringLiteral("Seal cancelled: the earlier package is left as it was."));
   if (how == "button") {
     SaveScreenshot(window_.get(), "main-window-cancelled");
   }
@@ -1087,77 +1202,66 @@ void SealerWindowTest::signingKey_data() {
   QTest::addColumn<QString>("file");
   QTest::addColumn<QStringList>("passphrases");
   QTest::addColumn<BoxAnswer>("answer");
-  QTest::addColumn<QString>(
-      "setting"); // the key the settings name after: a file, or ""
-  QTest::addColumn<QString>(
-      "message"); // a box's text: %1 the file, %2 its key id
+  QTest::addColumn<QString>("setting");  // the key the settings name after: a file, or ""
+  QTest::addColumn<QString>("message");  // a box's text: %1 the file, %2 its key id
   QTest::addColumn<bool>("sealed");
-  QTest::addColumn<int>("asked"); // passphrase dialogs in all
-  const QString chosen =
-      "Seals are signed with the key %1 from now on.\n\nKey id: %2";
+  QTest::addColumn<int>("asked");  // passphrase dialogs in all
+  const QString chosen = "Seals are signed with the key %1 from now on.\n\nKey id: %2";
   const QString refused = "Unable to use %1 as the signing key: ";
   const QString unloadable = "Unable to load the signing key %1: ";
   QTest::newRow("plain key chosen, then two signed seals")
       << "menu"
-      << "plain" << QStringList() << BoxAnswer::kOk << "plain" << chosen << true
-      << 0;
+      << "plain" << QStringList() << BoxAnswer::kOk << "plain" << chosen << true << 0;
   QTest::newRow("encrypted key chosen: one passphrase for the session")
       << "menu"
-      << "encrypted" << QStringList{"s3cret"} << BoxAnswer::kOk << "encrypted"
-      << chosen << true << 1;
+      << "encrypted" << QStringList{"s3cret"} << BoxAnswer::kOk << "encrypted" << chosen << true
+      << 1;
   QTest::newRow("encrypted key in the settings: asked at the first seal")
       << "settings"
-      << "encrypted" << QStringList{"s3cret"} << BoxAnswer::kOk << "encrypted"
-      << QString() << true << 1;
+      << "encrypted" << QStringList{"s3cret"} << BoxAnswer::kOk << "encrypted" << QString() << true
+      << 1;
   QTest::newRow("wrong passphrase at the seal")
       << "settings"
       << "encrypted" << QStringList{"wrong"} << BoxAnswer::kOk << "encrypted"
       << unloadable + "wrong passphrase. Nothing was sealed." << false << 1;
   QTest::newRow("passphrase cancelled at the seal")
       << "settings"
-      << "encrypted" << QStringList{"<cancel>"} << BoxAnswer::kOk << "encrypted"
-      << QString() << false << 1;
+      << "encrypted" << QStringList{"<cancel>"} << BoxAnswer::kOk << "encrypted" << QString()
+      << false << 1;
   QTest::newRow("key file gone at the seal")
       << "settings"
       << "missing" << QStringList() << BoxAnswer::kOk << "missing"
-      << unloadable + "No such file or directory. Nothing was sealed." << false
-      << 0;
+      << unloadable + "No such file or directory. Nothing was sealed." << false << 0;
   QTest::newRow("wrong passphrase when choosing: the old key stays")
       << "menu"
       << "encrypted" << QStringList{"wrong"} << BoxAnswer::kOk << "old"
       << refused + "wrong passphrase." << true << 1;
   QTest::newRow("passphrase cancelled when choosing: the old key stays")
       << "menu"
-      << "encrypted" << QStringList{"<cancel>"} << BoxAnswer::kOk << "old"
-      << QString() << true << 1;
-  QTest::newRow("not a key file")
-      << "menu"
-      << "text" << QStringList() << BoxAnswer::kOk << "old"
-      << refused + "not a secret key file (PKCS#8 PEM)." << true << 0;
+      << "encrypted" << QStringList{"<cancel>"} << BoxAnswer::kOk << "old" << QString() << true
+      << 1;
+  QTest::newRow("not a key file") << "menu"
+                                  << "text" << QStringList() << BoxAnswer::kOk << "old"
+                                  << refused + "not a secret key file (PKCS#8 PEM)." << true << 0;
   QTest::newRow("the public half")
       << "menu"
       << "pub" << QStringList() << BoxAnswer::kOk << "old"
-      << refused + "not a secret key file (PKCS#8 PEM) (it is the public half: "
-                   "choose the file "
-                   "without \".pub\")."
+      << refused +
+             "not a secret key file (PKCS#8 PEM) (it is the public half: choose the file "
+             "without \".pub\")."
       << true << 0;
   QTest::newRow("a path the settings cannot hold")
       << "menu"
       << "long" << QStringList() << BoxAnswer::kOk << "old"
-      << "%1 is too long for the settings file (at most 255 bytes)" << true
-      << 0;
+      << "%1 is too long for the settings file (at most 255 bytes)" << true << 0;
   QTest::newRow("cancelled, Yes: seals without a signature")
       << "menu"
       << "cancel" << QStringList() << BoxAnswer::kYes << ""
-      << "Seals are signed with the key %1.\n\nSeal without a signature from "
-         "now on?"
-      << true << 0;
+      << "Seals are signed with the key %1.\n\nSeal without a signature from now on?" << true << 0;
   QTest::newRow("cancelled, No: the old key stays")
       << "menu"
       << "cancel" << QStringList() << BoxAnswer::kNo << "old"
-      << "Seals are signed with the key %1.\n\nSeal without a signature from "
-         "now on?"
-      << true << 0;
+      << "Seals are signed with the key %1.\n\nSeal without a signature from now on?" << true << 0;
 }
 
 void SealerWindowTest::signingKey() {
@@ -1183,17 +1287,14 @@ void SealerWindowTest::signingKey() {
   };
   std::map<QString, std::string> ids;
   qx_test::WriteFile(paths["text"], "not a key\n");
-  QVERIFY(
-      QDir().mkpath(QString::fromStdString(paths["long"]).section('/', 0, -2)));
-  for (const auto &[name, passphrase] :
-       {std::pair<QString, std::string>{"old", ""},
-        {"plain", ""},
-        {"encrypted", "s3cret"},
-        {"long", ""}}) {
+  QVERIFY(QDir().mkpath(QString::fromStdString(paths["long"]).section('/', 0, -2)));
+  for (const auto& [name, passphrase] : {std::pair<QString, std::string>{"old", ""},
+                                         {"plain", ""},
+                                         {"encrypted", "s3cret"},
+                                         {"long", ""}}) {
     const auto made = qx::MakeSigningKey();
     QVERIFY(made.ok());
-    QCOMPARE(qx::SaveSigningKey(made.value, paths[name], passphrase),
-             std::string());
+    QCOMPARE(qx::SaveSigningKey(made.value, paths[name], passphrase), std::string());
     ids[name] = qx::KeyId(made.value.public_key());
   }
   const std::string project = MakeProject("Sign", true);
@@ -1203,29 +1304,24 @@ void SealerWindowTest::signingKey() {
   const auto before = TreeBytes(QString::fromStdString(out));
   {
     qx::SealerSettings settings;
-    QVERIFY(qx::WriteSigningKeySetting(settings,
-                                       paths[setup == "menu" ? "old" : file]));
+    QVERIFY(qx::WriteSigningKeySetting(settings, paths[setup == "menu" ? "old" : file]));
   }
 
   OpenWindow(project);
   passphrases_ = passphrases;
-  const QString target =
-      QString::fromStdString(file == "cancel" ? paths["old"] : paths[file]);
+  const QString target = QString::fromStdString(file == "cancel" ? paths["old"] : paths[file]);
   QString expected_box =
-      message.arg(target, QString::fromStdString(file == "cancel" ? ids["old"]
-                                                                  : ids[file]));
+      message.arg(target, QString::fromStdString(file == "cancel" ? ids["old"] : ids[file]));
   if (setup == "menu") {
-    answers_.push_back(file == "cancel" ? std::nullopt
-                                        : std::optional<QString>(target));
+    answers_.push_back(file == "cancel" ? std::nullopt : std::optional<QString>(target));
     ui_.QueueAnswer(answer);
-    WithFileMenu([](QMenu *menu) { QTest::keyClick(menu, Qt::Key_K); });
+    WithFileMenu([](QMenu* menu) { QTest::keyClick(menu, Qt::Key_K); });
     QCOMPARE(dialogs_.size(), size_t{1});
     QCOMPARE(dialogs_[0].title, QStringLiteral("Choose Signing Key"));
     QCOMPARE(dialogs_[0].directory, QString::fromStdString(keys));
     QCOMPARE(dialogs_[0].proposed_name, QStringLiteral("old"));
   }
-  const std::string expected_setting =
-      setting.isEmpty() ? std::string() : paths[setting];
+  const std::string expected_setting = setting.isEmpty() ? std::string() : paths[setting];
   QCOMPARE(Setting("SigningKey"), expected_setting);
   QCOMPARE(window_->state().settings.signing_key, expected_setting);
 
@@ -1235,27 +1331,24 @@ void SealerWindowTest::signingKey() {
   for (int seal = 0; seal < (sealed ? 2 : 1); ++seal) {
     QTest::mouseClick(Button(FormControl::kSeal), Qt::LeftButton);
     const std::vector<std::string> shown = ui_.texts();
-    QCOMPARE(!shown.empty() &&
-                 shown.back() == "The Sign package seal is complete.",
-             sealed);
+    QCOMPARE(!shown.empty() && shown.back() == "The Sign package seal is complete.", sealed);
   }
   QVERIFY(!window_->state().seal_running);
   QCOMPARE(passphrase_asked_.size(), asked);
-  for (const QString &path : passphrase_asked_) {
+  for (const QString& path : passphrase_asked_) {
     QCOMPARE(path, QString::fromStdString(paths["encrypted"]));
   }
   std::vector<QString> texts;
-  for (const std::string &text : ui_.texts()) {
+  for (const std::string& text : ui_.texts()) {
     texts.push_back(QString::fromStdString(text));
   }
   if (!message.isEmpty()) {
     QVERIFY2(std::find(texts.begin(), texts.end(), expected_box) != texts.end(),
              qPrintable(expected_box));
   }
-  // A seal that does not start writes nothing, and only a bad key shows a stop
-  // box.
+  // A seal that does not start writes nothing, and only a bad key shows a stop box.
   int stops = 0;
-  for (const qx::MessageBoxRequest &box : ui_.boxes()) {
+  for (const qx::MessageBoxRequest& box : ui_.boxes()) {
     stops += box.icon == qx::BoxIcon::kStop ? 1 : 0;
   }
   QCOMPARE(stops, message.contains("Unable") ? 1 : 0);
@@ -1268,8 +1361,7 @@ void SealerWindowTest::signingKey() {
     QVERIFY(!qx_test::FileExists(signature));
     return;
   }
-  QCOMPARE(Qxweb("verify --key " + ShellQuote(paths[setting] + ".pub") + " " +
-                 ShellQuote(header)),
+  QCOMPARE(Qxweb("verify --key " + ShellQuote(paths[setting] + ".pub") + " " + ShellQuote(header)),
            std::string());
   const auto parsed = qx::ParseSignature(qx_test::ReadFile(signature));
   QVERIFY2(parsed.ok(), parsed.error.c_str());
@@ -1281,13 +1373,11 @@ void SealerWindowTest::passphraseDialog_data() {
   QTest::addColumn<QString>("typed");
   QTest::addColumn<int>("key");
   QTest::addColumn<std::optional<std::string>>("given");
-  QTest::newRow("typed, Return")
-      << QString::fromUtf8("s3cr\u00e9t") << int(Qt::Key_Return)
-      << std::optional<std::string>("s3cr\xc3\xa9t");
-  QTest::newRow("empty, Return")
-      << QString() << int(Qt::Key_Return) << std::optional<std::string>("");
-  QTest::newRow("typed, Escape")
-      << "s3cret" << int(Qt::Key_Escape) << std::optional<std::string>();
+  QTest::newRow("typed, Return") << QString::fromUtf8("s3cr\u00e9t") << int(Qt::Key_Return)
+                                 << std::optional<std::string>("s3cr\xc3\xa9t");
+  QTest::newRow("empty, Return") << QString() << int(Qt::Key_Return)
+                                 << std::optional<std::string>("");
+  QTest::newRow("typed, Escape") << "s3cret" << int(Qt::Key_Escape) << std::optional<std::string>();
 }
 
 void SealerWindowTest::passphraseDialog() {
@@ -1298,18 +1388,16 @@ void SealerWindowTest::passphraseDialog() {
   qx::ui::SetPassphraseHook(nullptr);
   QString label;
   bool hidden = false;
-  OnNextModal([&](QWidget *modal) {
-    auto *dialog = qobject_cast<QInputDialog *>(modal);
+  OnNextModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QInputDialog*>(modal);
     QVERIFY(dialog != nullptr);
     label = dialog->labelText();
     hidden = dialog->textEchoMode() == QLineEdit::Password;
-    dialog->findChild<QLineEdit *>()->insert(
-        typed); // as typed, whatever the keyboard
+    dialog->findChild<QLineEdit*>()->insert(typed);  // as typed, whatever the keyboard
     SaveScreenshot(dialog, "passphrase-dialog");
-    QTest::keyClick(dialog->findChild<QLineEdit *>(), Qt::Key(key));
+    QTest::keyClick(dialog->findChild<QLineEdit*>(), Qt::Key(key));
   });
-  const std::optional<std::string> answer =
-      qx::ui::AskKeyPassphrase(window_.get(), "/keys/enc");
+  const std::optional<std::string> answer = qx::ui::AskKeyPassphrase(window_.get(), "/keys/enc");
   qx::ui::SetPassphraseHook(passphrase_hook_);
   QCOMPARE(answer, given);
   QVERIFY(hidden);
@@ -1323,12 +1411,10 @@ void SealerWindowTest::closeWithUnsavedChanges_data() {
   QTest::addColumn<bool>("saved");
   QTest::newRow("close box, Yes") << false << BoxAnswer::kYes << true << true;
   QTest::newRow("close box, No") << false << BoxAnswer::kNo << true << false;
-  QTest::newRow("close box, Cancel")
-      << false << BoxAnswer::kCancel << true << false;
+  QTest::newRow("close box, Cancel") << false << BoxAnswer::kCancel << true << false;
   QTest::newRow("Exit, Cancel") << true << BoxAnswer::kCancel << false << false;
   QTest::newRow("Exit, Yes") << true << BoxAnswer::kYes << true << true;
-  QTest::newRow("end of session, Cancel")
-      << false << BoxAnswer::kCancel << false << false;
+  QTest::newRow("end of session, Cancel") << false << BoxAnswer::kCancel << false << false;
 }
 
 void SealerWindowTest::closeWithUnsavedChanges() {
@@ -1341,22 +1427,19 @@ void SealerWindowTest::closeWithUnsavedChanges() {
   OpenWindow(project);
   Type(FormControl::kCommandLine, QStringLiteral("bin/other.sh"));
   ui_.QueueAnswer(answer);
-  const bool session_ends =
-      QByteArray(QTest::currentDataTag()).startsWith("end of session");
+  const bool session_ends = QByteArray(QTest::currentDataTag()).startsWith("end of session");
   if (by_exit) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F8);
   } else if (session_ends) {
-    window_->EndSession(true); // the window stays; the settings are written
+    window_->EndSession(true);  // the window stays; the settings are written
     QCOMPARE(Setting("LastControl.1"), project);
   } else {
     window_->close();
   }
-  QCOMPARE(ui_.texts(), std::vector<std::string>{
-                            "Do you want to save the modified Project File?"});
+  QCOMPARE(ui_.texts(), std::vector<std::string>{"Do you want to save the modified Project File?"});
   QCOMPARE(ui_.boxes()[0].buttons, qx::BoxButtons::kYesNoCancel);
   QCOMPARE(window_->isVisible(), !closed);
-  QCOMPARE(qx_test::ReadFile(project).find("CommandLine: bin/other.sh") !=
-               std::string::npos,
+  QCOMPARE(qx_test::ReadFile(project).find("CommandLine: bin/other.sh") != std::string::npos,
            saved);
   if (closed) {
     QCOMPARE(Setting("LastControl.1"), project);
@@ -1366,31 +1449,25 @@ void SealerWindowTest::closeWithUnsavedChanges() {
 void SealerWindowTest::messageBoxes_data() {
   QTest::addColumn<qx::BoxIcon>("icon");
   QTest::addColumn<qx::BoxButtons>("buttons");
-  QTest::addColumn<int>(
-      "click"); // a QMessageBox::StandardButton; 0 presses Return
+  QTest::addColumn<int>("click");  // a QMessageBox::StandardButton; 0 presses Return
   QTest::addColumn<BoxAnswer>("answer");
   QTest::addColumn<int>("shown_icon");
-  QTest::newRow("stop, OK") << qx::BoxIcon::kStop << qx::BoxButtons::kOk << 0
-                            << BoxAnswer::kOk << int(QMessageBox::Critical);
-  QTest::newRow("information, OK")
-      << qx::BoxIcon::kInformation << qx::BoxButtons::kOk << 0 << BoxAnswer::kOk
-      << int(QMessageBox::Information);
-  QTest::newRow("question, OK first")
-      << qx::BoxIcon::kQuestion << qx::BoxButtons::kOkCancel << 0
-      << BoxAnswer::kOk << int(QMessageBox::Question);
+  QTest::newRow("stop, OK") << qx::BoxIcon::kStop << qx::BoxButtons::kOk << 0 << BoxAnswer::kOk
+                            << int(QMessageBox::Critical);
+  QTest::newRow("information, OK") << qx::BoxIcon::kInformation << qx::BoxButtons::kOk << 0
+                                   << BoxAnswer::kOk << int(QMessageBox::Information);
+  QTest::newRow("question, OK first") << qx::BoxIcon::kQuestion << qx::BoxButtons::kOkCancel << 0
+                                      << BoxAnswer::kOk << int(QMessageBox::Question);
   QTest::newRow("OK/Cancel, Cancel")
-      << qx::BoxIcon::kNone << qx::BoxButtons::kOkCancel
-      << int(QMessageBox::Cancel) << BoxAnswer::kCancel
-      << int(QMessageBox::NoIcon);
-  QTest::newRow("Yes first")
-      << qx::BoxIcon::kQuestion << qx::BoxButtons::kYesNoCancel << 0
-      << BoxAnswer::kYes << int(QMessageBox::Question);
+      << qx::BoxIcon::kNone << qx::BoxButtons::kOkCancel << int(QMessageBox::Cancel)
+      << BoxAnswer::kCancel << int(QMessageBox::NoIcon);
+  QTest::newRow("Yes first") << qx::BoxIcon::kQuestion << qx::BoxButtons::kYesNoCancel << 0
+                             << BoxAnswer::kYes << int(QMessageBox::Question);
   QTest::newRow("No") << qx::BoxIcon::kQuestion << qx::BoxButtons::kYesNoCancel
-                      << int(QMessageBox::No) << BoxAnswer::kNo
-                      << int(QMessageBox::Question);
-  QTest::newRow("Yes/No, No")
-      << qx::BoxIcon::kWarning << qx::BoxButtons::kYesNo << int(QMessageBox::No)
-      << BoxAnswer::kNo << int(QMessageBox::Warning);
+                      << int(QMessageBox::No) << BoxAnswer::kNo << int(QMessageBox::Question);
+  QTest::newRow("Yes/No, No") << qx::BoxIcon::kWarning << qx::BoxButtons::kYesNo
+                              << int(QMessageBox::No) << BoxAnswer::kNo
+                              << int(QMessageBox::Warning);
 }
 
 void SealerWindowTest::messageBoxes() {
@@ -1405,15 +1482,15 @@ void SealerWindowTest::messageBoxes() {
   const qx::ScopedUserInterface scope(qt_ui);
   QString caption;
   int seen_icon = -1;
-  QWidget *parent = nullptr;
-  OnNextModal([&](QWidget *modal) {
-    auto *box = qobject_cast<QMessageBox *>(modal);
+  QWidget* parent = nullptr;
+  OnNextModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
     QVERIFY(box != nullptr);
     caption = box->windowTitle();
     seen_icon = box->icon();
     parent = box->parentWidget();
     if (click == 0) {
-      QTest::keyClick(box, Qt::Key_Return); // the default button
+      QTest::keyClick(box, Qt::Key_Return);  // the default button
     } else {
       box->button(QMessageBox::StandardButton(click))->click();
     }
@@ -1430,7 +1507,7 @@ void SealerWindowTest::everyContextHasATopic() {
   std::vector<int> contexts = {101, 102, 103, 104, 105, 106, 151, 152, 153, 154,
                                301, 302, 303, 503, 801, 802, 803, 804, 2000};
   OpenWindow();
-  for (QWidget *control : Form().findChildren<QWidget *>()) {
+  for (QWidget* control : Form().findChildren<QWidget*>()) {
     const QVariant id = control->property(qx::ui::kControlIdProperty);
     if (id.isValid()) {
       contexts.push_back(id.toInt());
@@ -1438,15 +1515,13 @@ void SealerWindowTest::everyContextHasATopic() {
   }
   QCOMPARE(contexts.size(), size_t{19 + 27});
   for (int context : contexts) {
-    QVERIFY2(qx::ui::HasHelpTopic(context),
-             qPrintable(QString::number(context)));
+    QVERIFY2(qx::ui::HasHelpTopic(context), qPrintable(QString::number(context)));
   }
-  QCOMPARE(qx::ui::HelpTopicPage(4242),
-           QStringLiteral("qrc:/help/contents.html"));
+  QCOMPARE(qx::ui::HelpTopicPage(4242), QStringLiteral("qrc:/help/contents.html"));
 }
 
 void SealerWindowTest::busyCursorNests() {
-  qx::ui::BusyCursor(false); // an end without a begin does nothing
+  qx::ui::BusyCursor(false);  // an end without a begin does nothing
   QCOMPARE(QApplication::overrideCursor(), nullptr);
   qx::ui::BusyCursor(true);
   qx::ui::BusyCursor(true);
