@@ -25,6 +25,11 @@ std::string RecentKey(size_t slot) {
   return key;
 }
 
+// A size in pixels: 0 when the key is missing or holds no positive number.
+int ReadSize(const std::string& path, std::string_view key) {
+  return path.empty() ? 0 : std::max(0, ReadProfileInt(path, kSettingsSection, key, 0));
+}
+
 std::string ReadSetting(const std::string& path, std::string_view key) {
   std::string value;
   if (!path.empty()) {
@@ -52,6 +57,8 @@ void ReadSettings(SealerSettings& settings) {
   settings.copyright = ReadSetting(path, kCopyRightKey);
   settings.project_directory = ReadSetting(path, kProjectDirectoryKey);
   settings.signing_key = ReadSetting(path, kSigningKeySetting);
+  settings.window_width = ReadSize(path, kWindowWidthSetting);
+  settings.window_height = ReadSize(path, kWindowHeightSetting);
   settings.recent_projects = {};
   bool any = false;
   // The used slots stay a prefix: the first missing key ends the list.
@@ -69,6 +76,13 @@ void WriteSettings(const SealerSettings& settings, WindowHandle owner) {
   WriteSetting(kSettingsSection, kOwnerKey, settings.owner, owner);
   WriteSetting(kSettingsSection, kCopyRightKey, settings.copyright, owner);
   WriteSetting(kSettingsSection, kProjectDirectoryKey, settings.project_directory, owner);
+  // A size never measured leaves the one written by the last window.
+  if (settings.window_width > 0 && settings.window_height > 0) {
+    WriteSetting(kSettingsSection, kWindowWidthSetting, std::to_string(settings.window_width),
+                 owner);
+    WriteSetting(kSettingsSection, kWindowHeightSetting, std::to_string(settings.window_height),
+                 owner);
+  }
   for (size_t slot = 0; slot < kRecentProjectCount; ++slot) {
     if (settings.recent_projects[slot].empty()) {
       break;

@@ -16,17 +16,22 @@ inline constexpr char kSettingsFileName[] = "qxsealer-lite.ini";
 inline constexpr char kSettingsSection[] = "General";
 // The key of the secret key file seals are signed with.
 inline constexpr char kSigningKeySetting[] = "SigningKey";
+// The keys of the main window's size, in pixels, as it was when it closed.
+inline constexpr char kWindowWidthSetting[] = "WindowWidth";
+inline constexpr char kWindowHeightSetting[] = "WindowHeight";
 
 // The settings file in the per-user configuration directory; empty when
 // there is none.
 std::string SettingsFilePath();
 
 // Reads the defaults, the signing key file ("SigningKey", which the window's
-// File > Signing Key sets and removes, or the person edits) and the recent
-// list; a missing file gives empty values.
+// File > Signing Key sets and removes, or the person edits), the window's
+// size and the recent list; a missing file gives empty values, and a size
+// that is missing or not positive reads as 0.
 void ReadSettings(SealerSettings& settings);
-// Writes the defaults and every recent path held (not the signing key, which
-// WriteSigningKeySetting writes at once when it changes).
+// Writes the defaults, the window's size when it is known and every recent
+// path held (not the signing key, which WriteSigningKeySetting writes at
+// once when it changes).
 void WriteSettings(const SealerSettings& settings, WindowHandle owner = nullptr);
 // Writes |path| as the signing key, or removes the setting when |path| is
 // empty, and on success keeps it in |settings|. On failure (a path of 256

@@ -20,6 +20,9 @@ struct SealerSettings {
   std::string copyright;          // default copyright of a new project
   std::string project_directory;  // where project file dialogs start
   std::string signing_key;        // the secret key file seals are signed with
+  // The main window's size when it last closed, in pixels; 0 when unknown.
+  int window_width = 0;
+  int window_height = 0;
   // Most recent first; the used slots are always a prefix.
   std::array<std::string, kRecentProjectCount> recent_projects;
   bool recent_list_changed = false;  // the File menu's recent items are stale

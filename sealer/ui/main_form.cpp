@@ -11,6 +11,7 @@
 #include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QThread>
 #include <QValidator>
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include <optional>
 #include <utility>
 
+#include "core/platform/user_interface.h"
 #include "sealer/project/form_commands.h"
 #include "sealer/project/form_messages.h"
 #include "sealer/project/project_file.h"
@@ -45,41 +47,57 @@ struct TemplateControl {
   const char* text;
   int left, top, width, height;  // dialog units
   size_t limit;                  // bytes an edit accepts
+  FormStretch stretch;           // how it follows a larger form
 };
 
 constexpr int kTemplateWidth = 312;
 constexpr double kMostWidening = 1.6;
 constexpr int kTemplateHeight = 250;
 
+// How controls follow a larger form. The two columns of short fields share
+// the new width half and half; the right column's labels move with their
+// fields.
+constexpr FormStretch kStays{0, 0, 0, 0};
+constexpr FormStretch kWidens{0, 2, 0, 0};
+constexpr FormStretch kMovesRight{2, 2, 0, 0};
+constexpr FormStretch kLeftColumn{0, 1, 0, 0};
+constexpr FormStretch kRightColumnLabel{1, 1, 0, 0};
+constexpr FormStretch kRightColumn{1, 2, 0, 0};
+constexpr FormStretch kGrows{0, 2, 0, 2};
+constexpr FormStretch kStaysAtBottom{0, 0, 2, 2};
+constexpr FormStretch kWidensAtBottom{0, 2, 2, 2};
+constexpr FormStretch kCentredAtBottom{1, 1, 2, 2};
+constexpr FormStretch kRightAtBottom{2, 2, 2, 2};
+
 // The form's template, in its order (which is also the tab order).
 constexpr TemplateControl kTemplate[] = {
-    {2000, Kind::kGroup, "Header Information", 14, 2, 290, 93, 0},
-    {2001, Kind::kLabel, "Owner:", 23, 17, 27, 10, 0},
-    {2051, Kind::kEdit, "", 59, 16, 87, 12, kOwnerFieldLimit},
-    {2003, Kind::kLabel, "Name:", 155, 17, 21, 8, 0},
-    {2053, Kind::kEdit, "", 207, 16, 87, 12, kNameFieldLimit},
-    {2005, Kind::kLabel, "Install To:", 23, 34, 31, 9, 0},
-    {2055, Kind::kEdit, "", 59, 33, 87, 12, kPathFieldLimit},
-    {2004, Kind::kLabel, "Command Line:", 155, 34, 54, 8, 0},
-    {2054, Kind::kEdit, "", 207, 33, 87, 12, kCommandLineFieldLimit},
-    {2026, Kind::kLabel, "Seal From:", 23, 59, 34, 8, 0},
-    {2064, Kind::kEdit, "", 59, 57, 217, 12, kPathFieldLimit},
-    {2066, Kind::kButton, "...", 283, 57, 12, 12, 0},
-    {2025, Kind::kLabel, "Put To:", 23, 77, 34, 8, 0},
-    {2063, Kind::kEdit, "", 59, 75, 217, 12, kPathFieldLimit},
-    {7016, Kind::kGroup, "Package Information", 14, 100, 290, 110, 0},
-    {3004, Kind::kLabel, "Directory Count:", 31, 113, 54, 8, 0},
-    {3054, Kind::kLabel, "", 86, 113, 19, 8, 0},
-    {3005, Kind::kLabel, "File Count:", 220, 113, 37, 8, 0},
-    {3055, Kind::kLabel, "", 258, 113, 37, 8, 0},
-    {3100, Kind::kHiddenList, "", 22, 128, 272, 81, 0},
-    {3056, Kind::kList, "", 22, 128, 272, 81, 0},
-    {3066, Kind::kButton, "&Scan", 100, 216, 50, 14, 0},
-    {3061, Kind::kButton, "S&eal", 162, 216, 50, 14, 0},
-    {2028, Kind::kFrame, "", 0, 230, 311, 16, 0},
-    {2027, Kind::kLabel, "Status:", 2, 235, 24, 9, 0},
-    {2029, Kind::kFrame, "", 27, 230, 2, 16, 0},
-    {2079, Kind::kLabel, "       ", 30, 235, 280, 9, 0},
+    {2000, Kind::kGroup, "Header Information", 14, 2, 290, 93, 0, kWidens},
+    {2001, Kind::kLabel, "Owner:", 23, 17, 27, 10, 0, kStays},
+    {2051, Kind::kEdit, "", 59, 16, 87, 12, kOwnerFieldLimit, kLeftColumn},
+    {2003, Kind::kLabel, "Name:", 155, 17, 21, 8, 0, kRightColumnLabel},
+    {2053, Kind::kEdit, "", 207, 16, 87, 12, kNameFieldLimit, kRightColumn},
+    {2005, Kind::kLabel, "Install To:", 23, 34, 31, 9, 0, kStays},
+    {2055, Kind::kEdit, "", 59, 33, 87, 12, kPathFieldLimit, kLeftColumn},
+    {2004, Kind::kLabel, "Command Line:", 155, 34, 54, 8, 0, kRightColumnLabel},
+    {2054, Kind::kEdit, "", 207, 33, 87, 12, kCommandLineFieldLimit, kRightColumn},
+    {2026, Kind::kLabel, "Seal From:", 23, 59, 34, 8, 0, kStays},
+    {2064, Kind::kEdit, "", 59, 57, 217, 12, kPathFieldLimit, kWidens},
+    {2066, Kind::kButton, "...", 283, 57, 12, 12, 0, kMovesRight},
+    {2025, Kind::kLabel, "Put To:", 23, 77, 34, 8, 0, kStays},
+    {2063, Kind::kEdit, "", 59, 75, 217, 12, kPathFieldLimit, kWidens},
+    {7016, Kind::kGroup, "Package Information", 14, 100, 290, 110, 0, kGrows},
+    {3004, Kind::kLabel, "Directory Count:", 31, 113, 54, 8, 0, kStays},
+    {3054, Kind::kLabel, "", 86, 113, 19, 8, 0, kStays},
+    {3005, Kind::kLabel, "File Count:", 220, 113, 37, 8, 0, kMovesRight},
+    {3055, Kind::kLabel, "", 258, 113, 37, 8, 0, kMovesRight},
+    {3100, Kind::kHiddenList, "", 22, 128, 272, 81, 0, kGrows},
+    {3056, Kind::kList, "", 22, 128, 272, 81, 0, kGrows},
+    {3066, Kind::kButton, "&Scan", 100, 216, 50, 14, 0, kCentredAtBottom},
+    {3061, Kind::kButton, "S&eal", 162, 216, 50, 14, 0, kCentredAtBottom},
+    {2028, Kind::kFrame, "", 0, 230, 311, 16, 0, kWidensAtBottom},
+    {2027, Kind::kLabel, "Status:", 2, 235, 24, 9, 0, kStaysAtBottom},
+    {2029, Kind::kFrame, "", 27, 230, 2, 16, 0, kStaysAtBottom},
+    {2079, Kind::kLabel, "       ", 30, 235, 280, 9, 0, kWidensAtBottom},
 };
 
 // A field's limit counts the bytes of its text, as the record's widths do;
@@ -149,7 +167,10 @@ void MainForm::Build() {
     }
   }
   units.Widen(std::min(widest, kMostWidening));
-  setFixedSize(units.X(kTemplateWidth), units.Y(kTemplateHeight));
+  // The template's size is the smallest the form takes; beyond it the
+  // controls follow their stretch.
+  setMinimumSize(units.X(kTemplateWidth), units.Y(kTemplateHeight));
+  resize(minimumSize());
   for (const TemplateControl& c : kTemplate) {
     QWidget* widget = nullptr;
     const QString text = QString::fromLatin1(c.text);
@@ -171,6 +192,9 @@ void MainForm::Build() {
       case Kind::kEdit: {
         auto* edit = new QLineEdit(this);
         edit->setValidator(new ByteLimit(c.limit, edit));
+        // What the limit refuses, typed or pasted, is not inserted: the beep says so.
+        connect(edit, &QLineEdit::inputRejected, this,
+                [] { CurrentUserInterface().Beep(BeepKind::kSimple); });
         edit->installEventFilter(this);
         connect(edit, &QLineEdit::textChanged, this, [this] { state_.project_modified = true; });
         widget = edit;
@@ -195,7 +219,7 @@ void MainForm::Build() {
         break;
       }
     }
-    widget->setGeometry(units.Rect(c.left, c.top, c.width, c.height));
+    Place(widget, units.Rect(c.left, c.top, c.width, c.height), c.stretch);
     widget->setProperty(kControlIdProperty, c.id);
     widget->setObjectName(QStringLiteral("control%1").arg(c.id));
     controls_[static_cast<FormControl>(c.id)] = widget;
@@ -212,15 +236,41 @@ void MainForm::Build() {
   // During a seal the progress bar and Cancel take the place of Scan and Seal.
   progress_bar_ = new QProgressBar(this);
   progress_bar_->setObjectName(QStringLiteral("sealProgress"));
-  progress_bar_->setGeometry(units.Rect(22, 216, 210, 14));
+  // The progress row follows the bottom as Scan and Seal do, the bar
+  // taking the width and Cancel staying at the right.
+  Place(progress_bar_, units.Rect(22, 216, 210, 14), kWidensAtBottom);
   progress_bar_->setRange(0, 1000);
   progress_bar_->hide();
   cancel_button_ = new QPushButton(QStringLiteral("Cancel"), this);
   cancel_button_->setObjectName(QStringLiteral("cancelButton"));
   cancel_button_->setAutoDefault(false);
-  cancel_button_->setGeometry(units.Rect(244, 216, 50, 14));
+  Place(cancel_button_, units.Rect(244, 216, 50, 14), kRightAtBottom);
   cancel_button_->hide();
   connect(cancel_button_, &QPushButton::clicked, this, &MainForm::RequestCancel);
+}
+
+void MainForm::Place(QWidget* widget, const QRect& rect, FormStretch stretch) {
+  placed_.push_back({widget, rect, stretch});
+  widget->setGeometry(rect);
+}
+
+void MainForm::Arrange() {
+  // Growth only: the minimum size keeps the form from shrinking below the
+  // template.
+  const int dx = std::max(0, width() - minimumWidth());
+  const int dy = std::max(0, height() - minimumHeight());
+  for (const Placed& p : placed_) {
+    const int left = p.rect.left() + dx * p.stretch.left / 2;
+    const int right = p.rect.left() + p.rect.width() + dx * p.stretch.right / 2;
+    const int top = p.rect.top() + dy * p.stretch.top / 2;
+    const int bottom = p.rect.top() + p.rect.height() + dy * p.stretch.bottom / 2;
+    p.widget->setGeometry(left, top, right - left, bottom - top);
+  }
+}
+
+void MainForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Arrange();
 }
 
 QWidget* MainForm::Control(FormControl id) const {

@@ -4,6 +4,7 @@
 // counts, Scan and Seal, and the status line, over real widgets; the engine
 // sees it as its FormView. Sealer window.
 
+#include <QRect>
 #include <QString>
 #include <QWidget>
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sealer/project/form_commands.h"
 #include "sealer/project/form_view.h"
@@ -31,6 +33,16 @@ class ListBoxWidget;
 // The property under which each control of the form keeps its id.
 inline constexpr char kControlIdProperty[] = "qxControlId";
 inline constexpr int kFormHelpContext = 2000;
+
+// How a control of the form follows the form's growth beyond its template's
+// size: each edge moves by this many halves of the growth (0, 1 or 2), so
+// that at the template's size every control is where the template puts it.
+struct FormStretch {
+  int left = 0;
+  int right = 0;
+  int top = 0;
+  int bottom = 0;
+};
 
 // The Put To that browsing to |seal_from| proposes: the path with its last
 // component's extension, if any, replaced by ".qxd".
@@ -98,9 +110,19 @@ class MainForm : public QWidget, public FormView {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  struct Placed {
+    QWidget* widget;
+    QRect rect;  // at the template's size
+    FormStretch stretch;
+  };
+
   void Build();
+  void Place(QWidget* widget, const QRect& rect, FormStretch stretch);
+  // Puts every control where the form's size wants it.
+  void Arrange();
   void FieldLeft(FormControl id);
   void ShowSealing(bool sealing);
   void ShowRunStep(const QString& text, qint64 index, qint64 count, qint64 done_bytes,
@@ -121,6 +143,7 @@ class MainForm : public QWidget, public FormView {
   SealerState& state_;
   int& help_context_;
   std::map<FormControl, QWidget*> controls_;
+  std::vector<Placed> placed_;
   // The bytes each field was last given, for names that are not UTF-8.
   std::map<FormControl, std::pair<QString, std::string>> given_;
   SessionKeys signing_keys_;

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QInputDialog>
 #include <QLabel>
@@ -32,6 +33,31 @@ PassphraseHook& AskHook() {
 }
 
 constexpr char kProjectFilter[] = "Sealer Project Files (*.QXS)";
+
+// Where a file dialog meant for |directory| starts: there when it is a
+// directory, else in the nearest directory above it, else in the home
+// directory. A dialog given a path that is no directory takes its last
+// component for the file's name, which would stand in for the one proposed.
+QString ExistingDirectory(const QString& directory) {
+  if (directory.isEmpty()) {
+    return QDir::homePath();
+  }
+  if (QFileInfo(directory).isDir()) {
+    return directory;
+  }
+  QString current = QDir::cleanPath(QFileInfo(directory).absoluteFilePath());
+  for (;;) {
+    const QFileInfo info(current);
+    if (info.isDir()) {
+      return current;
+    }
+    const QString parent = info.path();
+    if (parent == current) {
+      return QDir::homePath();
+    }
+    current = parent;
+  }
+}
 
 // Shows the dialog of |request|, or asks the hook; the chosen path.
 std::optional<QString> RunFileDialog(QWidget* owner, const FileDialogRequest& request) {
@@ -129,10 +155,11 @@ bool ChooseProjectFile(QWidget* owner, bool save_as, std::string& path, std::str
   request.filter = QString::fromLatin1(kProjectFilter);
   const size_t slash = path.find_last_of("/\\");
   if (slash == std::string::npos) {
-    request.directory = ToQString(project_directory);
+    request.directory = ExistingDirectory(ToQString(project_directory));
   } else {
     // A project in the root starts there, not nowhere.
-    request.directory = ToQString(std::string_view(path).substr(0, slash == 0 ? 1 : slash));
+    request.directory =
+        ExistingDirectory(ToQString(std::string_view(path).substr(0, slash == 0 ? 1 : slash)));
   }
   if (save_as) {
     // The application's name, with the extension project files are saved

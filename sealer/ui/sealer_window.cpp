@@ -8,9 +8,11 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSessionManager>
 #include <QShortcut>
 #include <QTimer>
+#include <algorithm>
 
 #include "core/fsutil/directory_tree.h"
 #include "core/platform/config_directory.h"
@@ -34,6 +36,19 @@ constexpr char kWindowTitle[] = "Tarnwick Web Lite Sealer";
 constexpr int kFileMenuText = 100;
 constexpr int kHelpMenuText = 300;
 constexpr qsizetype kFixedFileItems = 7;
+
+// The size the window opens at: the one it had when it last closed (a
+// dimension never written takes the smallest), no smaller than |smallest| and
+// no larger than the screen's work area.
+QSize OpeningSize(const SealerSettings& settings, const QSize& smallest, const QScreen* screen) {
+  const QSize largest =
+      screen != nullptr ? smallest.expandedTo(screen->availableGeometry().size()) : smallest;
+  const auto fit = [](int remembered, int low, int high) {
+    return remembered <= 0 ? low : std::clamp(remembered, low, high);
+  };
+  return QSize(fit(settings.window_width, smallest.width(), largest.width()),
+               fit(settings.window_height, smallest.height(), largest.height()));
+}
 
 bool IsRecentCommand(int id) {
   return id >= kFirstRecentCommand &&
@@ -102,7 +117,8 @@ std::string DefaultProjectDirectory() {
 
 SealerWindow::SealerWindow(const std::string& project_path, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+                              Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                              Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("sealerWindow"));
   setWindowTitle(QString::fromLatin1(kWindowTitle));
   ReadSettings(state_.settings);
@@ -116,11 +132,16 @@ SealerWindow::SealerWindow(const std::string& project_path, QWidget* parent)
   BuildMenus();
   BuildAccelerators();
 
-  // The form: the window is sized around it and centred on the screen.
+  // The form: the window is never smaller than the form's template, opens
+  // at the size it last had and is centred on the screen.
   help_context_ = kFormHelpContext;
   form_ = new MainForm(state_, help_context_, this);
   setCentralWidget(form_);
-  setFixedSize(form_->width(), form_->height() + menuBar()->sizeHint().height());
+  const QSize smallest(form_->minimumWidth(),
+                       form_->minimumHeight() + menuBar()->sizeHint().height());
+  setMinimumSize(smallest);
+  QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+  resize(OpeningSize(state_.settings, smallest, screen));
   CentreWindow(this, false);
   connect(form_, &MainForm::sealRunningChanged, this, &SealerWindow::SealRunningChanged);
   // A project that cannot be opened says why, and the window starts on a
@@ -455,7 +476,17 @@ void SealerWindow::EndSession(bool may_ask) {
   if (state_.project_modified && may_ask && !state_.seal_running) {
     SaveProject(state_, *form_, true, false);
   }
+  KeepWindowSize();
   WriteSettings(state_.settings, Handle());
+}
+
+void SealerWindow::KeepWindowSize() {
+  // A maximised window remembers the size it comes back to.
+  const QSize size = isMaximized() || isFullScreen() ? normalGeometry().size() : this->size();
+  if (!size.isEmpty()) {
+    state_.settings.window_width = size.width();
+    state_.settings.window_height = size.height();
+  }
 }
 
 void SealerWindow::closeEvent(QCloseEvent* event) {
@@ -472,6 +503,7 @@ void SealerWindow::closeEvent(QCloseEvent* event) {
   if (!state_.project.project_path.empty()) {
     AddRecentProject(state_.settings, state_.project.project_path, Handle());
   }
+  KeepWindowSize();
   WriteSettings(state_.settings, Handle());
   help_->Quit();
   event->accept();

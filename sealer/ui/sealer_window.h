@@ -87,6 +87,8 @@ class SealerWindow : public QMainWindow {
   void RebuildRecentMenu();
   void UpdateSaveItem();
   void SealRunningChanged(bool running);
+  // Puts the window's size into the settings, for the next run to open at.
+  void KeepWindowSize();
 
   // The project-dropping commands' first step: true when the caller may go on.
   bool SaveIfModified();

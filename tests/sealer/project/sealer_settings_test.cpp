@@ -65,6 +65,31 @@ TEST_F(SettingsTest, ReadStopsAtTheFirstMissingSlotAndWritesOnlyThePrefix) {
   EXPECT_EQ(settings.owner, std::string(255, 'o'));
 }
 
+TEST_F(SettingsTest, WindowSizeIsReadBackAndKeptWhenNeverMeasured) {
+  WriteFile(ini, "[General]\nWindowWidth=640\nWindowHeight=-5\n");
+  ReadSettings(settings);
+  EXPECT_EQ(settings.window_width, 640);
+  EXPECT_EQ(settings.window_height, 0);
+
+  // A size never measured leaves the written one alone; a measured one replaces it.
+  WriteFile(ini, "[General]\nWindowWidth=700\nWindowHeight=500\n");
+  SealerSettings unmeasured;
+  WriteSettings(unmeasured);
+  EXPECT_EQ(Value("General", "WindowWidth"), "700");
+  unmeasured.window_width = 812;
+  unmeasured.window_height = 0;
+  WriteSettings(unmeasured);
+  EXPECT_EQ(Value("General", "WindowWidth"), "700");
+  unmeasured.window_height = 610;
+  WriteSettings(unmeasured);
+  EXPECT_EQ(Value("General", "WindowWidth"), "812");
+  EXPECT_EQ(Value("General", "WindowHeight"), "610");
+  ReadSettings(settings);
+  EXPECT_EQ(settings.window_width, 812);
+  EXPECT_EQ(settings.window_height, 610);
+  EXPECT_TRUE(ui.boxes().empty());
+}
+
 TEST_F(SettingsTest, RecentListMovesToTopAndDropsTheOldest) {
   WriteFile(ini, "[/p/a.QXS]\r\nSomething=1\r\n[General]\r\nOwner=x\r\n");
   for (const char* path : {"/p/a.QXS", "/p/b.QXS", "/p/c.QXS", "/p/d.QXS"}) {

@@ -2,10 +2,12 @@
 // form's fields and buttons, the dialogs, help, a whole seal and the close.
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +16,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSemaphore>
 #include <QTest>
 #include <QTextBrowser>
@@ -101,6 +104,14 @@ class SealerWindowTest : public QObject {
   void accelerators();
   void fieldLimitsAndLeaveChecks_data();
   void fieldLimitsAndLeaveChecks();
+  void refusedInputBeeps_data();
+  void refusedInputBeeps();
+  void formResizes_data();
+  void formResizes();
+  void windowSizeRemembered_data();
+  void windowSizeRemembered();
+  void saveAsStartsInAnExistingDirectory_data();
+  void saveAsStartsInAnExistingDirectory();
   void browseProposesPutTo_data();
   void browseProposesPutTo();
   void saveEnableRule();
@@ -128,6 +139,9 @@ class SealerWindowTest : public QObject {
   qx::ui::MainForm& Form() { return *window_->form(); }
   QLineEdit* Edit(FormControl id) { return qobject_cast<QLineEdit*>(Form().Control(id)); }
   QPushButton* Button(FormControl id) { return qobject_cast<QPushButton*>(Form().Control(id)); }
+  QWidget* Control(int id) { return Form().Control(static_cast<FormControl>(id)); }
+  // The window's smallest size: the form's template under the menu bar.
+  QSize SmallestWindow() { return window_->minimumSize(); }
   void Type(FormControl id, const QString& text);
   // Clicks Scan or Seal and waits until the run it starts has ended.
   void ClickAndWait(FormControl id);
@@ -433,6 +447,340 @@ void SealerWindowTest::fieldLimitsAndLeaveChecks() {
     QCOMPARE(ui_.boxes()[0].icon, qx::BoxIcon::kInformation);
     QCOMPARE(QApplication::focusWidget(), Edit(field));
   }
+}
+
+void SealerWindowTest::refusedInputBeeps_data() {
+  // |how|: "type" types |input| key by key, "paste" pastes it at the cursor
+  // (after |before|, or over it all when |select|).
+  QTest::addColumn<FormControl>("field");
+  QTest::addColumn<QString>("before");
+  QTest::addColumn<bool>("select");
+  QTest::addColumn<QString>("how");
+  QTest::addColumn<QString>("input");
+  QTest::addColumn<QString>("kept");
+  QTest::addColumn<int>("beeps");
+  QTest::newRow("paste that fits") << FormControl::kName << "" << false << "paste"
+                                   << "demo"
+                                   << "demo" << 0;
+  QTest::newRow("paste over the limit: nothing inserted")
+      << FormControl::kName << "" << false << "paste"
+      << "abcdefghij"
+      << "" << 1;
+  QTest::newRow("paste over the limit with what is there")
+      << FormControl::kName << "abcdef" << false << "paste"
+      << "ghi"
+      << "abcdef" << 1;
+  QTest::newRow("paste over a selection, fits")
+      << FormControl::kName << "abcdefgh" << true << "paste"
+      << "xyz"
+      << "xyz" << 0;
+  QTest::newRow("paste counted in bytes, not letters")
+      << FormControl::kOwner << "" << false << "paste" << QString(64, QChar(0xe9)) << "" << 1;
+  QTest::newRow("path field, paste at the limit") << FormControl::kPutTo << "" << false << "paste"
+                                                  << QString(255, 'p') << QString(255, 'p') << 0;
+  QTest::newRow("typing past the limit: each refused key")
+      << FormControl::kName << "" << false << "type"
+      << "abcdefghij"
+      << "abcdefgh" << 2;
+}
+
+void SealerWindowTest::refusedInputBeeps() {
+  QFETCH(FormControl, field);
+  QFETCH(QString, before);
+  QFETCH(bool, select);
+  QFETCH(QString, how);
+  QFETCH(QString, input);
+  QFETCH(QString, kept);
+  QFETCH(int, beeps);
+  OpenWindow();
+  QLineEdit* edit = Edit(field);
+  Type(field, before);
+  ui_.Clear();
+  edit->setFocus();
+  if (select) {
+    edit->selectAll();
+  } else {
+    edit->end(false);
+  }
+  if (how == "paste") {
+    QApplication::clipboard()->setText(input);
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+  } else {
+    QTest::keyClicks(edit, input);
+  }
+  QCOMPARE(edit->text(), kept);
+  QCOMPARE(ui_.beeps(), beeps);
+  for (const qx::ScriptedUserInterface::Event& event : ui_.events()) {
+    QVERIFY(event.is_beep);
+    QCOMPARE(event.beep, qx::BeepKind::kSimple);
+  }
+}
+
+void SealerWindowTest::formResizes_data() {
+  // The window is made |grow| larger than its smallest size; a negative
+  // growth is refused, and the form keeps the template's arrangement.
+  QTest::addColumn<QSize>("grow");
+  QTest::addColumn<bool>("screenshot");
+  QTest::newRow("the template's size") << QSize(0, 0) << false;
+  QTest::newRow("wider and taller") << QSize(180, 90) << true;
+  QTest::newRow("wider by an odd width") << QSize(101, 0) << false;
+  QTest::newRow("taller only") << QSize(0, 75) << false;
+  QTest::newRow("smaller than the template: refused") << QSize(-60, -40) << false;
+  QTest::newRow("narrower only: refused") << QSize(-30, 50) << false;
+}
+
+void SealerWindowTest::formResizes() {
+  QFETCH(QSize, grow);
+  QFETCH(bool, screenshot);
+  OpenWindow();
+  const QSize smallest = SmallestWindow();
+  QCOMPARE(window_->size(), smallest);
+  QCOMPARE(Form().size(), Form().minimumSize());
+  // Every control where the template puts it, to compare against.
+  std::map<QWidget*, QRect> placed;
+  std::map<int, QRect> initial;
+  for (QWidget* control : Form().findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    placed[control] = control->geometry();
+    initial[control->property(qx::ui::kControlIdProperty).toInt()] = control->geometry();
+  }
+  const QRect bar = Form().progress_bar()->geometry();
+  const QRect cancel = Form().cancel_button()->geometry();
+  // Grown, then brought back: the template's arrangement comes back exactly.
+  window_->resize(smallest + QSize(70, 70));
+  window_->resize(smallest);
+  for (const auto& [control, rect] : placed) {
+    QVERIFY2(control->geometry() == rect, qPrintable(control->objectName()));
+  }
+
+  Type(FormControl::kSealFrom, "/srv/" + QString(120, 'd') + "/end");  // for the screenshot
+  window_->resize(smallest + grow);
+  QApplication::processEvents();
+  const QSize grown(std::max(grow.width(), 0), std::max(grow.height(), 0));
+  QCOMPARE(window_->size(), smallest.expandedTo(smallest + grow));
+  QCOMPARE(Form().size(), Form().minimumSize() + grown);
+  const int gx = grown.width();
+  const int gy = grown.height();
+  // Each control's growth in x and y: left, right, top and bottom edges.
+  const auto moved = [&](int id, int left, int right, int top, int bottom) {
+    const QRect was = initial[id];
+    return QRect(QPoint(was.left() + left, was.top() + top),
+                 QPoint(was.right() + right, was.bottom() + bottom));
+  };
+  const int half = gx / 2;
+  const std::pair<int, QRect> expected[] = {
+      // Labels on the left, and the directory count, stay.
+      {2001, moved(2001, 0, 0, 0, 0)},
+      {2026, moved(2026, 0, 0, 0, 0)},
+      {3004, moved(3004, 0, 0, 0, 0)},
+      {3054, moved(3054, 0, 0, 0, 0)},
+      // The short fields share the width; the right column's labels go with theirs.
+      {2051, moved(2051, 0, half, 0, 0)},
+      {2055, moved(2055, 0, half, 0, 0)},
+      {2003, moved(2003, half, half, 0, 0)},
+      {2004, moved(2004, half, half, 0, 0)},
+      {2053, moved(2053, half, gx, 0, 0)},
+      {2054, moved(2054, half, gx, 0, 0)},
+      // Seal From and Put To take the growth, "..." stays at Seal From's right.
+      {2064, moved(2064, 0, gx, 0, 0)},
+      {2063, moved(2063, 0, gx, 0, 0)},
+      {2066, moved(2066, gx, gx, 0, 0)},
+      // The groups widen, the package's grows down with the lists.
+      {2000, moved(2000, 0, gx, 0, 0)},
+      {7016, moved(7016, 0, gx, 0, gy)},
+      {3056, moved(3056, 0, gx, 0, gy)},
+      {3100, moved(3056, 0, gx, 0, gy)},
+      // The file count keeps its place from the right edge.
+      {3005, moved(3005, gx, gx, 0, 0)},
+      {3055, moved(3055, gx, gx, 0, 0)},
+      // Scan and Seal stay centred under the list; the status row at the bottom.
+      {3066, moved(3066, half, half, gy, gy)},
+      {3061, moved(3061, half, half, gy, gy)},
+      {2028, moved(2028, 0, gx, gy, gy)},
+      {2079, moved(2079, 0, gx, gy, gy)},
+      {2027, moved(2027, 0, 0, gy, gy)}};
+  for (const auto& [id, rect] : expected) {
+    QVERIFY2(Control(id)->geometry() == rect, qPrintable(QString::number(id)));
+  }
+  QVERIFY(Control(2051)->geometry().right() < Control(2003)->geometry().left());
+  QCOMPARE(Form().height() - Control(2028)->geometry().bottom(),
+           Form().minimumHeight() - initial[2028].bottom());
+  // The progress row is the same row: the bar from the list's left, Cancel at its right.
+  QCOMPARE(Form().progress_bar()->geometry(), bar.adjusted(0, gy, gx, gy));
+  QCOMPARE(Form().cancel_button()->geometry(), cancel.translated(gx, gy));
+  if (screenshot) {
+    SaveScreenshot(window_.get(), "main-window-resized");
+  }
+}
+
+void SealerWindowTest::windowSizeRemembered_data() {
+  // |written|: the size the settings hold before the window opens ("" for
+  // none); |opens|: "smallest", "screen" (its work area) or "written".
+  // The window is then grown by |grow| and closed (|how|), and opens again
+  // at the size it closed at.
+  QTest::addColumn<QString>("written");
+  QTest::addColumn<QString>("opens");
+  QTest::addColumn<QSize>("grow");
+  QTest::addColumn<QString>("how");
+  QTest::newRow("no size yet, grown and closed") << ""
+                                                 << "smallest" << QSize(90, 40) << "close";
+  QTest::newRow("no size yet, closed as it opened") << ""
+                                                    << "smallest" << QSize(0, 0) << "close";
+  QTest::newRow("a size that fits") << "+50,+30"
+                                    << "written" << QSize(0, 0) << "close";
+  QTest::newRow("smaller than the template") << "100,50"
+                                             << "smallest" << QSize(20, 10) << "close";
+  QTest::newRow("larger than the screen") << "20000,15000"
+                                          << "screen" << QSize(0, 0) << "close";
+  QTest::newRow("not a number") << "wide,tall"
+                                << "smallest" << QSize(0, 0) << "close";
+  QTest::newRow("written at the end of the session") << ""
+                                                     << "smallest" << QSize(60, 20) << "session";
+}
+
+void SealerWindowTest::windowSizeRemembered() {
+  QFETCH(QString, written);
+  QFETCH(QString, opens);
+  QFETCH(QSize, grow);
+  QFETCH(QString, how);
+  // The smallest size, from a first window that writes nothing.
+  OpenWindow();
+  const QSize smallest = SmallestWindow();
+  const QSize screen = window_->screen()->availableGeometry().size();
+  window_.reset();
+  QVERIFY(!qx_test::FileExists(qx::SettingsFilePath()) || Setting("WindowWidth").empty());
+  if (!written.isEmpty()) {
+    // "+W,+H" is relative to the smallest size.
+    const QStringList parts = written.split(',');
+    const bool relative = written.startsWith('+');
+    const QString width =
+        relative ? QString::number(smallest.width() + parts[0].toInt()) : parts[0];
+    const QString height =
+        relative ? QString::number(smallest.height() + parts[1].toInt()) : parts[1];
+    QVERIFY(qx::WriteSetting(qx::kSettingsSection, "WindowWidth", width.toStdString()));
+    QVERIFY(qx::WriteSetting(qx::kSettingsSection, "WindowHeight", height.toStdString()));
+  }
+  const QSize written_size(std::atoi(Setting("WindowWidth").c_str()),
+                           std::atoi(Setting("WindowHeight").c_str()));
+  OpenWindow();
+  const QSize expected = opens == "smallest" ? smallest
+                         : opens == "screen" ? smallest.expandedTo(screen)
+                                             : written_size;
+  QCOMPARE(window_->size(), expected);
+  QCOMPARE(window_->minimumSize(), smallest);
+
+  window_->resize(window_->size() + grow);
+  const QSize closed_at = window_->size();
+  if (how == "session") {
+    window_->EndSession(false);
+  } else {
+    window_->close();
+    QVERIFY(!window_->isVisible());
+  }
+  QCOMPARE(Setting("WindowWidth"), std::to_string(closed_at.width()));
+  QCOMPARE(Setting("WindowHeight"), std::to_string(closed_at.height()));
+  window_.reset();
+  OpenWindow();
+  QCOMPARE(window_->size(), closed_at);
+  QCOMPARE(Form().size(), closed_at - QSize(0, smallest.height() - Form().minimumHeight()));
+}
+
+void SealerWindowTest::saveAsStartsInAnExistingDirectory_data() {
+  // |setup|: "settings" makes |directory| (under the work directory) the
+  // settings' project directory, "project" opens a project saved there and
+  // then removes |directory|. |file| is made as a file first, when given.
+  // Save As starts in |starts| and proposes |proposed|.
+  QTest::addColumn<QString>("setup");
+  QTest::addColumn<QString>("directory");
+  QTest::addColumn<QString>("file");
+  QTest::addColumn<QString>("starts");
+  QTest::addColumn<QString>("proposed");
+  QTest::newRow("project directory there") << "settings"
+                                           << "projects"
+                                           << ""
+                                           << "projects"
+                                           << "Demo.QXS";
+  QTest::newRow("project directory missing") << "settings"
+                                             << "gone/projects"
+                                             << ""
+                                             << ""
+                                             << "Demo.QXS";
+  QTest::newRow("missing some levels down") << "settings"
+                                            << "a/b/c/projects"
+                                            << "a/keep"
+                                            << "a"
+                                            << "Demo.QXS";
+  QTest::newRow("a file where the directory should be") << "settings"
+                                                        << "notes/projects"
+                                                        << "notes"
+                                                        << ""
+                                                        << "Demo.QXS";
+  QTest::newRow("the project's own directory removed") << "project"
+                                                       << "old/saved"
+                                                       << ""
+                                                       << "old"
+                                                       << "Edit.QXS";
+}
+
+void SealerWindowTest::saveAsStartsInAnExistingDirectory() {
+  QFETCH(QString, setup);
+  QFETCH(QString, directory);
+  QFETCH(QString, file);
+  QFETCH(QString, starts);
+  QFETCH(QString, proposed);
+  const QString work = QString::fromStdString(work_->path());
+  const QString missing = work + '/' + directory;
+  const QString start = starts.isEmpty() ? work : work + '/' + starts;
+  if (!file.isEmpty()) {
+    qx_test::WriteFile((work + '/' + file).toStdString(), "in the way\n");
+  }
+  if (setup == "project") {
+    const std::string made = MakeProject("Edit", false);
+    QVERIFY(!made.empty());
+    QVERIFY(QDir().mkpath(missing));
+    const QString moved = missing + "/Edit.QXS";
+    QVERIFY(QFile::copy(QString::fromStdString(made), moved));
+    OpenWindow(moved.toStdString());
+    QVERIFY(QDir(missing).removeRecursively());
+  } else {
+    if (starts == directory) {
+      QVERIFY(QDir().mkpath(missing));
+    }
+    OpenWindow();
+    window_->state().settings.project_directory = missing.toStdString();
+    Type(FormControl::kName, QStringLiteral("Demo"));
+  }
+
+  // The request, as the dialog is asked for it (cancelled).
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_F7);
+  QCOMPARE(dialogs_.size(), size_t{1});
+  QCOMPARE(dialogs_[0].kind, FileDialogRequest::Kind::kSaveAs);
+  QCOMPARE(dialogs_[0].directory, start);
+  QCOMPARE(dialogs_[0].proposed_name, proposed);
+
+  // The dialog itself shows that directory and that name.
+  QString shown_directory;
+  QString shown_name;
+  OnNextModal([&](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (dialog != nullptr) {
+      shown_directory = dialog->directory().absolutePath();
+      if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+        shown_name = name->text();
+      }
+    }
+    qobject_cast<QDialog*>(modal)->reject();
+  });
+  if (setup == "project") {
+    // The cancel above forgot the project's path; it is asked from there again.
+    window_->state().project.project_path = (missing + "/Edit.QXS").toStdString();
+  }
+  qx::ui::SetFileDialogHook(nullptr);
+  window_->RunCommand(qx::ui::kSaveAsCommand);
+  qx::ui::SetFileDialogHook(file_dialog_hook_);
+  QCOMPARE(shown_directory, start);
+  QCOMPARE(shown_name, proposed);
+  QVERIFY(!QFileInfo(missing).isDir() || starts == directory);
+  QVERIFY(ui_.boxes().empty());
 }
 
 void SealerWindowTest::browseProposesPutTo_data() {
