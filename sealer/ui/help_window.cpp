@@ -3,7 +3,9 @@
 
 #include <QFile>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -13,6 +15,7 @@ namespace qx::ui {
 
 namespace {
 
+constexpr char kWindowTitle[] = "Tarnwick Web Lite Sealer Help";
 constexpr char kContentsPage[] = "qrc:/help/contents.html";
 constexpr char kHelpOnHelpPage[] = "qrc:/help/help_on_help.html";
 
@@ -51,7 +54,7 @@ QString HelpTopicPage(int context) {
 }
 
 HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
-  setWindowTitle(QStringLiteral("Tarnwick Web Lite Sealer Help"));
+  setWindowTitle(QString::fromLatin1(kWindowTitle));
   setObjectName(QStringLiteral("helpWindow"));
   browser_ = new QTextBrowser(this);
   // One style sheet for all topics; a page keeps it when the browser moves on.
@@ -65,9 +68,21 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   auto* contents = new QPushButton(tr("&Contents"), this);
   auto* back = new QPushButton(tr("&Back"), this);
   auto* forward = new QPushButton(tr("&Forward"), this);
+  auto* close_button = new QPushButton(tr("C&lose"), this);
+  contents->setObjectName(QStringLiteral("contentsButton"));
+  back->setObjectName(QStringLiteral("backButton"));
+  forward->setObjectName(QStringLiteral("forwardButton"));
+  close_button->setObjectName(QStringLiteral("closeButton"));
   back->setEnabled(false);
   forward->setEnabled(false);
   connect(contents, &QPushButton::clicked, this, &HelpWindow::ShowContents);
+  connect(close_button, &QPushButton::clicked, this, &HelpWindow::Quit);
+  // Escape closes the window wherever the focus is in it.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &HelpWindow::Quit);
+  // The title names the topic shown, however it was reached: a request, a
+  // link, Back or Forward.
+  connect(browser_, &QTextBrowser::sourceChanged, this, &HelpWindow::UpdateTitle);
   connect(back, &QPushButton::clicked, browser_, &QTextBrowser::backward);
   connect(forward, &QPushButton::clicked, browser_, &QTextBrowser::forward);
   connect(browser_, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
@@ -78,6 +93,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   buttons->addWidget(back);
   buttons->addWidget(forward);
   buttons->addStretch();
+  buttons->addWidget(close_button);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(buttons);
   layout->addWidget(browser_);
@@ -105,6 +121,13 @@ void HelpWindow::ShowHelpOnHelp() {
 
 void HelpWindow::Quit() {
   close();
+}
+
+void HelpWindow::UpdateTitle() {
+  const QString plain = QString::fromLatin1(kWindowTitle);
+  const QString topic = browser_->documentTitle().simplified();
+  // The contents page bears the window's own title; it is not said twice.
+  setWindowTitle(topic.isEmpty() || topic == plain ? plain : plain + QStringLiteral(" - ") + topic);
 }
 
 QString HelpWindow::CurrentPage() const {

@@ -1,8 +1,8 @@
 #pragma once
 
 // The sealer's help viewer: a window over the HTML topics compiled into the
-// program, one topic per context number, with contents and help on help.
-// Sealer window.
+// program, one topic per context number, with contents and help on help. Its
+// title names the topic shown; Close and Escape hide it.
 
 #include <QString>
 #include <QWidget>
@@ -36,6 +36,7 @@ class HelpWindow : public QWidget {
 
  private:
   void ShowPage(const QString& page);
+  void UpdateTitle();
 
   QTextBrowser* browser_;
 };

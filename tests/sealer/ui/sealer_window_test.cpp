@@ -120,6 +120,8 @@ class SealerWindowTest : public QObject {
   void openFailures();
   void helpTopics_data();
   void helpTopics();
+  void helpWindowTitleAndClose_data();
+  void helpWindowTitleAndClose();
   void newScanSealSave();
   void cancelDuringSeal_data();
   void cancelDuringSeal();
@@ -954,34 +956,43 @@ void SealerWindowTest::helpTopics_data() {
   // From the display a key goes to the top-level QWindow first, then to the
   // widget with the focus; otherwise it is sent to the widget alone.
   QTest::addColumn<bool>("from_display");
+  // The help window's title once the topic is up.
+  QTest::addColumn<QString>("title");
+  const QString help = QStringLiteral("Tarnwick Web Lite Sealer Help - ");
   QTest::newRow("Put To field") << "2063"
-                                << "qrc:/help/2063.html" << false;
+                                << "qrc:/help/2063.html" << false << help + "Put To";
   QTest::newRow("Seal From field") << "2064"
-                                   << "qrc:/help/2064.html" << false;
+                                   << "qrc:/help/2064.html" << false << help + "Seal From";
   QTest::newRow("file list") << "3056"
-                             << "qrc:/help/3056.html" << false;
+                             << "qrc:/help/3056.html" << false << help + "The File List";
   QTest::newRow("OK of the About box") << "about"
-                                       << "qrc:/help/2000.html" << false;
-  QTest::newRow("after the Open dialog") << "open"
-                                         << "qrc:/help/802.html" << false;
+                                       << "qrc:/help/2000.html" << false << help + "The Main Form";
+  QTest::newRow("after the Open dialog")
+      << "open"
+      << "qrc:/help/802.html" << false << help + "Open Project File Dialog";
   QTest::newRow("New highlighted") << "menu-new"
-                                   << "qrc:/help/101.html" << false;
+                                   << "qrc:/help/101.html" << false << help + "File > New";
   QTest::newRow("About highlighted") << "menu-about"
-                                     << "" << false;
-  QTest::newRow("Put To field, from the display") << "2063"
-                                                  << "qrc:/help/2063.html" << true;
-  QTest::newRow("OK of the About box, from the display") << "about"
-                                                         << "qrc:/help/2000.html" << true;
-  QTest::newRow("New highlighted, from the display") << "menu-new"
-                                                     << "qrc:/help/101.html" << true;
-  QTest::newRow("in the Open dialog, from the display") << "open-dialog"
-                                                        << "qrc:/help/802.html" << true;
+                                     << "" << false << "Tarnwick Web Lite Sealer Help";
+  QTest::newRow("Put To field, from the display")
+      << "2063"
+      << "qrc:/help/2063.html" << true << help + "Put To";
+  QTest::newRow("OK of the About box, from the display")
+      << "about"
+      << "qrc:/help/2000.html" << true << help + "The Main Form";
+  QTest::newRow("New highlighted, from the display")
+      << "menu-new"
+      << "qrc:/help/101.html" << true << help + "File > New";
+  QTest::newRow("in the Open dialog, from the display")
+      << "open-dialog"
+      << "qrc:/help/802.html" << true << help + "Open Project File Dialog";
 }
 
 void SealerWindowTest::helpTopics() {
   QFETCH(QString, where);
   QFETCH(QString, page);
   QFETCH(bool, from_display);
+  QFETCH(QString, title);
   OpenWindow();
   qx::ui::HelpWindow* help = window_->help_window();
   const auto press_f1 = [from_display](QWidget* target) {
@@ -1038,10 +1049,104 @@ void SealerWindowTest::helpTopics() {
     QVERIFY(help->isVisible());
     QVERIFY(!help->browser()->toPlainText().isEmpty());
   }
+  QCOMPARE(help->windowTitle(), title);
   if (where == "2063" && !from_display) {
     SaveScreenshot(help, "help-put-to");
   }
   help->close();
+}
+
+void SealerWindowTest::helpWindowTitleAndClose_data() {
+  // Steps, one after the other: "topic:N", "contents", "help-on-help",
+  // "back", "forward", "first-link" (Tab to the page's first link, Return),
+  // "focus:NAME" (a child of the help window), "escape", "escape-display"
+  // (Escape from the display, to the top-level QWindow), "close" (the Close
+  // button clicked), "alt-l" (its mnemonic).
+  QTest::addColumn<QString>("steps");
+  QTest::addColumn<QString>("title");
+  QTest::addColumn<bool>("visible");
+  const QString plain = QStringLiteral("Tarnwick Web Lite Sealer Help");
+  const QString help = plain + QStringLiteral(" - ");
+  QTest::newRow("topic") << "topic:2063" << help + "Put To" << true;
+  QTest::newRow("entity in the page title") << "topic:101" << help + "File > New" << true;
+  QTest::newRow("topic after topic") << "topic:2063 topic:3061" << help + "The Seal Button" << true;
+  QTest::newRow("shared page") << "topic:2025" << help + "Put To" << true;
+  QTest::newRow("contents, titled as the window") << "topic:2063 contents" << plain << true;
+  QTest::newRow("context without a topic") << "topic:4242" << plain << true;
+  QTest::newRow("help on help") << "help-on-help" << help + "Using Help" << true;
+  QTest::newRow("Back") << "topic:2063 topic:2064 back" << help + "Put To" << true;
+  QTest::newRow("Back and Forward")
+      << "topic:2063 topic:2064 back forward" << help + "Seal From" << true;
+  QTest::newRow("link followed") << "contents first-link"
+                                 << help + "Overview: Seal Your First Package" << true;
+  QTest::newRow("Escape in the page")
+      << "topic:2063 focus:browser escape" << help + "Put To" << false;
+  QTest::newRow("Escape on a button")
+      << "topic:2063 focus:contentsButton escape" << help + "Put To" << false;
+  QTest::newRow("Escape from the display")
+      << "topic:2063 focus:browser escape-display" << help + "Put To" << false;
+  QTest::newRow("Close clicked") << "topic:2063 close" << help + "Put To" << false;
+  QTest::newRow("Close by its key") << "topic:2063 alt-l" << help + "Put To" << false;
+  QTest::newRow("shown again after Escape")
+      << "topic:2063 focus:browser escape topic:2064" << help + "Seal From" << true;
+}
+
+void SealerWindowTest::helpWindowTitleAndClose() {
+  QFETCH(QString, steps);
+  QFETCH(QString, title);
+  QFETCH(bool, visible);
+  OpenWindow();
+  qx::ui::HelpWindow* help = window_->help_window();
+  const auto button = [help](const char* name) {
+    return help->findChild<QPushButton*>(QString::fromLatin1(name));
+  };
+  for (const QString& step : steps.split(QLatin1Char(' '))) {
+    if (step.startsWith(QStringLiteral("topic:"))) {
+      help->ShowTopic(step.mid(6).toInt());
+    } else if (step == "contents") {
+      QVERIFY(button("contentsButton") != nullptr);
+      QTest::mouseClick(button("contentsButton"), Qt::LeftButton);
+    } else if (step == "help-on-help") {
+      help->ShowHelpOnHelp();
+    } else if (step == "back" || step == "forward") {
+      QPushButton* target = button(step == "back" ? "backButton" : "forwardButton");
+      QVERIFY(target != nullptr);
+      QVERIFY(target->isEnabled());
+      QTest::mouseClick(target, Qt::LeftButton);
+    } else if (step == "first-link") {
+      help->browser()->setFocus();
+      QTest::keyClick(help->browser(), Qt::Key_Tab);
+      QTest::keyClick(help->browser(), Qt::Key_Return);
+    } else if (step.startsWith(QStringLiteral("focus:"))) {
+      QApplication::setActiveWindow(help);
+      QVERIFY(QTest::qWaitForWindowActive(help));
+      QWidget* target =
+          step == "focus:browser" ? help->browser() : help->findChild<QWidget*>(step.mid(6));
+      QVERIFY2(target != nullptr, qPrintable(step));
+      target->setFocus();
+      QTRY_COMPARE(QApplication::focusWidget(), target);
+    } else if (step == "escape") {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    } else if (step == "escape-display") {
+      QTest::keyClick(help->windowHandle(), Qt::Key_Escape);
+    } else if (step == "close") {
+      QVERIFY(button("closeButton") != nullptr);
+      QTest::mouseClick(button("closeButton"), Qt::LeftButton);
+    } else if (step == "alt-l") {
+      QApplication::setActiveWindow(help);
+      QVERIFY(QTest::qWaitForWindowActive(help));
+      QTest::keyClick(help, Qt::Key_L, Qt::AltModifier);
+    } else {
+      QFAIL(qPrintable("unknown step " + step));
+    }
+  }
+  QTRY_COMPARE(help->isVisible(), visible);
+  QCOMPARE(help->windowTitle(), title);
+  // Closing hides the window; the main window stays.
+  QVERIFY(window_->isVisible());
+  if (visible) {
+    help->close();
+  }
 }
 
 void SealerWindowTest::newScanSealSave() {
