@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
@@ -96,13 +97,23 @@ std::string WebServer::TlsUrl(const std::string& path) const {
 }
 
 std::vector<std::string> WebServer::TakeRequests() {
+  // nginx logs a request once its response is out, which on a busy machine
+  // can be after the client has finished: the log is read once it has
+  // stopped growing for a moment.
+  std::string text = ReadFile(directory_ + "/access.log");
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  for (int still = 0; still < 4 && std::chrono::steady_clock::now() < give_up;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    std::string again = ReadFile(directory_ + "/access.log");
+    still = again.size() == text.size() ? still + 1 : 0;
+    text = std::move(again);
+  }
   std::vector<std::string> requests;
-  std::istringstream log(ReadFile(directory_ + "/access.log"));
-  log.seekg(static_cast<std::streamoff>(log_read_));
+  std::istringstream log(text.substr(std::min(log_read_, text.size())));
   for (std::string line; std::getline(log, line);) {
     requests.push_back(line);
   }
-  log_read_ = ReadFile(directory_ + "/access.log").size();
+  log_read_ = text.size();
   return requests;
 }
 
