@@ -104,6 +104,26 @@ TEST(InflateDifferential, WhatRealCompressorsWriteExpandsAsGzipExpandsIt) {
   }
 }
 
+TEST(InflateDifferential, ALongMemberEndsAnywhereInAFreshInputBlock) {
+  // The member is too long to be kept for a second reading, and an extra
+  // field of every length moves its end across the start of an input block,
+  // where the bytes read past it came from the block before.
+  const std::string first = qx_test::RandomBytes(200000, 61);
+  const std::string member = Peer("gzip -1 -c", first);
+  const std::string next = Peer("gzip -c", "next member");
+  for (size_t extra = 0; extra < 80; ++extra) {
+    std::string stored = member;
+    stored[3] = static_cast<char>(stored[3] | 0x04);
+    stored.insert(10, std::string(1, static_cast<char>(extra)) + '\0' + std::string(extra, 'e'));
+    stored += next;
+    const CodecRun run = Expand(stored);
+    SCOPED_TRACE(extra);
+    EXPECT_EQ(run.result, qx::kCodecOk);
+    EXPECT_TRUE(run.output == first + "next member");
+    EXPECT_EQ(run.digest, DigestOf(stored));
+  }
+}
+
 // What zlib's inflate makes of the member |member| (a 10-byte header without
 // fields, deflate data, trailer): the messages the expander must give.
 std::vector<std::string> ZlibVerdict(const std::string& member) {
