@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   zlib1g-dev libdeflate-dev libssl-dev libcurl4-openssl-dev libgtest-dev libgmock-dev libcli11-dev
   qt6-base-dev qt6-qpa-plugins
-  gzip zip unzip pigz nginx-light clang-format-14 ca-certificates
+  gzip zip unzip pigz nginx-light clang-format-14 ca-certificates time
   xvfb xdotool
 )
 
