@@ -168,6 +168,21 @@ size_t CodecState::ReadBlock() {
   return static_cast<size_t>(n);
 }
 
+size_t CodecState::ReadInto(unsigned char* buffer, size_t count) {
+  size_t done = 0;
+  while (done < count && !input_done_) {
+    const ssize_t n = ReadRetrying(input_fd_, buffer + done, count - done);
+    if (n <= 0) {
+      input_done_ = true;
+      read_errno_ = n < 0 ? errno : 0;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  bytes_read_ += done;
+  return done;
+}
+
 bool CodecState::WriteAll(const unsigned char* bytes, size_t count) {
   if (write_failed_) {
     return false;

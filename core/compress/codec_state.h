@@ -115,6 +115,10 @@ class CodecState {
   size_t ReadBlock();
   unsigned char* input_buffer() { return input_; }
   bool read_failed() const { return read_errno_ != 0; }
+  // Reads into |buffer| until |count| bytes are there or the input ends or
+  // fails, as ReadBlock does; returns the count.
+  size_t ReadInto(unsigned char* buffer, size_t count);
+  int input_fd() const { return input_fd_; }
 
   // --- Output ---
 
