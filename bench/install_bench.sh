@@ -9,8 +9,11 @@
 #     too, then a program of the tree that does nothing started), against
 #     "curl | tar xzf -" of the whole archive into a fresh directory: elapsed
 #     and CPU, and the peak memory of the installs;
+#   - "qxweb unpack" of the package on disk into a fresh directory against
+#     "tar xzf" of the archive on disk;
 #   - "qxweb update NAME" after 1% of the files were changed and the copy
-#     re-sealed: its time, and the bytes and requests it took from the server
+#     re-sealed, of a cache in stored form and of one in expanded form (after
+#     --launch): its time, and the bytes and requests it took from the server
 #     (nginx's access log) against the archive a "curl | tar" would fetch again.
 # Each timing is the best of QX_BENCH_ROUNDS rounds (default 3), the
 # programs taking turns going first (see bench_common.sh for the settings).
@@ -24,7 +27,7 @@ fi
 
 # The tree is sealed from a copy: the update changes files, the corpus stays as generated.
 src=$work/install-src serve=$work/serve ng=$work/nginx project=$work/install.QXS
-rm -rf "$src" "$serve" "$ng" "$work"/inst.* "$work"/untar.*
+rm -rf "$src" "$serve" "$ng" "$work"/inst.* "$work"/untar.* "$work"/untar-disk.* "$work"/unpack.*
 cp -a "$tree" "$src"
 printf '#!/bin/sh\nexit 0\n' >"$src/bench" # the command line, for --launch
 mkdir -p "$serve" "$ng"
@@ -103,7 +106,7 @@ client() {
   echo "XDG_DATA_HOME='$work/inst.$1/data' XDG_CONFIG_HOME='$work/inst.$1/config'"
 }
 fresh() {
-  mkdir -p "$work"/inst.{,launch.,signed.}$1/{data,config} "$work/untar.$1"
+  mkdir -p "$work"/inst.{,launch.,signed.}$1/{data,config} "$work/untar.$1" "$work/untar-disk.$1"
 }
 
 # A first install, untimed: it must work, and it warms the page cache.
@@ -123,14 +126,16 @@ for ((round = 1; round <= rounds; round++)); do
     [launch]="$(client "launch.$round") '$qxweb' install '$base/put/Bench.qxw' --launch"
     [signed]="$(client "signed.$round") '$qxweb' install '$base/signed/Bench.qxw'"
     [untar]="curl -s '$base/tree.tar.gz' | tar xzf - -C '$work/untar.$round'"
+    [unpack]="'$qxweb' unpack '$serve/put/Bench.qxw' '$work/unpack.$round'"
+    [tardisk]="tar xzf '$serve/tree.tar.gz' -C '$work/untar-disk.$round'"
   )
-  order="install signed launch untar"
-  ((round % 2 == 0)) && order="untar launch signed install"
+  order="install signed launch untar unpack tardisk"
+  ((round % 2 == 0)) && order="tardisk unpack untar launch signed install"
   for who in $order; do
     pass "${run[$who]}"
     best[$who]=$(best_of "${best[$who]:-}" "$took")
     each[$who]+=" ${took%% *}"
-    if [ "$who" != untar ] && ((rss > rss_of[$who])); then rss_of[$who]=$rss; fi
+    if [ -n "${rss_of[$who]:-}" ] && ((rss > rss_of[$who])); then rss_of[$who]=$rss; fi
   done
 done
 
@@ -148,6 +153,9 @@ for ((round = 1; round <= rounds; round++)); do
   read -r bytes requests bad < <(served_since "$logged")
   if ((bad > 0)); then echo "install_bench: $bad failed requests in the update" >&2; exit 1; fi
   if ((bytes > update_fetched)); then update_fetched=$bytes update_requests=$requests; fi
+  # The cache the last --launch expanded takes the same change expanded.
+  pass "$(client "launch.$rounds") '$qxweb' update Bench"
+  best[update_expanded]=$(best_of "${best[update_expanded]:-}" "$took")
 done
 tar cf - -C "$src" . | gzip -6 >"$serve/tree.tar.gz"
 archive_after=$(stat -c %s "$serve/tree.tar.gz")
@@ -162,6 +170,11 @@ line "qxweb install, signed package" signed
 line "qxweb install --launch (expanded)" launch
 line "curl | tar xzf (fresh directory)" untar
 line "qxweb update, 1% of files changed" update
+line "qxweb update of an expanded cache" update_expanded
+line "qxweb unpack (package on disk)" unpack
+ratio_line "tar xzf (archive on disk)" tardisk tardisk
+echo "qxweb unpack against tar xzf from disk: $(echo "${best[unpack]%% *} ${best[tardisk]%% *}" |
+  awk '{ printf "%.2f", $1 / $2 }')"
 echo "$(nproc) processors. Peak memory (max RSS): qxweb install ${rss_of[install]} kB," \
   "signed ${rss_of[signed]} kB, with --launch ${rss_of[launch]} kB"
 echo "Elapsed of each round: install${each[install]}; signed${each[signed]};" \
@@ -172,4 +185,4 @@ echo "Install took $install_fetched bytes in $install_requests requests" \
 echo "Update, ${#changed[@]} files changed: at most $update_fetched bytes in $update_requests" \
   "requests, $(echo "$update_fetched $archive_after" | awk '{ printf "%.2f", 100 * $1 / $2 }')%" \
   "of the $archive_after bytes curl | tar would fetch again."
-rm -rf "$work"/inst.* "$work"/untar.*
+rm -rf "$work"/inst.* "$work"/untar.* "$work"/untar-disk.* "$work"/unpack.*

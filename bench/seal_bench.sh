@@ -110,10 +110,12 @@ line "tar cf - | gzip -6" targz
 line "tar cf - | pigz -6" pigz
 echo "$(nproc) processors. Fresh seal / unchanged re-seal: $(echo "${best[seal]} ${best[same]}" |
   awk '{ printf "%.1f", $1 / $3 }')x"
+echo "qxweb seal / tar cf - | pigz -6 (elapsed): $(echo "${best[seal]} ${best[pigz]}" |
+  awk '{ printf "%.2f", $1 / $3 }')x"
 echo "MB/s of qxweb seal (elapsed): $(echo "${best[seal]}" |
   awk -v b="$tree_bytes" '{ printf "%.1f", b / 1048576 / $1 }')"
 echo "Stored bytes: seal $stored_bytes, zip $(stat -c %s "$work/out.zip"), tar+gzip" \
-  "$(stat -c %s "$work/out.tgz")"
+  "$(stat -c %s "$work/out.tgz"), tar+pigz $(stat -c %s "$work/out.pigz.tgz")"
 echo "Peak memory of a seal (max RSS, kB): small file $mem_small, 200 MB file $mem_big," \
   "whole tree $mem_tree"
 rm -rf "$out".* "$work"/one.* "$work"/signed.* "$work/out.zip" "$work/out.tgz" "$work/out.pigz.tgz"

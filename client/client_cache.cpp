@@ -27,6 +27,7 @@
 #include "core/launch/launch.h"
 #include "core/launch/registration.h"
 #include "core/package/package_directory.h"
+#include "core/package/stored_expansion.h"
 #include "core/platform/config_directory.h"
 #include "core/platform/file_handle.h"
 #include "core/platform/private_profile.h"
@@ -165,47 +166,15 @@ std::string LinkOnTheWay(const std::string& root, const std::string& directory) 
   return {};
 }
 
-// Puts an expanded copy of the stored package |record| together in
-// |incoming|: the stored files expanded, the header and named files linked.
-bool ExpandInto(const PackageHeader& record, const std::string& incoming,
-                std::vector<std::string>& problems) {
-  const std::string& directory = record.package_directory;
-  uint64_t expanded_bytes = 0;
-  const std::string header = HeaderFileName(record.values.appl_name);
-  std::vector<std::pair<std::string, const FileEntry*>> files = {{header, nullptr}};
-  const std::string signature = header + std::string(kSignatureSuffix);
-  struct stat info {};
-  if (::lstat(JoinNativePath(directory, signature).c_str(), &info) == 0) {
-    files.emplace_back(signature, nullptr);
-  }
+// The bytes the stored files of |record| expand to.
+uint64_t ExpandedBytes(const PackageHeader& record) {
+  uint64_t bytes = 0;
   for (const auto& entry : record.entries) {
-    if (IsFileEntry(*entry)) {
-      const bool stored = HasStoredForm(record.values, *entry);
-      files.emplace_back(entry->name, stored ? entry.get() : nullptr);
-      expanded_bytes += stored ? static_cast<uint64_t>(std::max<int64_t>(entry->size, 0)) : 0;
+    if (IsFileEntry(*entry) && HasStoredForm(record.values, *entry)) {
+      bytes += static_cast<uint64_t>(std::max<int64_t>(entry->size, 0));
     }
   }
-  if (!RoomFor(incoming, expanded_bytes, problems)) {
-    return false;
-  }
-  for (const auto& [name, stored] : files) {
-    const std::string source = JoinNativePath(directory, name);
-    const std::string target = JoinNativePath(incoming, name);
-    if (!MakeDirectoryOf(target)) {
-      problems.push_back("cannot create the directory of " + target + ": " + std::strerror(errno));
-      return false;
-    }
-    if (stored != nullptr) {
-      if (!ExpandStoredFile(source, target, *stored, problems)) {
-        return false;
-      }
-    } else if (::link(source.c_str(), target.c_str()) != 0 &&
-               CopyFilePlain(source, target) != kFileCopyOk) {
-      problems.push_back(PrintableText(name) + ": cannot be copied into " + incoming);
-      return false;
-    }
-  }
-  return true;
+  return bytes;
 }
 
 }  // namespace
@@ -218,29 +187,6 @@ std::string FileBytes(const std::string& path) {
     bytes.append(block, got);
   }
   return bytes;
-}
-
-bool ExpandStoredFile(const std::string& source, const std::string& target, const FileEntry& entry,
-                      std::vector<std::string>& problems) {
-  const std::string name = PrintableText(entry.name);
-  const std::string size = std::to_string(entry.size);
-  switch (ExpandFileByName(source, target, entry.size)) {
-    case kFileCopyOk:
-      return true;
-    case kFileCopyPastSize:
-      problems.push_back(name + ": expands past its Size of " + size + " bytes; stopped there");
-      return false;
-    case kFileCopyShortOfSize:
-      problems.push_back(name + ": expands to fewer bytes than its Size of " + size);
-      return false;
-    case kFileCopyCompressFailed:
-      problems.push_back(name + ": cannot be expanded");
-      return false;
-    default:
-      problems.push_back(name + ": cannot be expanded into " + target + ": " +
-                         std::strerror(errno));
-      return false;
-  }
 }
 
 bool RoomFor(const std::string& directory, uint64_t bytes, std::vector<std::string>& problems) {
@@ -635,31 +581,22 @@ LaunchOutcome LaunchCachedApplication(ClientCache& cache, const std::string& nam
     return outcome;
   }
   if (application.compressed == kYes) {
-    // Stored files are checked before they are expanded and run; expanded
-    // ones no longer have the digests the header gives.
-    CheckStoredFiles(*record, outcome.problems);
+    // Each stored file is checked on the bytes its expansion reads; a file
+    // an interrupted launch expanded already has its Size.
     Placement placement;
-    if (!outcome.problems.empty() || !Place(cache, name, placement, outcome.problems)) {
+    if (!Place(cache, name, placement, outcome.problems) ||
+        !RoomFor(directory, ExpandedBytes(*record), outcome.problems)) {
       return outcome;
     }
-    WorkDirectory work;
-    std::string error;
-    if (!work.Make(cache.root(), &error)) {
-      outcome.problems.push_back(error);
-      return outcome;
-    }
-    if (!ExpandInto(*record, work.incoming(), outcome.problems)) {
+    InPlaceExpansion expansion = ExpandInPlace(*record);
+    if (!expansion.problems.empty()) {
+      outcome.problems = std::move(expansion.problems);
       outcome.result = kLaunchExpandFailed;
       return outcome;
     }
-    const auto write_records = [&name](std::vector<std::string>& problems) {
-      if (WriteCompressedSetting(name, kNo) != 1) {
-        problems.push_back("the cache registry could not be written");
-      }
-    };
-    outcome.problems = CommitSwitch({cache.root(), directory, work.incoming(), work.aside()},
-                                    write_records, nullptr);
-    if (!outcome.problems.empty()) {
+    // Until this is written the next launch finds every file expanded.
+    if (WriteCompressedSetting(name, kNo) != 1) {
+      outcome.problems.push_back("the cache registry could not be written");
       outcome.result = kLaunchExpandFailed;
       return outcome;
     }

@@ -36,12 +36,6 @@ std::string DefaultCacheRoot();
 // The bytes of the file |path|; empty when it cannot be read.
 std::string FileBytes(const std::string& path);
 
-// Expands the stored file |source| of |entry| into |target|, which must come
-// out exactly the entry's Size: the expansion stops as soon as it passes it.
-// On failure the target is gone and a problem naming the entry is added.
-bool ExpandStoredFile(const std::string& source, const std::string& target, const FileEntry& entry,
-                      std::vector<std::string>& problems);
-
 // Whether the file system of |directory| (or of its nearest existing
 // parent) has room for |bytes| more; a problem says so when not.
 bool RoomFor(const std::string& directory, uint64_t bytes, std::vector<std::string>& problems);

@@ -29,8 +29,10 @@
 #include "core/fsutil/path_text.h"
 #include "core/launch/launch.h"
 #include "core/package/package_directory.h"
+#include "core/package/stored_expansion.h"
 #include "core/package/stored_file_check.h"
 #include "core/platform/file_handle.h"
+#include "core/platform/workers.h"
 #include "core/signature/package_signature.h"
 #include "core/signature/sha256.h"
 
@@ -306,32 +308,38 @@ bool FetchPackage(HttpFetcher& fetcher, const std::string& url, bool allow_other
   }
 }
 
-// Expands the fetched files where they were fetched, for a cache that holds
-// its files expanded; |scratch| is a free path on the same file system.
-// Problems are added when one cannot be.
+// Expands the fetched files where they were fetched in |staging|, on worker
+// threads, for a cache that holds its files expanded. Problems are added
+// when one cannot be.
 void ExpandFetched(const HeaderValues& values, const std::vector<FileFetch>& fetched,
-                   const std::string& scratch, std::vector<std::string>& problems) {
+                   const std::string& staging, std::vector<std::string>& problems) {
+  std::vector<const FileFetch*> stored;
   uint64_t expanded_bytes = 0;
   for (const FileFetch& file : fetched) {
     if (!IsNamedFileEntry(values, file.entry->name)) {
+      stored.push_back(&file);
       expanded_bytes += static_cast<uint64_t>(std::max<int64_t>(file.entry->size, 0));
     }
   }
-  if (!RoomFor(DirectoryOf(scratch), expanded_bytes, problems)) {
+  if (!RoomFor(staging, expanded_bytes, problems)) {
     return;
   }
-  for (const FileFetch& file : fetched) {
-    if (IsNamedFileEntry(values, file.entry->name)) {
-      continue;
+  // Each file expands beside itself and takes its own place; a failure
+  // leaves the staging directory, which then goes whole.
+  const char* key = values.appl_name.c_str();
+  const std::vector<std::string> failures = RunJobs(stored.size(), 0, [&](size_t i) {
+    const FileFetch& file = *stored[i];
+    const std::string expanding = file.path + std::string(kExpandingSuffix);
+    std::string error = ExpandEntryFile(file.path, expanding, *file.entry, key, false);
+    if (error.empty() && std::rename(expanding.c_str(), file.path.c_str()) != 0) {
+      error = std::string("the expanded file cannot take its place: ") + std::strerror(errno);
+      ::unlink(expanding.c_str());
     }
-    if (!ExpandStoredFile(file.path, scratch, *file.entry, problems)) {
-      return;
-    }
-    if (std::rename(scratch.c_str(), file.path.c_str()) != 0) {
-      problems.push_back("cannot put the expanded " + PrintableText(file.entry->name) +
-                         " in place: " + std::strerror(errno));
-      ::unlink(scratch.c_str());
-      return;
+    return error;
+  });
+  for (size_t i = 0; i < failures.size(); ++i) {
+    if (!failures[i].empty()) {
+      problems.push_back(PrintableText(stored[i]->entry->name) + ": " + failures[i]);
     }
   }
 }
@@ -426,7 +434,7 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
   outcome.fetched = static_cast<int>(fetches.size());
   const bool stored_form = !cached.record || cached.stored_form;
   if (outcome.problems.empty() && !stored_form) {
-    ExpandFetched(values, fetches, work.path() + "/expanding", outcome.problems);
+    ExpandFetched(values, fetches, work.incoming(), outcome.problems);
   }
   const std::string staged_header =
       JoinNativePath(work.incoming(), HeaderFileName(values.appl_name));

@@ -4,9 +4,10 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
-  zlib1g-dev libssl-dev libcurl4-openssl-dev libgtest-dev libgmock-dev libcli11-dev
+  zlib1g-dev libdeflate-dev libisal-dev libssl-dev libcurl4-openssl-dev libgtest-dev libgmock-dev
+  libcli11-dev
   qt6-base-dev qt6-qpa-plugins
-  gzip zip unzip pigz nginx-light clang-format-14 ca-certificates
+  gzip zip unzip pigz nginx-light clang-format-14 ca-certificates time
   xvfb xdotool
 )
 

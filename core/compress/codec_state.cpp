@@ -65,13 +65,21 @@ bool CodecState::Ensure(size_t count) {
   if (available() >= count) {
     return true;
   }
-  // Keep the unread tail at the front and read behind it.
-  const size_t kept = available();
-  std::memmove(input_, input_ + position_, kept);
-  position_ = 0;
+  // Keep the unread tail at the front, behind the marked bytes while they
+  // still fit, and read behind it.
+  size_t keep_from = position_;
+  if (marked_ && fill_ - mark_ + kInputBlock <= kInputBlock + kMarkRoom) {
+    keep_from = mark_;
+  } else {
+    marked_ = false;
+  }
+  const size_t kept = fill_ - keep_from;
+  std::memmove(input_, input_ + keep_from, kept);
+  mark_ -= marked_ ? keep_from : 0;
+  position_ -= keep_from;
   fill_ = kept;
-  while (fill_ < kInputBlock && !input_done_) {
-    const ssize_t n = ReadRetrying(input_fd_, input_ + fill_, kInputBlock - fill_);
+  while (available() < kInputBlock && !input_done_) {
+    const ssize_t n = ReadRetrying(input_fd_, input_ + fill_, position_ + kInputBlock - fill_);
     if (n <= 0) {
       input_done_ = true;
       read_errno_ = n < 0 ? errno : 0;
@@ -83,6 +91,27 @@ bool CodecState::Ensure(size_t count) {
   DigestUpdate(read_digest_.get(), input_ + kept, fill_ - kept);
   bytes_read_ += fill_ - kept;
   return available() >= count;
+}
+
+bool CodecState::Rewind() {
+  if (!marked_) {
+    return false;
+  }
+  position_ = mark_;
+  return true;
+}
+
+void CodecState::Unread(const unsigned char* bytes, size_t count) {
+  if (position_ >= count) {
+    position_ -= count;
+    return;
+  }
+  // The bytes came before the block now in the buffer: make room in front.
+  std::memmove(input_ + count, input_ + position_, available());
+  std::memcpy(input_, bytes, count);
+  fill_ = fill_ - position_ + count;
+  position_ = 0;
+  marked_ = false;
 }
 
 bool CodecState::Refill() {
@@ -137,6 +166,21 @@ size_t CodecState::ReadBlock() {
   }
   bytes_read_ += static_cast<size_t>(n);
   return static_cast<size_t>(n);
+}
+
+size_t CodecState::ReadInto(unsigned char* buffer, size_t count) {
+  size_t done = 0;
+  while (done < count && !input_done_) {
+    const ssize_t n = ReadRetrying(input_fd_, buffer + done, count - done);
+    if (n <= 0) {
+      input_done_ = true;
+      read_errno_ = n < 0 ? errno : 0;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  bytes_read_ += done;
+  return done;
 }
 
 bool CodecState::WriteAll(const unsigned char* bytes, size_t count) {

@@ -35,6 +35,9 @@ inline constexpr size_t kInputSlack = 64;
 inline constexpr size_t kOutputBlock = 16384;
 inline constexpr size_t kOutputSlack = 2048;
 inline constexpr size_t kWindowSize = 32768;
+// Stored bytes of one member that the input buffer can keep behind a mark so
+// that the member can be read a second time.
+inline constexpr size_t kMarkRoom = 4 * kInputBlock;
 
 // Names the messages use in place of real program and file names.
 inline constexpr char kProgramName[] = "compress";
@@ -78,6 +81,17 @@ class CodecState {
   // Whether the buffer holds the first block read and nothing else.
   bool InFirstBlock() const { return bytes_read_ == fill_; }
 
+  // Marks the next unread byte: the buffer keeps it and everything after it
+  // while they fit in kMarkRoom bytes; Rewind() then makes the marked byte
+  // the next unread one again (false, and nothing changed, once they did not fit).
+  void Mark() {
+    mark_ = position_;
+    marked_ = true;
+  }
+  bool Rewind();
+  // Puts back the |count| (<= 8) bytes just consumed, given as |bytes|.
+  void Unread(const unsigned char* bytes, size_t count);
+
   // Next input byte, refilling as needed; -1 when the input ends.
   int GetByte() {
     if (position_ == fill_ && !Refill()) {
@@ -101,6 +115,10 @@ class CodecState {
   size_t ReadBlock();
   unsigned char* input_buffer() { return input_; }
   bool read_failed() const { return read_errno_ != 0; }
+  // Reads into |buffer| until |count| bytes are there or the input ends or
+  // fails, as ReadBlock does; returns the count.
+  size_t ReadInto(unsigned char* buffer, size_t count);
+  int input_fd() const { return input_fd_; }
 
   // --- Output ---
 
@@ -135,6 +153,8 @@ class CodecState {
   int output_fd_;
   size_t position_ = 0;
   size_t fill_ = 0;
+  size_t mark_ = 0;
+  bool marked_ = false;
   // The input has ended (a read returned 0) or failed: no more reads.
   bool input_done_ = false;
   int read_errno_ = 0;
@@ -146,7 +166,7 @@ class CodecState {
   uint64_t total_written_ = 0;
   DigestPtr read_digest_;
   DigestPtr write_digest_;
-  unsigned char input_[kInputBlock + kInputSlack];
+  unsigned char input_[kInputBlock + kMarkRoom + kInputSlack];
   unsigned char output_[kOutputBlock + kOutputSlack];
   unsigned char window_[kWindowSize];
 };

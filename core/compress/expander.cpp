@@ -1,6 +1,17 @@
 // The expander: gzip member and ZIP local headers read, deflated or stored
-// data expanded through inflateBack, CRC and size checked. Codec layer.
+// data expanded, CRC and size checked. Codec layer.
+//
+// Deflated data goes through the fast inflater first. A member it cannot take
+// whole (broken data, checks that fail, input that ends) is read again from
+// its start through inflateBack, whose verdict and messages are the ones
+// given: the fast inflater takes some streams the other refuses (incomplete
+// code sets) and refuses some it takes. The second reading needs the stored
+// bytes still in the input buffer (kMarkRoom); for longer members the fast
+// inflater's verdict stands.
 #include "core/compress/expander.h"
+
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 
 #define ZLIB_CONST
 #include <zlib.h>
@@ -8,6 +19,10 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "core/compress/codec.h"
 
@@ -16,6 +31,21 @@ namespace qx::codec_detail {
 namespace {
 
 constexpr int kWindowBits = 15;
+
+// Output room of the fast inflater: whole windows, so that it is given as
+// much as possible per call.
+constexpr size_t kFastOutput = 8 * kWindowSize;
+
+// The fast inflater's state and output, kept per thread: they take about
+// 350 kB, too much to set up for every file of a package.
+struct FastInflater {
+  inflate_state state;
+  unsigned char output[kFastOutput];
+};
+thread_local std::unique_ptr<FastInflater> t_fast;
+
+// How the fast inflater's attempt at a member's deflated data ended.
+enum class FastResult { kDone, kBroken, kInputEnded, kWriteFailed };
 
 // What the first bytes of a member announced.
 enum class MemberKind { kGzip, kZip, kNone };
@@ -54,7 +84,12 @@ class Expander {
   bool ReadZipHeader(int& method, bool& has_descriptor, Expected& expected);
   bool ReadBytes(unsigned char* out, size_t count);
   bool Inflate();
+  FastResult InflateFast();
   bool CopyStored(uint32_t count);
+  // Reads a member's deflated data and what follows up to its checks
+  // (|tail|), first fast, then again through inflateBack when that failed.
+  template <typename Tail>
+  bool InflateAndCheck(Tail tail);
   bool Check(const Expected& expected);
 
   // Expanded bytes leave the window here: CRC first, then the output.
@@ -62,15 +97,23 @@ class Expander {
   static unsigned In(void* self, const unsigned char** bytes);
 
   CodecState& state_;
-  uLong crc_ = 0;
+  uint32_t crc_ = 0;
+  // Bytes of the member already written, left out when it is read again.
+  uint64_t skip_ = 0;
   z_stream stream_{};
   bool inflater_ready_ = false;
 };
 
 int Expander::Out(void* self, unsigned char* bytes, unsigned count) {
   Expander& expander = *static_cast<Expander*>(self);
-  expander.crc_ = crc32(expander.crc_, bytes, count);
-  return expander.state_.WriteAll(bytes, count) ? 0 : 1;
+  expander.crc_ = crc32_gzip_refl(expander.crc_, bytes, count);
+  if (expander.skip_ >= count) {
+    expander.skip_ -= count;
+    return 0;
+  }
+  const size_t skipped = static_cast<size_t>(expander.skip_);
+  expander.skip_ = 0;
+  return expander.state_.WriteAll(bytes + skipped, count - skipped) ? 0 : 1;
 }
 
 unsigned Expander::In(void* self, const unsigned char** bytes) {
@@ -250,6 +293,102 @@ bool Expander::Inflate() {
   }
 }
 
+FastResult Expander::InflateFast() {
+  if (!t_fast) {
+    t_fast.reset(new (std::nothrow) FastInflater);
+    if (!t_fast) {
+      return FastResult::kBroken;
+    }
+  }
+  inflate_state& inflater = t_fast->state;
+  unsigned char* const output = t_fast->output;
+  isal_inflate_init(&inflater);
+  inflater.crc_flag = ISAL_DEFLATE;
+  size_t fill = 0;
+  for (;;) {
+    inflater.next_in = const_cast<unsigned char*>(state_.next());
+    inflater.avail_in = static_cast<uint32_t>(state_.available());
+    inflater.next_out = output + fill;
+    inflater.avail_out = static_cast<uint32_t>(kFastOutput - fill);
+    const int status = isal_inflate(&inflater);
+    state_.ConsumeTo(inflater.next_in);
+    if (status != ISAL_DECOMP_OK) {
+      // What came out of this call is not written: inflateBack stops at a
+      // different point of a broken stream.
+      return FastResult::kBroken;
+    }
+    fill = static_cast<size_t>(inflater.next_out - output);
+    const bool finished = inflater.block_state == ISAL_BLOCK_FINISH;
+    // Written as inflateBack writes: whole windows, each once a byte follows
+    // it, and the rest when the data ends.
+    const size_t ready = finished ? fill : fill == 0 ? 0 : (fill - 1) / kWindowSize * kWindowSize;
+    for (size_t done = 0; done < ready; done += kWindowSize) {
+      const size_t step = ready - done < kWindowSize ? ready - done : kWindowSize;
+      if (Out(this, output + done, static_cast<unsigned>(step)) != 0) {
+        return FastResult::kWriteFailed;
+      }
+    }
+    std::memmove(output, output + ready, fill - ready);
+    fill -= ready;
+    if (finished) {
+      // The inflater's bit buffer may hold whole bytes read past the end of
+      // the data (the trailer, the next member): they are put back.
+      const int bits = inflater.read_in_length;
+      unsigned char extra[8];
+      const size_t count = static_cast<size_t>(bits / 8);
+      const uint64_t held = inflater.read_in >> (bits % 8);
+      for (size_t i = 0; i < count; ++i) {
+        extra[i] = static_cast<unsigned char>(held >> (8 * i));
+      }
+      state_.Unread(extra, count);
+      return FastResult::kDone;
+    }
+    if (state_.available() == 0) {
+      if (!state_.Refill()) {
+        return FastResult::kInputEnded;
+      }
+    } else if (inflater.avail_out != 0) {
+      // Neither input nor output room used up: the inflater cannot go on.
+      return FastResult::kBroken;
+    }
+  }
+}
+
+template <typename Tail>
+bool Expander::InflateAndCheck(Tail tail) {
+  crc_ = 0;
+  skip_ = 0;
+  const uint64_t written_before = state_.bytes_written();
+  state_.Mark();
+  FastResult result;
+  std::vector<std::string> notes;
+  {
+    // Messages wait until it is known whose verdict stands.
+    NoteSink quiet(notes);
+    result = InflateFast();
+    if (result == FastResult::kDone && tail()) {
+      return true;
+    }
+  }
+  if (result != FastResult::kWriteFailed && state_.Rewind()) {
+    // Again through inflateBack, leaving out what was written already.
+    crc_ = 0;
+    skip_ = state_.bytes_written() - written_before;
+    return Inflate() && tail();
+  }
+  for (const std::string& text : notes) {
+    Note("%s", text.c_str());
+  }
+  switch (result) {
+    case FastResult::kBroken:
+      return Fail(kFormatViolated);
+    case FastResult::kInputEnded:
+      return InputEnded();
+    default:
+      return false;
+  }
+}
+
 bool Expander::CopyStored(uint32_t count) {
   unsigned char* const window = state_.window();
   size_t window_fill = 0;
@@ -280,7 +419,7 @@ bool Expander::CopyStored(uint32_t count) {
 }
 
 bool Expander::Check(const Expected& expected) {
-  if (expected.crc != static_cast<uint32_t>(crc_)) {
+  if (expected.crc != crc_) {
     return Fail(kCrcError);
   }
   // The recorded size is the byte count modulo 2^32.
@@ -303,19 +442,25 @@ bool Expander::Run() {
     if (!ReadZipHeader(method, has_descriptor, expected)) {
       return false;
     }
-    crc_ = crc32(0L, Z_NULL, 0);
-    if (!(method == kZipStored ? CopyStored(expected.size) : Inflate())) {
-      return false;
-    }
-    if (has_descriptor) {
-      unsigned char descriptor[kZipDataDescriptorSize];
-      if (!ReadBytes(descriptor, sizeof descriptor)) {
+    const Expected in_header = expected;
+    auto descriptor_and_check = [&] {
+      expected = in_header;
+      if (has_descriptor) {
+        unsigned char descriptor[kZipDataDescriptorSize];
+        if (!ReadBytes(descriptor, sizeof descriptor)) {
+          return false;
+        }
+        expected.crc = GetLittleEndian32(descriptor + kZipDescriptorCrcOffset);
+        expected.size = GetLittleEndian32(descriptor + kZipDescriptorSizeOffset);
+      }
+      return Check(expected);
+    };
+    if (method == kZipStored) {
+      crc_ = 0;
+      if (!CopyStored(expected.size) || !descriptor_and_check()) {
         return false;
       }
-      expected.crc = GetLittleEndian32(descriptor + kZipDescriptorCrcOffset);
-      expected.size = GetLittleEndian32(descriptor + kZipDescriptorSizeOffset);
-    }
-    if (!Check(expected)) {
+    } else if (!InflateAndCheck(descriptor_and_check)) {
       return false;
     }
     // A ZIP entry is always the last member; further entries are only noted.
@@ -329,18 +474,17 @@ bool Expander::Run() {
     if (!ReadGzipHeader()) {
       return false;
     }
-    crc_ = crc32(0L, Z_NULL, 0);
-    if (!Inflate()) {
-      return false;
-    }
-    unsigned char trailer[kMemberTrailerSize];
-    if (!ReadBytes(trailer, sizeof trailer)) {
-      return false;
-    }
-    Expected expected;
-    expected.crc = GetLittleEndian32(trailer);
-    expected.size = GetLittleEndian32(trailer + 4);
-    if (!Check(expected)) {
+    auto trailer_and_check = [this] {
+      unsigned char trailer[kMemberTrailerSize];
+      if (!ReadBytes(trailer, sizeof trailer)) {
+        return false;
+      }
+      Expected expected;
+      expected.crc = GetLittleEndian32(trailer);
+      expected.size = GetLittleEndian32(trailer + 4);
+      return Check(expected);
+    };
+    if (!InflateAndCheck(trailer_and_check)) {
       return false;
     }
     // Whatever follows must be another member. The buffer is refilled when

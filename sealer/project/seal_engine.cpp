@@ -321,6 +321,19 @@ Result<void> WritePackage(SealerProject& project, const std::vector<std::string>
   if (Result<void> created = OfferToCreatePutTo(project.put_to, observer); !created) {
     return created;
   }
+  const int jobs = options.jobs > 0 ? options.jobs : AvailableProcessors();
+  // The files an earlier seal stored are checked meanwhile on threads of
+  // their own; what they find holds unless the header changed before the
+  // staging has begun.
+  std::optional<EarlierPackage> earlier_package;
+  if (options.reuse) {
+    earlier_package.emplace(project.put_to, project.appl_name);
+    if (jobs > 1) {
+      earlier_package->CheckAhead(plan, jobs);
+    }
+  } else {
+    earlier_package.emplace();
+  }
   if (Result<void> checked = CheckSealPlan(project, plan); !checked) {
     return checked;
   }
@@ -364,8 +377,9 @@ Result<void> WritePackage(SealerProject& project, const std::vector<std::string>
                          signature_path);
     }
   }
-  const EarlierPackage earlier_package =
-      options.reuse ? EarlierPackage(project.put_to, project.appl_name) : EarlierPackage();
+  if (options.reuse && !earlier_package->FinishAhead()) {
+    earlier_package.emplace(project.put_to, project.appl_name);
+  }
   FilePtr file(std::fopen(staging.header_path().c_str(), "wb"));
   if (!file) {
     return SealFailure("Unable to create " + header_path + " file", header_path);
@@ -380,13 +394,12 @@ Result<void> WritePackage(SealerProject& project, const std::vector<std::string>
   if (!WriteHeaderLines(header, project, true)) {
     return write_failed;
   }
-  const int jobs = options.jobs > 0 ? options.jobs : AvailableProcessors();
   std::optional<SealSignatureFiles> signed_files;
   if (signing) {
     signed_files.emplace(SealSignatureFiles{*earlier_signature, {}});
   }
   if (Result<void> entries =
-          WriteFileEntries(project, plan, observer, header, jobs, earlier_package,
+          WriteFileEntries(project, plan, observer, header, jobs, *earlier_package,
                            signed_files ? &*signed_files : nullptr);
       !entries) {
     // The writer's failure is named after the header's final path.

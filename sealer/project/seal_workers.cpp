@@ -2,8 +2,6 @@
 // number of files ahead of the header. Sealer engine, without a window.
 #include "sealer/project/seal_workers.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <chrono>
 #include <utility>
@@ -24,16 +22,6 @@ constexpr size_t kWakeRun = 32;
 constexpr std::chrono::milliseconds kLookAgain(50);
 
 }  // namespace
-
-int AvailableProcessors() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
-    return CPU_COUNT(&set);
-  }
-  const unsigned count = std::thread::hardware_concurrency();
-  return count > 0 ? static_cast<int>(count) : 1;
-}
 
 SealWorkers::SealWorkers(const SealPlan& plan, int jobs, Work work)
     : plan_(plan), work_(std::move(work)) {

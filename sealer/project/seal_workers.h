@@ -13,13 +13,11 @@
 #include <vector>
 
 #include "core/platform/result.h"
+#include "core/platform/workers.h"
 #include "sealer/project/seal_engine.h"
 #include "sealer/project/seal_plan.h"
 
 namespace qx {
-
-// The processors this process may run on; at least 1.
-int AvailableProcessors();
 
 class SealWorkers {
  public:

@@ -124,6 +124,68 @@ TEST_F(QxwebInstallTest, InstallsFromTheLandingPageLaunchesAndUpdatesOnlyWhatCha
   EXPECT_EQ(Requested(), (std::vector<std::string>{"/Demo.htm", "/Demo.qxw", "/Demo.qxw.sig"}));
 }
 
+// Stored files written by another deflater (zlib's bytes, as packages
+// sealed by earlier versions hold) and by the seal as it deflates now
+// expand alike: through the launch, unpack, and the update of an expanded
+// cache.
+TEST_F(QxwebInstallTest, StoredFilesOfEitherDeflaterExpandAlike) {
+  // Every file of |root| by relative path, the package's own files aside.
+  const auto tree = [](const std::string& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+      const std::string name = fs::relative(item.path(), root).string();
+      if (item.is_regular_file() && name.rfind("Demo.", 0) != 0 && name != "ran.txt") {
+        files[name] = ReadFile(item.path());
+      }
+    }
+    return files;
+  };
+  // The package made anew from the tree with the gzip program's members.
+  const auto seal_with_gzip = [&] {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& [name, bytes] : tree(src_)) {
+      std::string listed = name;
+      std::replace(listed.begin(), listed.end(), '/', '\\');
+      files.emplace_back(listed, bytes);
+    }
+    fs::remove_all(out_);
+    qx_test::MakePackage(out_, "Demo", files)
+        .Set(qx::HeaderKey::kInstallTo, "apps\\demo")
+        .Set(qx::HeaderKey::kCommandLine, "bin/probe")
+        .Write(out_ + "/Demo.qxw");
+  };
+  const struct {
+    const char* what;
+    std::function<void()> seal;
+  } rows[] = {
+      {"sealed by qxweb", [&] { Seal(); }},
+      {"members written by gzip", seal_with_gzip},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(dir_ / "data");
+    fs::remove_all(dir_ / "unpacked");
+    WriteFile(src_ + "/data/tasks.csv", std::string("first of ") + row.what + "\n");
+    row.seal();
+    CommandResult install = Qxweb("install " + server_.Url("/Demo.qxw") + " --launch");
+    ASSERT_EQ(install.status, 7) << install.err;  // the probe's own status
+    EXPECT_EQ(tree(package_), tree(src_));
+    CommandResult unpack =
+        Qxweb("unpack " + ShellQuote(out_ + "/Demo.qxw") + " " + ShellQuote(dir_ / "unpacked"));
+    ASSERT_EQ(unpack.status, 0) << unpack.out << unpack.err;
+    EXPECT_EQ(tree(dir_ / "unpacked"), tree(src_));
+
+    WriteFile(src_ + "/data/tasks.csv", std::string("second of ") + row.what + "\n");
+    WriteFile(src_ + "/data/big.bin", qx_test::RandomBytes(3 << 20, 9));
+    row.seal();
+    CommandResult update = Qxweb("update Demo");
+    ASSERT_EQ(update.status, 0) << update.out << update.err;
+    EXPECT_NE(Qxweb("cache list").out.find("expanded"), std::string::npos);
+    EXPECT_EQ(tree(package_), tree(src_));
+    server_.TakeRequests();
+  }
+}
+
 // Each case installs the package, then seals a new version (two changed
 // files, one of them 2 MB) and spoils or serves it in its own way. A refused
 // install leaves the cache byte for byte as it was.

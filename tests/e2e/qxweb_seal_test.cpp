@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/compress/compressor.h"
 #include "core/signature/package_signature.h"
 #include "core/signature/sha256.h"
 #include "core/signature/signing_key.h"
@@ -232,6 +233,73 @@ TEST_F(QxwebSealTest, KilledSealsLeaveTheEarlierOrTheNewPackage) {
 // and has a sequence past the one before; a refused seal changes nothing;
 // and the header and stored files are always those of an unsigned seal of
 // the same tree into another directory.
+// Files around the size up to which a file is read whole: the package of
+// one job and of four is the same byte for byte, every stored file expands
+// with gzip and with qxweb's own expander to its source, and the seal on
+// four jobs of many files just under that size stays within its memory.
+TEST_F(QxwebSealTest, FilesAroundTheWholeFileBoundSealAlikeOnAnyJobsAndWithinMemory) {
+  constexpr size_t kBound = qx::codec_detail::kWholeFileBound;
+  const std::map<std::string, std::string> added = {
+      {"big/empty.bin", ""},
+      {"big/text-at-bound.txt", qx_test::TextBytes(kBound, 41)},
+      {"big/text-over-bound.txt", qx_test::TextBytes(kBound + 1, 42)},
+      {"big/random-at-bound.bin", qx_test::RandomBytes(kBound, 43)},
+      {"big/random-over-bound.bin", qx_test::RandomBytes(kBound + 1, 44)},
+      {"big/random-a.bin", qx_test::RandomBytes(kBound - 1, 45)},
+      {"big/random-b.bin", qx_test::RandomBytes(kBound - 2, 46)},
+      {"big/random-c.bin", qx_test::RandomBytes(kBound - 3, 47)},
+      {"big/random-d.bin", qx_test::RandomBytes(kBound - 4, 48)},
+      {"big/random-e.bin", qx_test::RandomBytes(kBound - 5, 49)},
+  };
+  fs::create_directories(src_ + "/big");
+  for (const auto& [name, bytes] : added) {
+    qx_test::WriteFile(src_ + "/" + name, bytes);
+  }
+  ASSERT_EQ(New().status, 0);
+  ASSERT_EQ(Qxweb("scan " + ShellQuote(project_)).status, 0);
+  const std::string four = dir_ / "four.QXS";
+  ASSERT_EQ(Qxweb("new " + ShellQuote(four) + " --name Demo --command-line 'bin/planner -q'" +
+                  " --seal-from " + ShellQuote(src_) + " --put-to " + ShellQuote(dir_ / "four") +
+                  " --owner 'Demo Works' --install-to apps/demo")
+                .status,
+            0);
+  ASSERT_EQ(Qxweb("scan " + ShellQuote(four)).status, 0);
+
+  ASSERT_EQ(Qxweb("seal --jobs 1 --create-put-to " + ShellQuote(project_)).status, 0);
+  ASSERT_EQ(Qxweb("seal --jobs 4 --create-put-to " + ShellQuote(four)).status, 0);
+  const std::map<std::string, std::string> one_job = Tree(out_);
+  EXPECT_TRUE(one_job == Tree(dir_ / "four"));
+  ASSERT_EQ(Qxweb("verify " + ShellQuote(Header())).status, 0);
+  for (const auto& [name, bytes] : added) {
+    SCOPED_TRACE(name);
+    const std::string stored = out_ + "/" + name;
+    EXPECT_EQ(qx_test::RunCommand("gzip -t " + ShellQuote(stored)).status, 0);
+    const CommandResult expanded = qx_test::RunCommand("gzip -dc " + ShellQuote(stored));
+    EXPECT_EQ(expanded.status, 0);
+    EXPECT_TRUE(expanded.out == bytes);
+    const std::string copy = dir_ / "copy";
+    ASSERT_EQ(Qxweb("expand-file --key Demo " + ShellQuote(stored) + " " + ShellQuote(copy)).status,
+              0);
+    EXPECT_TRUE(ReadFile(copy) == bytes);
+  }
+
+  // The peak of the seal alone: a child forked from this test would count
+  // the test's own pages.
+  if (!qx_test::FileExists("/usr/bin/time")) {
+    GTEST_SKIP() << "no /usr/bin/time to measure the peak memory with";
+  }
+  const std::string peak_file = dir_ / "peak";
+  ASSERT_EQ(Qxweb("seal --full --jobs 4 " + ShellQuote(four)).status, 0);
+  const CommandResult timed =
+      qx_test::RunCommand("XDG_CONFIG_HOME=" + ShellQuote(config_) + " /usr/bin/time -f %M -o " +
+                          ShellQuote(peak_file) + " " + ShellQuote(qx_test::QxwebPath()) +
+                          " seal --full --jobs 4 " + ShellQuote(four));
+  ASSERT_EQ(timed.status, 0) << timed.err;
+  // Four jobs would hold 64 MiB of buffers for these files without the
+  // budget.
+  EXPECT_LT(std::stol(ReadFile(peak_file)), 64 * 1024) << "kB";
+}
+
 TEST_F(QxwebSealTest, SignedSealsPublishAVerifiedSignature) {
   enum Outcome { kSigned, kRefused, kUnsigned };
   const struct {

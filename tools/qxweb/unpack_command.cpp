@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,9 +23,11 @@
 #include "core/fsutil/directory_tree.h"
 #include "core/fsutil/path_text.h"
 #include "core/package/package_directory.h"
+#include "core/package/stored_expansion.h"
 #include "core/platform/console_user_interface.h"
 #include "core/platform/file_handle.h"
 #include "core/platform/replacing_file.h"
+#include "core/platform/workers.h"
 #include "tools/qxweb/commands.h"
 #include "tools/qxweb/progress_line.h"
 
@@ -183,10 +186,10 @@ class UnpackRun {
   std::vector<Pending> pending_;   // in entry order
 };
 
-// Expands one entry's file beside its place under |destination| and hands it
-// to |run|; an error text on failure.
-std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& entry,
-                        const std::string& destination, UnpackRun& run) {
+// Makes the directory of one entry's file under |destination|; an error
+// text on failure.
+std::string PrepareEntry(const qx::FileEntry& entry, const std::string& destination,
+                         UnpackRun& run) {
   const std::string target = qx::JoinNativePath(destination, entry.name);
   std::string failed;
   if (!run.MakeDirectory(qx::DirectoryOf(target), &failed)) {
@@ -196,45 +199,34 @@ std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& en
   if (::lstat(target.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
     return "a directory stands at " + target;
   }
+  return {};
+}
+
+// Expands one entry's file beside its place under |destination| into
+// |output|, closed and stamped with the entry's time; an error text on
+// failure. Safe on any thread.
+std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& entry,
+                        const std::string& destination,
+                        std::unique_ptr<qx::ReplacingFile>& output) {
+  const std::string target = qx::JoinNativePath(destination, entry.name);
   const std::string source = qx::JoinNativePath(record.package_directory, entry.name);
   FilePtr input(std::fopen(source.c_str(), "rb"));
   if (!input) {
     return std::string("cannot be read: ") + std::strerror(errno);
   }
-  auto output = std::make_unique<qx::ReplacingFile>(target);
+  output = std::make_unique<qx::ReplacingFile>(target);
   if (output->Open() == nullptr) {
     return std::string("cannot create a file next to ") + target + ": " + std::strerror(errno);
   }
-  const char* key = record.values.appl_name.c_str();
-  char digest[qx::kDigestBufferSize] = {};
-  int64_t stored = 0;
-  int64_t expanded = 0;
-  if (qx::IsNamedFileEntry(record.values, entry.name)) {
-    if (qx::DigestCopyFile(input.get(), output->file(), &stored, digest, sizeof digest, key) !=
-        qx::kCopyOk) {
-      return "cannot be copied";
-    }
-    expanded = stored;
-  } else {
-    qx::Expansion expansion;
-    const int result = qx::ExpandWithin(input.get(), output->file(), entry.size, &expansion, digest,
-                                        sizeof digest, key);
-    if (expansion.past_limit) {
-      return "expands past its Size of " + std::to_string(entry.size) + " bytes; stopped there";
-    }
-    if (result != qx::kCodecOk) {
-      return "cannot be expanded";
-    }
-    stored = expansion.stored;
-    expanded = expansion.expanded;
-  }
+  const std::string error =
+      qx::ExpandEntryStream(input.get(), output->file(), entry, record.values.appl_name.c_str(),
+                            qx::IsNamedFileEntry(record.values, entry.name));
   // The stored file was checked before; it must not have changed since.
-  if (stored != entry.length || std::string_view(digest) != entry.digest) {
+  if (error == "digest mismatch" || error.rfind("length ", 0) == 0) {
     return "changed while it was unpacked";
   }
-  if (expanded != entry.size) {
-    return "expands to " + std::to_string(expanded) + " bytes, the header says " +
-           std::to_string(entry.size);
+  if (!error.empty()) {
+    return error;
   }
   if (!output->Close(false)) {
     return std::string("cannot be written: ") + std::strerror(errno);
@@ -243,7 +235,6 @@ std::string UnpackEntry(const qx::PackageHeader& record, const qx::FileEntry& en
                                entry.hours, entry.minutes, entry.seconds) != 1) {
     return "cannot be stamped with its time";
   }
-  run.Keep(std::move(output));
   return {};
 }
 
@@ -333,24 +324,46 @@ int Unpack(const std::string& argument, const std::string& destination_arg) {
     std::printf("%s\n", no_room.front().c_str());
     return NotUnpacked(header, destination, run.Undo());
   }
-  ProgressLine line("Unpacking");
-  int files = 0;
+  std::vector<const qx::FileEntry*> entries;
   for (const auto& entry : record.entries) {
     if (entry->comment || entry->state == qx::kEntryStateComment) {
       continue;
     }
-    figures.files_done = files;
-    line.Show(figures, qx::PrintableText(qx::NativeSeparators(entry->name)));
-    const std::string error = UnpackEntry(record, *entry, destination, run);
-    figures.bytes_done += entry->length;
-    if (!error.empty()) {
-      line.Clear();
+    if (const std::string error = PrepareEntry(*entry, destination, run); !error.empty()) {
       std::printf("%s: %s\n", entry->name.c_str(), error.c_str());
       return NotUnpacked(header, destination, run.Undo());
     }
-    ++files;
+    entries.push_back(entry.get());
   }
+  // The files expand on worker threads, each beside its place; the line
+  // follows the files as they are done.
+  ProgressLine line("Unpacking");
+  std::mutex shown;
+  std::vector<std::unique_ptr<qx::ReplacingFile>> outputs(entries.size());
+  const std::vector<std::string> failures = qx::RunJobs(entries.size(), 0, [&](size_t i) {
+    const qx::FileEntry& entry = *entries[i];
+    {
+      const std::lock_guard<std::mutex> lock(shown);
+      line.Show(figures, qx::PrintableText(qx::NativeSeparators(entry.name)));
+    }
+    std::string error = UnpackEntry(record, entry, destination, outputs[i]);
+    const std::lock_guard<std::mutex> lock(shown);
+    figures.bytes_done += entry.length;
+    ++figures.files_done;
+    return error;
+  });
   line.Clear();
+  for (size_t i = 0; i < failures.size(); ++i) {
+    if (!failures[i].empty()) {
+      std::printf("%s: %s\n", entries[i]->name.c_str(), failures[i].c_str());
+      outputs.clear();  // the temporary files go
+      return NotUnpacked(header, destination, run.Undo());
+    }
+  }
+  for (std::unique_ptr<qx::ReplacingFile>& output : outputs) {
+    run.Keep(std::move(output));
+  }
+  const int files = static_cast<int>(entries.size());
   std::vector<std::string> undo_problems;
   if (const std::string error = run.Finish(undo_problems); !error.empty()) {
     std::printf("%s\n", error.c_str());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/compress/codec.h"
+#include "core/compress/compressor.h"
 #include "tests/core/compress/codec_runner.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
@@ -67,6 +68,78 @@ TEST(Compressor, MembersExpandWithGzipAndCarryHeaderTrailerCountsAndDigest) {
       EXPECT_EQ(Peer("gzip -dc", run.output), source);
     }
   }
+}
+
+// Around the size up to which a file is read whole and deflated in one call:
+// either way, from a file or a pipe, the member is whole, expands with gzip
+// and with the codec's own expander, and carries the right trailer.
+TEST(Compressor, FilesAtAndPastTheWholeFileBoundGiveWholeMembers) {
+  constexpr size_t kBound = qx::codec_detail::kWholeFileBound;
+  const struct {
+    const char* what;
+    std::string source;
+  } cases[] = {
+      {"empty", ""},
+      {"one byte", "x"},
+      {"under the small-job buffers", qx_test::TextBytes(60000, 11)},
+      {"text at the bound", qx_test::TextBytes(kBound, 12)},
+      {"text one byte over", qx_test::TextBytes(kBound + 1, 13)},
+      {"incompressible at the bound", qx_test::RandomBytes(kBound, 14)},
+      {"incompressible one byte over", qx_test::RandomBytes(kBound + 1, 15)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string first_member;
+    for (Feed feed : {Feed::kFile, Feed::kPipe}) {
+      const auto run = Compress(c.source, feed, "Demo");
+      ASSERT_EQ(run.result, qx::kCodecOk);
+      EXPECT_TRUE(run.messages.empty());
+      ASSERT_GE(run.output.size(), 20u);
+      EXPECT_EQ(run.output.substr(0, 10), std::string("\x1F\x8B\x08\0\0\0\0\0\0\x0B", 10));
+      EXPECT_EQ(Le32(run.output, run.output.size() - 8), Crc(c.source));
+      EXPECT_EQ(Le32(run.output, run.output.size() - 4), static_cast<uint32_t>(c.source.size()));
+      EXPECT_EQ(run.stored, static_cast<int64_t>(run.output.size()));
+      EXPECT_EQ(run.expanded, static_cast<int64_t>(c.source.size()));
+      EXPECT_EQ(run.digest, DigestOf(run.output, "Demo"));
+      // Stored data may grow by little more than its blocks' headers.
+      EXPECT_LE(run.output.size(), c.source.size() + c.source.size() / 1000 + 64);
+      EXPECT_TRUE(Peer("gzip -dc", run.output) == c.source);
+      Peer("gzip -t", run.output);
+      const auto unpacked = Expand(run.output, Feed::kFile, "Demo");
+      ASSERT_EQ(unpacked.result, qx::kCodecOk);
+      EXPECT_TRUE(unpacked.output == c.source);
+      EXPECT_EQ(unpacked.digest, run.digest);
+      if (feed == Feed::kFile) {
+        first_member = run.output;
+        // The same file always gives the same member.
+        EXPECT_TRUE(Compress(c.source, Feed::kFile, "Demo").output == first_member);
+      }
+    }
+  }
+}
+
+// A file that holds more than its size said when the call began (a file
+// that grew while it was read; a /proc file, whose size is 0, always does)
+// goes on as a stream behind the bytes read, and its member holds them all.
+TEST(Compressor, FileLongerThanItsSizeGoesOnAsAStream) {
+  const std::string expected = qx_test::ReadFile("/proc/version");
+  ASSERT_FALSE(expected.empty());
+  qx_test::TempDir dir;
+  std::FILE* in = std::fopen("/proc/version", "rb");
+  std::FILE* out = std::fopen((dir / "out").c_str(), "wb");
+  ASSERT_NE(in, nullptr);
+  ASSERT_NE(out, nullptr);
+  char digest[64] = {};
+  const qx::CodecRun run = qx::CompressStreams(in, out, true, digest, sizeof digest, "Demo");
+  std::fclose(in);
+  std::fclose(out);
+  ASSERT_TRUE(run.result.ok());
+  EXPECT_EQ(run.expanded, static_cast<int64_t>(expected.size()));
+  const std::string member = qx_test::ReadFile(dir / "out");
+  EXPECT_EQ(run.stored, static_cast<int64_t>(member.size()));
+  EXPECT_EQ(Le32(member, member.size() - 8), Crc(expected));
+  EXPECT_EQ(Peer("gzip -dc", member), expected);
+  EXPECT_EQ(std::string(digest), DigestOf(member, "Demo"));
 }
 
 TEST(Compressor, ExpandingWhatWasCompressedGivesTheSameDigestAndLength) {

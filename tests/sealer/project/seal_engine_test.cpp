@@ -24,6 +24,8 @@
 #include "core/package/stored_file_check.h"
 #include "sealer/project/entry_fit.h"
 #include "sealer/project/memory_form_view.h"
+#include "sealer/project/seal_plan.h"
+#include "sealer/project/seal_reuse.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
@@ -604,6 +606,67 @@ TEST_F(SealTest, ReSealsKeepOnlyUnchangedFilesAndWriteWhatAFullOneThreadSealWrit
     for (const std::unique_ptr<FileEntry>& entry : record->entries) {
       const std::string name = native(entry->name);
       EXPECT_TRUE(ReadFile(out + "/" + name) == ReadFile(ref + "/" + name)) << name;
+    }
+  }
+}
+
+// The kept-file checks that run ahead of the staging: their answers are the
+// ones a check made then would give, and they are given up when the earlier
+// header was replaced (or appeared) after it was read.
+TEST_F(SealTest, KeptFilesCheckedAheadHoldOnlyWhileTheHeaderIsTheOneRead) {
+  const std::vector<std::string> list = {"File: a.txt;", "; a comment", "File: sub\\B.bin;"};
+  for (const std::string& line : list) {
+    view.file_list().Add(line);
+  }
+  ASSERT_TRUE(Seal());
+  SealerProject project;
+  project.appl_name = "demo";
+  project.seal_from = src;
+  project.put_to = out;
+  const SealPlan plan = MakeSealPlan(project, list);
+  ASSERT_EQ(plan.file_count, 2u);
+  auto replace_header = [&] {
+    const std::string bytes = HeaderBytes();
+    WriteFile(out + "/replacement", bytes);
+    ASSERT_EQ(std::rename((out + "/replacement").c_str(), HeaderPath().c_str()), 0);
+  };
+  const struct {
+    const char* what;
+    std::function<void()> before_read;
+    std::function<void()> after_checks;
+    bool holds;
+  } cases[] = {
+      {"nothing changed", [] {}, [] {}, true},
+      {"the header replaced by a publication", [] {}, replace_header, false},
+      {"the header touched", [] {},
+       [&] { ASSERT_EQ(::utimensat(AT_FDCWD, HeaderPath().c_str(), nullptr, 0), 0); }, false},
+      {"the header appeared", [&] { std::rename(HeaderPath().c_str(), (out + "/away").c_str()); },
+       [&] { std::rename((out + "/away").c_str(), HeaderPath().c_str()); }, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.before_read();
+    EarlierPackage earlier(out, "demo");
+    earlier.CheckAhead(plan, 2);
+    c.after_checks();
+    EXPECT_EQ(earlier.FinishAhead(), c.holds);
+    if (c.holds) {
+      std::unique_ptr<PackageHeader> record = ReadBack();
+      ASSERT_TRUE(record);
+      for (const SealPlanItem& item : plan.items) {
+        if (item.kind == SealItemKind::kComment) {
+          continue;
+        }
+        StoredFile stored;
+        EXPECT_TRUE(earlier.Keep(item, stored)) << item.name;
+        const auto entry =
+            std::find_if(record->entries.begin(), record->entries.end(),
+                         [&](const std::unique_ptr<FileEntry>& e) { return e->name == item.name; });
+        ASSERT_NE(entry, record->entries.end());
+        EXPECT_EQ(stored.digest, (*entry)->digest);
+        EXPECT_EQ(stored.length, (*entry)->length);
+        EXPECT_EQ(stored.size, (*entry)->size);
+      }
     }
   }
 }
