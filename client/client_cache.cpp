@@ -489,14 +489,6 @@ InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path
   return outcome;
 }
 
-void SyncFileSystem(const std::string& directory) {
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::syncfs(fd);
-    ::close(fd);
-  }
-}
-
 std::vector<std::string> RemoveCachedApplication(ClientCache& cache, const std::string& name) {
   std::vector<std::string> problems;
   const std::string& root = cache.root();

@@ -40,10 +40,6 @@ std::string FileBytes(const std::string& path);
 // parent) has room for |bytes| more; a problem says so when not.
 bool RoomFor(const std::string& directory, uint64_t bytes, std::vector<std::string>& problems);
 
-// Flushes the file system that holds |directory|, so that staged files are
-// on disk before they are switched in.
-void SyncFileSystem(const std::string& directory);
-
 // The client's state for one command: the lock on it, held from Open until
 // Unlock or the end, and the cache root.
 class ClientCache {

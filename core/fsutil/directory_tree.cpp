@@ -260,4 +260,12 @@ bool IsSameOrInsideDirectory(std::string_view inner, std::string_view outer) {
   }
 }
 
+void SyncFileSystem(const std::string& directory) {
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::syncfs(fd);
+    ::close(fd);
+  }
+}
+
 }  // namespace qx

@@ -36,6 +36,10 @@ QXWEBCORE_EXPORT bool CreateDirectoryPath(std::string& path);
 // True when |path| is a directory that can be listed.
 QXWEBCORE_EXPORT bool DirectoryExists(std::string_view path);
 
+// Flushes the file system that holds |directory|, so that files written
+// there are on disk before they are renamed into place.
+void SyncFileSystem(const std::string& directory);
+
 // |path| as the file system names it: absolute, every link and "." or ".."
 // resolved. Empty, with errno set, when a part of it does not exist or
 // cannot be looked at.

@@ -12,6 +12,7 @@
 
 #include "core/compress/codec.h"
 #include "core/digest/secure_digest.h"
+#include "core/fsutil/directory_tree.h"
 #include "core/fsutil/file_copy.h"
 #include "core/fsutil/path_text.h"
 #include "core/package/stored_file_check.h"
@@ -23,16 +24,6 @@ namespace {
 
 bool IsFileEntry(const FileEntry& entry) {
   return !entry.comment && entry.state != kEntryStateComment;
-}
-
-// Flushes the file system that holds |directory|: the expanded files are
-// on disk before they take the stored files' places.
-void SyncFileSystemOf(const std::string& directory) {
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::syncfs(fd);
-    ::close(fd);
-  }
 }
 
 std::string LengthProblem(int64_t found, int64_t length) {
@@ -210,7 +201,7 @@ InPlaceExpansion ExpandInPlace(const PackageHeader& record, int threads) {
     remove_temporaries();
     return outcome;
   }
-  SyncFileSystemOf(record.package_directory);
+  SyncFileSystem(record.package_directory);
   // Each rename puts one file whole in its expanded form: a run killed
   // among them leaves files the next run tells apart.
   for (Item& item : items) {
