@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins
   gzip zip unzip pigz nginx-light clang-format-14 ca-certificates time
   xvfb xdotool
+  chromium xdg-utils desktop-file-utils
 )
 
 missing=()
