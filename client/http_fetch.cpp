@@ -532,6 +532,9 @@ std::string HttpFetcher::FetchDocument(const std::string& url, size_t limit, std
 std::string HttpFetcher::LimitPassed(SpeedWatch& watch, std::string_view subject,
                                      std::string_view so_far) const {
   const FetchLimits& limits = settings_.limits;
+  if (settings_.cancelled && settings_.cancelled()) {
+    return std::string(kFetchCancelled);
+  }
   const auto now = Clock::now();
   if (now >= deadline_) {
     return "the command's deadline of " + Seconds(limits.deadline_seconds) + " passed" +

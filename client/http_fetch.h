@@ -34,7 +34,13 @@ struct FetchSettings {
   std::string ca_file;  // certificates to trust for https; empty: the system's store
   int transfers = 8;    // files in flight at once
   FetchLimits limits;
+  // Asked about ten times a second while transfers run: true ends them
+  // with kFetchCancelled.
+  std::function<bool()> cancelled;
 };
+
+// The problem of transfers the user cancelled.
+inline constexpr std::string_view kFetchCancelled = "cancelled by the user";
 
 // One stored file to fetch: its bytes must have |entry|'s Length and keyed
 // digest, and the SHA-256 a signature gives them when there is one.

@@ -24,6 +24,7 @@
 #include "client/signer_pins.h"
 #include "core/cache/cache_registry.h"
 #include "core/compress/codec.h"
+#include "core/format/header_lines.h"
 #include "core/format/package_paths.h"
 #include "core/fsutil/directory_tree.h"
 #include "core/fsutil/path_text.h"
@@ -483,6 +484,65 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
 }
 
 }  // namespace
+
+WebPreview PreviewFromWeb(ClientCache& cache, const std::string& url,
+                          const WebInstallSettings& settings) {
+  WebPreview preview;
+  WebInstallOutcome outcome;
+  if (url.size() > kSourceUrlLimit) {
+    preview.problems.push_back("the URL is " + std::to_string(url.size()) +
+                               " characters long; the cache keeps at most " +
+                               std::to_string(kSourceUrlLimit) + " for qxweb update");
+    return preview;
+  }
+  HttpFetcher fetcher(settings.fetch);
+  ServedPackage served;
+  cache.Unlock();
+  const bool fetched = FetchPackage(fetcher, url, settings.allow_other_host,
+                                    settings.signer.required_key, outcome, served);
+  std::string error;
+  const bool locked = cache.Lock(&error);
+  preview.header_url = outcome.header_url;
+  preview.problems = std::move(outcome.problems);
+  if (!locked) {
+    preview.problems.push_back(error);
+  }
+  if (!fetched || !locked) {
+    return preview;
+  }
+  const PackageHeader& record = *served.record;
+  const HeaderValues& values = record.values;
+  preview.name = CacheNameOf(values);
+  preview.appl_name = values.appl_name;
+  preview.version = FormatVersionText(values.version);
+  preview.owner = values.owner;
+  preview.download_bytes = static_cast<int64_t>(served.header_bytes.size()) +
+                           static_cast<int64_t>(served.signature_bytes.value_or("").size());
+  for (const auto& entry : record.entries) {
+    if (!entry->comment && entry->state != kEntryStateComment) {
+      ++preview.files;
+      preview.download_bytes += entry->length;
+    }
+  }
+  preview.key_id = served.signature.key_id;
+  if (!CheckPlacement(cache, values, outcome)) {
+    preview.problems = std::move(outcome.problems);
+    return preview;
+  }
+  const std::string cached_header =
+      JoinNativePath(outcome.directory, HeaderFileName(values.appl_name));
+  const SignerJudgement signer =
+      JudgeSigner(preview.name, served.signature, FileBytes(cached_header) == served.header_bytes,
+                  settings.signer);
+  preview.signer = signer.note;
+  if (!signer.refusal.empty()) {
+    preview.problems.push_back(signer.refusal);
+  }
+  if (const CachedVersion cached = FindCachedVersion(outcome, values.appl_name); cached.record) {
+    preview.cached_version = FormatVersionText(cached.record->values.version);
+  }
+  return preview;
+}
 
 WebInstallOutcome InstallFromWeb(ClientCache& cache, const std::string& url,
                                  const WebInstallSettings& settings) {

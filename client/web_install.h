@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "client/client_cache.h"
 #include "client/http_fetch.h"
@@ -32,6 +33,30 @@ struct WebInstallOutcome : InstallOutcome {
   int64_t bytes_fetched = 0;  // bodies received, header and page included
   int requests = 0;
 };
+
+// What a package on a web server is, for a user who is asked whether to
+// install it.
+struct WebPreview {
+  std::string header_url;
+  std::string name;  // the registry name it would be listed under
+  std::string appl_name;
+  std::string version;
+  std::string owner;
+  int files = 0;                      // stored files
+  int64_t download_bytes = 0;         // the header and the stored files
+  std::string key_id;                 // the signer's key id; empty when not signed
+  std::string signer;                 // the signer as an install would judge it
+  std::string cached_version;         // the version the cache lists; empty when none
+  std::vector<std::string> problems;  // why it would be refused; empty when it would not
+};
+
+// Fetches and checks the header that |url| names (directly or through its
+// landing page) and its signature as an install does, and judges the signer
+// against |settings.signer| and the application's pin, without fetching a
+// stored file or changing the cache. The lock is let go while the server is
+// asked.
+WebPreview PreviewFromWeb(ClientCache& cache, const std::string& url,
+                          const WebInstallSettings& settings);
 
 // Installs the package that |url| names (its header, or its landing page
 // whose embed tag names the header) into the cache, or brings a cached

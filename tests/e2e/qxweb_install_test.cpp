@@ -128,6 +128,18 @@ TEST_F(QxwebInstallTest, InstallsFromTheLandingPageLaunchesAndUpdatesOnlyWhatCha
 // sealed by earlier versions hold) and by the seal as it deflates now
 // expand alike: through the launch, unpack, and the update of an expanded
 // cache.
+TEST_F(QxwebInstallTest, TakesTheLinkAnInstallPageCarries) {
+  std::string encoded;
+  for (const char c : server_.Url("/Demo.htm")) {
+    encoded += c == ':' ? std::string("%3A") : c == '/' ? std::string("%2F") : std::string(1, c);
+  }
+  CommandResult install = Qxweb("install 'qxweb:?source=" + encoded + "'");
+  ASSERT_EQ(install.status, 0) << install.err;
+  EXPECT_NE(install.out.find("apps\\demo\\Demo: installed 10 files"), std::string::npos)
+      << install.out;
+  EXPECT_EQ(Requested().front(), "/Demo.htm");
+}
+
 TEST_F(QxwebInstallTest, StoredFilesOfEitherDeflaterExpandAlike) {
   // Every file of |root| by relative path, the package's own files aside.
   const auto tree = [](const std::string& root) {
@@ -276,6 +288,13 @@ TEST_F(QxwebInstallTest, DownloadsThatFailLeaveTheCacheAsItWas) {
        1,
        "the server redirects it to " + server_.Url("/Demo.qxw"),
        {"/moved/Demo.qxw"}},
+      {"install link to a local file",
+       "'qxweb:?source=file%3A%2F%2F%2Fetc%2Fpasswd'",
+       nullptr,
+       nullptr,
+       1,
+       "is no install link: its source is not an http or https URL",
+       {}},
       {"no page",
        server_.Url("/Nothing.htm"),
        nullptr,

@@ -61,7 +61,9 @@ void AddWebCommands(CLI::App& app, int& status, const WebRunner& runner) {
       "landing page (.htm). Every file is verified as it arrives; a cached version is brought "
       "up to date by fetching only the files that changed, and stays whole until the new one "
       "has verified");
-  install->add_option("URL", arguments->target, "http:// or https:// URL of the header or page")
+  install
+      ->add_option("URL", arguments->target,
+                   "http:// or https:// URL of the header or page, or a qxweb:?source=URL link")
       ->required();
   add_common(install);
   install->preparse_callback([arguments](size_t) { arguments->update = false; });

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "client/install_link.h"
 #include "client/web_install.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/console_user_interface.h"
@@ -35,6 +36,14 @@ int RunWebCommand(const WebArguments& arguments) {
   }
   std::string error;
   std::string name;
+  std::string url = arguments.target;
+  if (!arguments.update && qx::IsInstallLink(url)) {
+    url = qx::SourceOfInstallLink(arguments.target, &error);
+    if (url.empty()) {
+      complain(error);
+      return kExitFailed;
+    }
+  }
   if (arguments.update) {
     name = qx::FindCachedApplication(arguments.target, &error);
     if (name.empty()) {
@@ -66,15 +75,14 @@ int RunWebCommand(const WebArguments& arguments) {
                    Amount(file.entry->length).c_str());
     };
   }
-  const qx::WebInstallOutcome outcome =
-      arguments.update ? qx::UpdateFromWeb(*cache, name, settings)
-                       : qx::InstallFromWeb(*cache, arguments.target, settings);
+  const qx::WebInstallOutcome outcome = arguments.update
+                                            ? qx::UpdateFromWeb(*cache, name, settings)
+                                            : qx::InstallFromWeb(*cache, url, settings);
   line.Clear();
   for (const std::string& problem : outcome.problems) {
     complain(problem);
   }
-  const std::string shown =
-      qx::PrintableText(outcome.name.empty() ? arguments.target : outcome.name);
+  const std::string shown = qx::PrintableText(outcome.name.empty() ? url : outcome.name);
   if (!outcome.problems.empty()) {
     complain(shown + ": not installed; the cache is as it was");
     return kExitFailed;
