@@ -367,6 +367,13 @@ WebInstallOutcome Install(ClientCache& cache, const std::string& url,
   if (!fetched) {
     return outcome;
   }
+  if (settings.shown != nullptr &&
+      (served.header_bytes != settings.shown->header_bytes ||
+       served.signature_bytes.value_or("") != settings.shown->signature_bytes)) {
+    outcome.problems.push_back(PrintableText(outcome.header_url) +
+                               " changed on the server since it was shown; look at it again");
+    return outcome;
+  }
   const PackageHeader& record = *served.record;
   const std::string& header_bytes = served.header_bytes;
   const HeaderValues& values = record.values;
@@ -512,6 +519,8 @@ WebPreview PreviewFromWeb(ClientCache& cache, const std::string& url,
   }
   const PackageHeader& record = *served.record;
   const HeaderValues& values = record.values;
+  preview.header_bytes = served.header_bytes;
+  preview.signature_bytes = served.signature_bytes.value_or("");
   preview.name = CacheNameOf(values);
   preview.appl_name = values.appl_name;
   preview.version = FormatVersionText(values.version);

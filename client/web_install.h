@@ -15,6 +15,8 @@
 
 namespace qx {
 
+struct WebPreview;
+
 struct WebInstallSettings {
   FetchSettings fetch;
   FetchCallbacks callbacks;
@@ -22,6 +24,9 @@ struct WebInstallSettings {
   bool allow_other_host = false;
   // What the user asked of the package's signer.
   SignerPolicy signer;
+  // The package as the user was shown it, when the install follows a
+  // preview: a header or signature that differs from it is refused.
+  const WebPreview* shown = nullptr;
 };
 
 struct WebInstallOutcome : InstallOutcome {
@@ -48,6 +53,8 @@ struct WebPreview {
   std::string signer;                 // the signer as an install would judge it
   std::string cached_version;         // the version the cache lists; empty when none
   std::vector<std::string> problems;  // why it would be refused; empty when it would not
+  std::string header_bytes;           // the header and signature as served
+  std::string signature_bytes;
 };
 
 // Fetches and checks the header that |url| names (directly or through its

@@ -85,8 +85,23 @@ TEST_F(WebPreviewTest, TellsWhatWouldBeInstalledAndFetchesNoStoredFile) {
   EXPECT_EQ(server_.TakeRequests().size(), 3u);  // page, header, no signature
   EXPECT_EQ(State(), before);
 
+  // The install takes only the package shown: not one sealed again since.
+  qx::WebInstallSettings settings;
+  settings.shown = &preview;
+  qx_test::WriteFile(src_ + "/data/tasks.csv", "changed\n");
+  const qx_test::CommandResult sealed = Qxweb("seal --scan " + ShellQuote(project_));
+  ASSERT_EQ(sealed.status, 0) << sealed.err;
+  const qx::WebInstallOutcome changed =
+      qx::InstallFromWeb(*cache_, server_.Url("/Demo.htm"), settings);
+  ASSERT_EQ(changed.problems.size(), 1u);
+  EXPECT_NE(changed.problems[0].find("changed on the server since it was shown"),
+            std::string::npos);
+  EXPECT_EQ(State(), before);
+
   // Once installed, the cached version is named.
-  ASSERT_TRUE(qx::InstallFromWeb(*cache_, server_.Url("/Demo.qxw"), {}).problems.empty());
+  const qx::WebPreview again = qx::PreviewFromWeb(*cache_, server_.Url("/Demo.htm"), {});
+  settings.shown = &again;
+  ASSERT_TRUE(qx::InstallFromWeb(*cache_, server_.Url("/Demo.qxw"), settings).problems.empty());
   EXPECT_EQ(qx::PreviewFromWeb(*cache_, server_.Url("/Demo.qxw"), {}).cached_version,
             preview.version);
 }
