@@ -10,6 +10,7 @@ packages=(
   gzip zip unzip pigz nginx-light clang-format-14 ca-certificates time
   xvfb xdotool
   chromium xdg-utils desktop-file-utils
+  dpkg-dev lintian
 )
 
 missing=()

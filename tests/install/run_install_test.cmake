@@ -32,8 +32,8 @@ file(MAKE_DIRECTORY ${WORK_DIR})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
 # qxweb's manual page, and its completion, which defines and registers _qxweb.
-if(NOT EXISTS ${prefix}/${MANDIR}/man1/qxweb.1)
-  message(FATAL_ERROR "qxweb.1 is not installed in ${MANDIR}/man1")
+if(NOT EXISTS ${prefix}/${MANDIR}/man1/qxweb.1.gz)
+  message(FATAL_ERROR "qxweb.1.gz is not installed in ${MANDIR}/man1")
 endif()
 set(completion ${prefix}/${DATADIR}/bash-completion/completions/qxweb)
 run(bash -c "source \"$1\" && complete -p qxweb" bash ${completion})
