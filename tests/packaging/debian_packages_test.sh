@@ -58,7 +58,7 @@ libqxwebcore1     need   LIB/libqxwebcore\.so\.1
 libqxwebcore-dev  need   LIB/libqxwebcore\.so
 libqxwebcore-dev  need   usr/include/qxwebcore/core/format/header_reader\.h
 libqxwebcore-dev  need   usr/include/qxwebcore/qxwebcore_export\.h
-libqxwebcore-dev  allow  usr/include/qxwebcore/core/[a-z_]+/[a-z_]+\.h
+libqxwebcore-dev  allow  usr/include/qxwebcore/core/[a-z0-9_]+/[a-z0-9_]+\.h
 libqxwebcore-dev  need   LIB/cmake/qxwebcore/qxwebcoreConfig\.cmake
 libqxwebcore-dev  need   LIB/cmake/qxwebcore/qxwebcoreConfigVersion\.cmake
 libqxwebcore-dev  need   LIB/cmake/qxwebcore/qxwebcoreTargets\.cmake
