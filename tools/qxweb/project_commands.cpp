@@ -372,7 +372,8 @@ void AddScanCommand(CLI::App& app, int& status) {
 void AddSealCommand(CLI::App& app, int& status) {
   auto* cmd = app.add_subcommand(
       "seal",
-      "Seal a project into its put-to directory: stored files, package header and landing page. "
+      "Seal a project into its put-to directory: stored files, package header and landing page "
+      "(and the install page when asked). "
       "Ctrl-C stops at the next file and keeps the earlier package");
   auto options = std::make_shared<SealOptions>();
   cmd->add_option("PROJECT", options->project, "Project file (.QXS)")->required();
