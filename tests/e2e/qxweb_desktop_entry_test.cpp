@@ -160,7 +160,7 @@ TEST_F(QxwebDesktopEntryTest, EachInstallWritesAnEntryThatStartsItAndRemovalTake
     EXPECT_EQ(install.err.find("warning"), std::string::npos) << install.err;
     CheckEntryStarts(c.cache_name);
     const CommandResult show = Qxweb("cache show -- " + ShellQuote(c.cache_name));
-    EXPECT_NE(show.out.find("Menu entry:    " + Entries().front() + "\n"), std::string::npos)
+    EXPECT_NE(show.out.find("Menu entry:   " + Entries().front() + "\n"), std::string::npos)
         << show.out;
     const CommandResult remove = Qxweb("cache remove -- " + ShellQuote(c.cache_name));
     ASSERT_EQ(remove.status, 0) << remove.err;
@@ -199,7 +199,7 @@ TEST_F(QxwebDesktopEntryTest, AnUpdateKeepsOneEntryAndTheSwitchStopsNewOnesOnly)
   ASSERT_EQ(quiet.status, 0) << quiet.err;
   EXPECT_TRUE(Entries().empty());
   EXPECT_TRUE(Icons().empty());
-  EXPECT_NE(Qxweb("cache show Demo").out.find("Menu entry:    none\n"), std::string::npos);
+  EXPECT_NE(Qxweb("cache show Demo").out.find("Menu entry:   none\n"), std::string::npos);
 }
 
 TEST_F(QxwebDesktopEntryTest, AFileAtTheEntrysNameThatIsNotOursStaysAndOnlyWarns) {
