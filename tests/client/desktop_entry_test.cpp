@@ -45,7 +45,9 @@ const std::vector<std::string> kHostileNames = {
     "back\\\\slash\\\\\\three",
     "tab\there\\new",
     "spaces  inside\\ x",
-    "\xc3\x9c" "nic\xc3\xb6" "de\\\xe2\x82\xac",
+    "\xc3\x9c"
+    "nic\xc3\xb6"
+    "de\\\xe2\x82\xac",
 };
 
 TEST(DesktopEntryId, EncodesEveryByteOutsideLowerCaseLettersAndDigits) {
