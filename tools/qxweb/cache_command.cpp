@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "client/client_cache.h"
+#include "client/desktop_entry.h"
 #include "core/fsutil/path_text.h"
 #include "core/launch/registration.h"
 #include "core/platform/console_user_interface.h"
@@ -32,6 +33,13 @@ struct Console {
 void PrintProblems(const char* command, const std::vector<std::string>& problems) {
   for (const std::string& problem : problems) {
     std::fprintf(stderr, "qxweb cache %s: %s\n", command, problem.c_str());
+  }
+}
+
+// What went wrong beside a change that stands.
+void PrintWarnings(const char* command, const std::vector<std::string>& notes) {
+  for (const std::string& note : notes) {
+    std::fprintf(stderr, "qxweb cache %s: warning: %s\n", command, note.c_str());
   }
 }
 
@@ -77,6 +85,7 @@ int RunInstall(const std::string& argument, const SignerOptions& options) {
               outcome.replaced ? "replaced the cached version with" : "installed", outcome.files,
               outcome.directory.c_str());
   std::printf("%s: %s\n", qx::PrintableText(outcome.name).c_str(), outcome.signer.c_str());
+  PrintWarnings("install", outcome.notes);
   return kExitOk;
 }
 
@@ -149,6 +158,8 @@ int RunShow(const std::string& typed) {
   line("Signer:", pin ? "key " + qx::KeyId(pin->public_key) + ", sequence " +
                             std::to_string(pin->sequence) + " taken last"
                       : std::string("none pinned"));
+  const std::string entry = qx::DesktopEntryPath(name);
+  line("Menu entry:", !entry.empty() && qx::IsOwnDesktopEntry(entry, name) ? entry : "none");
   return kExitOk;
 }
 
@@ -210,8 +221,11 @@ int RunSweep(bool yes) {
     return qx::BeepAndShow(qx::BeepKind::kSimple, question) == qx::BoxAnswer::kYes;
   };
   std::vector<std::string> problems;
-  const std::vector<std::string> removed = qx::SweepCachedApplications(*cache, confirm, problems);
+  std::vector<std::string> notes;
+  const std::vector<std::string> removed =
+      qx::SweepCachedApplications(*cache, confirm, problems, &notes);
   PrintProblems("sweep", problems);
+  PrintWarnings("sweep", notes);
   for (const std::string& name : removed) {
     std::printf("%s: removed\n", qx::PrintableText(name).c_str());
   }
@@ -228,11 +242,13 @@ int RunRemove(const std::string& typed) {
   if (name.empty()) {
     return kExitFailed;
   }
-  const std::vector<std::string> problems = qx::RemoveCachedApplication(*cache, name);
+  std::vector<std::string> notes;
+  const std::vector<std::string> problems = qx::RemoveCachedApplication(*cache, name, &notes);
   if (!problems.empty()) {
     PrintProblems("remove", problems);
     return kExitFailed;
   }
+  PrintWarnings("remove", notes);
   std::printf("%s: removed\n", qx::PrintableText(name).c_str());
   return kExitOk;
 }

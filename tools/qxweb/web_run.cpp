@@ -99,6 +99,9 @@ int RunWebCommand(const WebArguments& arguments) {
                 outcome.directory.c_str());
   }
   std::printf("%s: %s\n", shown.c_str(), outcome.signer.c_str());
+  for (const std::string& note : outcome.notes) {
+    complain("warning: " + note);
+  }
   std::fflush(stdout);
   if (!arguments.launch) {
     return kExitOk;
