@@ -463,7 +463,7 @@ std::string DesktopEntryText(const DesktopEntryFields& fields, const std::string
   };
   text.append(kEntryGroup).append("\n");
   line("Type", "Application");
-  line("Version", "1.5");
+  line("Version", "1.4");
   line("Name", EscapeDesktopString(ShownText(name)));
   line("Comment", EscapeDesktopString(ShownText(comment)));
   // "--" keeps a name that starts with "-" from being taken for an option.

@@ -135,16 +135,8 @@ inline bool HaveValidator() {
 }
 
 // What the validator says of the entry |text|, written to |path| (a
-// ".desktop" name) for it: empty when it takes the entry without a word. A
-// validator that predates version 1.5 of the format, which changes nothing
-// these entries use, is asked with the version it knows.
-inline std::string ValidatorComplaints(std::string text, const std::string& path) {
-  const CommandResult help = RunCommand(std::string(kValidator) + " --help");
-  const std::string version = "\nVersion=1.5\n";
-  if (help.out.find("specification 1.4") != std::string::npos &&
-      text.find(version) != std::string::npos) {
-    text.replace(text.find(version), version.size(), "\nVersion=1.4\n");
-  }
+// ".desktop" name) for it: empty when it takes the entry without a word.
+inline std::string ValidatorComplaints(const std::string& text, const std::string& path) {
   WriteFile(path, text);
   const CommandResult result = RunCommand(std::string(kValidator) + " " + ShellQuote(path));
   return result.status == 0
