@@ -6,8 +6,8 @@
 
 #include "core/platform/user_interface.h"
 #include "sealer/ui/main_form.h"
-#include "sealer/ui/qt_text.h"
-#include "sealer/ui/qt_user_interface.h"
+#include "widgets/qt_text.h"
+#include "widgets/qt_user_interface.h"
 #include "sealer/ui/sealer_window.h"
 
 int main(int argc, char* argv[]) {

@@ -1,0 +1,32 @@
+// qxweb-client: the client's window over the cache of applications.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QIcon>
+
+#include "client_ui/client_window.h"
+#include "core/platform/user_interface.h"
+#include "widgets/qt_user_interface.h"
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("qxweb-client"));
+  QApplication::setApplicationVersion(QStringLiteral(QX_VERSION));
+  QApplication::setOrganizationName(QStringLiteral("tarnwick"));
+  QApplication::setDesktopFileName(QStringLiteral("qxweb-client"));
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/qxweb-client.png")));
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("The cached applications of Tarnwick Web: launch, update, order and remove "
+                     "them, and install new ones from a URL."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.process(app);
+
+  qx::ui::QtUserInterface ui;
+  const qx::ScopedUserInterface scope(ui);
+  qx::ui::ClientWindow window;
+  ui.RegisterOwner(window.Handle(), &window);
+  window.show();
+  return QApplication::exec();
+}
