@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -630,7 +631,9 @@ void ClientWindow::UpdateProgressed(qint64 bytes_done, qint64 bytes_total, int f
 }
 
 void ClientWindow::UpdateEnded() {
-  const std::unique_ptr<UpdateRun> run = std::move(update_);
+  // The run is deleted once its signal has returned, not from inside it.
+  std::unique_ptr<UpdateRun> run = std::move(update_);
+  const auto later = qScopeGuard([&run] { run.release()->deleteLater(); });
   run->deferred().Replay(CurrentUserInterface());
   const WebInstallOutcome& outcome = run->outcome();
   const QString name = Printable(run->name());
@@ -651,7 +654,7 @@ void ClientWindow::UpdateEnded() {
       SetStatus(
           QStringLiteral("%1 is already current (%2 files checked).").arg(name).arg(outcome.kept));
     } else {
-      progress_->setFormat(QStringLiteral("%1 files fetched, 100%").arg(outcome.fetched));
+      progress_->setFormat(QStringLiteral("%1 file(s) fetched, 100%").arg(outcome.fetched));
       SetStatus(QStringLiteral("%1 was updated: %2 file(s) fetched, %3 kept, %4 removed.")
                     .arg(name)
                     .arg(outcome.fetched)

@@ -524,7 +524,7 @@ void ClientWindowTest::cacheRoot() {
   text_answers_.push_back(wanted);
   QTest::mouseClick(window_->Button("rootButton"), Qt::LeftButton);
   QCOMPARE(text_questions_, QStringList{"Change Cache Root"});
-  QCOMPARE(ui_.boxes().size(), size_t{accepted ? 0 : 1});
+  QCOMPARE(ui_.boxes().size(), accepted ? size_t{0} : size_t{1});
   if (!accepted) {
     QCOMPARE(ui_.boxes()[0].icon, qx::BoxIcon::kStop);
     QCOMPARE(ui_.boxes()[0].caption, std::string("The cache root was not changed"));
