@@ -246,6 +246,7 @@ QWidget* ClientWindow::BuildCentre() {
   progress_->setObjectName(QStringLiteral("updateProgress"));
   progress_->setRange(0, kProgressSteps);
   progress_->setValue(0);
+  progress_->setFormat(QString());
   progress_->setProperty(kHelpContextProperty, kClientRunTopic);
 
   auto* right = new QVBoxLayout;
@@ -386,6 +387,7 @@ std::string ClientWindow::SelectedName() const {
 
 void ClientWindow::ShowDetails() {
   const std::string name = SelectedName();
+  has_source_ = false;
   if (name.empty()) {
     for (auto& [label, value] : details_) {
       value->clear();
@@ -404,6 +406,7 @@ void ClientWindow::ShowDetails() {
     details_[QStringLiteral("Source")]->setText(
         details.source_url.empty() ? QStringLiteral("none (installed from a directory)")
                                    : Printable(details.source_url));
+    has_source_ = !details.source_url.empty();
     details_[QStringLiteral("Signer")]->setText(Printable(details.signer));
     details_[QStringLiteral("Marked")]->setText(details.marked ? QStringLiteral("for removal")
                                                                : QStringLiteral("no"));
@@ -451,7 +454,8 @@ void ClientWindow::UpdateButtons() {
     }
   };
   enable("launch", selected);
-  enable("update", selected && !updating);
+  // Only what came from a web server has a URL to be updated from.
+  enable("update", selected && !updating && has_source_);
   enable("cancel", updating && !update_->cancelled());
   enable("mark", selected && !updating);
   enable("remove", selected && !updating);

@@ -125,6 +125,7 @@ class ClientWindow : public QMainWindow {
   CacheState state_;
   ClientCache* held_ = nullptr;
   pid_t last_launched_ = -1;
+  bool has_source_ = false;  // the selected application records a URL
 };
 
 }  // namespace qx::ui

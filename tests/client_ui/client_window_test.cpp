@@ -73,6 +73,7 @@ class ClientWindowTest : public QObject {
   void removeAsksFirst();
   void launchStartsAndReaps();
   void updateFromTheWebShowsProgress();
+  void cancelStopsTheProgressShown();
   void cacheRoot_data();
   void cacheRoot();
   void installFromUrlHandsTheUrlOver_data();
@@ -280,6 +281,9 @@ void ClientWindowTest::listShowsWhatQxwebShows() {
   QVERIFY2(size.contains("(" + stored_text + " bytes) stored"), qPrintable(size));
   QVERIFY2(size.contains("(" + expanded_text + " bytes) expanded"), qPrintable(size));
   QVERIFY(window_->Detail("Source").startsWith("none"));
+  // Installed from a directory, it has no URL to be updated from.
+  QVERIFY(!window_->Button("updateButton")->isEnabled());
+  QVERIFY(window_->Button("launchButton")->isEnabled());
   QVERIFY(window_->RootText().endsWith("/tarnwick/cache"));
   if (!launched) {
     SaveScreenshot(window_.get(), "client-window");
@@ -384,6 +388,9 @@ void ClientWindowTest::markedApplicationsAreAskedAbout() {
   QCOMPARE(window_->Button("markButton")->text(), QString("Un&mark"));
   QVERIFY(window_->list()->currentItem()->font().strikeOut());
   QVERIFY(ui_.boxes().empty());
+  if (answer == BoxAnswer::kYes) {
+    SaveScreenshot(window_.get(), "client-window-marked");
+  }
 
   ui_.QueueAnswer(answer);
   QTest::mouseClick(window_->Button("refreshButton"), Qt::LeftButton);
@@ -495,11 +502,44 @@ void ClientWindowTest::updateFromTheWebShowsProgress() {
   QVERIFY2(window_->StatusText().contains("was updated: 1 file(s) fetched"),
            qPrintable(window_->StatusText()));
   QVERIFY(!window_->update_running());
+  Select("apps\\Delta");
   QVERIFY(window_->Button("updateButton")->isEnabled());
+  QVERIFY(!window_->Button("cancelButton")->isEnabled());
   QVERIFY(LockFree());
   // The cache holds the new version: an update now finds it current.
   QVERIFY(Qxweb("update Delta").find("already current") != std::string::npos);
   SaveScreenshot(window_.get(), "client-window-updated");
+}
+
+// Cancel is taken once: the bar stays where Cancel found it, and the run
+// still ends in the window without a box.
+void ClientWindowTest::cancelStopsTheProgressShown() {
+  const std::string out = MakePackage("Epsilon", "data/big.bin", qx_test::RandomBytes(3 << 20, 7));
+  qx_test::WebServer server(*work_ / "web-cancel", out);
+  QVERIFY2(server.Start(), ReadFile(*work_ / "web-cancel/error.log").c_str());
+  QVERIFY(Qxweb("install " + server.Url("/slow/Epsilon.htm")).find("installed") !=
+          std::string::npos);
+  MakePackage("Epsilon", "data/big.bin", qx_test::RandomBytes(3 << 20, 8));
+  OpenWindow();
+  Select("apps\\Epsilon");
+  QSignalSpy finished(window_.get(), &ClientWindow::updateFinished);
+  QTest::mouseClick(window_->Button("updateButton"), Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(window_->progress()->value() > 0 || !finished.isEmpty(), 30000);
+  QVERIFY(finished.isEmpty());
+  QTest::mouseClick(window_->Button("cancelButton"), Qt::LeftButton);
+  const int at_cancel = window_->progress()->value();
+  QVERIFY(!window_->Button("cancelButton")->isEnabled());
+  QVERIFY2(window_->StatusText().startsWith("Cancelling the update of apps\\Epsilon"),
+           qPrintable(window_->StatusText()));
+  while (finished.isEmpty() && window_->update_running()) {
+    QTest::qWait(50);
+    QCOMPARE(window_->progress()->value(), at_cancel);
+  }
+  QVERIFY(!finished.isEmpty() || finished.wait(60000));
+  QVERIFY2(ui_.boxes().empty(), ui_.texts().empty() ? "" : ui_.texts()[0].c_str());
+  QVERIFY(!window_->update_running());
+  QVERIFY(!window_->Button("cancelButton")->isEnabled());
+  QVERIFY(LockFree());
 }
 
 // The root moves only while nothing is cached; a refusal is shown in a box
