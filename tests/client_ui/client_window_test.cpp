@@ -13,6 +13,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -80,6 +82,8 @@ class ClientWindowTest : public QObject {
   void installFromUrlHandsTheUrlOver();
   void helpTopics_data();
   void helpTopics();
+  void helpFromTheMenu();
+  void commandsWaitForAnotherCommandsLock();
 
  private:
   // Runs qxweb with the test's configuration; its standard output, or a
@@ -641,6 +645,46 @@ void ClientWindowTest::helpTopics() {
   QVERIFY(help->windowTitle().startsWith("Tarnwick Web Client Help - "));
   QVERIFY(!help->browser()->toPlainText().isEmpty());
   help->Quit();
+}
+
+// F1 over a menu item explains that item.
+void ClientWindowTest::helpFromTheMenu() {
+  Install("Alpha");
+  OpenWindow();
+  QMenu* menu = nullptr;
+  for (QAction* top : window_->menuBar()->actions()) {
+    if (top->text() == "&Application") {
+      menu = top->menu();
+    }
+  }
+  QVERIFY(menu != nullptr);
+  QTest::keyClick(window_->list(), Qt::Key_A, Qt::AltModifier);
+  QTRY_VERIFY(menu->isVisible());
+  menu->setActiveAction(window_->Action("removeAction"));
+  QTest::keyClick(menu, Qt::Key_F1);
+  qx::ui::HelpWindow* help = window_->help_window();
+  QTRY_VERIFY(help->isVisible());
+  QCOMPARE(help->CurrentPage(),
+           qx::ui::HelpTopicPage(qx::ui::ClientHelpBook(), qx::ui::kClientRemovalTopic));
+  QTRY_VERIFY(!menu->isVisible());
+  help->Quit();
+}
+
+// The window takes the client's lock as qxweb does: while another command
+// holds it, a command of the window waits for it.
+void ClientWindowTest::commandsWaitForAnotherCommandsLock() {
+  Install("Alpha");
+  OpenWindow();
+  Install("Beta");
+  const std::string lock = config_ + "/tarnwick/qxweb.lock";
+  QVERIFY(RunCommand("flock -x " + ShellQuote(lock) + " sleep 2 >/dev/null 2>&1 &").status == 0);
+  QTRY_VERIFY(!LockFree());
+  QElapsedTimer waited;
+  waited.start();
+  QTest::mouseClick(window_->Button("refreshButton"), Qt::LeftButton);
+  QVERIFY2(waited.elapsed() >= 1000, qPrintable(QString::number(waited.elapsed())));
+  QCOMPARE(WindowLines(), QStringList({"apps\\Alpha", "apps\\Beta"}));
+  QVERIFY(LockFree());
 }
 
 QTEST_MAIN(ClientWindowTest)
