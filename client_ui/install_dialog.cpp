@@ -20,7 +20,7 @@
 #include "client/client_cache.h"
 #include "client/install_link.h"
 
-namespace qx::client_ui {
+namespace qx::ui {
 
 namespace {
 
@@ -308,22 +308,24 @@ void InstallDialog::AnswerForTest() {
   });
 }
 
-int RunInstallLink(const QString& link) {
+int RunInstallDialog(const QString& typed, QWidget* parent) {
   std::string error;
-  const std::string source = SourceOfInstallLink(link.toStdString(), &error);
+  const std::string source = IsInstallLink(typed.toStdString())
+                                 ? SourceOfInstallLink(typed.toStdString(), &error)
+                                 : typed.toStdString();
   if (source.empty()) {
     if (std::getenv(kTestAnswers) != nullptr) {
       std::fprintf(stderr, "%s\n", error.c_str());
     } else {
       QMessageBox::critical(
-          nullptr, QLatin1String(kTitle),
+          parent, QLatin1String(kTitle),
           QObject::tr("This link cannot be installed.\n\n%1").arg(QString::fromStdString(error)));
     }
     return 2;
   }
-  InstallDialog dialog(QString::fromStdString(source));
+  InstallDialog dialog(QString::fromStdString(source), parent);
   dialog.exec();
   return dialog.installed_name().empty() ? 1 : 0;
 }
 
-}  // namespace qx::client_ui
+}  // namespace qx::ui

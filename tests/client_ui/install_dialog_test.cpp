@@ -19,7 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using qx::client_ui::InstallDialog;
+using qx::ui::InstallDialog;
 using qx_test::ReadFile;
 using qx_test::ShellQuote;
 using Stage = InstallDialog::Stage;

@@ -10,12 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "client/cache_details.h"
 #include "client/client_cache.h"
 #include "client/desktop_entry.h"
 #include "core/fsutil/path_text.h"
-#include "core/launch/registration.h"
 #include "core/platform/console_user_interface.h"
-#include "core/platform/registry_store.h"
 #include "core/platform/user_interface.h"
 #include "core/signature/signing_key.h"
 #include "tools/qxweb/commands.h"
@@ -129,35 +128,24 @@ int RunShow(const std::string& typed) {
   if (name.empty()) {
     return kExitFailed;
   }
-  qx::CachedApplication application;
-  qx::ReadApplication(name, &application);
+  const qx::CachedApplicationDetails details = qx::ReadCachedApplicationDetails(*cache, name);
+  const qx::CachedApplication& application = details.record;
   const auto line = [](const char* label, const std::string& value) {
     std::printf("%-13s %s\n", label, qx::PrintableText(value).c_str());
   };
   line("Name:", name);
-  line("Directory:", qx::CachedApplicationDirectory(cache->root(), name));
+  line("Directory:", details.directory);
   line("Owner:", application.owner);
   line("Copyright:", application.copyright);
   line("Version:", application.version);
   line("Command line:", application.command_line);
   line("Read-me:", application.readme);
-  line("Form:", FormOf(application));
+  line("Form:", qx::FormText(details));
   line("Stored:", std::to_string(application.compressed_size) + " bytes");
   line("Expanded:", std::to_string(application.uncompressed_size) + " bytes");
-  line("Marked:", application.delete_mark == qx::kYes ? "yes, for deletion" : "no");
-  const qx::RegistryStore registry;
-  const std::string key = qx::ApplicationKeyPath(name);
-  if (registry.KeyExists(key)) {
-    line("Registered:", registry.ReadValue(key, "InstallTo").value_or("") + ", version " +
-                            registry.ReadValue(key, "Version").value_or("") + ", \"" +
-                            registry.ReadValue(key, "Description").value_or("") + "\"");
-  } else {
-    line("Registered:", "no");
-  }
-  const std::optional<qx::SignerPin> pin = qx::ReadSignerPin(name);
-  line("Signer:", pin ? "key " + qx::KeyId(pin->public_key) + ", sequence " +
-                            std::to_string(pin->sequence) + " taken last"
-                      : std::string("none pinned"));
+  line("Marked:", details.marked ? "yes, for deletion" : "no");
+  line("Registered:", details.registered);
+  line("Signer:", details.signer);
   const std::string entry = qx::DesktopEntryPath(name);
   line("Menu entry:", !entry.empty() && qx::IsOwnDesktopEntry(entry, name) ? entry : "none");
   return kExitOk;
