@@ -79,7 +79,9 @@ class SchemeLinkTest : public ::testing::Test {
             Quoted(log) + " 2>&1; echo done >>" + Quoted(log));
     EXPECT_EQ(opened.status, 0) << ReadFile(log);
     // xdg-open may return before its handler ends.
-    for (int i = 0; i < 300 && Run("pgrep -f " + Quoted(QX_CLIENT_PROGRAM)).status == 0; ++i) {
+    for (int i = 0;
+         i < 300 && Run("pgrep -f " + Quoted("^" + std::string(QX_CLIENT_PROGRAM))).status == 0;
+         ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return ReadFile(log);
