@@ -18,7 +18,8 @@
 #include <utility>
 
 #include "client/client_cache.h"
-#include "client/install_link.h"
+#include "core/format/install_link.h"
+#include "core/fsutil/path_text.h"
 
 namespace qx::ui {
 
@@ -32,17 +33,7 @@ QString Html(const std::string& text) {
 }
 
 QString Amount(int64_t bytes) {
-  if (bytes < 1000) {
-    return QStringLiteral("%1 bytes").arg(bytes);
-  }
-  static const char* const kUnits[] = {"kB", "MB", "GB", "TB"};
-  double value = static_cast<double>(bytes) / 1000;
-  int unit = 0;
-  while (value >= 1000 && unit < 3) {
-    value /= 1000;
-    ++unit;
-  }
-  return QStringLiteral("%1 %2").arg(value, 0, 'f', value < 10 ? 1 : 0).arg(kUnits[unit]);
+  return QString::fromStdString(ByteSizeText(bytes));
 }
 
 QString Problems(const std::vector<std::string>& problems) {

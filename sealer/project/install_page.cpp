@@ -35,11 +35,6 @@ constexpr std::string_view kStyle =
     ".note{color:#5b6270;font-size:.9rem}\n"
     "code{font-family:ui-monospace,monospace;overflow-wrap:anywhere}\n";
 
-bool IsUnreserved(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '_' || c == '~';
-}
-
 // The length of the well-formed UTF-8 sequence at the start of |text|, or
 // 0 when it starts with none (overlong forms and surrogates are none).
 size_t Utf8SequenceLength(std::string_view text) {
@@ -147,23 +142,6 @@ Result<std::string> CheckInstallPageBaseUrl(std::string_view text) {
   return url;
 }
 
-std::string PercentEncode(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (IsUnreserved(byte)) {
-      out += c;
-    } else {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0x0F];
-    }
-  }
-  return out;
-}
-
 std::string EscapeHtml(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -191,40 +169,15 @@ std::string EscapeHtml(std::string_view text) {
   return out;
 }
 
-std::string ByteSizeText(int64_t bytes) {
-  if (bytes < 1024) {
-    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
-  }
-  // Tenths, rounded in whole numbers so that every build writes the same.
-  constexpr const char* kUnits[] = {"kB", "MB", "GB", "TB"};
-  const auto tenths_of = [bytes](int64_t divisor) {
-    return bytes / divisor * 10 + ((bytes % divisor) * 10 + divisor / 2) / divisor;
-  };
-  int64_t divisor = 1024;
-  size_t unit = 0;
-  int64_t tenths = tenths_of(divisor);
-  // 1023.96 kB is rounded to 1.0 MB, not to 1024.0 kB.
-  while (tenths >= 10240 && unit + 1 < std::size(kUnits)) {
-    divisor *= 1024;
-    ++unit;
-    tenths = tenths_of(divisor);
-  }
-  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " " + kUnits[unit];
-}
-
 std::string HeaderUrl(std::string_view base_url, std::string_view appl_name) {
-  return std::string(base_url) + PercentEncode(HeaderFileName(appl_name));
-}
-
-std::string InstallLink(std::string_view header_url) {
-  return std::string(kInstallLinkPrefix) + PercentEncode(header_url);
+  return std::string(base_url) + PercentEncoded(HeaderFileName(appl_name));
 }
 
 std::string InstallPageText(const InstallPageFacts& facts) {
   const std::string name = Shown(facts.appl_name);
   const std::string header_name = HeaderFileName(facts.appl_name);
   // The relative link to the header, from the page beside it.
-  const std::string header_link = PercentEncode(header_name);
+  const std::string header_link = PercentEncoded(header_name);
   const bool scripted = facts.base_url.empty();
   const std::string header_url =
       scripted ? std::string() : HeaderUrl(facts.base_url, facts.appl_name);
@@ -252,7 +205,7 @@ std::string InstallPageText(const InstallPageFacts& facts) {
   // Without a base URL the link is the header's own until the script has
   // found the page's address: a browser without scripts, or a page opened
   // from a file, still leads to the package.
-  const std::string href = scripted ? header_link : InstallLink(header_url);
+  const std::string href = scripted ? header_link : InstallLinkOf(header_url);
   page += "<p><a id=\"install\" href=\"" + EscapeHtml(href) + "\">Install " + name + "</a></p>\n";
   if (scripted) {
     page +=

@@ -11,13 +11,11 @@
 #include <string>
 #include <string_view>
 
+#include "core/format/install_link.h"
 #include "core/platform/result.h"
 #include "sealer/project/seal_plan.h"
 
 namespace qx {
-
-// The scheme and query key of the link the client's installer takes.
-inline constexpr std::string_view kInstallLinkPrefix = "qxweb:?source=";
 
 // "NAME-install.html", beside the landing page LandingPageFileName names.
 std::string InstallPageFileName(std::string_view appl_name);
@@ -41,23 +39,12 @@ struct InstallPageFacts {
 // scheme, no host, a blank or control character, a query or a fragment.
 Result<std::string> CheckInstallPageBaseUrl(std::string_view text);
 
-// Every byte of |text| outside A-Z a-z 0-9 - . _ ~ as "%XX" (upper-case
-// hex), as a query value or a path segment takes it.
-std::string PercentEncode(std::string_view text);
-
 // |text| with & < > " ' as character references, fit for element text and
 // quoted attribute values alike.
 std::string EscapeHtml(std::string_view text);
 
-// |bytes| for a person: "512 bytes", "12.3 kB", "4.0 MB", "1.2 GB" (units of
-// 1024, one decimal).
-std::string ByteSizeText(int64_t bytes);
-
 // The header's URL under |base_url| (a directory URL ending in "/").
 std::string HeaderUrl(std::string_view base_url, std::string_view appl_name);
-
-// "qxweb:?source=" and the percent-encoded |header_url|.
-std::string InstallLink(std::string_view header_url);
 
 // The page's bytes: the same facts give the same bytes.
 std::string InstallPageText(const InstallPageFacts& facts);

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "client/install_link.h"
+#include "core/format/install_link.h"
 #include "client/web_install.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/console_user_interface.h"

@@ -3,6 +3,7 @@
 // the base URLs refused, its size text, and the page as seals write,
 // publish, keep and refuse it.
 #include "sealer/project/install_page.h"
+#include "core/fsutil/path_text.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -262,7 +263,8 @@ TEST(InstallPageLink, NamesTheHeaderUnderTheBaseUrlHoweverItIsSpelt) {
     EXPECT_NE(page.find("href=\"" + *href + "\""), std::string::npos);
     EXPECT_EQ(TextOf(page, "#command"), std::string("qxweb install ") + row.header_url);
   }
-  EXPECT_EQ(InstallLink("http://h/d/A%20b.qxw"), "qxweb:?source=http%3A%2F%2Fh%2Fd%2FA%2520b.qxw");
+  EXPECT_EQ(InstallLinkOf("http://h/d/A%20b.qxw"),
+            "qxweb:?source=http%3A%2F%2Fh%2Fd%2FA%2520b.qxw");
 }
 
 TEST(InstallPageLink, WithoutABaseUrlTheScriptTakesThePagesAddress) {
@@ -316,29 +318,6 @@ TEST(InstallPageBaseUrl, RefusesWhatIsNoAbsoluteHttpDirectoryUrl) {
     EXPECT_NE(checked.error().message.find(row.why), std::string::npos) << checked.error().message;
     // A control character is not shown as it stands.
     EXPECT_EQ(checked.error().message.find('\n'), std::string::npos);
-  }
-}
-
-TEST(InstallPageSize, IsTheStoredBytesInTheUnitThatSuitsThem) {
-  const struct {
-    int64_t bytes;
-    const char* text;
-  } rows[] = {
-      {0, "0 bytes"},
-      {1, "1 byte"},
-      {1023, "1023 bytes"},
-      {1024, "1.0 kB"},
-      {1536, "1.5 kB"},
-      {1075, "1.0 kB"},     // 1.0498 kB
-      {1076, "1.1 kB"},     // 1.0508 kB: rounded, not cut
-      {1048575, "1.0 MB"},  // 1023.999 kB would read 1024.0 kB
-      {12897485, "12.3 MB"},
-      {5368709120, "5.0 GB"},
-      {int64_t{3} << 40, "3.0 TB"},
-      {int64_t{5000} << 40, "5000.0 TB"},  // no larger unit
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(ByteSizeText(row.bytes), row.text) << row.bytes;
   }
 }
 
@@ -413,14 +392,14 @@ TEST_F(InstallPageSealTest, IsPublishedWithTheHeaderAndLeavesTheLandingPageAsItI
   // The sizes of the stored files as they lie in the put-to directory.
   const int64_t stored =
       static_cast<int64_t>(fs::file_size(out + "/a.txt") + fs::file_size(out + "/sub/b.bin"));
-  EXPECT_NE(page.find("<dt>Size</dt><dd>" + ByteSizeText(stored) + "</dd>"), std::string::npos)
+  EXPECT_NE(page.find("<dt>Size</dt><dd>" + qx::ByteSizeText(stored) + "</dd>"), std::string::npos)
       << page;
   EXPECT_LT(stored, 270000);  // compressed: not the sources' sizes
   EXPECT_NE(page.find("<dt>Version</dt><dd>02.01.00</dd>"), std::string::npos);
   EXPECT_NE(page.find("<dt>Owner</dt><dd>Owner &amp; Co</dd>"), std::string::npos);
   EXPECT_EQ(page.find("Signed by key"), std::string::npos);
   EXPECT_EQ(AttributeOf(page, "install", "href"),
-            InstallLink("http://127.0.0.1:8080/pkg/demo.qxw"));
+            InstallLinkOf("http://127.0.0.1:8080/pkg/demo.qxw"));
 
   // An unchanged re-seal writes the same bytes.
   ASSERT_TRUE(SealNow().ok());
@@ -582,7 +561,7 @@ TEST_F(InstallPageFormTest, TheSettingsAskForThePageWithItsBaseUrl) {
   state.settings.install_page_base_url = "https://example.org/apps";
   ASSERT_TRUE(SealCommand(state, view));
   EXPECT_EQ(AttributeOf(ReadFile(out + "/demo-install.html"), "install", "href"),
-            InstallLink("https://example.org/apps/demo.qxw"));
+            InstallLinkOf("https://example.org/apps/demo.qxw"));
 
   // A base URL the page cannot use stops the seal before it starts, naming
   // the setting.
