@@ -8,15 +8,19 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/html_reading.h"
 #include "tests/support/test_support.h"
 #include "tests/support/web_server.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using qx_test::AttributeOf;
 using qx_test::CommandResult;
 using qx_test::ReadFile;
 using qx_test::ShellQuote;
+using qx_test::StartTag;
+using qx_test::Unescape;
 using qx_test::WriteFile;
 
 constexpr std::string_view kLinkPrefix = "qxweb:?source=";
@@ -38,51 +42,6 @@ std::optional<std::string> PercentDecode(std::string_view text) {
     i += 2;
   }
   return out;
-}
-
-// |text| with the character references a serialised document uses taken
-// back.
-std::string Unescape(const std::string& text) {
-  const std::pair<std::string, std::string> references[] = {
-      {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}};
-  std::string out;
-  for (size_t i = 0; i < text.size();) {
-    bool replaced = false;
-    for (const auto& [reference, character] : references) {
-      if (text.compare(i, reference.size(), reference) == 0) {
-        out += character;
-        i += reference.size();
-        replaced = true;
-        break;
-      }
-    }
-    if (!replaced) {
-      out += text[i++];
-    }
-  }
-  return out;
-}
-
-// The start tag of the element with the id |id| in the document |dom|.
-std::string StartTag(const std::string& dom, const std::string& id) {
-  const size_t at = dom.find(" id=\"" + id + "\"");
-  if (at == std::string::npos) {
-    return {};
-  }
-  const size_t open = dom.rfind('<', at);
-  return dom.substr(open, dom.find('>', at) - open + 1);
-}
-
-// The value of |attribute| of the element with the id |id|, unescaped.
-std::optional<std::string> AttributeOf(const std::string& dom, const std::string& id,
-                                       const std::string& attribute) {
-  const std::string tag = StartTag(dom, id);
-  const size_t at = tag.find(" " + attribute + "=\"");
-  if (at == std::string::npos) {
-    return std::nullopt;
-  }
-  const size_t start = at + attribute.size() + 3;
-  return Unescape(tag.substr(start, tag.find('"', start) - start));
 }
 
 // The text of the element with the id |id| up to its first child tag.

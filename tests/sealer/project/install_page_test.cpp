@@ -22,6 +22,7 @@
 #include "sealer/project/memory_form_view.h"
 #include "sealer/project/seal_request.h"
 #include "sealer/project/seal_staging.h"
+#include "tests/support/html_reading.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
 
@@ -29,9 +30,12 @@ namespace qx {
 namespace {
 
 namespace fs = std::filesystem;
+using qx_test::AttributeOf;
 using qx_test::FileExists;
 using qx_test::ReadFile;
+using qx_test::StartTag;
 using qx_test::TempDir;
+using qx_test::Unescape;
 using qx_test::WriteFile;
 
 // The bytes of a percent-encoded |text|; nothing when a "%" is not followed
@@ -58,50 +62,6 @@ std::optional<std::string> PercentDecode(std::string_view text) {
     }
   }
   return out;
-}
-
-// |text| with the five character references the page writes taken back.
-std::string Unescape(std::string text) {
-  const std::pair<std::string, std::string> references[] = {
-      {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}};
-  std::string out;
-  for (size_t i = 0; i < text.size();) {
-    bool replaced = false;
-    for (const auto& [reference, character] : references) {
-      if (text.compare(i, reference.size(), reference) == 0) {
-        out += character;
-        i += reference.size();
-        replaced = true;
-        break;
-      }
-    }
-    if (!replaced) {
-      out += text[i++];
-    }
-  }
-  return out;
-}
-
-// The start tag of the element with the id |id|; empty when there is none.
-std::string StartTag(const std::string& page, const std::string& id) {
-  const size_t at = page.find(" id=\"" + id + "\"");
-  if (at == std::string::npos) {
-    return {};
-  }
-  const size_t open = page.rfind('<', at);
-  return page.substr(open, page.find('>', at) - open + 1);
-}
-
-// The value of |attribute| in the element with the id |id|, unescaped.
-std::optional<std::string> AttributeOf(const std::string& page, const std::string& id,
-                                       const std::string& attribute) {
-  const std::string tag = StartTag(page, id);
-  const size_t at = tag.find(" " + attribute + "=\"");
-  if (at == std::string::npos) {
-    return std::nullopt;
-  }
-  const size_t start = at + attribute.size() + 3;
-  return Unescape(tag.substr(start, tag.find('"', start) - start));
 }
 
 // The text of the element |tag| ("h1", or an id as "#command") up to the
