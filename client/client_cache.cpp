@@ -13,6 +13,7 @@
 
 #include "client/cache_area.h"
 #include "client/cache_transaction.h"
+#include "client/desktop_entry.h"
 #include "client/package_check.h"
 #include "client/signature_check.h"
 #include "core/cache/cache_registry.h"
@@ -175,6 +176,39 @@ uint64_t ExpandedBytes(const PackageHeader& record) {
     }
   }
   return bytes;
+}
+
+// The cached file the header's LaunchIcon names, when the package lists it.
+std::string LaunchIconPath(const PackageHeader& record, const std::string& directory) {
+  const HeaderValues& values = record.values;
+  if (values.launch_icon.empty()) {
+    return {};
+  }
+  const std::string wanted = NeutralPath(values.launch_icon);
+  for (const auto& entry : record.entries) {
+    if (IsFileEntry(*entry) && NeutralPath(entry->name) == wanted &&
+        IsSafeRelativeName(entry->name)) {
+      return JoinNativePath(directory, entry->name);
+    }
+  }
+  return {};
+}
+
+// Writes the menu entry of the committed application |name|; what fails
+// goes to |notes|.
+void WriteMenuEntry(const std::string& name, const PackageHeader& record,
+                    const std::string& directory, std::vector<std::string>& notes) {
+  if (!DesktopEntriesWanted()) {
+    return;
+  }
+  DesktopEntryFields fields;
+  fields.cache_name = name;
+  fields.appl_name = record.values.appl_name;
+  fields.version = FormatVersionText(record.values.version);
+  fields.owner = record.values.owner;
+  const std::vector<std::string> failed =
+      WriteDesktopEntry(std::move(fields), LaunchIconPath(record, directory));
+  notes.insert(notes.end(), failed.begin(), failed.end());
 }
 
 }  // namespace
@@ -425,7 +459,9 @@ void CommitPackage(const ClientCache& cache, const PackageHeader& record, bool s
   outcome.replaced = outcome.problems.empty() && had_old && placement.listed;
   if (!outcome.problems.empty()) {
     PruneEmptyParents(cache.root(), outcome.directory);
+    return;
   }
+  WriteMenuEntry(outcome.name, record, outcome.directory, outcome.notes);
 }
 
 InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path,
@@ -489,7 +525,8 @@ InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path
   return outcome;
 }
 
-std::vector<std::string> RemoveCachedApplication(ClientCache& cache, const std::string& name) {
+std::vector<std::string> RemoveCachedApplication(ClientCache& cache, const std::string& name,
+                                                 std::vector<std::string>* notes) {
   std::vector<std::string> problems;
   const std::string& root = cache.root();
   std::string directory = CachedApplicationDirectory(root, name);
@@ -522,12 +559,19 @@ std::vector<std::string> RemoveCachedApplication(ClientCache& cache, const std::
   const std::vector<std::string> failed =
       CommitSwitch({root, directory, "", aside}, write_records, nullptr);
   problems.insert(problems.end(), failed.begin(), failed.end());
+  if (failed.empty()) {
+    // Removed even when installs no longer write entries: it would start nothing.
+    const std::vector<std::string> left = RemoveDesktopEntry(name);
+    if (notes != nullptr) {
+      notes->insert(notes->end(), left.begin(), left.end());
+    }
+  }
   return problems;
 }
 
 std::vector<std::string> SweepCachedApplications(
     ClientCache& cache, const std::function<bool(const std::string&)>& confirm,
-    std::vector<std::string>& problems) {
+    std::vector<std::string>& problems, std::vector<std::string>* notes) {
   std::vector<std::string> removed;
   for (const std::string& name : MarkedApplications()) {
     if (!confirm(name)) {
@@ -535,7 +579,7 @@ std::vector<std::string> SweepCachedApplications(
       WriteDeleteCacheSetting(name, kNo);
       continue;
     }
-    const std::vector<std::string> failed = RemoveCachedApplication(cache, name);
+    const std::vector<std::string> failed = RemoveCachedApplication(cache, name, notes);
     if (failed.empty()) {
       removed.push_back(name);
     }

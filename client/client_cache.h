@@ -102,6 +102,9 @@ struct InstallOutcome {
   bool replaced = false;              // an earlier version was replaced
   std::string signer;                 // who signed it, or that nobody did
   std::vector<std::string> problems;  // empty when installed
+  // What went wrong after the install stood, such as its menu entry not
+  // being written: to be shown as warnings; the install is not undone.
+  std::vector<std::string> notes;
 };
 
 // Takes the package whose header is |header_path| into the cache: verifies
@@ -119,8 +122,9 @@ InstallOutcome InstallPackage(ClientCache& cache, const std::string& header_path
 // stored form or expanded) into the cache in place of the listed
 // application, and records and registers it; |source_url|, when not empty,
 // is recorded as where it came from, and |pin|, when there is one, as the
-// application's signer pin. Called under the lock; fills |outcome|'s name,
-// directory, replaced and problems.
+// application's signer pin. Once the change stands, the application's menu
+// entry is written (unless General/DesktopEntries=No). Called under the
+// lock; fills |outcome|'s name, directory, replaced, problems and notes.
 void CommitPackage(const ClientCache& cache, const PackageHeader& record, bool stored_form,
                    const std::string& incoming, const std::string& aside,
                    const std::string& source_url, InstallOutcome& outcome,
@@ -134,15 +138,19 @@ bool CheckPlacement(const ClientCache& cache, const HeaderValues& values, Instal
 // Removes a listed application: its files (and the directories they leave
 // empty below the root), its list entry and section, and its registration,
 // as one transaction. A package directory that is a link loses the link,
-// never what it points to. Returns the problems; empty when all of it is gone.
-std::vector<std::string> RemoveCachedApplication(ClientCache& cache, const std::string& name);
+// never what it points to. Once it is gone, so is its menu entry, when the
+// client wrote it; what fails there goes to |notes| (when given) as a
+// warning. Returns the problems; empty when all of it is gone.
+std::vector<std::string> RemoveCachedApplication(ClientCache& cache, const std::string& name,
+                                                 std::vector<std::string>* notes = nullptr);
 
 // Asks |confirm| for each application marked for deletion whether to delete
 // it; a confirmed one is removed as RemoveCachedApplication does, a declined
-// one loses its mark. Returns the names removed; problems go to |problems|.
+// one loses its mark. Returns the names removed; problems go to |problems|,
+// warnings to |notes| when given.
 std::vector<std::string> SweepCachedApplications(
     ClientCache& cache, const std::function<bool(const std::string&)>& confirm,
-    std::vector<std::string>& problems);
+    std::vector<std::string>& problems, std::vector<std::string>* notes = nullptr);
 
 struct LaunchOutcome {
   int result = 0;  // the launch result: above 32 when started

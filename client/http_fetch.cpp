@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "core/digest/secure_digest.h"
+#include "core/format/install_link.h"
 #include "core/fsutil/path_text.h"
 #include "core/signature/sha256.h"
 
@@ -59,11 +60,6 @@ std::string Bytes(int64_t count) {
 // "1 second", "60 seconds".
 std::string Seconds(int count) {
   return std::to_string(count) + (count == 1 ? " second" : " seconds");
-}
-
-bool IsUnreserved(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-         c == '.' || c == '_' || c == '~';
 }
 
 }  // namespace
@@ -119,18 +115,13 @@ UrlPlace PlaceOf(const std::string& url) {
 }
 
 std::string UrlPathOf(std::string_view name) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string path;
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (IsPathSeparator(c)) {
-      path += '/';
-    } else if (IsUnreserved(byte)) {
-      path += c;
-    } else {
-      path += '%';
-      path += kHex[byte >> 4];
-      path += kHex[byte & 15];
+  size_t start = 0;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i == name.size() || IsPathSeparator(name[i])) {
+      path += PercentEncoded(name.substr(start, i - start));
+      path += i == name.size() ? "" : "/";
+      start = i + 1;
     }
   }
   return path;

@@ -18,9 +18,10 @@
 #include <utility>
 
 #include "client/client_cache.h"
-#include "client/install_link.h"
+#include "core/format/install_link.h"
+#include "core/fsutil/path_text.h"
 
-namespace qx::client_ui {
+namespace qx::ui {
 
 namespace {
 
@@ -32,17 +33,7 @@ QString Html(const std::string& text) {
 }
 
 QString Amount(int64_t bytes) {
-  if (bytes < 1000) {
-    return QStringLiteral("%1 bytes").arg(bytes);
-  }
-  static const char* const kUnits[] = {"kB", "MB", "GB", "TB"};
-  double value = static_cast<double>(bytes) / 1000;
-  int unit = 0;
-  while (value >= 1000 && unit < 3) {
-    value /= 1000;
-    ++unit;
-  }
-  return QStringLiteral("%1 %2").arg(value, 0, 'f', value < 10 ? 1 : 0).arg(kUnits[unit]);
+  return QString::fromStdString(ByteSizeText(bytes));
 }
 
 QString Problems(const std::vector<std::string>& problems) {
@@ -308,22 +299,24 @@ void InstallDialog::AnswerForTest() {
   });
 }
 
-int RunInstallLink(const QString& link) {
+int RunInstallDialog(const QString& typed, QWidget* parent) {
   std::string error;
-  const std::string source = SourceOfInstallLink(link.toStdString(), &error);
+  const std::string source = IsInstallLink(typed.toStdString())
+                                 ? SourceOfInstallLink(typed.toStdString(), &error)
+                                 : typed.toStdString();
   if (source.empty()) {
     if (std::getenv(kTestAnswers) != nullptr) {
       std::fprintf(stderr, "%s\n", error.c_str());
     } else {
       QMessageBox::critical(
-          nullptr, QLatin1String(kTitle),
+          parent, QLatin1String(kTitle),
           QObject::tr("This link cannot be installed.\n\n%1").arg(QString::fromStdString(error)));
     }
     return 2;
   }
-  InstallDialog dialog(QString::fromStdString(source));
+  InstallDialog dialog(QString::fromStdString(source), parent);
   dialog.exec();
   return dialog.installed_name().empty() ? 1 : 0;
 }
 
-}  // namespace qx::client_ui
+}  // namespace qx::ui

@@ -19,7 +19,7 @@ class QProgressBar;
 class QPushButton;
 class QThread;
 
-namespace qx::client_ui {
+namespace qx::ui {
 
 class InstallDialog : public QDialog {
   Q_OBJECT
@@ -43,7 +43,7 @@ class InstallDialog : public QDialog {
   QProgressBar* progress_bar() const { return progress_; }
 
  signals:
-  void stageChanged(qx::client_ui::InstallDialog::Stage stage);
+  void stageChanged(qx::ui::InstallDialog::Stage stage);
 
  protected:
   void reject() override;
@@ -76,9 +76,10 @@ class InstallDialog : public QDialog {
   std::string installed_name_;
 };
 
-// The dialog for a "qxweb:?source=URL" link, shown modal: a link that is
-// not one is refused in a message box. Returns the program's exit status
-// (0 when the application was installed).
-int RunInstallLink(const QString& link);
+// The dialog for |typed|, shown modal over |parent|: a "qxweb:?source=URL"
+// link or an http or https URL. A link that is not one is refused in a
+// message box. Returns the program's exit status: 0 when the application
+// was installed, 1 when not, 2 for a refused link.
+int RunInstallDialog(const QString& typed, QWidget* parent = nullptr);
 
-}  // namespace qx::client_ui
+}  // namespace qx::ui

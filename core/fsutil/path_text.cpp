@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 
 namespace qx {
 
@@ -174,6 +175,26 @@ std::string MakeTempName() {
   name.append(ticks + (length > 7 ? length - 7 : 0));
   name += ".WEB";
   return name;
+}
+
+std::string ByteSizeText(int64_t bytes) {
+  if (bytes < 1024) {
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+  }
+  constexpr const char* kUnits[] = {"kB", "MB", "GB", "TB"};
+  const auto tenths_of = [bytes](int64_t divisor) {
+    return bytes / divisor * 10 + ((bytes % divisor) * 10 + divisor / 2) / divisor;
+  };
+  int64_t divisor = 1024;
+  size_t unit = 0;
+  int64_t tenths = tenths_of(divisor);
+  // 1023.96 kB is rounded to 1.0 MB, not to 1024.0 kB.
+  while (tenths >= 10240 && unit + 1 < std::size(kUnits)) {
+    divisor *= 1024;
+    ++unit;
+    tenths = tenths_of(divisor);
+  }
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " " + kUnits[unit];
 }
 
 }  // namespace qx

@@ -5,6 +5,7 @@
 // utility layer; pure text, no file-system access.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,11 @@ constexpr bool IsControlCharacter(char c) {
 // hostile name can neither hide the rest of its line nor send a terminal
 // commands.
 QXWEBCORE_EXPORT std::string PrintableText(std::string_view text);
+
+// |bytes| for a person: "512 bytes", "12.3 kB", "4.0 MB", "1.2 GB" (units of
+// 1024, one decimal, rounded in whole numbers so that every build writes the
+// same).
+QXWEBCORE_EXPORT std::string ByteSizeText(int64_t bytes);
 
 // |path| with every separator replaced by "|".
 QXWEBCORE_EXPORT std::string NeutralPath(std::string_view path);

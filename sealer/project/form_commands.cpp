@@ -10,11 +10,13 @@
 #include "core/fsutil/path_text.h"
 #include "core/widthlist/width_list.h"
 #include "sealer/project/form_messages.h"
+#include "sealer/project/install_page.h"
 #include "sealer/project/project_form.h"
 #include "sealer/project/seal_boxes.h"
 #include "sealer/project/seal_engine.h"
 #include "sealer/project/seal_request.h"
 #include "sealer/project/sealer_messages.h"
+#include "sealer/project/sealer_settings.h"
 #include "sealer/project/source_scan.h"
 
 namespace qx {
@@ -83,6 +85,20 @@ std::optional<FormRequest> BeginSeal(SealerState& state, FormView& view) {
     return std::nullopt;
   }
   FormRequest request{Project{project, ListLines(view.FileList())}, state.seal_options, {}};
+  // The window has no control of its own for the install page: the
+  // settings file asks for it, as read when the window started.
+  if (!request.options.install_page && state.settings.install_page) {
+    request.options.install_page = true;
+    request.options.install_page_base_url = state.settings.install_page_base_url;
+  }
+  if (request.options.install_page && !request.options.install_page_base_url.empty()) {
+    if (Result<std::string> base = CheckInstallPageBaseUrl(request.options.install_page_base_url);
+        !base) {
+      ShowSealError(view, SealFailure(base.error().message + " (" + kInstallPageBaseUrlSetting +
+                                      " in " + SettingsFilePath() + ")"));
+      return std::nullopt;
+    }
+  }
   // A missing put-to directory is offered for creation once the whole form
   // has passed its checks and the list has files to store.
   FormObserver observer(view);

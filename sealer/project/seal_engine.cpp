@@ -21,7 +21,9 @@
 #include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
 #include "core/signature/sha256.h"
+#include "core/signature/signing_key.h"
 #include "sealer/project/entry_fit.h"
+#include "sealer/project/install_page.h"
 #include "sealer/project/project_header.h"
 #include "sealer/project/seal_check.h"
 #include "sealer/project/seal_request.h"
@@ -217,7 +219,8 @@ Result<void> StorePlanFile(const SealerProject& project, const SealPlanItem& ite
 
 Result<void> WriteFileEntries(const SealerProject& project, const SealPlan& plan,
                               SealObserver& observer, HeaderLineWriter& header, int jobs,
-                              const EarlierPackage& earlier, SealSignatureFiles* signing) {
+                              const EarlierPackage& earlier, SealSignatureFiles* signing,
+                              int64_t* stored_bytes) {
   bool stop = false;
   // A page that cannot be written is noted; the package is sealed without it.
   if (Result<void> page = MakeLandingPage(project, observer, &stop); !page) {
@@ -294,6 +297,9 @@ Result<void> WriteFileEntries(const SealerProject& project, const SealPlan& plan
     if (signing != nullptr) {
       signing->files.push_back({item.name, stored.length, std::move(stored.sha256)});
     }
+    if (stored_bytes != nullptr) {
+      *stored_bytes += stored.length;
+    }
     ++progress.index;
     progress.done_bytes += item.bytes;
   }
@@ -318,6 +324,16 @@ Result<void> WritePackage(SealerProject& project, const std::vector<std::string>
   if (Result<void> files = CheckPlanHasFiles(plan); !files) {
     return files;
   }
+  // A base URL the page could not name the header under is refused before
+  // anything is created.
+  std::string base_url;
+  if (options.install_page && !options.install_page_base_url.empty()) {
+    Result<std::string> checked = CheckInstallPageBaseUrl(options.install_page_base_url);
+    if (!checked) {
+      return checked.error();
+    }
+    base_url = std::move(checked).value();
+  }
   if (Result<void> created = OfferToCreatePutTo(project.put_to, observer); !created) {
     return created;
   }
@@ -336,6 +352,11 @@ Result<void> WritePackage(SealerProject& project, const std::vector<std::string>
   }
   if (Result<void> checked = CheckSealPlan(project, plan); !checked) {
     return checked;
+  }
+  if (options.install_page) {
+    if (Result<void> page = CheckInstallPageOutput(plan, project.appl_name); !page) {
+      return page;
+    }
   }
   // Everything new is staged and published only when the whole run has
   // succeeded, so a failed, cancelled or killed run leaves the earlier
@@ -398,9 +419,10 @@ Result<void> WritePackage(SealerProject& project, const std::vector<std::string>
   if (signing) {
     signed_files.emplace(SealSignatureFiles{*earlier_signature, {}});
   }
+  int64_t stored_bytes = 0;
   if (Result<void> entries =
           WriteFileEntries(project, plan, observer, header, jobs, *earlier_package,
-                           signed_files ? &*signed_files : nullptr);
+                           signed_files ? &*signed_files : nullptr, &stored_bytes);
       !entries) {
     // The writer's failure is named after the header's final path.
     return entries.error().code == kHeaderWriteFailed ? Result<void>(write_failed) : entries;
@@ -419,6 +441,25 @@ Result<void> WritePackage(SealerProject& project, const std::vector<std::string>
                                std::move(signed_files->files), staging.SignaturePath());
         !signed_package) {
       return signed_package;
+    }
+  }
+  if (options.install_page) {
+    const std::string page_path =
+        JoinNativePath(project.put_to, InstallPageFileName(project.appl_name));
+    if (observer.Progress("Creating install page " + page_path + " ...", nullptr)) {
+      return Cancelled();
+    }
+    InstallPageFacts facts;
+    facts.appl_name = project.appl_name;
+    facts.version = project.version;
+    facts.owner = project.owner;
+    facts.stored_bytes = stored_bytes;
+    facts.key_id = signing ? KeyId(options.signing_key.public_key()) : std::string();
+    facts.base_url = base_url;
+    if (Result<void> page =
+            WriteInstallPage(facts, staging.InstallPagePath(), page_path, page_path);
+        !page) {
+      return page;
     }
   }
   return staging.Publish();

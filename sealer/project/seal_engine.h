@@ -45,9 +45,10 @@ struct SealSignatureFiles {
 };
 
 // Checks |project|'s fields (with their fixed values set) and the plan of
-// |file_list|, then writes the landing page, every stored file and the
-// header (which goes to |header_path|). The files are staged and published
-// only when the whole run succeeded.
+// |file_list|, then writes the landing page, every stored file, the header
+// (which goes to |header_path|) and, when |options| ask for it, the install
+// page. The files are staged and published only when the whole run
+// succeeded.
 Result<void> WritePackage(SealerProject& project, const std::vector<std::string>& file_list,
                           SealObserver& observer, const std::string& header_path,
                           const SealOptions& options = {});
@@ -57,10 +58,12 @@ Result<void> WritePackage(SealerProject& project, const std::vector<std::string>
 // each comment line copied, into |header| in plan order. The error of the
 // first failure in plan order, or kSealCancelled when Cancel was asked; the
 // files in flight then finish and no more are started. With |signing|, each
-// file's SHA-256 is taken too and its line added there.
+// file's SHA-256 is taken too and its line added there. |stored_bytes|, when
+// given, receives the sum of the stored files' Lengths.
 Result<void> WriteFileEntries(const SealerProject& project, const SealPlan& plan,
                               SealObserver& observer, HeaderLineWriter& header, int jobs,
-                              const EarlierPackage& earlier, SealSignatureFiles* signing = nullptr);
+                              const EarlierPackage& earlier, SealSignatureFiles* signing = nullptr,
+                              int64_t* stored_bytes = nullptr);
 
 // Stores the file of one plan item; safe on any thread. |made_directory|,
 // when given, holds the output directory made last, which is then not made

@@ -20,6 +20,7 @@
 #include "core/fsutil/path_text.h"
 #include "core/platform/file_handle.h"
 #include "core/signature/package_signature.h"
+#include "sealer/project/install_page.h"
 #include "sealer/project/seal_plan.h"
 #include "sealer/project/sealer_messages.h"
 
@@ -146,7 +147,7 @@ std::string SignatureFileName(const std::string& appl_name) {
 }
 
 // Moves whatever a begun publication still holds into |put_to|, the header
-// last, and removes the staging directory.
+// and then the install page last, and removes the staging directory.
 //
 // The new signature goes before the new header: a client reads the header
 // and then its signature, and a publication cut between the two renames
@@ -157,6 +158,7 @@ std::string SignatureFileName(const std::string& appl_name) {
 // takes unsigned. A signature being dropped goes first for the same reason:
 // the earlier header without its signature is refused by every client that
 // pinned the key, and what the others install is the package they had.
+// The install page tells the version the header holds, so it follows it.
 bool FinishPublication(const std::string& directory, const std::string& put_to,
                        const std::string& appl_name) {
   const std::string files = directory + "/" + kFilesDirectory;
@@ -185,23 +187,30 @@ bool FinishPublication(const std::string& directory, const std::string& put_to,
       return false;
     }
   }
+  const std::string page = directory + "/" + InstallPageFileName(appl_name);
+  if (PathExists(page) &&
+      ::rename(page.c_str(), (put_to + "/" + InstallPageFileName(appl_name)).c_str()) != 0) {
+    return false;
+  }
   SyncDirectory(put_to);
   return RemoveDirectoryTree(directory, {}, true);
 }
 
-// Puts the staged files |staged| (relative to |files|), the header and the
-// directories that name them on the disk: one by one when they are few, as
-// after a small change, else with one sync of the whole file system.
+// Puts the staged files |staged| (relative to |files|), the header, the
+// signature and the install page when staged, and the directories that
+// name them on the disk: one by one when they are few, as after a small
+// change, else with one sync of the whole file system.
 bool SyncStaged(const std::string& directory, const std::string& files,
                 const std::vector<std::string>& staged, const std::string& header,
-                const std::string& signature) {
+                const std::string& signature, const std::string& page) {
   if (staged.size() > kSyncOneByOne) {
     const FileDescriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return fd.is_open() && ::syncfs(fd.get()) == 0;
   }
   std::set<std::string> directories = {directory, files};
-  bool synced =
-      SyncPath(header, O_RDONLY) && (!PathExists(signature) || SyncPath(signature, O_RDONLY));
+  bool synced = SyncPath(header, O_RDONLY) &&
+                (!PathExists(signature) || SyncPath(signature, O_RDONLY)) &&
+                (!PathExists(page) || SyncPath(page, O_RDONLY));
   for (const std::string& relative : staged) {
     synced = synced && SyncPath(files + "/" + relative, O_RDONLY);
     for (size_t slash = relative.find('/'); slash != std::string::npos;
@@ -296,6 +305,10 @@ std::string SealStaging::SignaturePath() const {
   return directory_ + "/" + SignatureFileName(appl_name_);
 }
 
+std::string SealStaging::InstallPagePath() const {
+  return directory_ + "/" + InstallPageFileName(appl_name_);
+}
+
 std::string SealStaging::StagedPath(std::string_view name) const {
   return JoinNativePath(directory_ + "/" + kFilesDirectory, name);
 }
@@ -316,7 +329,8 @@ Result<void> SealStaging::Publish() {
     return !obstacle.empty();
   };
   if (std::any_of(staged.begin(), staged.end(), refused) || refused(HeaderFileName(appl_name_)) ||
-      refused(SignatureFileName(appl_name_))) {
+      refused(SignatureFileName(appl_name_)) ||
+      (PathExists(InstallPagePath()) && refused(InstallPageFileName(appl_name_)))) {
     return SealFailure(refusal);
   }
   // Every staged byte is on disk before the marker makes the publication
@@ -328,7 +342,7 @@ Result<void> SealStaging::Publish() {
       return SealFailure("Unable to create " + directory_ + "/" + kUnsignMarker);
     }
   }
-  if (!SyncStaged(directory_, files, staged, header_path_, SignaturePath())) {
+  if (!SyncStaged(directory_, files, staged, header_path_, SignaturePath(), InstallPagePath())) {
     return SealFailure("Unable to write the staged files of " + directory_ + " to the disk");
   }
   const std::string marker = directory_ + "/" + kPublishMarker;

@@ -10,10 +10,10 @@
 // The staging directory ".NAME.seal" holds "files/" (the stored files under
 // their entry names), "NAME.qxw" (the new header), "NAME.qxw.sig" (its
 // signature, when signed) or the empty marker "unsign" (the published
-// signature is removed) and, once the publication has begun, the empty
-// marker "publish". A run killed before the marker
-// leaves a staging directory that the next seal removes; one killed after it
-// leaves a publication that the next seal finishes before it starts.
+// signature is removed), "NAME-install.html" (the install page, when asked
+// for) and, once the publication has begun, the empty marker "publish". A run killed before the
+// marker leaves a staging directory that the next seal removes; one killed after it leaves a
+// publication that the next seal finishes before it starts.
 
 #include <string>
 #include <string_view>
@@ -49,12 +49,14 @@ class SealStaging {
   const std::string& header_path() const { return header_path_; }
   // Where the new header's signature is written while staged.
   std::string SignaturePath() const;
+  // Where the install page is written while staged.
+  std::string InstallPagePath() const;
   // Has the publication remove the signature an earlier seal published.
   void DropSignature() { drop_signature_ = true; }
 
   // Publishes the staged files, then the signature (or removes the
-  // published one when asked), the header last, and removes the staging
-  // directory. Checks first that every file can take its place, so that a
+  // published one when asked), the header, the install page last, and
+  // removes the staging directory. Checks first that every file can take its place, so that a
   // refused publication changes nothing.
   Result<void> Publish();
 

@@ -2,6 +2,7 @@
 #include "sealer/project/sealer_settings.h"
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 
 #include "core/platform/config_directory.h"
@@ -38,6 +39,13 @@ std::string ReadSetting(const std::string& path, std::string_view key) {
   return value;
 }
 
+// "Yes" in any case.
+bool IsYes(std::string_view value) {
+  return value.size() == 3 && std::tolower(static_cast<unsigned char>(value[0])) == 'y' &&
+         std::tolower(static_cast<unsigned char>(value[1])) == 'e' &&
+         std::tolower(static_cast<unsigned char>(value[2])) == 's';
+}
+
 // Whether a settings file can hold a section named |name|: one with "]", a
 // line break or a NUL was never written, so there is nothing to remove.
 bool CanNameSection(std::string_view name) {
@@ -57,6 +65,11 @@ void ReadSettings(SealerSettings& settings) {
   settings.copyright = ReadSetting(path, kCopyRightKey);
   settings.project_directory = ReadSetting(path, kProjectDirectoryKey);
   settings.signing_key = ReadSetting(path, kSigningKeySetting);
+  // A base URL alone asks for the page, as --base-url does.
+  const std::string install_page = ReadSetting(path, kInstallPageSetting);
+  settings.install_page_base_url = ReadSetting(path, kInstallPageBaseUrlSetting);
+  settings.install_page =
+      install_page.empty() ? !settings.install_page_base_url.empty() : IsYes(install_page);
   settings.window_width = ReadSize(path, kWindowWidthSetting);
   settings.window_height = ReadSize(path, kWindowHeightSetting);
   settings.recent_projects = {};

@@ -16,6 +16,11 @@ inline constexpr char kSettingsFileName[] = "qxsealer-lite.ini";
 inline constexpr char kSettingsSection[] = "General";
 // The key of the secret key file seals are signed with.
 inline constexpr char kSigningKeySetting[] = "SigningKey";
+// Whether seals write the install page ("Yes" or "No"), and the URL its
+// link names the header under; a base URL alone asks for the page too,
+// as qxweb's --base-url does, unless InstallPage says No.
+inline constexpr char kInstallPageSetting[] = "InstallPage";
+inline constexpr char kInstallPageBaseUrlSetting[] = "InstallPageBaseUrl";
 // The keys of the main window's size, in pixels, as it was when it closed.
 inline constexpr char kWindowWidthSetting[] = "WindowWidth";
 inline constexpr char kWindowHeightSetting[] = "WindowHeight";
@@ -25,9 +30,9 @@ inline constexpr char kWindowHeightSetting[] = "WindowHeight";
 std::string SettingsFilePath();
 
 // Reads the defaults, the signing key file ("SigningKey", which the window's
-// File > Signing Key sets and removes, or the person edits), the window's
-// size and the recent list; a missing file gives empty values, and a size
-// that is missing or not positive reads as 0.
+// File > Signing Key sets and removes, or the person edits), the install
+// page's settings, the window's size and the recent list; a missing file gives empty values, and a
+// size that is missing or not positive reads as 0.
 void ReadSettings(SealerSettings& settings);
 // Writes the defaults, the window's size when it is known and every recent
 // path held (not the signing key, which WriteSigningKeySetting writes at

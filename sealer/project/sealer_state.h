@@ -20,6 +20,10 @@ struct SealerSettings {
   std::string copyright;          // default copyright of a new project
   std::string project_directory;  // where project file dialogs start
   std::string signing_key;        // the secret key file seals are signed with
+  // Seals write the install page; its base URL as the settings file spells
+  // it (empty: the page finds the header from its own address).
+  bool install_page = false;
+  std::string install_page_base_url;
   // The main window's size when it last closed, in pixels; 0 when unknown.
   int window_width = 0;
   int window_height = 0;
@@ -40,6 +44,13 @@ struct SealOptions {
   // Without a key, removes the signature an earlier seal published instead
   // of refusing to seal over it.
   bool drop_signature = false;
+  // Writes NAME-install.html beside the landing page, published with the
+  // header.
+  bool install_page = false;
+  // The URL of the directory the put-to directory is served as, under which
+  // the install page's link names the header (a "/" is added when it lacks
+  // one); empty: the page's script takes the header's address from its own.
+  std::string install_page_base_url;
 };
 
 // The program state the engine works on; the window and qxweb each create

@@ -6,9 +6,9 @@
 
 #include "core/platform/user_interface.h"
 #include "sealer/ui/main_form.h"
-#include "sealer/ui/qt_text.h"
-#include "sealer/ui/qt_user_interface.h"
 #include "sealer/ui/sealer_window.h"
+#include "widgets/qt_text.h"
+#include "widgets/qt_user_interface.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);

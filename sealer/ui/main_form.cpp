@@ -29,11 +29,11 @@
 #include "sealer/project/sealer_messages.h"
 #include "sealer/project/sealer_project.h"
 #include "sealer/project/source_scan.h"
-#include "sealer/ui/list_box_widget.h"
-#include "sealer/ui/qt_text.h"
 #include "sealer/ui/sealer_dialogs.h"
 #include "sealer/ui/status_texts.h"
-#include "sealer/ui/window_services.h"
+#include "widgets/list_box_widget.h"
+#include "widgets/qt_text.h"
+#include "widgets/window_services.h"
 
 namespace qx::ui {
 

@@ -15,8 +15,8 @@
 #include "core/platform/library_version.h"
 #include "core/signature/signing_key.h"
 #include "sealer/project/sealer_project.h"
-#include "sealer/ui/qt_text.h"
-#include "sealer/ui/window_services.h"
+#include "widgets/qt_text.h"
+#include "widgets/window_services.h"
 
 namespace qx::ui {
 

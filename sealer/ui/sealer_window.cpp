@@ -4,8 +4,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDialog>
-#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -20,13 +18,15 @@
 #include "sealer/project/project_form.h"
 #include "sealer/project/sealer_messages.h"
 #include "sealer/project/sealer_settings.h"
-#include "sealer/ui/help_window.h"
 #include "sealer/ui/main_form.h"
-#include "sealer/ui/qt_text.h"
 #include "sealer/ui/sealer_dialogs.h"
+#include "sealer/ui/sealer_help.h"
 #include "sealer/ui/session_keys.h"
 #include "sealer/ui/status_texts.h"
-#include "sealer/ui/window_services.h"
+#include "widgets/help_key_filter.h"
+#include "widgets/help_window.h"
+#include "widgets/qt_text.h"
+#include "widgets/window_services.h"
 
 namespace qx::ui {
 
@@ -55,59 +55,6 @@ bool IsRecentCommand(int id) {
          id < kFirstRecentCommand + static_cast<int>(kRecentProjectCount);
 }
 
-// Watches the whole program for F1: when the key comes up over a dialog,
-// a message box, the form or a menu, the main window is asked for help,
-// after the key has been delivered as usual. A key from the display comes
-// first to the top-level QWindow, then to the widget with the focus: only
-// the widget's copy counts, or the window's release would use up the press.
-class HelpKeyFilter : public QObject {
- public:
-  explicit HelpKeyFilter(SealerWindow& window) : window_(window) {}
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) {
-      return false;
-    }
-    if (!watched->isWidgetType()) {
-      return false;
-    }
-    const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->key() != Qt::Key_F1 || key->modifiers() != Qt::NoModifier || key->isAutoRepeat()) {
-      return false;
-    }
-    if (event->type() == QEvent::KeyPress) {
-      f1_down_ = true;
-      return false;
-    }
-    if (!f1_down_) {
-      return false;
-    }
-    f1_down_ = false;
-    auto* widget = static_cast<QWidget*>(watched);
-    std::optional<HelpSource> source;
-    if (qobject_cast<QMenu*>(widget) != nullptr || qobject_cast<QMenuBar*>(widget) != nullptr) {
-      source = HelpSource::kMenu;
-    } else if (widget->window() == &window_ ||
-               qobject_cast<QDialog*>(widget->window()) != nullptr) {
-      source = HelpSource::kDialog;
-    }
-    if (source) {
-      QPointer<SealerWindow> target(&window_);
-      QTimer::singleShot(0, &window_, [target, s = *source] {
-        if (target) {
-          target->ShowContextHelp(s);
-        }
-      });
-    }
-    return false;
-  }
-
- private:
-  SealerWindow& window_;
-  bool f1_down_ = false;
-};
-
 }  // namespace
 
 std::string DefaultProjectDirectory() {
@@ -128,7 +75,7 @@ SealerWindow::SealerWindow(const std::string& project_path, QWidget* parent)
     CreateDirectoryPath(directory);
   }
 
-  help_ = std::make_unique<HelpWindow>();
+  help_ = std::make_unique<HelpWindow>(SealerHelpBook());
   BuildMenus();
   BuildAccelerators();
 
@@ -154,17 +101,15 @@ SealerWindow::SealerWindow(const std::string& project_path, QWidget* parent)
   form_->EnableStatusTexts(true);
   form_->ShowStatusText(kWelcomeText);
 
-  help_key_filter_ = std::make_unique<HelpKeyFilter>(*this);
-  qApp->installEventFilter(help_key_filter_.get());
+  help_key_filter_ = std::make_unique<HelpKeyFilter>(
+      *this, [this](HelpSource source) { ShowContextHelp(source); });
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
     EndSession(manager.allowsInteraction());
     manager.release();
   });
 }
 
-SealerWindow::~SealerWindow() {
-  qApp->removeEventFilter(help_key_filter_.get());
-}
+SealerWindow::~SealerWindow() = default;
 
 QAction* SealerWindow::AddCommand(QMenu* menu, int id, const QString& label) {
   QAction* action = menu->addAction(label);

@@ -13,6 +13,7 @@
 
 #include "core/platform/user_interface.h"
 #include "sealer/project/sealer_state.h"
+#include "widgets/help_key_filter.h"
 
 class QAction;
 class QMenu;
@@ -41,9 +42,6 @@ enum Command : int {
 
 // The topic of the program as a whole, which Help on the program shows.
 inline constexpr int kProgramHelpTopic = 503;
-
-// Where an F1 came from.
-enum class HelpSource { kDialog, kMenu };
 
 // The project directory a new installation uses:
 // $XDG_DATA_HOME/tarnwick/projects, else ~/.local/share/tarnwick/projects.
@@ -105,7 +103,7 @@ class SealerWindow : public QMainWindow {
   QMenu* file_menu_ = nullptr;
   QMenu* help_menu_ = nullptr;
   std::map<int, QAction*> actions_;
-  std::unique_ptr<QObject> help_key_filter_;
+  std::unique_ptr<HelpKeyFilter> help_key_filter_;
   bool close_pending_ = false;
 };
 

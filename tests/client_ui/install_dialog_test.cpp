@@ -19,7 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using qx::client_ui::InstallDialog;
+using qx::ui::InstallDialog;
 using qx_test::ReadFile;
 using qx_test::ShellQuote;
 using Stage = InstallDialog::Stage;
@@ -101,7 +101,7 @@ class InstallDialogTest : public QObject {
     QVERIFY2(shown.contains(QStringLiteral("<b>Demo</b>")), qPrintable(shown));
     // Header texts are shown as text, never as markup.
     QVERIFY2(shown.contains(QStringLiteral("&lt;b&gt;Bold &amp; Co&lt;/b&gt;")), qPrintable(shown));
-    QVERIFY2(shown.contains(QStringLiteral("3.1 MB in 10 files")), qPrintable(shown));
+    QVERIFY2(shown.contains(QStringLiteral("3.0 MB in 10 files")), qPrintable(shown));
     QVERIFY(shown.contains(QString::fromStdString(server_->Url("/Demo.qxw"))));
     QVERIFY(shown.contains(QStringLiteral("Not signed")));
     QVERIFY(dialog.install_button()->isVisible() && dialog.install_button()->isEnabled());

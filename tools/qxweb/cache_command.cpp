@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "client/cache_details.h"
 #include "client/client_cache.h"
+#include "client/desktop_entry.h"
 #include "core/fsutil/path_text.h"
-#include "core/launch/registration.h"
 #include "core/platform/console_user_interface.h"
-#include "core/platform/registry_store.h"
 #include "core/platform/user_interface.h"
 #include "core/signature/signing_key.h"
 #include "tools/qxweb/commands.h"
@@ -32,6 +32,13 @@ struct Console {
 void PrintProblems(const char* command, const std::vector<std::string>& problems) {
   for (const std::string& problem : problems) {
     std::fprintf(stderr, "qxweb cache %s: %s\n", command, problem.c_str());
+  }
+}
+
+// What went wrong beside a change that stands.
+void PrintWarnings(const char* command, const std::vector<std::string>& notes) {
+  for (const std::string& note : notes) {
+    std::fprintf(stderr, "qxweb cache %s: warning: %s\n", command, note.c_str());
   }
 }
 
@@ -77,6 +84,7 @@ int RunInstall(const std::string& argument, const SignerOptions& options) {
               outcome.replaced ? "replaced the cached version with" : "installed", outcome.files,
               outcome.directory.c_str());
   std::printf("%s: %s\n", qx::PrintableText(outcome.name).c_str(), outcome.signer.c_str());
+  PrintWarnings("install", outcome.notes);
   return kExitOk;
 }
 
@@ -120,35 +128,26 @@ int RunShow(const std::string& typed) {
   if (name.empty()) {
     return kExitFailed;
   }
-  qx::CachedApplication application;
-  qx::ReadApplication(name, &application);
+  const qx::CachedApplicationDetails details = qx::ReadCachedApplicationDetails(*cache, name);
+  const qx::CachedApplication& application = details.record;
   const auto line = [](const char* label, const std::string& value) {
     std::printf("%-13s %s\n", label, qx::PrintableText(value).c_str());
   };
   line("Name:", name);
-  line("Directory:", qx::CachedApplicationDirectory(cache->root(), name));
+  line("Directory:", details.directory);
   line("Owner:", application.owner);
   line("Copyright:", application.copyright);
   line("Version:", application.version);
   line("Command line:", application.command_line);
   line("Read-me:", application.readme);
-  line("Form:", FormOf(application));
+  line("Form:", qx::FormText(details));
   line("Stored:", std::to_string(application.compressed_size) + " bytes");
   line("Expanded:", std::to_string(application.uncompressed_size) + " bytes");
-  line("Marked:", application.delete_mark == qx::kYes ? "yes, for deletion" : "no");
-  const qx::RegistryStore registry;
-  const std::string key = qx::ApplicationKeyPath(name);
-  if (registry.KeyExists(key)) {
-    line("Registered:", registry.ReadValue(key, "InstallTo").value_or("") + ", version " +
-                            registry.ReadValue(key, "Version").value_or("") + ", \"" +
-                            registry.ReadValue(key, "Description").value_or("") + "\"");
-  } else {
-    line("Registered:", "no");
-  }
-  const std::optional<qx::SignerPin> pin = qx::ReadSignerPin(name);
-  line("Signer:", pin ? "key " + qx::KeyId(pin->public_key) + ", sequence " +
-                            std::to_string(pin->sequence) + " taken last"
-                      : std::string("none pinned"));
+  line("Marked:", details.marked ? "yes, for deletion" : "no");
+  line("Registered:", details.registered);
+  line("Signer:", details.signer);
+  const std::string entry = qx::DesktopEntryPath(name);
+  line("Menu entry:", !entry.empty() && qx::IsOwnDesktopEntry(entry, name) ? entry : "none");
   return kExitOk;
 }
 
@@ -210,8 +209,11 @@ int RunSweep(bool yes) {
     return qx::BeepAndShow(qx::BeepKind::kSimple, question) == qx::BoxAnswer::kYes;
   };
   std::vector<std::string> problems;
-  const std::vector<std::string> removed = qx::SweepCachedApplications(*cache, confirm, problems);
+  std::vector<std::string> notes;
+  const std::vector<std::string> removed =
+      qx::SweepCachedApplications(*cache, confirm, problems, &notes);
   PrintProblems("sweep", problems);
+  PrintWarnings("sweep", notes);
   for (const std::string& name : removed) {
     std::printf("%s: removed\n", qx::PrintableText(name).c_str());
   }
@@ -228,11 +230,13 @@ int RunRemove(const std::string& typed) {
   if (name.empty()) {
     return kExitFailed;
   }
-  const std::vector<std::string> problems = qx::RemoveCachedApplication(*cache, name);
+  std::vector<std::string> notes;
+  const std::vector<std::string> problems = qx::RemoveCachedApplication(*cache, name, &notes);
   if (!problems.empty()) {
     PrintProblems("remove", problems);
     return kExitFailed;
   }
+  PrintWarnings("remove", notes);
   std::printf("%s: removed\n", qx::PrintableText(name).c_str());
   return kExitOk;
 }

@@ -15,6 +15,7 @@
 
 #include "core/format/header_lines.h"
 #include "core/fsutil/path_text.h"
+#include "sealer/project/install_page.h"
 #include "sealer/project/project_store.h"
 #include "sealer/project/seal_boxes.h"
 #include "sealer/project/seal_request.h"
@@ -220,8 +221,43 @@ struct SealOptions {
   bool verbose = false;
   std::string sign;  // the secret key file, else the settings' one
   bool unsigned_seal = false;
+  bool install_page = false;
+  std::optional<std::string> base_url;  // the install page's, else the settings' one
+  bool no_install_page = false;
   qx::SealOptions seal;
 };
+
+// Whether and how the seal writes the install page: the flags, else the
+// settings, as for the signing key. False after a message.
+bool ChooseInstallPage(const SealOptions& options, const qx::SealerSettings& settings,
+                       qx::SealOptions& seal) {
+  seal.install_page = !options.no_install_page &&
+                      (options.install_page || options.base_url || settings.install_page);
+  if (!seal.install_page) {
+    return true;
+  }
+  const bool from_flag = options.base_url.has_value();
+  seal.install_page_base_url = from_flag ? *options.base_url : settings.install_page_base_url;
+  if (seal.install_page_base_url.empty()) {
+    if (from_flag) {
+      std::fprintf(stderr, "qxweb: --base-url needs a URL\n");
+      return false;
+    }
+    return true;
+  }
+  qx::Result<std::string> checked = qx::CheckInstallPageBaseUrl(seal.install_page_base_url);
+  if (!checked.ok()) {
+    if (from_flag) {
+      std::fprintf(stderr, "qxweb: --base-url: %s\n", checked.error().message.c_str());
+    } else {
+      std::fprintf(stderr, "qxweb: %s in %s: %s\n", qx::kInstallPageBaseUrlSetting,
+                   qx::SettingsFilePath().c_str(), checked.error().message.c_str());
+    }
+    return false;
+  }
+  seal.install_page_base_url = std::move(checked).value();
+  return true;
+}
 
 int RunSeal(const SealOptions& options) {
   ConsoleObserver console(options.verbose, options.create_put_to);
@@ -232,6 +268,9 @@ int RunSeal(const SealOptions& options) {
   const std::string path = AbsolutePath(options.project);
   if (!OpenInto(state, project, path)) {
     return kExitFailed;
+  }
+  if (!ChooseInstallPage(options, state.settings, seal)) {
+    return options.base_url ? kExitUsage : kExitFailed;
   }
   // The key is loaded, and its passphrase asked, before anything is written.
   const std::string key_path =
@@ -271,6 +310,18 @@ int RunSeal(const SealOptions& options) {
   }
   console.ShowMessageBox(qx::SealCompleteBox(sealed->record.appl_name, nullptr));
   std::printf("%s\n", sealed->header_path.c_str());
+  const std::string page =
+      qx::JoinNativePath(sealed->record.put_to, qx::InstallPageFileName(sealed->record.appl_name));
+  if (seal.install_page) {
+    std::printf("%s\n", page.c_str());
+  } else if (!options.no_install_page && access(page.c_str(), F_OK) == 0) {
+    // A page published once stays published, but it tells the version it
+    // was written for.
+    std::fprintf(stderr,
+                 "qxweb: %s is left as it was and may show an earlier version (--install-page "
+                 "writes it anew)\n",
+                 page.c_str());
+  }
   project.record = sealed->record;
   if (options.save && !qx::StoreProject(state, project)) {
     return kExitFailed;
@@ -321,7 +372,8 @@ void AddScanCommand(CLI::App& app, int& status) {
 void AddSealCommand(CLI::App& app, int& status) {
   auto* cmd = app.add_subcommand(
       "seal",
-      "Seal a project into its put-to directory: stored files, package header and landing page. "
+      "Seal a project into its put-to directory: stored files, package header and landing page "
+      "(and the install page when asked). "
       "Ctrl-C stops at the next file and keeps the earlier package");
   auto options = std::make_shared<SealOptions>();
   cmd->add_option("PROJECT", options->project, "Project file (.QXS)")->required();
@@ -348,6 +400,22 @@ void AddSealCommand(CLI::App& app, int& status) {
                 "Seal without a key even where the put-to directory holds a signature of the "
                 "package, which is removed (clients that pinned its key refuse the new version)")
       ->excludes(sign);
+  auto* install_page = cmd->add_flag(
+      "--install-page", options->install_page,
+      "Also write NAME-install.html beside the landing page: its Install button hands the "
+      "package to qxweb on the visitor's computer (default: the settings' InstallPage)");
+  auto* base_url =
+      cmd->add_option("--base-url", options->base_url,
+                      "The http or https URL of the directory the put-to directory is served as "
+                      "(a missing final / is added): the install page then names the header "
+                      "there and works without scripts. Implies --install-page (default: the "
+                      "settings' InstallPageBaseUrl)")
+          ->type_name("URL");
+  cmd->add_flag("--no-install-page", options->no_install_page,
+                "Write no install page whatever the settings say; one written earlier is left "
+                "as it is")
+      ->excludes(install_page)
+      ->excludes(base_url);
   cmd->add_flag("-v,--verbose", options->verbose,
                 "One line per stored file when standard error is not a terminal");
   cmd->callback([options, &status] { status = RunSeal(*options); });

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "client/install_link.h"
+#include "core/format/install_link.h"
 #include "client/web_install.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/console_user_interface.h"
@@ -99,6 +99,9 @@ int RunWebCommand(const WebArguments& arguments) {
                 outcome.directory.c_str());
   }
   std::printf("%s: %s\n", shown.c_str(), outcome.signer.c_str());
+  for (const std::string& note : outcome.notes) {
+    complain("warning: " + note);
+  }
   std::fflush(stdout);
   if (!arguments.launch) {
     return kExitOk;

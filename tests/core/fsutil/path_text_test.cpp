@@ -3,6 +3,7 @@
 #include "core/fsutil/path_text.h"
 
 #include <gtest/gtest.h>
+#include <cstdint>
 
 #include <cctype>
 #include <ctime>
@@ -132,4 +133,27 @@ TEST(PathText, OneNameRuleGivesTheFirstFault) {
 }
 
 }  // namespace
+TEST(ByteSizeTextTest, TakesTheUnitThatSuitsTheBytes) {
+  const struct {
+    int64_t bytes;
+    const char* text;
+  } rows[] = {
+      {0, "0 bytes"},
+      {1, "1 byte"},
+      {1023, "1023 bytes"},
+      {1024, "1.0 kB"},
+      {1536, "1.5 kB"},
+      {1075, "1.0 kB"},     // 1.0498 kB
+      {1076, "1.1 kB"},     // 1.0508 kB: rounded, not cut
+      {1048575, "1.0 MB"},  // 1023.999 kB would read 1024.0 kB
+      {12897485, "12.3 MB"},
+      {5368709120, "5.0 GB"},
+      {int64_t{3} << 40, "3.0 TB"},
+      {int64_t{5000} << 40, "5000.0 TB"},  // no larger unit
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(qx::ByteSizeText(row.bytes), row.text) << row.bytes;
+  }
+}
+
 }  // namespace qx

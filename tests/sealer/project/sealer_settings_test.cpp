@@ -151,5 +151,37 @@ TEST_F(SettingsTest, EachFailedWriteIsReportedAndTheRestStillWritten) {
   EXPECT_EQ(settings.recent_projects, (Slots{"/5", "/1", "/2", "/3"}));
 }
 
+TEST_F(SettingsTest, InstallPageIsAskedForByItsKeyOrByABaseUrlAlone) {
+  const struct {
+    const char* lines;
+    bool install_page;
+    const char* base_url;
+  } rows[] = {
+      {"", false, ""},
+      {"InstallPage=Yes\r\n", true, ""},
+      {"InstallPage = yes\r\n", true, ""},
+      {"InstallPage=No\r\n", false, ""},
+      {"InstallPage=maybe\r\n", false, ""},
+      {"InstallPageBaseUrl=https://example.org/apps/\r\n", true, "https://example.org/apps/"},
+      {"InstallPage=No\r\nInstallPageBaseUrl=https://example.org/\r\n", false,
+       "https://example.org/"},
+      {"InstallPage=YES\r\nInstallPageBaseUrl= http://h/d \r\n", true, "http://h/d"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.lines);
+    WriteFile(ini, std::string("[General]\r\nOwner=Me\r\n") + row.lines);
+    ReadSettings(settings);
+    EXPECT_EQ(settings.install_page, row.install_page);
+    EXPECT_EQ(settings.install_page_base_url, row.base_url);
+  }
+  // Nothing the window writes touches them.
+  WriteFile(ini, "[General]\r\nInstallPage=Yes\r\nInstallPageBaseUrl=http://h/d/\r\n");
+  ReadSettings(settings);
+  settings.owner = "Other";
+  WriteSettings(settings);
+  EXPECT_EQ(Value("General", "InstallPage"), "Yes");
+  EXPECT_EQ(Value("General", "InstallPageBaseUrl"), "http://h/d/");
+}
+
 }  // namespace
 }  // namespace qx

@@ -33,16 +33,17 @@
 #include "core/signature/package_signature.h"
 #include "core/signature/signing_key.h"
 #include "sealer/project/sealer_settings.h"
-#include "sealer/ui/help_window.h"
-#include "sealer/ui/list_box_widget.h"
 #include "sealer/ui/main_form.h"
-#include "sealer/ui/qt_text.h"
-#include "sealer/ui/qt_user_interface.h"
 #include "sealer/ui/sealer_dialogs.h"
+#include "sealer/ui/sealer_help.h"
 #include "sealer/ui/sealer_window.h"
-#include "sealer/ui/window_services.h"
 #include "tests/support/scripted_user_interface.h"
 #include "tests/support/test_support.h"
+#include "widgets/help_window.h"
+#include "widgets/list_box_widget.h"
+#include "widgets/qt_text.h"
+#include "widgets/qt_user_interface.h"
+#include "widgets/window_services.h"
 
 using qx::BoxAnswer;
 using qx::FormControl;

@@ -1,7 +1,7 @@
 #pragma once
 
-// The form's list boxes: a QListWidget that is also the engine's ListBox,
-// with a horizontal extent as the width table sets it. Sealer window.
+// The windows' list boxes: a QListWidget that is also the engine's ListBox,
+// with a horizontal extent as the width table sets it. Shared widgets.
 
 #include <QListWidget>
 #include <string>

@@ -1,11 +1,11 @@
 // The form's list boxes over QListWidget.
-#include "sealer/ui/list_box_widget.h"
+#include "widgets/list_box_widget.h"
 
 #include <QFontMetrics>
 #include <QScrollBar>
 #include <algorithm>
 
-#include "sealer/ui/qt_text.h"
+#include "widgets/qt_text.h"
 
 namespace qx::ui {
 

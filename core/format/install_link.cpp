@@ -1,5 +1,5 @@
-// Links a web page hands to the client's installer. Client.
-#include "client/install_link.h"
+// Links a web page hands to the client's installer. Format layer.
+#include "core/format/install_link.h"
 
 #include <cctype>
 
@@ -87,22 +87,26 @@ std::string SourceOfInstallLink(std::string_view link, std::string* error) {
   return source;
 }
 
-std::string InstallLinkOf(std::string_view source) {
+std::string PercentEncoded(std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string link = std::string(kInstallLinkScheme) + ":?" + std::string(kSourceKey);
-  for (const char c : source) {
+  std::string encoded;
+  for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
                             (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
     if (unreserved) {
-      link.push_back(c);
+      encoded.push_back(c);
     } else {
-      link.push_back('%');
-      link.push_back(kHex[byte >> 4]);
-      link.push_back(kHex[byte & 15]);
+      encoded.push_back('%');
+      encoded.push_back(kHex[byte >> 4]);
+      encoded.push_back(kHex[byte & 15]);
     }
   }
-  return link;
+  return encoded;
+}
+
+std::string InstallLinkOf(std::string_view source) {
+  return std::string(kInstallLinkPrefix) + PercentEncoded(source);
 }
 
 }  // namespace qx

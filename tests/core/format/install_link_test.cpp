@@ -1,5 +1,5 @@
 // The links a web page hands to the client's installer, read and written.
-#include "client/install_link.h"
+#include "core/format/install_link.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // Texts between the engine (bytes, UTF-8 where they are text) and Qt.
-// Sealer window.
+// Shared widgets.
 
 #include <QString>
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
 
-// What the sealer's windows share: the busy cursor, centring, and the
-// dialog units its layouts are given in. Sealer window.
+// What the windows share: the busy cursor, centring, and the dialog units
+// the sealer's layouts are given in. Shared widgets.
 
 #include <QFont>
 #include <QRect>

@@ -1,12 +1,12 @@
 // QMessageBox and QApplication::beep behind the engine's boxes and beeps.
-#include "sealer/ui/qt_user_interface.h"
+#include "widgets/qt_user_interface.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
 
-#include "sealer/ui/qt_text.h"
+#include "widgets/qt_text.h"
 
 namespace qx::ui {
 

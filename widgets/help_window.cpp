@@ -1,5 +1,5 @@
 // The help window over the compiled-in topics.
-#include "sealer/ui/help_window.h"
+#include "widgets/help_window.h"
 
 #include <QFile>
 #include <QHBoxLayout>
@@ -10,55 +10,45 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 namespace qx::ui {
 
 namespace {
 
-constexpr char kWindowTitle[] = "Tarnwick Web Lite Sealer Help";
-constexpr char kContentsPage[] = "qrc:/help/contents.html";
-constexpr char kHelpOnHelpPage[] = "qrc:/help/help_on_help.html";
-
-struct TopicAlias {
-  int context;
-  int page;
-};
-
-// Contexts that share a page: the recent projects, and the form's labels and
-// frames, which never hold the focus, with the field they name.
-constexpr TopicAlias kAliases[] = {
-    {152, 151},   {153, 151},   {154, 151},   {2001, 2051}, {2003, 2053}, {2004, 2054},
-    {2005, 2055}, {2025, 2063}, {2026, 2064}, {2027, 2000}, {2028, 2000}, {2029, 2000},
-    {2079, 2000}, {3004, 3054}, {3005, 3054}, {3055, 3054}, {3100, 3056},
-};
-
-int PageNumber(int context) {
-  const auto* alias = std::find_if(std::begin(kAliases), std::end(kAliases),
-                                   [context](const TopicAlias& a) { return a.context == context; });
-  return alias != std::end(kAliases) ? alias->page : context;
+int PageNumber(const HelpBook& book, int context) {
+  const auto alias =
+      std::find_if(book.aliases.begin(), book.aliases.end(),
+                   [context](const HelpTopicAlias& a) { return a.context == context; });
+  return alias != book.aliases.end() ? alias->page : context;
 }
 
-QString NumberedPage(int context) {
-  return QStringLiteral(":/help/%1.html").arg(PageNumber(context));
+QString NumberedPage(const HelpBook& book, int context) {
+  return QStringLiteral("%1/%2.html").arg(book.folder).arg(PageNumber(book, context));
+}
+
+QString PageUrl(const HelpBook& book, const char* name) {
+  return QStringLiteral("qrc") + book.folder + QLatin1Char('/') + QLatin1String(name);
 }
 
 }  // namespace
 
-bool HasHelpTopic(int context) {
-  return QFile::exists(NumberedPage(context));
+bool HasHelpTopic(const HelpBook& book, int context) {
+  return QFile::exists(NumberedPage(book, context));
 }
 
-QString HelpTopicPage(int context) {
-  return HasHelpTopic(context) ? QStringLiteral("qrc") + NumberedPage(context)
-                               : QString::fromLatin1(kContentsPage);
+QString HelpTopicPage(const HelpBook& book, int context) {
+  return HasHelpTopic(book, context) ? QStringLiteral("qrc") + NumberedPage(book, context)
+                                     : PageUrl(book, "contents.html");
 }
 
-HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
-  setWindowTitle(QString::fromLatin1(kWindowTitle));
+HelpWindow::HelpWindow(HelpBook book, QWidget* parent)
+    : QWidget(parent, Qt::Window), book_(std::move(book)) {
+  setWindowTitle(book_.title);
   setObjectName(QStringLiteral("helpWindow"));
   browser_ = new QTextBrowser(this);
   // One style sheet for all topics; a page keeps it when the browser moves on.
-  QFile style(QStringLiteral(":/help/help.css"));
+  QFile style(book_.folder + QStringLiteral("/help.css"));
   if (style.open(QIODevice::ReadOnly)) {
     browser_->document()->setDefaultStyleSheet(QString::fromUtf8(style.readAll()));
   }
@@ -108,15 +98,17 @@ void HelpWindow::ShowPage(const QString& page) {
 }
 
 void HelpWindow::ShowTopic(int context) {
-  ShowPage(HelpTopicPage(context));
+  ShowPage(HelpTopicPage(book_, context));
 }
 
 void HelpWindow::ShowContents() {
-  ShowPage(QString::fromLatin1(kContentsPage));
+  ShowPage(PageUrl(book_, "contents.html"));
 }
 
 void HelpWindow::ShowHelpOnHelp() {
-  ShowPage(QString::fromLatin1(kHelpOnHelpPage));
+  // A program without a page on the viewer shows its contents instead.
+  const bool own = QFile::exists(book_.folder + QStringLiteral("/help_on_help.html"));
+  ShowPage(PageUrl(book_, own ? "help_on_help.html" : "contents.html"));
 }
 
 void HelpWindow::Quit() {
@@ -124,7 +116,7 @@ void HelpWindow::Quit() {
 }
 
 void HelpWindow::UpdateTitle() {
-  const QString plain = QString::fromLatin1(kWindowTitle);
+  const QString plain = book_.title;
   const QString topic = browser_->documentTitle().simplified();
   // The contents page bears the window's own title; it is not said twice.
   setWindowTitle(topic.isEmpty() || topic == plain ? plain : plain + QStringLiteral(" - ") + topic);

@@ -1,7 +1,7 @@
 #pragma once
 
-// The window system's message boxes and beeps for the sealer: QMessageBox
-// and QApplication::beep behind the engine's UserInterface. Sealer window.
+// The window system's message boxes and beeps for both windows: QMessageBox
+// and QApplication::beep behind the engine's UserInterface. Shared widgets.
 
 #include <QElapsedTimer>
 #include <QPointer>

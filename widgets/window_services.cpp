@@ -1,5 +1,5 @@
 // The busy cursor, centring and dialog units.
-#include "sealer/ui/window_services.h"
+#include "widgets/window_services.h"
 
 #include <QApplication>
 #include <QFontMetrics>
