@@ -20,6 +20,7 @@
 #include "client/client_cache.h"
 #include "core/format/install_link.h"
 #include "core/fsutil/path_text.h"
+#include "core/platform/user_interface.h"
 
 namespace qx::ui {
 
@@ -270,10 +271,16 @@ void InstallDialog::reject() {
 }
 
 void InstallDialog::Run(std::function<void()> work, std::function<void()> done) {
-  worker_ = QThread::create(std::move(work));
+  // Nothing the work does may reach a window from its thread: its boxes are
+  // kept and shown here once it has ended.
+  worker_ = QThread::create([this, work = std::move(work)] {
+    const ScopedThreadUserInterface boxes(deferred_);
+    work();
+  });
   connect(worker_, &QThread::finished, this, [this, done = std::move(done)] {
     worker_->deleteLater();
     worker_ = nullptr;
+    deferred_.Replay(CurrentUserInterface());
     done();
   });
   worker_->start();

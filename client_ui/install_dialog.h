@@ -12,6 +12,7 @@
 #include <string>
 
 #include "client/web_install.h"
+#include "core/platform/user_interface.h"
 
 class QDialogButtonBox;
 class QLabel;
@@ -70,6 +71,7 @@ class InstallDialog : public QDialog {
   QPushButton* cancel_ = nullptr;
   QThread* worker_ = nullptr;
   std::atomic<bool> cancelled_ = false;
+  DeferredUserInterface deferred_;
   WebPreview preview_;
   WebInstallOutcome outcome_;
   std::string launch_problem_;

@@ -34,7 +34,10 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 
 std::string Refuse(std::string* error, std::string_view link, std::string_view why) {
   if (error != nullptr) {
-    *error = "\"" + PrintableText(link) + "\" is no install link: " + std::string(why);
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about the
+    // same text joined with operator+ under _FORTIFY_SOURCE.
+    error->assign(1, '"');
+    error->append(PrintableText(link)).append("\" is no install link: ").append(why);
   }
   return {};
 }

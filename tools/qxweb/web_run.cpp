@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "core/format/install_link.h"
 #include "client/web_install.h"
+#include "core/format/install_link.h"
 #include "core/fsutil/path_text.h"
 #include "core/platform/console_user_interface.h"
 #include "tools/qxweb/commands.h"
