@@ -48,7 +48,7 @@ HelpWindow::HelpWindow(HelpBook book, QWidget* parent)
   setObjectName(QStringLiteral("helpWindow"));
   browser_ = new QTextBrowser(this);
   // One style sheet for all topics; a page keeps it when the browser moves on.
-  QFile style(book_.folder + QStringLiteral("/help.css"));
+  QFile style(QStringLiteral(":/widgets/help.css"));
   if (style.open(QIODevice::ReadOnly)) {
     browser_->document()->setDefaultStyleSheet(QString::fromUtf8(style.readAll()));
   }

@@ -20,8 +20,9 @@ struct HelpTopicAlias {
 };
 
 // One program's help: the viewer's title, the resource folder of the topics
-// (NUMBER.html for each context, contents.html, help_on_help.html and the
-// style sheet help.css), and the contexts that share a page.
+// (NUMBER.html for each context, contents.html and help_on_help.html), and
+// the contexts that share a page. Every book takes the style sheet both
+// windows share.
 struct HelpBook {
   QString title;
   QString folder;  // ":/help"
